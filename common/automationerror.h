@@ -1,0 +1,49 @@
+#pragma once
+// Errors of the automation layer. The ZRV library and the program raise the numbers that
+// hosts of the board control already know (68 device unavailable, 5 invalid argument, ...)
+// so that a late-bound caller can tell them apart; the text is for people.
+
+#include <QString>
+#include <stdexcept>
+
+namespace zrv {
+
+namespace err {
+inline constexpr int kInvalidArgument = 5;             // a value that does not fit where it goes
+inline constexpr int kOverflow = 6;                    // a number too large for its type
+inline constexpr int kOutOfMemory = 7;                 // a store has reached its size limit
+inline constexpr int kSubscriptOutOfRange = 9;         // index outside a table or collection
+inline constexpr int kDivisionByZero = 11;             //
+inline constexpr int kTypeMismatch = 13;               // a value that cannot be converted
+inline constexpr int kInputPastEndOfFile = 62;         // a file ended inside a record
+inline constexpr int kDeviceUnavailable = 68;          // a board command while the link is closed
+inline constexpr int kPathFileAccessError = 75;        //
+inline constexpr int kSetNotSupportedAtRunTime = 382;  // read-only property assigned
+inline constexpr int kSetNotPermitted = 387;           // run-time property set in design mode
+inline constexpr int kGetNotSupportedAtRunTime = 393;  // write-only property read
+inline constexpr int kWrongArgumentCount = 450;        // a call with too few or too many arguments
+inline constexpr int kDuplicateKey = 457;              // collection key already present
+inline constexpr int kMemberNotFound = 438;            // unknown dispatch number or member
+}  // namespace err
+
+/// The standard text of an automation error number ("Overflow", "Device unavailable", ...).
+QString standardErrorText(int number);
+
+/// An automation error: a number from `err` and a readable message. The message is the
+/// standard text, followed by ": " and a detail when one is given.
+class AutomationError : public std::runtime_error {
+ public:
+  explicit AutomationError(int number, const QString& detail = {});
+
+  int number() const noexcept { return m_number; }
+  const QString& message() const noexcept { return m_message; }
+  /// The detail alone (empty when the error carries only its standard text).
+  const QString& detail() const noexcept { return m_detail; }
+
+ private:
+  int m_number;
+  QString m_detail;
+  QString m_message;
+};
+
+}  // namespace zrv

@@ -1,0 +1,48 @@
+#pragma once
+// KeyedCollection: an insertion-ordered list of variants, each under a unique text key that
+// compares without regard to case. Items are found by key or by 1-based position.
+//
+// Built for a million entries and more: keys live in one text block, values in a typed
+// column, and the key index is an open-addressing table of 32-bit positions. Adding and
+// finding are O(1) on average; an entry costs about 30 bytes with keys like "T1234.5".
+
+#include <QString>
+#include <QStringView>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "textarena.h"
+#include "variant.h"
+#include "variantcolumn.h"
+
+namespace zrv {
+
+class KeyedCollection {
+ public:
+  /// Adds value under key; raises 457 when the key is present (nothing is added then).
+  void add(const Variant& value, QStringView key);
+  /// The value under key; raises 5 when there is none.
+  Variant item(QStringView key) const;
+  /// The value at a 1-based position; raises 9 outside 1..count().
+  Variant item(std::size_t position) const;
+  /// The key at a 1-based position, as it was given; raises 9 outside 1..count().
+  QString key(std::size_t position) const;
+  /// The 1-based position of key, if present.
+  std::optional<std::size_t> positionOf(QStringView key) const;
+  bool contains(QStringView key) const { return positionOf(key).has_value(); }
+  std::size_t count() const { return m_keys.size(); }
+  void clear();
+  std::size_t memoryBytes() const;
+
+ private:
+  void checkPosition(std::size_t position) const;
+  void grow();
+  std::size_t findSlot(QStringView key, uint64_t hash) const;
+
+  TextArena m_keys;
+  VariantColumn m_values;
+  std::vector<uint32_t> m_slots;  // 0 = free, else 0-based position + 1
+};
+
+}  // namespace zrv
