@@ -70,7 +70,7 @@ PortStatus DevicePort::open() {
   requestLowLatency();
   // Whatever the device received before we opened it is not an answer to us.
   m_serial.clear(QSerialPort::AllDirections);
-  qCDebug(lcBoard) << "opened" << m_device;
+  qCDebug(lcBoard).noquote() << "opened" << m_device;
   return PortStatus::success();
 }
 
@@ -82,13 +82,14 @@ void DevicePort::requestLowLatency() {
     ss.flags |= ASYNC_LOW_LATENCY;
     if (::ioctl(m_fd, TIOCSSERIAL, &ss) == 0) return;
   }
-  qCDebug(lcBoard) << m_device << "has no low-latency mode:" << qt_error_string(errno);
+  const int error = errno;
+  qCDebug(lcBoard).noquote() << m_device << "has no low-latency mode:" << qt_error_string(error);
 }
 
 void DevicePort::close() {
   if (m_serial.isOpen()) {
     m_serial.close();
-    qCDebug(lcBoard) << "closed" << m_device;
+    qCDebug(lcBoard).noquote() << "closed" << m_device;
   }
   m_fd = -1;
   m_bufferPos = m_bufferLen = 0;
@@ -99,7 +100,7 @@ bool DevicePort::isOpen() const {
 }
 
 PortStatus DevicePort::removed(const QString& why) {
-  if (!m_removed) qCWarning(lcBoard) << m_device << why;
+  if (!m_removed) qCWarning(lcBoard).noquote() << m_device << why;
   m_removed = true;
   m_removedReason = why;
   return PortStatus::failure(PortStatus::Code::Removed, why);
@@ -171,7 +172,7 @@ bool DevicePort::cts() {
   if (::ioctl(m_fd, TIOCMGET, &lines) == 0) return lines & TIOCM_CTS;
   if (errno == ENOTTY || errno == EINVAL) {
     // Pseudo-terminals and some adapters have no modem lines: take CTS as asserted for good.
-    qCDebug(lcBoard) << m_device << "cannot report CTS; taking it as asserted";
+    qCDebug(lcBoard).noquote() << m_device << "cannot report CTS; taking it as asserted";
     m_ctsUnknown = true;
   }
   // Any other failure (a removed device) is left to the next write to report.

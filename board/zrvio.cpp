@@ -118,14 +118,14 @@ void ZRVIO::openPort() {
   m_port = std::move(port);
   m_device = device;
   m_lastReadError.clear();
-  qCDebug(lcBoard) << "link open on" << portDescription();
+  qCDebug(lcBoard).noquote() << "link open on" << portDescription();
 }
 
 void ZRVIO::closePort() {
   if (!m_port) return;
   m_port->close();
   m_port.reset();
-  qCDebug(lcBoard) << "link closed on" << portDescription();
+  qCDebug(lcBoard).noquote() << "link closed on" << portDescription();
   m_device.clear();
 }
 
@@ -139,7 +139,8 @@ void ZRVIO::handshake() {
     bool answered = false;
     for (int i = 0; i < kHandshakeReads && !answered; ++i)
       answered = getbyte(deadline) == protocol::kStatusOk;
-    if (!answered) qCWarning(lcBoard) << portDescription() << "did not answer the status query";
+    if (!answered)
+      qCWarning(lcBoard).noquote() << portDescription() << "did not answer the status query";
   }
   // Pins before directions, so that outputs take their stored levels as they are enabled.
   sendPins();
@@ -237,7 +238,7 @@ uint8_t ZRVIO::getbyte(Deadline deadline) {
       read.status.code == PortStatus::Code::TimedOut
           ? QStringLiteral("no reply from the board within %1 ms").arg(m_replyTimeout.count())
           : read.status.reason;
-  qCDebug(lcBoard) << "read failed on" << portDescription() << m_lastReadError;
+  qCDebug(lcBoard).noquote() << "read failed on" << portDescription() << m_lastReadError;
   return 0;
 }
 
