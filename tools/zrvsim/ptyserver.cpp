@@ -19,6 +19,8 @@ using Nanos = int64_t;
 
 // 57,600 baud, 8N1: start bit, 8 data bits, stop bit.
 constexpr Nanos kByteTime = 10 * 1'000'000'000LL / 57'600;
+// How long before a byte's time the server stops sleeping and watches the clock instead.
+constexpr Nanos kWakeMargin = 50'000;
 // Replies nobody reads (no host has the device open) are dropped beyond this.
 constexpr qsizetype kMaxBacklog = 1 << 20;
 
@@ -90,6 +92,16 @@ int PtyServer::serve(bool paced, const volatile std::sig_atomic_t& stop) {
   while (!stop) {
     Nanos now = monotonicNow();
 
+    // Paced: bytes whose wire time has come reach the board; replies queue behind each other.
+    while (!incoming.empty() && incoming.front().due <= now) {
+      const TimedByte in = incoming.front();
+      incoming.pop_front();
+      for (char c : m_board.receive(in.byte, seconds(in.due))) {
+        outputFree = std::max(outputFree, in.due) + kByteTime;
+        outgoing.push_back({static_cast<uint8_t>(c), outputFree});
+      }
+    }
+
     // Replies that are due go to the backlog, then as much of it as the device takes.
     while (!outgoing.empty() && outgoing.front().due <= now) {
       backlog.append(static_cast<char>(outgoing.front().byte));
@@ -109,48 +121,44 @@ int PtyServer::serve(bool paced, const volatile std::sig_atomic_t& stop) {
     Nanos next = -1;
     if (!incoming.empty()) next = incoming.front().due;
     if (!outgoing.empty() && (next < 0 || outgoing.front().due < next)) next = outgoing.front().due;
-    if (next >= 0 && next > now) {
+    if (next > now) {
       // Absolute deadlines: a late wake-up shortens the next wait instead of adding up.
-      const timespec until = toTimespec(next);
+      // Waking takes about 20 us (up to 50) here, a tenth of a byte's wire time, so the
+      // sleep ends early and the last stretch is watched on the clock.
+      const timespec until = toTimespec(next - kWakeMargin);
       while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
       }
+      while (monotonicNow() < next) {
+      }
     }
-    pollfd p{m_master, static_cast<short>(POLLIN | (backlog.isEmpty() ? 0 : POLLOUT)), 0};
     const timespec zero{0, 0};
-    const bool idle = next < 0 && backlog.isEmpty();
-    const timespec retry = toTimespec(1'000'000);  // backlog that cannot drain: look again
-    const timespec* timeout = next >= 0 ? &zero : idle ? nullptr : &retry;
+    const timespec retry = toTimespec(1'000'000);  // a backlog nobody drains: look again
+    const timespec* timeout = nullptr;
+    if (next >= 0)
+      timeout = &zero;
+    else if (!backlog.isEmpty())
+      timeout = &retry;
+    pollfd p{m_master, static_cast<short>(POLLIN | (backlog.isEmpty() ? 0 : POLLOUT)), 0};
     const int r = ::ppoll(&p, 1, timeout, &waitMask);
     if (r < 0 && errno != EINTR) {
       std::fprintf(stderr, "zrvsim: poll: %s\n", std::strerror(errno));
       return 1;
     }
+    if (r <= 0 || !(p.revents & POLLIN)) continue;
 
-    now = monotonicNow();
-    if (r > 0 && (p.revents & POLLIN)) {
-      const ssize_t n = ::read(m_master, buffer, sizeof buffer);
-      if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) {
-        std::fprintf(stderr, "zrvsim: read: %s\n", std::strerror(errno));
-        return 1;
-      }
-      for (ssize_t i = 0; i < n; ++i) {
-        const auto byte = static_cast<uint8_t>(buffer[i]);
-        if (paced) {
-          inputFree = std::max(inputFree, now) + kByteTime;
-          incoming.push_back({byte, inputFree});
-        } else {
-          backlog += m_board.receive(byte, seconds(now));
-        }
-      }
+    const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+    if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) {
+      std::fprintf(stderr, "zrvsim: read: %s\n", std::strerror(errno));
+      return 1;
     }
-
-    // Paced: bytes whose wire time has come reach the board; replies queue behind each other.
-    while (!incoming.empty() && incoming.front().due <= now) {
-      const TimedByte in = incoming.front();
-      incoming.pop_front();
-      for (char c : m_board.receive(in.byte, seconds(in.due))) {
-        outputFree = std::max(outputFree, in.due) + kByteTime;
-        outgoing.push_back({static_cast<uint8_t>(c), outputFree});
+    now = monotonicNow();
+    for (ssize_t i = 0; i < n; ++i) {
+      const auto byte = static_cast<uint8_t>(buffer[i]);
+      if (paced) {
+        inputFree = std::max(inputFree, now) + kByteTime;
+        incoming.push_back({byte, inputFree});
+      } else {
+        backlog += m_board.receive(byte, seconds(now));
       }
     }
   }
