@@ -3,9 +3,15 @@
 //   build/bin/bench_a2d [--rounds N]
 //
 // Scenarios: the simulated board in-process ("sim"), and zrvsim on a pseudo-terminal,
-// unpaced and paced at 57,600 baud. The paced limit is 3 bytes per round trip (command,
-// two reply bytes) at 173.6 us each: 520.8 us, about 1,920 round trips per second.
-// Run by hand; the figures depend on the machine and its load.
+// unpaced and paced at 57,600 baud. Each zrvsim scenario also runs a bare client (write,
+// poll, read on the raw descriptor) as the floor: the difference is what ZRVIO costs. The paced
+// limit is 3 bytes per round trip (command, two reply bytes) at 173.6 us each: 520.8 us, about
+// 1,920 round trips per second. Run by hand; the figures depend on the machine and its load.
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QProcess>
 #include <algorithm>
@@ -47,6 +53,41 @@ Figures measure(zrv::ZRVIO& io, int rounds) {
   if (failed) std::fprintf(stderr, "  (some reads failed: %s)\n", qPrintable(io.lastReadError()));
   std::sort(us.begin(), us.end());
   return {us[us.size() / 2], us[us.size() * 99 / 100], rounds / total};
+}
+
+// The same round trips without the library: raw descriptor, one write, poll and read until
+// both reply bytes are in.
+Figures measureBare(const QString& device, int rounds) {
+  const int fd = ::open(device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+  if (fd < 0) return {};
+  termios tio{};
+  ::tcgetattr(fd, &tio);
+  ::cfmakeraw(&tio);
+  ::tcsetattr(fd, TCSANOW, &tio);
+  const char configure[] = {0x31, static_cast<char>(0xC0)};
+  if (::write(fd, configure, 2) != 2) return {};
+  std::vector<double> us;
+  us.reserve(static_cast<size_t>(rounds));
+  const auto start = Clock::now();
+  for (int i = 0; i < rounds; ++i) {
+    const auto t0 = Clock::now();
+    const char command = static_cast<char>(0x30 + 2 * (i % 5));
+    if (::write(fd, &command, 1) != 1) break;
+    char reply[2];
+    int have = 0;
+    while (have < 2) {
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 1000) <= 0) break;
+      const ssize_t n = ::read(fd, reply + have, static_cast<size_t>(2 - have));
+      if (n <= 0) break;
+      have += static_cast<int>(n);
+    }
+    us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+  }
+  const double total = std::chrono::duration<double>(Clock::now() - start).count();
+  ::close(fd);
+  std::sort(us.begin(), us.end());
+  return {us[us.size() / 2], us[us.size() * 99 / 100], us.size() / total};
 }
 
 // Starts zrvsim and returns its device path, or an empty string.
@@ -96,6 +137,7 @@ int main(int argc, char** argv) {
   for (const Scenario& s : scenarios) {
     QProcess sim;
     QString device = zrv::kSimDevice;
+    if (s.external) std::printf("%s\n", s.name);
     if (s.external) {
       device = startZrvsim(sim, s.args);
       if (device.isEmpty()) {
@@ -104,12 +146,15 @@ int main(int argc, char** argv) {
         continue;
       }
     }
+    if (s.external) {
+      report("  bare descriptor", measureBare(device, s.rounds), s.args.contains("--pace"));
+    }
     zrv::portmap::overrideForProcess(kPort, device);
     try {
       zrv::ZRVIO io;
       io.setCommPort(kPort);
       io.setPortopen(true);
-      report(s.name, measure(io, s.rounds), s.args.contains("--pace"));
+      report(s.external ? "  ZRVIO" : s.name, measure(io, s.rounds), s.args.contains("--pace"));
       io.setPortopen(false);
     } catch (const zrv::AutomationError& e) {
       std::fprintf(stderr, "%s: %s\n", s.name, e.what());
