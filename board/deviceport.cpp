@@ -1,5 +1,6 @@
 #include "board/deviceport.h"
 
+#include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -64,6 +65,8 @@ PortStatus DevicePort::open() {
     return PortStatus::failure(code, m_serial.errorString());
   }
   m_fd = static_cast<int>(m_serial.handle());
+  // Writes must never block past their deadline; they wait in poll() instead.
+  ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
   m_ctsUnknown = false;
   m_removed = false;
   m_bufferPos = m_bufferLen = 0;
@@ -158,11 +161,13 @@ ByteRead DevicePort::readByte(Deadline deadline) {
       if (n < 0 && meansRemoved(errno)) return {0, removed(kRemoved)};
       if (n < 0 && errno != EAGAIN && errno != EINTR)
         return {0, PortStatus::failure(Code::Failed, qt_error_string(errno))};
-      // A zero-length read after POLLIN: only a hung-up line does that repeatedly.
       if (n == 0 && (revents & POLLHUP)) return {0, removed(kRemoved)};
     } else if (revents & (POLLERR | POLLHUP | POLLNVAL)) {
       return {0, removed(kRemoved)};
     }
+    // Readable but nothing read: never let that turn into a loop past the deadline.
+    if (Clock::now() >= deadline)
+      return {0, PortStatus::failure(Code::TimedOut, QStringLiteral("no reply"))};
   }
 }
 

@@ -123,9 +123,9 @@ void ZRVIO::openPort() {
 
 void ZRVIO::closePort() {
   if (!m_port) return;
+  qCDebug(lcBoard).noquote() << "closing the link on" << portDescription();
   m_port->close();
   m_port.reset();
-  qCDebug(lcBoard).noquote() << "link closed on" << portDescription();
   m_device.clear();
 }
 
@@ -296,7 +296,8 @@ void ZRVIO::a2dconf(bool justify, bool clkx2, int16_t cselect) {
 
 void ZRVIO::repeat(int32_t ct) {
   if (ct == INT32_MIN)
-    throw AutomationError(err::kOverflow, QStringLiteral("repeat count %1 minus one").arg(ct));
+    throw AutomationError(err::kOverflow,
+                          QStringLiteral("repeat count %1 minus one does not fit 32 bits").arg(ct));
   if (ct < 1 || ct > protocol::kMaxArgument + 1)
     throw AutomationError(err::kInvalidArgument,
                           QStringLiteral("repeat count %1 is not 1 to 65536").arg(ct));
