@@ -34,6 +34,18 @@ QString standardErrorText(int number) {
       return QStringLiteral("Wrong number of arguments or invalid property assignment");
     case err::kDuplicateKey:
       return QStringLiteral("This key is already associated with an element of this collection");
+    case err::kPortOpen:
+      return QStringLiteral("Operation not valid while the port is opened");
+    case err::kPortInvalid:
+      return QStringLiteral("Invalid port number");
+    case err::kPortAlreadyOpen:
+      return QStringLiteral("Port already open");
+    case err::kPortUnavailable:
+      return QStringLiteral("The port is not available");
+    case err::kPortNotOpen:
+      return QStringLiteral("The device is not open");
+    case err::kPortWriteFailed:
+      return QStringLiteral("Error writing to the port");
     default:
       return QStringLiteral("Application-defined or object-defined error %1").arg(number);
   }

@@ -24,6 +24,13 @@ inline constexpr int kGetNotSupportedAtRunTime = 393;  // write-only property re
 inline constexpr int kWrongArgumentCount = 450;        // a call with too few or too many arguments
 inline constexpr int kDuplicateKey = 457;              // collection key already present
 inline constexpr int kMemberNotFound = 438;            // unknown dispatch number or member
+// Serial-port errors of the board control, numbered as serial controls number them.
+inline constexpr int kPortOpen = 8000;         // operation not valid while the port is open
+inline constexpr int kPortInvalid = 8002;      // no such port number or device
+inline constexpr int kPortAlreadyOpen = 8005;  // the port is already open
+inline constexpr int kPortUnavailable = 8010;  // the device cannot be opened (permission, in use)
+inline constexpr int kPortNotOpen = 8012;      // a transfer on a closed port
+inline constexpr int kPortWriteFailed = 8020;  // the device refused or lost written data
 }  // namespace err
 
 /// The standard text of an automation error number ("Overflow", "Device unavailable", ...).

@@ -1,0 +1,187 @@
+#include "board/deviceport.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "board/logging.h"
+
+namespace zrv {
+
+namespace {
+
+constexpr qint32 kBaudRate = 57600;
+const QString kNotOpen = QStringLiteral("the port is not open");
+const QString kRemoved = QStringLiteral("the device was removed");
+
+timespec remainingUntil(Deadline deadline) {
+  const auto left = std::max(deadline - Clock::now(), Clock::duration::zero());
+  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+  return {static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+}
+
+bool meansRemoved(int error) {
+  return error == EIO || error == ENXIO || error == ENODEV;
+}
+
+// Waits until fd is ready for `events` or the deadline passes. Returns poll's revents, 0 on
+// timeout, -1 with errno on failure.
+int waitFor(int fd, short events, Deadline deadline) {
+  for (;;) {
+    pollfd p{fd, events, 0};
+    const timespec ts = remainingUntil(deadline);
+    const int r = ::ppoll(&p, 1, &ts, nullptr);
+    if (r > 0) return p.revents;
+    if (r == 0) return 0;
+    if (errno != EINTR) return -1;
+  }
+}
+
+}  // namespace
+
+DevicePort::DevicePort(QString device) : m_device(std::move(device)) {}
+
+DevicePort::~DevicePort() {
+  close();
+}
+
+PortStatus DevicePort::open() {
+  using Code = PortStatus::Code;
+  m_serial.setPortName(m_device);
+  m_serial.setBaudRate(kBaudRate);
+  m_serial.setDataBits(QSerialPort::Data8);
+  m_serial.setParity(QSerialPort::NoParity);
+  m_serial.setStopBits(QSerialPort::OneStop);
+  m_serial.setFlowControl(QSerialPort::NoFlowControl);
+  if (!m_serial.open(QIODevice::ReadWrite)) {
+    const auto error = m_serial.error();
+    const Code code = error == QSerialPort::DeviceNotFoundError ? Code::NotFound
+                      : error == QSerialPort::PermissionError   ? Code::AccessDenied
+                                                                : Code::Failed;
+    return PortStatus::failure(code, m_serial.errorString());
+  }
+  m_fd = static_cast<int>(m_serial.handle());
+  // Writes must never block past their deadline; they wait in poll() instead.
+  ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
+  m_ctsUnknown = false;
+  m_removed = false;
+  m_bufferPos = m_bufferLen = 0;
+  requestLowLatency();
+  // Whatever the device received before we opened it is not an answer to us.
+  m_serial.clear(QSerialPort::AllDirections);
+  qCDebug(lcBoard).noquote() << "opened" << m_device;
+  return PortStatus::success();
+}
+
+void DevicePort::requestLowLatency() {
+  // USB adapters hold received bytes for their latency timer (often 16 ms) unless asked
+  // not to, which would dominate every round trip. Devices that cannot do it are fine as is.
+  serial_struct ss{};
+  if (::ioctl(m_fd, TIOCGSERIAL, &ss) == 0) {
+    ss.flags |= ASYNC_LOW_LATENCY;
+    if (::ioctl(m_fd, TIOCSSERIAL, &ss) == 0) return;
+  }
+  const int error = errno;
+  qCDebug(lcBoard).noquote() << m_device << "has no low-latency mode:" << qt_error_string(error);
+}
+
+void DevicePort::close() {
+  if (m_serial.isOpen()) {
+    m_serial.close();
+    qCDebug(lcBoard).noquote() << "closed" << m_device;
+  }
+  m_fd = -1;
+  m_bufferPos = m_bufferLen = 0;
+}
+
+bool DevicePort::isOpen() const {
+  return m_serial.isOpen();
+}
+
+PortStatus DevicePort::removed(const QString& why) {
+  if (!m_removed) qCWarning(lcBoard).noquote() << m_device << why;
+  m_removed = true;
+  m_removedReason = why;
+  return PortStatus::failure(PortStatus::Code::Removed, why);
+}
+
+PortStatus DevicePort::write(const QByteArray& bytes, Deadline deadline) {
+  using Code = PortStatus::Code;
+  if (!isOpen()) return PortStatus::failure(Code::NotOpen, kNotOpen);
+  if (m_removed) return PortStatus::failure(Code::Removed, m_removedReason);
+  const char* p = bytes.constData();
+  qsizetype left = bytes.size();
+  while (left > 0) {
+    const ssize_t n = ::write(m_fd, p, static_cast<size_t>(left));
+    if (n > 0) {
+      p += n;
+      left -= n;
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN) {
+      if (meansRemoved(errno)) return removed(kRemoved);
+      return PortStatus::failure(Code::Failed, qt_error_string(errno));
+    }
+    // The device's transmit buffer is full: wait for room, but not past the deadline.
+    const int revents = waitFor(m_fd, POLLOUT, deadline);
+    if (revents == 0)
+      return PortStatus::failure(Code::TimedOut, QStringLiteral("the device accepts no data"));
+    if (revents < 0) return PortStatus::failure(Code::Failed, qt_error_string(errno));
+    if (revents & (POLLERR | POLLHUP | POLLNVAL)) return removed(kRemoved);
+  }
+  return PortStatus::success();
+}
+
+ByteRead DevicePort::readByte(Deadline deadline) {
+  using Code = PortStatus::Code;
+  if (m_bufferPos < m_bufferLen) return {static_cast<uint8_t>(m_buffer[m_bufferPos++]), {}};
+  if (!isOpen()) return {0, PortStatus::failure(Code::NotOpen, kNotOpen)};
+  // QSerialPort reads on its own when the host processes events; those bytes are older than
+  // anything still in the descriptor.
+  char c = 0;
+  if (m_serial.bytesAvailable() > 0 && m_serial.getChar(&c)) return {static_cast<uint8_t>(c), {}};
+  if (m_serial.error() == QSerialPort::ResourceError && !m_removed) removed(kRemoved);
+  if (m_removed) return {0, PortStatus::failure(Code::Removed, m_removedReason)};
+  for (;;) {
+    const int revents = waitFor(m_fd, POLLIN, deadline);
+    if (revents == 0) return {0, PortStatus::failure(Code::TimedOut, QStringLiteral("no reply"))};
+    if (revents < 0) return {0, PortStatus::failure(Code::Failed, qt_error_string(errno))};
+    if (revents & POLLIN) {
+      const ssize_t n = ::read(m_fd, m_buffer, sizeof m_buffer);
+      if (n > 0) {
+        m_bufferLen = static_cast<int>(n);
+        m_bufferPos = 1;
+        return {static_cast<uint8_t>(m_buffer[0]), {}};
+      }
+      if (n < 0 && meansRemoved(errno)) return {0, removed(kRemoved)};
+      if (n < 0 && errno != EAGAIN && errno != EINTR)
+        return {0, PortStatus::failure(Code::Failed, qt_error_string(errno))};
+      if (n == 0 && (revents & POLLHUP)) return {0, removed(kRemoved)};
+    } else if (revents & (POLLERR | POLLHUP | POLLNVAL)) {
+      return {0, removed(kRemoved)};
+    }
+    // Readable but nothing read: never let that turn into a loop past the deadline.
+    if (Clock::now() >= deadline)
+      return {0, PortStatus::failure(Code::TimedOut, QStringLiteral("no reply"))};
+  }
+}
+
+bool DevicePort::cts() {
+  if (!isOpen() || m_ctsUnknown) return true;
+  int lines = 0;
+  if (::ioctl(m_fd, TIOCMGET, &lines) == 0) return lines & TIOCM_CTS;
+  if (errno == ENOTTY || errno == EINVAL) {
+    // Pseudo-terminals and some adapters have no modem lines: take CTS as asserted for good.
+    qCDebug(lcBoard).noquote() << m_device << "cannot report CTS; taking it as asserted";
+    m_ctsUnknown = true;
+  }
+  // Any other failure (a removed device) is left to the next write to report.
+  return true;
+}
+
+}  // namespace zrv

@@ -1,0 +1,22 @@
+#include "board/protocol.h"
+
+namespace zrv::protocol {
+
+QByteArray sendarg(uint16_t v) {
+  const auto data = makeword(v);
+  QByteArray bytes(3, Qt::Uninitialized);
+  bytes[0] = static_cast<char>(makecmd(0, 4 + (v & 1), (v >> 8) & 1));
+  bytes[1] = static_cast<char>(data[0]);
+  bytes[2] = static_cast<char>(data[1]);
+  return bytes;
+}
+
+QByteArray command(uint8_t commandByte, const QByteArray& data) {
+  QByteArray bytes;
+  bytes.reserve(1 + data.size());
+  bytes.append(static_cast<char>(commandByte));
+  bytes.append(data);
+  return bytes;
+}
+
+}  // namespace zrv::protocol

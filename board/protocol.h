@@ -1,0 +1,106 @@
+#pragma once
+// The board's byte protocol as pure functions: values in, bytes out (and back for the
+// simulated board). Nothing here does I/O or checks ranges beyond what the types enforce;
+// ZRVIO refuses operands that do not fit before it calls these.
+//
+// Framing: a command byte has bit 7 clear and packs a group (bits 6-4), a selector (bits
+// 3-1, the pin number for pin commands) and a low bit (bit 0). Data bytes that follow it
+// have bit 7 set and carry seven payload bits. An 8-bit operand travels with its bit 0 in
+// the command byte's low bit and bits 1-7 in one data byte; a 16-bit operand travels in
+// its own argument-load command sent just before the command that uses it. Replies are raw
+// bytes, 16-bit results high byte first.
+
+#include <QByteArray>
+#include <array>
+#include <cstdint>
+
+namespace zrv::protocol {
+
+/// Command codes of the board (the pin/channel commands are the code for pin 0; add 2 * pin).
+namespace cmd {
+inline constexpr uint8_t kSync = 0x00;          ///< synchronise; no reply
+inline constexpr uint8_t kStatus = 0x01;        ///< status query; replies kStatusOk
+inline constexpr uint8_t kWriteTris = 0x02;     ///< + bit 0 of the direction byte, data byte
+inline constexpr uint8_t kWritePins = 0x04;     ///< + bit 0 of the pin byte, data byte
+inline constexpr uint8_t kLoadArgument = 0x08;  ///< 08-0B, two data bytes
+inline constexpr uint8_t kLed = 0x0C;           ///< + 1 for on
+inline constexpr uint8_t kExtended = 0x0E;      ///< first data byte selects the action
+inline constexpr uint8_t kLow = 0x10;           ///< + 2p; kLow + 1 + 2p drives high
+inline constexpr uint8_t kToggle = 0x20;        ///< + 2p
+inline constexpr uint8_t kInput = 0x21;         ///< + 2p; one reply byte
+inline constexpr uint8_t kA2d = 0x30;           ///< + 2p; two reply bytes per conversion
+inline constexpr uint8_t kA2dConfig = 0x31;     ///< one data byte
+inline constexpr uint8_t kCount = 0x40;         ///< + 2p, argument: duration
+inline constexpr uint8_t kPulseOut = 0x41;      ///< + 2p, argument: period
+inline constexpr uint8_t kEepromWrite = 0x50;   ///< + bit 0 of the value, argument: address
+inline constexpr uint8_t kEepromRead = 0x52;    ///< argument: address; one reply byte
+inline constexpr uint8_t kPwmFixed = 0x54;      ///< + bit 0 of duty, argument: fduration
+inline constexpr uint8_t kReadTris = 0x56;      ///< one reply byte
+inline constexpr uint8_t kReadPins = 0x57;      ///< one reply byte
+inline constexpr uint8_t kReadCounter = 0x5A;   ///< two reply bytes
+inline constexpr uint8_t kRepeat = 0x5B;        ///< argument: count - 1
+inline constexpr uint8_t kReset = 0x5C;         ///< full reset
+inline constexpr uint8_t kPwmPin = 0x60;        ///< + 2p + bit 0 of duty, argument: fduration
+inline constexpr uint8_t kPulseIn = 0x70;       ///< + 2p + state; two reply bytes
+}  // namespace cmd
+
+/// What a healthy board answers to the status query: the character "3".
+inline constexpr uint8_t kStatusOk = 0x33;
+
+/// Largest value of a 16-bit operand (argument load) and of an 8-bit operand.
+inline constexpr int kMaxArgument = 0xFFFF;
+inline constexpr int kMaxByteOperand = 0xFF;
+/// Largest A/D reference selector: it fills bits 5-1 of the configuration byte.
+inline constexpr int kMaxCselect = 31;
+
+/// True for a command byte (bit 7 clear), false for a data byte.
+constexpr bool isCommandByte(uint8_t b) {
+  return (b & 0x80) == 0;
+}
+
+/// Command byte 16 * (g mod 8) + 2 * (s mod 8) + (b mod 2); the low bits of each argument.
+constexpr uint8_t makecmd(int g, int s, int b) {
+  return static_cast<uint8_t>(16 * (g & 7) + 2 * (s & 7) + (b & 1));
+}
+
+/// Data byte carrying bits 1-7 of an 8-bit operand: 128 + v / 2 (bit 0 rides in the command).
+constexpr uint8_t makebyte(uint8_t v) {
+  return static_cast<uint8_t>(0x80 | (v >> 1));
+}
+
+/// The two data bytes of a 16-bit operand: bits 9-15, then bits 1-7 (bits 0 and 8 ride in
+/// the argument-load command byte).
+constexpr std::array<uint8_t, 2> makeword(uint16_t v) {
+  return {static_cast<uint8_t>(0x80 | (v >> 9)), static_cast<uint8_t>(0x80 | ((v >> 1) & 0x7F))};
+}
+
+/// The argument-load command for v: makecmd(0, 4 + bit 0, bit 8), then makeword(v).
+QByteArray sendarg(uint16_t v);
+
+/// A command byte followed by its data bytes, as one write.
+QByteArray command(uint8_t commandByte, const QByteArray& data = {});
+
+/// The A/D configuration value: justify in bit 7, clkx2 in bit 6, cselect (0-31) in bits 5-1.
+constexpr uint8_t a2dConfigValue(bool justify, bool clkx2, uint8_t cselect) {
+  return static_cast<uint8_t>((justify ? 0x80 : 0) | (clkx2 ? 0x40 : 0) | ((cselect & 0x1F) << 1));
+}
+
+/// A 16-bit reply: high byte first.
+constexpr int32_t word(uint8_t first, uint8_t second) {
+  return 256 * first + second;
+}
+
+// Decoders, the board's side of the encoders above.
+
+/// The 16-bit operand of an argument-load command byte (08-0B) and its two data bytes.
+constexpr uint16_t decodeArgument(uint8_t commandByte, uint8_t high, uint8_t low) {
+  return static_cast<uint16_t>(((high & 0x7F) << 9) | ((commandByte & 1) << 8) |
+                               ((low & 0x7F) << 1) | ((commandByte >> 1) & 1));
+}
+
+/// The 8-bit operand of a command byte's low bit and its data byte.
+constexpr uint8_t decodeByte(uint8_t commandByte, uint8_t data) {
+  return static_cast<uint8_t>(((data & 0x7F) << 1) | (commandByte & 1));
+}
+
+}  // namespace zrv::protocol

@@ -1,0 +1,31 @@
+#pragma once
+// The "sim" port: the simulated board answering in this process. Replies are ready as soon
+// as the command has been written, so a read with nothing waiting fails at once instead of
+// waiting for a reply that cannot come. Each open powers up a fresh board, whose clock (for
+// the test signals) starts at the open.
+
+#include "board/serialport.h"
+#include "board/simboard.h"
+
+namespace zrv {
+
+class SimPort final : public SerialPort {
+ public:
+  PortStatus open() override;
+  void close() override;
+  bool isOpen() const override { return m_open; }
+  PortStatus write(const QByteArray& bytes, Deadline deadline) override;
+  ByteRead readByte(Deadline deadline) override;
+  bool cts() override { return m_board.cts(); }
+
+  const SimBoard& board() const { return m_board; }
+
+ private:
+  SimBoard m_board;
+  Clock::time_point m_powerOn{};
+  QByteArray m_received;  ///< replies not yet read
+  qsizetype m_readPos = 0;
+  bool m_open = false;
+};
+
+}  // namespace zrv
