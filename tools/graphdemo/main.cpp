@@ -1,6 +1,7 @@
 // Graph demo: five live channels paced by the sampling timer, with the cursor modes, the
-// track read-out as a tooltip and the property dialog. `graphdemo --shot file.png` draws a
-// fixed data set and writes the picture instead of opening a window.
+// track read-out as a tooltip and the property dialog. `graphdemo --shot file.png [samples]`
+// draws a fixed data set (801 samples unless given) and writes the picture instead of
+// opening a window.
 #include <QApplication>
 #include <QMainWindow>
 #include <QMenuBar>
