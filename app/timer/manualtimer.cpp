@@ -33,7 +33,8 @@ bool ManualTimer::fire(std::optional<int32_t> milliseconds) {
     ++m_dropped;
     return false;
   }
-  m_lastTick = {m_next, Clock::now()};
+  const auto now = Clock::now();
+  m_lastTick = {m_next, now, now};
   m_next += std::chrono::milliseconds(m_interval);
   ++m_delivered;
   m_inTick = true;

@@ -27,10 +27,12 @@ const QEvent::Type kTickEvent = static_cast<QEvent::Type>(QEvent::registerEventT
 
 class TickEvent : public QEvent {
  public:
-  TickEvent(uint64_t generation, SamplingTimer::Clock::time_point deadline)
-      : QEvent(kTickEvent), generation(generation), deadline(deadline) {}
+  TickEvent(uint64_t generation, SamplingTimer::Clock::time_point deadline,
+            SamplingTimer::Clock::time_point woke)
+      : QEvent(kTickEvent), generation(generation), deadline(deadline), woke(woke) {}
   const uint64_t generation;
   const SamplingTimer::Clock::time_point deadline;
+  const SamplingTimer::Clock::time_point woke;
 };
 
 timespec toTimespec(SamplingTimer::Clock::time_point t) {
@@ -80,6 +82,7 @@ void PrecisionTimer::setEnabled(bool enabled) {
     s.enabled = enabled;
     ++s.generation;  // whatever is posted now belongs to the past and is discarded
     s.pending = false;
+    s.owed.reset();
     if (enabled) {
       s.next = now + std::chrono::milliseconds(m_interval);
       s.dropped = 0;
@@ -116,6 +119,21 @@ std::optional<SamplingTimer::Clock::time_point> PrecisionTimer::nextDeadline() c
   return m_schedule.next;
 }
 
+std::chrono::microseconds PrecisionTimer::earlyWake() const {
+  std::lock_guard lock(m_mutex);
+  return std::chrono::duration_cast<std::chrono::microseconds>(m_schedule.earlyWake);
+}
+
+void PrecisionTimer::setEarlyWake(std::chrono::microseconds lead) {
+  std::lock_guard lock(m_mutex);
+  m_schedule.earlyWake = std::max(lead, std::chrono::microseconds(0));
+}
+
+void PrecisionTimer::post(uint64_t generation, Clock::time_point deadline, Clock::time_point woke) {
+  QCoreApplication::postEvent(this, new TickEvent(generation, deadline, woke),
+                              Qt::HighEventPriority);
+}
+
 int64_t PrecisionTimer::droppedTicks() const {
   std::lock_guard lock(m_mutex);
   return m_schedule.dropped;
@@ -135,29 +153,40 @@ void PrecisionTimer::run() {
         qCWarning(lcTimer) << "cannot lower the timer slack:" << strerror(errno);
     }
     const Clock::time_point deadline = m_schedule.next;
-    if (Clock::now() < deadline - kFinalStretch) {
+    const Clock::time_point wakeAt =
+        deadline - std::min(m_schedule.earlyWake, m_schedule.interval / 5);
+    if (Clock::now() < wakeAt - kFinalStretch) {
       // Wakes early on any change; the loop then looks at the schedule afresh.
-      m_wake.wait_until(lock, deadline - kFinalStretch);
+      m_wake.wait_until(lock, wakeAt - kFinalStretch);
       continue;
     }
     const uint64_t generation = m_schedule.generation;
     lock.unlock();
-    sleepUntil(deadline);
+    sleepUntil(wakeAt);
+    const auto woke = Clock::now();
     lock.lock();
     Schedule& s = m_schedule;
     if (s.quit || !s.enabled || s.generation != generation || s.next != deadline) continue;
-    if (s.pending) {
-      ++s.dropped;
-    } else {
+    if (!s.pending) {
       s.pending = true;
-      QCoreApplication::postEvent(this, new TickEvent(generation, deadline), Qt::HighEventPriority);
+      post(generation, deadline, woke);
+    } else if (!s.owed) {
+      s.owed.emplace(deadline, woke);
+    } else {
+      ++s.dropped;
     }
-    // Next grid point; deadlines already passed (a stalled machine) are skipped, not bunched.
+    // Next grid point. Deadlines already passed (a stalled machine) follow the same rule:
+    // one of them is owed, the others are dropped, none is bunched.
     s.next = deadline + s.interval;
     const auto now = Clock::now();
     if (s.next <= now) {
       const auto missed = (now - s.next) / s.interval + 1;
-      s.dropped += missed;
+      if (!s.owed) {
+        s.owed.emplace(s.next, now);
+        s.dropped += missed - 1;
+      } else {
+        s.dropped += missed;
+      }
       s.next += missed * s.interval;
     }
   }
@@ -166,11 +195,12 @@ void PrecisionTimer::run() {
 bool PrecisionTimer::event(QEvent* event) {
   if (event->type() != kTickEvent) return SamplingTimer::event(event);
   const auto* tick = static_cast<const TickEvent*>(event);
-  deliver(tick->generation, tick->deadline);
+  deliver(tick->generation, tick->deadline, tick->woke);
   return true;
 }
 
-void PrecisionTimer::deliver(uint64_t generation, Clock::time_point deadline) {
+void PrecisionTimer::deliver(uint64_t generation, Clock::time_point deadline,
+                             Clock::time_point woke) {
   {
     std::lock_guard lock(m_mutex);
     // Posted before a disable (or before a disable and a new enable): not ours any more.
@@ -182,20 +212,29 @@ void PrecisionTimer::deliver(uint64_t generation, Clock::time_point deadline) {
     std::lock_guard lock(m_mutex);
     if (generation == m_schedule.generation) {
       m_schedule.pending = false;
+      m_schedule.owed.reset();
       ++m_schedule.dropped;
     }
     return;
   }
-  const auto now = Clock::now();
+  // Posted early on purpose (see the header): wait out the rest of the time here.
+  auto now = Clock::now();
+  while (now < deadline)
+    now = Clock::now();
   const int32_t ms = wholeMilliseconds(now - m_previousStart);
   m_previousStart = now;
-  m_lastTick = {deadline, now};
+  m_lastTick = {deadline, woke, now};
   m_inTick = true;
   Q_EMIT tick(ms);
   m_inTick = false;
-  {
-    std::lock_guard lock(m_mutex);
-    if (generation == m_schedule.generation) m_schedule.pending = false;
+  std::lock_guard lock(m_mutex);
+  if (generation != m_schedule.generation) return;
+  if (m_schedule.owed) {
+    // A deadline passed while this tick ran: it comes next, still one at a time.
+    post(generation, m_schedule.owed->first, m_schedule.owed->second);
+    m_schedule.owed.reset();
+  } else {
+    m_schedule.pending = false;
   }
 }
 

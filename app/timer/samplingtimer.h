@@ -6,9 +6,10 @@
 //  - the first tick comes one interval after enabling, then one per interval on a grid of
 //    absolute deadlines (enable time + k x interval), so late ticks do not make a run drift;
 //  - never two ticks at once: a deadline that passes while a tick is pending or its handler
-//    is still running (a board command lets the event loop run inside a tick) is DROPPED,
-//    not queued, and counted in droppedTicks(); the next tick's milliseconds then show the
-//    gap;
+//    is still running (a board command lets the event loop run inside a tick) is DELAYED:
+//    it is delivered as soon as that handler returns. At most one tick is owed this way;
+//    further deadlines that pass meanwhile are DROPPED and counted in droppedTicks(). So
+//    a short stall costs no sample, and a long one does not unleash a burst of ticks;
 //  - no tick after setEnabled(false), even one already posted when it was called, and none
 //    after destruction;
 //  - a new interval takes effect from the last grid point: the next deadline becomes the
@@ -56,6 +57,7 @@ class SamplingTimer : public QObject {
   /// What the tick being delivered was due for; valid inside a tick handler.
   struct TickInfo {
     Clock::time_point deadline;  ///< the grid point this tick stands for
+    Clock::time_point woke;      ///< when the timer thread woke for it (early, see below)
     Clock::time_point started;   ///< when the handler was called
   };
 

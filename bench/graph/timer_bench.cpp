@@ -26,13 +26,14 @@ int main(int argc, char** argv) {
   for (int interval : intervals) {
     PrecisionTimer timer;
     timer.setInterval(interval);
-    std::vector<double> deviation, lateness;
+    std::vector<double> deviation, lateness, wake;
     Clock::time_point last;
     QObject::connect(&timer, &SamplingTimer::tick, [&](int32_t ms) {
       const auto info = timer.lastTick();
       deviation.push_back(std::abs(ms - interval));
       lateness.push_back(
           std::chrono::duration<double, std::micro>(info.started - info.deadline).count());
+      wake.push_back(std::chrono::duration<double, std::micro>(info.woke - info.deadline).count());
       if (int(lateness.size()) == kTicks) {
         last = info.started;
         timer.setEnabled(false);
@@ -50,6 +51,9 @@ int main(int argc, char** argv) {
     std::printf("  lateness of the handler us: median %.1f, p99 %.1f, max %.1f\n",
                 zrvbench::percentile(lateness, 50), zrvbench::percentile(lateness, 99),
                 zrvbench::percentile(lateness, 100));
+    std::printf("  timer thread's wake-up vs deadline us: median %.1f, p99 %.1f, max %.1f\n",
+                zrvbench::percentile(wake, 50), zrvbench::percentile(wake, 99),
+                zrvbench::percentile(wake, 100));
     std::printf("  dropped deadlines: %lld\n", static_cast<long long>(timer.droppedTicks()));
     std::printf("  %d ticks took %.3f ms for %d ms of intervals (drift %+.3f ms)\n", kTicks, took,
                 kTicks * interval, took - kTicks * interval);

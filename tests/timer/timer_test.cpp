@@ -137,6 +137,23 @@ TEST(PrecisionTimer, DueTicksAreDroppedWhileAHandlerRunsNeverNested) {
     EXPECT_GE(rec.ticks[i].ms, 14) << i;
 }
 
+TEST(PrecisionTimer, AShortStallDelaysOneTickInsteadOfLosingIt) {
+  PrecisionTimer timer;
+  Recorder rec(timer);
+  rec.onTick = [&](int32_t) {
+    // The first handler overruns its interval without letting events in.
+    if (rec.ticks.size() == 1) std::this_thread::sleep_for(30ms);
+  };
+  timer.setInterval(20);
+  timer.setEnabled(true);
+  ASSERT_TRUE(runUntil([&] { return rec.ticks.size() >= 3; }));
+  timer.setEnabled(false);
+  // The deadline that passed during the stall still got its tick, right after the handler.
+  EXPECT_EQ(rec.ticks[1].deadline - rec.ticks[0].deadline, 20ms);
+  EXPECT_GE(rec.ticks[1].at - rec.ticks[0].at, 30ms);
+  EXPECT_GE(rec.ticks[1].ms, 30);
+}
+
 TEST(PrecisionTimer, ANewIntervalTakesEffectFromTheLastDeadline) {
   PrecisionTimer timer;
   Recorder rec(timer);
