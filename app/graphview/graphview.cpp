@@ -166,7 +166,17 @@ GraphView::GraphView(GraphModel& model, Dialogs& dialogs, QWidget* parent)
   replotNow();
 }
 
-GraphView::~GraphView() = default;
+GraphView::~GraphView() {
+  // The plot goes first, while everything it reads (its plottables read the model) is there.
+  d->replotTimer.stop();
+  d->plot->removeEventFilter(this);
+  delete d->plot;
+}
+
+QSize GraphView::pictureSize() const {
+  // The view's own size: a view never shown has not laid out its plot yet.
+  return size().isEmpty() ? QSize(640, 480) : size();
+}
 
 QWidget* GraphView::mouseArea() const {
   return d->plot;
@@ -548,8 +558,7 @@ QString GraphView::toolTipText() const {
 
 QImage GraphView::picture(QSize size) {
   replotNow();
-  if (!size.isValid() || size.isEmpty()) size = d->plot->size();
-  if (size.isEmpty()) size = QSize(640, 480);
+  if (!size.isValid() || size.isEmpty()) size = pictureSize();
   QImage image(size, QImage::Format_RGB32);
   image.fill(fromBgr(m_model.graphValue(GraphMember::FrameColor).longValue()));
   QCPPainter painter(&image);
@@ -588,7 +597,7 @@ void GraphView::savePdf(const QString& path) {
     pdf.setPageOrientation(QPageLayout::Landscape);
     pdf.setTitle(m_model.graphValue(GraphMember::Caption).textValue());
     replotNow();
-    const QSize size = d->plot->size().isEmpty() ? QSize(640, 480) : d->plot->size();
+    const QSize size = pictureSize();
     QCPPainter painter(&pdf);
     const QRect page = painter.viewport();
     const double scale =
@@ -603,7 +612,7 @@ void GraphView::savePdf(const QString& path) {
 
 void GraphView::printTo(QPrinter& printer) {
   replotNow();
-  const QSize size = d->plot->size().isEmpty() ? QSize(640, 480) : d->plot->size();
+  const QSize size = pictureSize();
   QCPPainter painter;
   if (!painter.begin(&printer))
     throw AutomationError(zrv::err::kDeviceUnavailable, QStringLiteral("the printer cannot print"));

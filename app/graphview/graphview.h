@@ -37,6 +37,7 @@ namespace zrvlog {
 class Dialogs;
 class GraphModel;
 
+/// The model must outlive the view.
 class GraphView : public QWidget {
   Q_OBJECT
 
@@ -105,6 +106,7 @@ class GraphView : public QWidget {
  private:
   struct Private;
 
+  QSize pictureSize() const;
   void scheduleReplot();
   void onReplotTimer();
   void sync();

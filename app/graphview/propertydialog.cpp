@@ -266,8 +266,14 @@ void GraphPropertyDialog::load(Page& page, int item) {
 
 void GraphPropertyDialog::store(Page& page) {
   if (page.shown < 0) return;
-  for (auto& [info, editor] : page.editors)
-    page.items[page.shown][info->slot] = editorValue(editor, *info);
+  for (auto& [info, editor] : page.editors) {
+    Variant& staged = page.items[page.shown][info->slot];
+    // A number shown rounded to 15 digits and not edited keeps its exact value.
+    if (info->editor == MemberEditor::Real && staged.isNumeric() &&
+        static_cast<QLineEdit*>(editor)->text() == zrv::formatGeneral(staged.toDouble()))
+      continue;
+    staged = editorValue(editor, *info);
+  }
 }
 
 bool GraphPropertyDialog::apply() {

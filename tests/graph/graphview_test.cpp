@@ -202,6 +202,21 @@ TEST(GraphView, PropertyDialogAppliesEditsThroughTheModel) {
   EXPECT_EQ(f.model.property(GraphMember::ElementIndex), Variant(int16_t(0)));
 }
 
+TEST(GraphView, PropertyDialogKeepsValuesItDidNotTouchExactly) {
+  Fixture f;
+  const double third = 1.0 / 3.0;  // shown with 15 digits, stored with 17
+  f.model.setProperty(GraphMember::RangeXMin, Variant(third));
+  f.model.newAnnotation();
+  f.model.setProperty(GraphMember::AnnoLabelX, Variant(0.1 + 0.2));
+  f.dialogs.answerExec([](QDialog& d) {
+    d.accept();
+    return d.result();
+  });
+  EXPECT_EQ(f.view.propertyDialog(), int(QDialog::Accepted));
+  EXPECT_EQ(f.model.property(GraphMember::RangeXMin), Variant(third));
+  EXPECT_EQ(f.model.property(GraphMember::AnnoLabelX), Variant(0.1 + 0.2));
+}
+
 TEST(GraphView, PropertyDialogRefusesABadValueAndChangesNothing) {
   Fixture f;
   bool stayedOpen = false;
@@ -288,6 +303,14 @@ TEST(GraphView, DecimationKeepsASingleSpikeAmongAMillionPoints) {
   for (int dx = -3; dx <= 3 && !found; ++dx)
     found = qGreen(image.pixel(top.toPoint() + QPoint(dx, 0))) > 100;
   EXPECT_TRUE(found) << "the spike is lost";
+}
+
+TEST(GraphView, AViewNeverShownDrawsItsPictureAtItsOwnSize) {
+  zrvtest::ScriptedDialogs dialogs;
+  GraphModel model;
+  GraphView view(model, dialogs);
+  view.resize(320, 200);
+  EXPECT_EQ(view.picture().size(), QSize(320, 200));
 }
 
 TEST(GraphView, CopyAndPrintUseThePicture) {
