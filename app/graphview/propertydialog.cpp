@@ -6,6 +6,7 @@
 #include <QDialogButtonBox>
 #include <QFontDatabase>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -119,12 +120,22 @@ void GraphPropertyDialog::buildPage(Page& page, QTabWidget* tabs, const QString&
     if (count == 0) layout->addWidget(new QLabel(QStringLiteral("There are none."), pageWidget));
   }
   page.form = new QWidget(pageWidget);
-  auto* form = new QFormLayout(page.form);
-  for (const MemberInfo& info : graphMembers()) {
-    if (info.scope != page.scope || info.editor == MemberEditor::None || info.slot < 0) continue;
-    QWidget* editor = makeEditor(info);
-    form->addRow(info.label + QLatin1Char(':'), editor);
-    page.editors.emplace_back(&info, editor);
+  std::vector<const MemberInfo*> rows;
+  for (const MemberInfo& info : graphMembers())
+    if (info.scope == page.scope && info.editor != MemberEditor::None && info.slot >= 0)
+      rows.push_back(&info);
+  // Long pages get two columns, so the dialog fits a small screen.
+  const size_t perColumn = rows.size() > 12 ? (rows.size() + 1) / 2 : rows.size();
+  auto* columns = new QHBoxLayout(page.form);
+  QFormLayout* form = nullptr;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (i % perColumn == 0) {
+      form = new QFormLayout;
+      columns->addLayout(form);
+    }
+    QWidget* editor = makeEditor(*rows[i]);
+    form->addRow(rows[i]->label + QLatin1Char(':'), editor);
+    page.editors.emplace_back(rows[i], editor);
   }
   layout->addWidget(page.form);
   layout->addStretch(1);

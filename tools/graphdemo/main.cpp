@@ -127,6 +127,7 @@ int main(int argc, char** argv) {
                       [&] { view.propertyDialog(); });
   viewMenu->addAction(QStringLiteral("&Copy"), [&] { view.copyGraph(); });
   viewMenu->addAction(QStringLiteral("&Print..."), [&] { view.printPlot(); });
+  window.setWindowTitle(QStringLiteral("Graph demo"));
   window.resize(1100, 700);
   window.show();
   timer.setEnabled(true);
