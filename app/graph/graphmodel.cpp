@@ -115,6 +115,9 @@ void GraphModel::checkRoom(int count, const char* what) const {
 }
 
 void GraphModel::resetElements() {
+  qCDebug(lcGraph) << "ResetElements: dropping" << elementCount() << "elements,"
+                   << (m_elements.empty() ? 0 : qint64(m_elements[0].series.size()))
+                   << "points in element 0";
   m_elements.clear();
   m_elements.push_back(makeElement(0, std::make_shared<ChunkedColumn>()));
   m_currentElement = 0;

@@ -210,6 +210,7 @@ void GraphView::onReplotTimer() {
         // starved by ticks that come faster than a replot takes.
         m_heldBack = true;
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*deadline - now);
+        qCDebug(lcGraph) << "replot held back for a tick due in" << wait.count() << "ms";
         d->replotTimer.start(int(std::max<int64_t>(1, wait.count() + 1)));
         return;
       }
@@ -227,6 +228,9 @@ void GraphView::replotNow() {
   d->plot->replot(QCustomPlot::rpQueuedRefresh);
   m_lastReplotCost = Clock::now() - m_lastReplotStart;
   ++m_replotCount;
+  if (m_lastReplotCost > kMinReplotGap)
+    qCDebug(lcGraph) << "slow replot:"
+                     << std::chrono::duration<double, std::milli>(m_lastReplotCost).count() << "ms";
 }
 
 // --- Model to plot -------------------------------------------------------------------------
@@ -405,6 +409,12 @@ void GraphView::sync() {
 }
 
 // --- Geometry --------------------------------------------------------------------------------
+
+void GraphView::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  // Label spacing and margins depend on the size.
+  scheduleReplot();
+}
 
 QRect GraphView::plotRect() const {
   return d->plot->axisRect()->rect().translated(d->plot->pos());

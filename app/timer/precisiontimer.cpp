@@ -89,6 +89,7 @@ void PrecisionTimer::setEnabled(bool enabled) {
     }
   }
   if (enabled) m_previousStart = now;
+  qCDebug(lcTimer) << (enabled ? "enabled at" : "disabled at") << m_interval << "ms";
   m_wake.notify_all();
 }
 
