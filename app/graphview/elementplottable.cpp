@@ -67,9 +67,12 @@ QCPScatterStyle ElementPlottable::scatterStyle() const {
       QCPScatterStyle::ssCross,  QCPScatterStyle::ssPlus,    QCPScatterStyle::ssStar};
   const int symbol =
       (m_style.symbol >= 0 && m_style.symbol < int(std::size(kShapes))) ? m_style.symbol : 0;
-  QCPScatterStyle style(kShapes[symbol], 6.0);
+  // The library's own dot is a zero-length smoothed line that hardly shows: a small disc.
+  QCPScatterStyle style(symbol == 1 ? QCPScatterStyle::ssDisc : kShapes[symbol],
+                        symbol == 1 ? 3.0 : 6.0);
   style.setPen(QPen(m_style.pointColour, 1.0));
-  style.setBrush(m_style.filledPoints ? QBrush(m_style.pointColour) : QBrush(Qt::NoBrush));
+  style.setBrush(m_style.filledPoints || symbol == 1 ? QBrush(m_style.pointColour)
+                                                     : QBrush(Qt::NoBrush));
   return style;
 }
 

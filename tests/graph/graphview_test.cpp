@@ -291,6 +291,76 @@ TEST(GraphView, PicturesShowTheModelAndBitmapsReplaceTheFile) {
   }
 }
 
+// Some pixel close to pure green (smoothed symbols have no exact one).
+bool containsGreen(const QImage& image) {
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) {
+      const QRgb p = image.pixel(x, y);
+      if (qGreen(p) > 180 && qRed(p) < 60 && qBlue(p) < 60) return true;
+    }
+  return false;
+}
+
+TEST(GraphView, EverySettingDrawsAndTheElementStaysVisible) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<GraphMember, Variant>> settings;
+  } cases[] = {
+      {"log X over a range from zero", {{GraphMember::LogX, Variant(true)}}},
+      {"log Y over a negative range",
+       {{GraphMember::LogY, Variant(true)}, {GraphMember::RangeYMin, Variant(-5.0)}}},
+      {"time labels",
+       {{GraphMember::TimeLabelsX, Variant(true)}, {GraphMember::TimeLabelsY, Variant(true)}}},
+      {"no frame, no grid, no legend",
+       {{GraphMember::FrameStyle, Variant(int32_t(0))},
+        {GraphMember::GridShown, Variant(false)},
+        {GraphMember::LegendOn, Variant(false)}}},
+      {"sunken frame, caption, titles",
+       {{GraphMember::FrameStyle, Variant(int32_t(2))},
+        {GraphMember::Caption, Variant("Run")},
+        {GraphMember::AxisTitleX, Variant("t")}}},
+      {"reversed and empty ranges",
+       {{GraphMember::RangeXMin, Variant(10.0)},
+        {GraphMember::RangeXMax, Variant(0.0)},
+        {GraphMember::RangeYMin, Variant(4.0)},
+        {GraphMember::RangeYMax, Variant(4.0)}}},
+      {"huge grid counts and odd formats",
+       {{GraphMember::GridCountX, Variant(int16_t(32767))},
+        {GraphMember::GridCountY, Variant(int16_t(-3))},
+        {GraphMember::LabelFormatY, Variant("%n%s")}}},
+      {"unknown cursor mode", {{GraphMember::CursorMode, Variant(int32_t(99))}}},
+  };
+  std::vector<Case> all(std::begin(cases), std::end(cases));
+  for (int32_t style = 0; style <= 4; ++style)
+    all.push_back({"line style",
+                   {{GraphMember::ElementLineStyle, Variant(style)},
+                    {GraphMember::ElementLineWidth, Variant(int32_t(style))}}});
+  const char* symbolNames[] = {"",         "dot",   "circle", "square", "diamond",
+                               "triangle", "cross", "plus",   "star"};
+  for (int32_t symbol = 1; symbol <= 8; ++symbol)
+    all.push_back({symbolNames[symbol],
+                   {{GraphMember::ElementLineStyle, Variant(int32_t(5))},
+                    {GraphMember::ElementPointSymbol, Variant(symbol)},
+                    {GraphMember::ElementSolidPoints, Variant(symbol % 2 == 0)}}});
+  for (const Case& c : all) {
+    for (int points : {50, 200000}) {
+      SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(points) + " points");
+      Fixture f;
+      for (int i = 0; i < points; ++i)
+        f.model.addPoint(0.5 + 9.0 * i / points, 3.0 + (i % 7) * 0.5, 0);
+      f.model.setProperty(GraphMember::LegendOn, Variant(false));
+      f.model.newAnnotation();
+      f.model.setProperty(GraphMember::AnnoLabelText, Variant("note"));
+      f.model.setProperty(GraphMember::AnnoLabelHorizontal, Variant(false));
+      f.model.newCursor();
+      f.model.setProperty(GraphMember::CursorStyle, Variant(int16_t(points % 3)));
+      for (const auto& [member, value] : c.settings)
+        f.model.setProperty(member, value);
+      EXPECT_TRUE(containsGreen(f.view.picture()));
+    }
+  }
+}
+
 TEST(GraphView, DecimationKeepsASingleSpikeAmongAMillionPoints) {
   Fixture f;
   const int n = 1'000'000;
