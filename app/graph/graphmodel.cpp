@@ -6,7 +6,7 @@
 
 #include "common/automationerror.h"
 
-Q_LOGGING_CATEGORY(lcGraph, "zrvlog.graph")
+Q_LOGGING_CATEGORY(lcGraph, "zrvlog.graph", QtInfoMsg)
 
 namespace zrvlog {
 

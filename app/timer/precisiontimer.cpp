@@ -10,7 +10,7 @@
 
 #include "common/automationerror.h"
 
-Q_LOGGING_CATEGORY(lcTimer, "zrvlog.timer")
+Q_LOGGING_CATEGORY(lcTimer, "zrvlog.timer", QtInfoMsg)
 
 namespace zrvlog {
 
@@ -22,6 +22,11 @@ using namespace std::chrono_literals;
 // condition variable, which control changes can interrupt. Long enough to absorb the
 // condition variable's own wake-up error, short enough that nobody waits on it noticeably.
 constexpr auto kFinalStretch = 2ms;
+
+// Deadlines that pass while a tick is pending are still delivered when they are no older
+// than this (at least one of them): a stall this short costs no sample, and a longer one
+// does not unleash a long burst of ticks.
+constexpr auto kCatchUp = 10ms;
 
 const QEvent::Type kTickEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
@@ -82,7 +87,7 @@ void PrecisionTimer::setEnabled(bool enabled) {
     s.enabled = enabled;
     ++s.generation;  // whatever is posted now belongs to the past and is discarded
     s.pending = false;
-    s.owed.reset();
+    s.owed.clear();
     if (enabled) {
       s.next = now + std::chrono::milliseconds(m_interval);
       s.dropped = 0;
@@ -171,24 +176,19 @@ void PrecisionTimer::run() {
     if (!s.pending) {
       s.pending = true;
       post(generation, deadline, woke);
-    } else if (!s.owed) {
-      s.owed.emplace(deadline, woke);
     } else {
-      ++s.dropped;
+      s.owed.emplace_back(deadline, woke);
     }
-    // Next grid point. Deadlines already passed (a stalled machine) follow the same rule:
-    // one of them is owed, the others are dropped, none is bunched.
+    // Next grid point. Deadlines that already passed (the thread itself was held up) are
+    // owed like the others.
     s.next = deadline + s.interval;
     const auto now = Clock::now();
-    if (s.next <= now) {
-      const auto missed = (now - s.next) / s.interval + 1;
-      if (!s.owed) {
-        s.owed.emplace(s.next, now);
-        s.dropped += missed - 1;
-      } else {
-        s.dropped += missed;
-      }
-      s.next += missed * s.interval;
+    for (; s.next <= now; s.next += s.interval)
+      s.owed.emplace_back(s.next, now);
+    // Only the recent ones are kept (at least one).
+    while (s.owed.size() > 1 && s.owed.front().first < now - kCatchUp) {
+      s.owed.pop_front();
+      ++s.dropped;
     }
   }
 }
@@ -213,8 +213,8 @@ void PrecisionTimer::deliver(uint64_t generation, Clock::time_point deadline,
     std::lock_guard lock(m_mutex);
     if (generation == m_schedule.generation) {
       m_schedule.pending = false;
-      m_schedule.owed.reset();
-      ++m_schedule.dropped;
+      m_schedule.dropped += 1 + int64_t(m_schedule.owed.size());
+      m_schedule.owed.clear();
     }
     return;
   }
@@ -230,10 +230,16 @@ void PrecisionTimer::deliver(uint64_t generation, Clock::time_point deadline,
   m_inTick = false;
   std::lock_guard lock(m_mutex);
   if (generation != m_schedule.generation) return;
-  if (m_schedule.owed) {
-    // A deadline passed while this tick ran: it comes next, still one at a time.
-    post(generation, m_schedule.owed->first, m_schedule.owed->second);
-    m_schedule.owed.reset();
+  // Deadlines that passed while this tick ran come next, still one at a time; those that
+  // have grown too old meanwhile are dropped.
+  const auto limit = Clock::now() - kCatchUp;
+  while (m_schedule.owed.size() > 1 && m_schedule.owed.front().first < limit) {
+    m_schedule.owed.pop_front();
+    ++m_schedule.dropped;
+  }
+  if (!m_schedule.owed.empty()) {
+    post(generation, m_schedule.owed.front().first, m_schedule.owed.front().second);
+    m_schedule.owed.pop_front();
   } else {
     m_schedule.pending = false;
   }

@@ -18,6 +18,7 @@
 
 #include <QEvent>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <thread>
 
@@ -70,8 +71,8 @@ class PrecisionTimer : public SamplingTimer {
     Clock::duration interval = std::chrono::milliseconds(1000);
     Clock::duration earlyWake = std::chrono::microseconds(300);
     int64_t dropped = 0;
-    // A deadline that passed while a tick was pending: deadline and wake-up time.
-    std::optional<std::pair<Clock::time_point, Clock::time_point>> owed;
+    // Deadlines that passed while a tick was pending, oldest first, and when they were seen.
+    std::deque<std::pair<Clock::time_point, Clock::time_point>> owed;
   };
   mutable std::mutex m_mutex;
   std::condition_variable m_wake;

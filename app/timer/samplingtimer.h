@@ -7,9 +7,10 @@
 //    absolute deadlines (enable time + k x interval), so late ticks do not make a run drift;
 //  - never two ticks at once: a deadline that passes while a tick is pending or its handler
 //    is still running (a board command lets the event loop run inside a tick) is DELAYED:
-//    it is delivered as soon as that handler returns. At most one tick is owed this way;
-//    further deadlines that pass meanwhile are DROPPED and counted in droppedTicks(). So
-//    a short stall costs no sample, and a long one does not unleash a burst of ticks;
+//    it is delivered as soon as that handler returns, then the next such deadline, one at a
+//    time. Only deadlines of the last 10 ms are owed this way (always at least one); older
+//    ones are DROPPED and counted in droppedTicks(). So a short stall costs no sample, and
+//    a long one does not unleash a burst of ticks;
 //  - no tick after setEnabled(false), even one already posted when it was called, and none
 //    after destruction;
 //  - a new interval takes effect from the last grid point: the next deadline becomes the

@@ -154,6 +154,27 @@ TEST(PrecisionTimer, AShortStallDelaysOneTickInsteadOfLosingIt) {
   EXPECT_GE(rec.ticks[1].ms, 30);
 }
 
+TEST(PrecisionTimer, EveryDeadlineIsDeliveredOrCountedAsDropped) {
+  PrecisionTimer timer;
+  Recorder rec(timer);
+  rec.onTick = [&](int32_t) {
+    // Stalls of 6 ms at a 2 ms interval: the deadlines passed meanwhile come after the stall.
+    if (rec.ticks.size() % 4 == 1) std::this_thread::sleep_for(6ms);
+    if (rec.ticks.size() == 20) timer.setEnabled(false);
+  };
+  timer.setInterval(2);
+  timer.setEnabled(true);
+  ASSERT_TRUE(runUntil([&] { return rec.ticks.size() >= 20; }));
+  for (size_t i = 1; i < rec.ticks.size(); ++i) {
+    const auto gap = rec.ticks[i].deadline - rec.ticks[i - 1].deadline;
+    EXPECT_GE(gap, 2ms) << i;
+    EXPECT_EQ(gap % 2ms, Clock::duration::zero()) << i;
+    EXPECT_GE(rec.ticks[i].at, rec.ticks[i].deadline) << i;
+  }
+  const auto span = (rec.ticks.back().deadline - rec.ticks.front().deadline) / 2ms + 1;
+  EXPECT_LE(span, int64_t(rec.ticks.size()) + timer.droppedTicks());
+}
+
 TEST(PrecisionTimer, ANewIntervalTakesEffectFromTheLastDeadline) {
   PrecisionTimer timer;
   Recorder rec(timer);
