@@ -1,0 +1,111 @@
+#pragma once
+// Point storage for graph elements, built for runs of tens of millions of samples:
+//  - values sit in fixed-size chunks, so an append never moves what is stored (no
+//    reallocation copy stalls a sampling tick) and reading point i is two index steps;
+//  - a full chunk never changes again, so columns can share full chunks;
+//  - elements that receive the same X values (the channels of a run all do) share one X
+//    column, and an element whose X differs takes its own copy of the shared prefix at
+//    that moment (full chunks stay shared, only the partial one is copied).
+// A sample of five channels thus costs 8 bytes of X plus 5 x 8 bytes of Y.
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <vector>
+
+namespace zrvlog {
+
+class ChunkedColumn {
+ public:
+  static constexpr int kChunkBits = 13;
+  static constexpr size_t kChunkSize = size_t{1} << kChunkBits;  // 64 KiB of doubles
+  static constexpr size_t kChunkMask = kChunkSize - 1;
+
+  size_t size() const { return m_size; }
+  bool empty() const { return m_size == 0; }
+  double operator[](size_t i) const { return m_chunks[i >> kChunkBits]->values[i & kChunkMask]; }
+  double back() const { return (*this)[m_size - 1]; }
+  void push_back(double value);
+  void clear();
+
+  /// A column holding the first n values: full chunks are shared, the partial one copied.
+  ChunkedColumn prefix(size_t n) const;
+  /// The longest prefix whose values never decrease (what a binary search may rely on).
+  size_t sortedPrefix() const { return m_sortedPrefix; }
+  /// The first index in [0, n) whose value is not less than x (n when none); the first n
+  /// values must be sorted.
+  size_t lowerBound(double x, size_t n) const;
+
+  /// Calls f(const double* values, size_t count) for consecutive runs covering [begin, end).
+  template <class F>
+  void forEachRun(size_t begin, size_t end, F&& f) const {
+    while (begin < end) {
+      const size_t offset = begin & kChunkMask;
+      const size_t count = std::min(kChunkSize - offset, end - begin);
+      f(m_chunks[begin >> kChunkBits]->values + offset, count);
+      begin += count;
+    }
+  }
+
+  /// Chunk storage owned (fully or in part) by this column, for memory accounting.
+  size_t chunkCount() const { return m_chunks.size(); }
+  const void* chunkId(size_t i) const { return m_chunks[i].get(); }
+  static constexpr size_t chunkBytes() { return sizeof(double) * kChunkSize; }
+
+  /// The last column that left this one, and where: series that leave at the same place
+  /// with the same X join it instead of making copies of their own.
+  struct Fork {
+    size_t at = 0;
+    std::weak_ptr<ChunkedColumn> column;
+  };
+  Fork& fork() { return m_fork; }
+
+ private:
+  struct Chunk {
+    double values[kChunkSize];
+  };
+  std::vector<std::shared_ptr<Chunk>> m_chunks;
+  size_t m_size = 0;
+  size_t m_sortedPrefix = 0;
+  Fork m_fork;
+};
+
+/// Bounds of the points appended so far, kept up to date on every append.
+struct Extents {
+  double minX = std::numeric_limits<double>::infinity();
+  double maxX = -std::numeric_limits<double>::infinity();
+  double minY = std::numeric_limits<double>::infinity();
+  double maxY = -std::numeric_limits<double>::infinity();
+  bool empty() const { return minX > maxX; }
+  void add(double x, double y);
+  void unite(const Extents& other);
+};
+
+/// The points of one element: its own Y column and a (possibly shared) X column, of which
+/// the element uses the first size() values.
+class Series {
+ public:
+  /// A series reading X from column (shared with the other series built from it).
+  explicit Series(std::shared_ptr<ChunkedColumn> column = std::make_shared<ChunkedColumn>());
+
+  size_t size() const { return m_y.size(); }
+  double x(size_t i) const { return (*m_x)[i]; }
+  double y(size_t i) const { return m_y[i]; }
+  void append(double x, double y);
+
+  const ChunkedColumn& xColumn() const { return *m_x; }
+  const ChunkedColumn& yColumn() const { return m_y; }
+  /// The X column, to hand to a series that should share it.
+  const std::shared_ptr<ChunkedColumn>& sharedX() const { return m_x; }
+  /// True when X never decreases over this series' points.
+  bool xSorted() const { return m_x->sortedPrefix() >= size(); }
+  const Extents& extents() const { return m_extents; }
+
+ private:
+  std::shared_ptr<ChunkedColumn> m_x;
+  ChunkedColumn m_y;
+  Extents m_extents;
+};
+
+}  // namespace zrvlog

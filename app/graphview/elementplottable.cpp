@@ -1,0 +1,301 @@
+#include "elementplottable.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace zrvlog {
+
+namespace {
+
+// Pixel coordinates far outside the plot are clamped: the raster engine misdraws lines
+// with coordinates in the millions.
+constexpr double kPixelLimit = 1.0e6;
+
+QPointF clamped(double x, double y) {
+  return {std::clamp(x, -kPixelLimit, kPixelLimit), std::clamp(y, -kPixelLimit, kPixelLimit)};
+}
+
+// Lowest and highest of n values, folded into lo and hi. Four independent pairs of running
+// extremes keep the processor from waiting on each comparison in turn: this loop is where a
+// replot of ten million points spends its time.
+void minMax(const double* v, size_t n, double& lo, double& hi) {
+  double l[4] = {lo, lo, lo, lo}, h[4] = {hi, hi, hi, hi};
+  size_t k = 0;
+  for (; k + 4 <= n; k += 4) {
+    for (int j = 0; j < 4; ++j) {
+      l[j] = v[k + j] < l[j] ? v[k + j] : l[j];
+      h[j] = v[k + j] > h[j] ? v[k + j] : h[j];
+    }
+  }
+  for (; k < n; ++k) {
+    l[0] = v[k] < l[0] ? v[k] : l[0];
+    h[0] = v[k] > h[0] ? v[k] : h[0];
+  }
+  lo = std::min(std::min(l[0], l[1]), std::min(l[2], l[3]));
+  hi = std::max(std::max(h[0], h[1]), std::max(h[2], h[3]));
+}
+
+// The first index in [from, to) whose X is greater than x (X sorted).
+size_t upperBound(const ChunkedColumn& xs, double x, size_t from, size_t to) {
+  while (from < to) {
+    const size_t mid = from + (to - from) / 2;
+    if (xs[mid] <= x)
+      from = mid + 1;
+    else
+      to = mid;
+  }
+  return from;
+}
+
+}  // namespace
+
+ElementPlottable::ElementPlottable(const GraphModel& model, int element, QCPAxis* keyAxis,
+                                   QCPAxis* valueAxis)
+    : QCPAbstractPlottable(keyAxis, valueAxis), m_model(model), m_element(element) {
+  setSelectable(QCP::stNone);
+}
+
+void ElementPlottable::setStyle(const Style& style) {
+  m_style = style;
+  setPen(style.line);
+}
+
+QCPScatterStyle ElementPlottable::scatterStyle() const {
+  static const QCPScatterStyle::ScatterShape kShapes[] = {
+      QCPScatterStyle::ssNone,   QCPScatterStyle::ssDot,     QCPScatterStyle::ssCircle,
+      QCPScatterStyle::ssSquare, QCPScatterStyle::ssDiamond, QCPScatterStyle::ssTriangle,
+      QCPScatterStyle::ssCross,  QCPScatterStyle::ssPlus,    QCPScatterStyle::ssStar};
+  const int symbol =
+      (m_style.symbol >= 0 && m_style.symbol < int(std::size(kShapes))) ? m_style.symbol : 0;
+  // The library's own dot is a zero-length smoothed line that hardly shows: a small disc.
+  QCPScatterStyle style(symbol == 1 ? QCPScatterStyle::ssDisc : kShapes[symbol],
+                        symbol == 1 ? 3.0 : 6.0);
+  style.setPen(QPen(m_style.pointColour, 1.0));
+  style.setBrush(m_style.filledPoints || symbol == 1 ? QBrush(m_style.pointColour)
+                                                     : QBrush(Qt::NoBrush));
+  return style;
+}
+
+QCPRange ElementPlottable::getKeyRange(bool& foundRange, QCP::SignDomain) const {
+  const Extents& e = m_model.series(m_element).extents();
+  foundRange = !e.empty();
+  return foundRange ? QCPRange(e.minX, e.maxX) : QCPRange();
+}
+
+QCPRange ElementPlottable::getValueRange(bool& foundRange, QCP::SignDomain, const QCPRange&) const {
+  const Extents& e = m_model.series(m_element).extents();
+  foundRange = !e.empty();
+  return foundRange ? QCPRange(e.minY, e.maxY) : QCPRange();
+}
+
+void ElementPlottable::decimate(const Series& s, size_t begin, size_t end,
+                                std::vector<Column>& out) const {
+  QCPAxis* keys = keyAxis();
+  QCPAxis* values = valueAxis();
+  const ChunkedColumn& xs = s.xColumn();
+  const ChunkedColumn& ys = s.yColumn();
+  const QRect rect = keys->axisRect()->rect();
+  const int left = rect.left(), right = rect.right();
+  out.reserve(out.size() + size_t(right - left + 1));
+  size_t i = begin;
+  for (int px = left; px <= right && i < end; ++px) {
+    // The points up to the right border of this pixel column.
+    const size_t stop = px == right ? end : upperBound(xs, keys->pixelToCoord(px + 1), i, end);
+    if (stop == i) continue;
+    const double first = ys[i];
+    double lo = first, hi = first;
+    ys.forEachRun(i, stop, [&](const double* v, size_t n) { minMax(v, n, lo, hi); });
+    const double a = values->coordToPixel(lo), b = values->coordToPixel(hi);
+    out.push_back({px, values->coordToPixel(first), std::min(a, b), std::max(a, b),
+                   values->coordToPixel(ys[stop - 1])});
+    i = stop;
+  }
+}
+
+void ElementPlottable::unsortedColumns(const Series& s, Shape& out) const {
+  // X out of order: every point is looked at, but runs of points on one pixel column still
+  // collapse into one column summary.
+  QCPAxis* keys = keyAxis();
+  QCPAxis* values = valueAxis();
+  const size_t n = s.size();
+  size_t i = 0;
+  while (i < n) {
+    const double column = std::floor(keys->coordToPixel(s.x(i)));
+    const double first = values->coordToPixel(s.y(i));
+    double lo = first, hi = first, last = first;
+    size_t j = i + 1;
+    for (; j < n && std::floor(keys->coordToPixel(s.x(j))) == column; ++j) {
+      last = values->coordToPixel(s.y(j));
+      lo = std::min(lo, last);
+      hi = std::max(hi, last);
+    }
+    out.columns.push_back(
+        {int(std::clamp(column, -kPixelLimit, kPixelLimit)), first, lo, hi, last});
+    i = j;
+  }
+}
+
+ElementPlottable::Shape ElementPlottable::shape() const {
+  Shape out;
+  QCPAxis* keys = keyAxis();
+  QCPAxis* values = valueAxis();
+  if (!keys || !values || m_element >= m_model.elementCount()) return out;
+  const Series& s = m_model.series(m_element);
+  const size_t n = s.size();
+  if (n == 0) return out;
+  const int width = std::max(keys->axisRect()->width(), 1);
+  if (!s.xSorted()) {
+    if (n > size_t(2 * width)) {
+      out.dense = true;
+      unsortedColumns(s, out);
+      return out;
+    }
+    for (size_t i = 0; i < n; ++i)
+      out.points.append(clamped(keys->coordToPixel(s.x(i)), values->coordToPixel(s.y(i))));
+    return out;
+  }
+  const ChunkedColumn& xs = s.xColumn();
+  const QCPRange range = keys->range();
+  // Visible points, plus one neighbour on each side so lines run out of the plot.
+  size_t begin = xs.lowerBound(range.lower, n);
+  size_t end = upperBound(xs, range.upper, begin, n);
+  if (begin > 0) --begin;
+  if (end < n) ++end;
+  if (end - begin <= size_t(2 * width)) {
+    out.points.reserve(int(end - begin));
+    for (size_t i = begin; i < end; ++i)
+      out.points.append(clamped(keys->coordToPixel(xs[i]), values->coordToPixel(s.y(i))));
+    return out;
+  }
+  out.dense = true;
+  if (xs[begin] < range.lower) {
+    out.before = clamped(keys->coordToPixel(xs[begin]), values->coordToPixel(s.y(begin)));
+    ++begin;
+  }
+  if (xs[end - 1] > range.upper) {
+    out.after = clamped(keys->coordToPixel(xs[end - 1]), values->coordToPixel(s.y(end - 1)));
+    --end;
+  }
+  decimate(s, begin, end, out.columns);
+  return out;
+}
+
+QVector<QPointF> ElementPlottable::polyline() const {
+  const Shape sh = shape();
+  if (!sh.dense) return sh.points;
+  QVector<QPointF> out;
+  out.reserve(int(4 * sh.columns.size() + 2));
+  if (sh.before) out.append(*sh.before);
+  for (const Column& c : sh.columns) {
+    const double x = c.px + 0.5;
+    out.append(clamped(x, c.first));
+    out.append(clamped(x, c.lo));
+    out.append(clamped(x, c.hi));
+    out.append(clamped(x, c.last));
+  }
+  if (sh.after) out.append(*sh.after);
+  return out;
+}
+
+void ElementPlottable::drawSpans(QCPPainter* painter, const Shape& shape) const {
+  const int w = std::max(1, m_style.line.width());
+  const int half = (w - 1) / 2;
+  struct Span {
+    int px;
+    double top, bottom;
+  };
+  std::vector<Span> spans;
+  spans.reserve(shape.columns.size());
+  QVector<QLineF> links;
+  auto link = [&](QPointF a, QPointF b) { links.append(QLineF(a, b)); };
+  const Column* previous = nullptr;
+  for (const Column& c : shape.columns) {
+    Span span{c.px, std::min(c.lo, std::min(c.first, c.last)),
+              std::max(c.hi, std::max(c.first, c.last))};
+    if (previous && previous->px == c.px - 1) {
+      // Neighbouring columns: the line between them fills up to their midpoint on each side.
+      const double mid = (previous->last + c.first) / 2;
+      span.top = std::min(span.top, mid);
+      span.bottom = std::max(span.bottom, mid);
+      spans.back().top = std::min(spans.back().top, mid);
+      spans.back().bottom = std::max(spans.back().bottom, mid);
+    } else if (previous) {
+      link(QPointF(previous->px + 0.5, previous->last), QPointF(c.px + 0.5, c.first));
+    }
+    spans.push_back(span);
+    previous = &c;
+  }
+  if (shape.before && !shape.columns.empty())
+    link(*shape.before, QPointF(shape.columns.front().px + 0.5, shape.columns.front().first));
+  if (shape.after && !shape.columns.empty())
+    link(QPointF(shape.columns.back().px + 0.5, shape.columns.back().last), *shape.after);
+
+  QVector<QRect> rects;
+  rects.reserve(int(spans.size()));
+  for (const Span& s : spans) {
+    const int top = int(std::floor(std::clamp(s.top, -kPixelLimit, kPixelLimit)));
+    const int bottom = int(std::floor(std::clamp(s.bottom, -kPixelLimit, kPixelLimit)));
+    rects.append(QRect(s.px - half, top - half, w, bottom - top + 1 + 2 * half));
+  }
+  painter->setAntialiasing(false);
+  painter->setPen(Qt::NoPen);
+  painter->setBrush(m_style.line.color());
+  painter->drawRects(rects.constData(), int(rects.size()));
+  painter->setBrush(Qt::NoBrush);
+  if (!links.isEmpty()) {
+    painter->setPen(m_style.line);
+    painter->drawLines(links.constData(), int(links.size()));
+  }
+}
+
+void ElementPlottable::draw(QCPPainter* painter) {
+  const Shape sh = shape();
+  if (sh.points.isEmpty() && sh.columns.empty()) return;
+  const bool line = m_style.line.style() != Qt::NoPen;
+  if (line && sh.dense && m_style.line.style() == Qt::SolidLine) {
+    drawSpans(painter, sh);
+  } else if (line) {
+    // Points drawn exactly are smoothed; dense dashed lines are not (nothing to gain).
+    const QVector<QPointF> points = sh.dense ? polyline() : sh.points;
+    if (points.size() > 1) {
+      if (sh.dense)
+        painter->setAntialiasing(false);
+      else
+        applyDefaultAntialiasingHint(painter);
+      painter->setPen(m_style.line);
+      painter->setBrush(Qt::NoBrush);
+      painter->drawPolyline(points.constData(), int(points.size()));
+    }
+  }
+  if (m_style.symbol > 0) {
+    applyScattersAntialiasingHint(painter);
+    const QCPScatterStyle style = scatterStyle();
+    style.applyTo(painter, m_style.line);
+    if (!sh.dense) {
+      for (const QPointF& p : sh.points)
+        style.drawShape(painter, p);
+    } else {
+      // Too many points to mark each: the extremes of every column are marked.
+      for (const Column& c : sh.columns) {
+        style.drawShape(painter, clamped(c.px + 0.5, c.lo));
+        if (c.hi != c.lo) style.drawShape(painter, clamped(c.px + 0.5, c.hi));
+      }
+    }
+  }
+}
+
+void ElementPlottable::drawLegendIcon(QCPPainter* painter, const QRectF& rect) const {
+  if (m_style.line.style() != Qt::NoPen) {
+    applyDefaultAntialiasingHint(painter);
+    painter->setPen(m_style.line);
+    painter->drawLine(QLineF(rect.left(), rect.center().y(), rect.right(), rect.center().y()));
+  }
+  if (m_style.symbol > 0) {
+    applyScattersAntialiasingHint(painter);
+    const QCPScatterStyle style = scatterStyle();
+    style.applyTo(painter, m_style.line);
+    style.drawShape(painter, rect.center());
+  }
+}
+
+}  // namespace zrvlog
