@@ -6,6 +6,7 @@
 
 #include "common/automationerror.h"
 #include "common/numberformat.h"
+#include "tests/support/variantprinter.h"
 
 namespace zrv {
 namespace {

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "common/automationerror.h"
+#include "tests/support/variantprinter.h"
 
 namespace zrv {
 namespace {

@@ -5,6 +5,7 @@
 #include <QLocale>
 
 #include "common/automationerror.h"
+#include "tests/support/variantprinter.h"
 
 namespace zrv {
 namespace {

@@ -1,0 +1,36 @@
+#pragma once
+// What a run needs of the board: open and close the link, reset and configure the converter,
+// and read channels singly or in repeated runs. The program holds a ZRVIO behind this
+// interface (zrviolink.h); tests hold a fake, so the engine runs without a serial port.
+
+#include <QString>
+#include <cstdint>
+
+namespace zrvlog {
+
+class BoardControl {
+ public:
+  virtual ~BoardControl() = default;
+
+  /// Whether the link is open; the program takes an open link to mean that a run is going on.
+  virtual bool portopen() const = 0;
+  /// Opens (with the board's handshake) or closes the link. Raises zrv::AutomationError.
+  virtual void setPortopen(bool open) = 0;
+  virtual int16_t CommPort() const = 0;
+  virtual void setCommPort(int16_t port) = 0;
+
+  virtual void resetall() = 0;
+  virtual void a2dconf(bool justify, bool clkx2, int16_t cselect) = 0;
+  virtual void repeat(int32_t ct) = 0;
+  virtual int32_t a2d(int32_t pin) = 0;
+  virtual int32_t readword() = 0;
+
+  /// True when the latest reply byte did not arrive (the value read counts as 0).
+  virtual bool errflag() const = 0;
+  /// Why the latest reply byte failed ("no reply from the board within 200 ms"), for messages.
+  virtual QString lastReadError() const = 0;
+  /// The port as people know it, for messages: "COM3 (/dev/ttyUSB0)".
+  virtual QString portDescription() const = 0;
+};
+
+}  // namespace zrvlog

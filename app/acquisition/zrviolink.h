@@ -1,0 +1,34 @@
+#pragma once
+// The board control of the program: a ZRVIO from the board library behind BoardControl.
+
+#include "app/acquisition/boardcontrol.h"
+#include "board/zrvio.h"
+
+namespace zrvlog {
+
+class ZrvioLink : public BoardControl {
+ public:
+  explicit ZrvioLink(zrv::Host* host = nullptr) : m_zrvio(host) {}
+
+  zrv::ZRVIO& zrvio() { return m_zrvio; }
+
+  bool portopen() const override { return m_zrvio.portopen(); }
+  void setPortopen(bool open) override { m_zrvio.setPortopen(open); }
+  int16_t CommPort() const override { return m_zrvio.CommPort(); }
+  void setCommPort(int16_t port) override { m_zrvio.setCommPort(port); }
+  void resetall() override { m_zrvio.resetall(); }
+  void a2dconf(bool justify, bool clkx2, int16_t cselect) override {
+    m_zrvio.a2dconf(justify, clkx2, cselect);
+  }
+  void repeat(int32_t ct) override { m_zrvio.repeat(ct); }
+  int32_t a2d(int32_t pin) override { return m_zrvio.a2d(pin); }
+  int32_t readword() override { return m_zrvio.readword(); }
+  bool errflag() const override { return m_zrvio.errflag(); }
+  QString lastReadError() const override { return m_zrvio.lastReadError(); }
+  QString portDescription() const override { return m_zrvio.portDescription(); }
+
+ private:
+  zrv::ZRVIO m_zrvio;
+};
+
+}  // namespace zrvlog

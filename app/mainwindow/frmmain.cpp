@@ -1,0 +1,479 @@
+#include "frmmain.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDate>
+#include <QLabel>
+#include <QLoggingCategory>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTime>
+#include <QTimer>
+#include <QToolBar>
+
+#include "app/acquisition/boardcontrol.h"
+#include "app/acquisition/zrviolink.h"
+#include "app/dialogs/dialogs.h"
+#include "app/graph/graphmodel.h"
+#include "app/graphview/graphview.h"
+#include "app/mainwindow/appinfo.h"
+#include "app/mainwindow/icons.h"
+#include "app/mainwindow/storedsettings.h"
+#include "app/timer/precisiontimer.h"
+#include "common/automationerror.h"
+#include "common/numberformat.h"
+
+Q_LOGGING_CATEGORY(lcMain, "zrvlog.main", QtWarningMsg)
+
+namespace zrvlog {
+
+namespace {
+
+using zrv::Variant;
+
+// The toolbar, left to right: key, tooltip, icon. Separators go before the keys marked.
+struct ToolButtonSpec {
+  const char* key;
+  const char* tooltip;
+  ToolIcon icon;
+  bool separatorBefore;
+};
+constexpr ToolButtonSpec kToolButtons[] = {
+    {"New", "New", ToolIcon::New, false},          {"Open", "Open", ToolIcon::Open, false},
+    {"Save", "Save", ToolIcon::Save, false},       {"Print", "Print", ToolIcon::Print, true},
+    {"Copy", "Copy", ToolIcon::Copy, false},       {"Run", "Start/Stop", ToolIcon::Run, true},
+    {"Props", "Options", ToolIcon::Options, true},
+};
+
+double logicalDpi(const QWidget* widget) {
+  const QScreen* screen = widget->screen() ? widget->screen() : QGuiApplication::primaryScreen();
+  return screen ? screen->logicalDotsPerInch() : 96.0;
+}
+
+}  // namespace
+
+frmMain::frmMain(MainWindowParts parts, QWidget* parent)
+    : QMainWindow(parent),
+      m_dialogs(parts.dialogs),
+      m_stored(parts.storedSettings),
+      m_board(parts.board ? std::move(parts.board) : std::make_unique<ZrvioLink>()),
+      m_timer(parts.timer ? std::move(parts.timer) : std::make_unique<PrecisionTimer>()),
+      m_graph(std::make_unique<GraphModel>()) {
+  Q_ASSERT(m_dialogs && m_stored);
+  setObjectName(QStringLiteral("frmMain"));
+  setWindowTitle(kAppTitle);
+  m_engine = std::make_unique<AcquisitionEngine>(*m_graph, *m_board, *m_timer);
+  m_view = new GraphView(*m_graph, *m_dialogs, this);
+  m_view->setObjectName(QStringLiteral("NTGraph1"));
+  // Drawing waits for the gap after a tick rather than delaying the next one.
+  m_view->setTickDeadlineSource([this] { return m_timer->nextDeadline(); });
+  setCentralWidget(m_view);
+
+  buildMenus();
+  buildToolBar();
+  buildStatusBar();
+  connectEngine();
+  connect(m_view, &GraphView::cursorPosition, this, &frmMain::NTGraph1_CursorPosition);
+  initDocumentCommands();
+  initOptionsCommands();
+  initHelpCommands();
+  showRunState(false);
+}
+
+frmMain::~frmMain() {
+  // A window destroyed without being closed still leaves the board and the timer idle.
+  if (m_engine->running()) m_engine->stopRun();
+}
+
+// ---- Construction --------------------------------------------------------------------------
+
+void frmMain::buildMenus() {
+  Menus& m = m_menus;
+  QMenuBar* bar = menuBar();
+  const auto item = [this](QMenu* menu, const char* name, const QString& caption,
+                           void (frmMain::*handler)() = nullptr) {
+    QAction* action = menu->addAction(caption);
+    action->setObjectName(QString::fromLatin1(name));
+    if (handler) connect(action, &QAction::triggered, this, handler);
+    return action;
+  };
+
+  m.mnuFile = bar->addMenu(QStringLiteral("&File"));
+  m.mnuFile->setObjectName(QStringLiteral("mnuFile"));
+  m.mnuFileNew = item(m.mnuFile, "mnuFileNew", QStringLiteral("&New"));
+  m.mnuFileNew->setShortcut(QKeySequence(QStringLiteral("Ctrl+N")));
+  m.mnuFileOpen = item(m.mnuFile, "mnuFileOpen", QStringLiteral("&Open..."));
+  m.mnuFile->addSeparator();
+  m.mnuFileSave = item(m.mnuFile, "mnuFileSave", QStringLiteral("&Save"));
+  m.mnuFileSaveAs = item(m.mnuFile, "mnuFileSaveAs", QStringLiteral("Save &As..."));
+  m.mnuFile->addSeparator();
+  m.mnuFileExport = m.mnuFile->addMenu(QStringLiteral("&Export"));
+  m.mnuFileExport->setObjectName(QStringLiteral("mnuFileExport"));
+  m.mnuExportCSV = item(m.mnuFileExport, "mnuExportCSV", QStringLiteral("&CSV"));
+  m.mnuExportBMP = item(m.mnuFileExport, "mnuExportBMP", QStringLiteral("&BMP"));
+  m.mnuFilePrint = item(m.mnuFile, "mnuFilePrint", QStringLiteral("&Print..."));
+  m.mnuFile->addSeparator();
+  for (int i = 1; i <= 4; ++i) {
+    m.mnuFileMRU[i] = item(m.mnuFile, "mnuFileMRU", QString());
+    m.mnuFileMRU[i]->setVisible(false);
+  }
+  m.mnuFileBar5 = m.mnuFile->addSeparator();
+  m.mnuFileBar5->setVisible(false);
+  m.mnuFileExit =
+      item(m.mnuFile, "mnuFileExit", QStringLiteral("E&xit"), &frmMain::mnuFileExit_Click);
+
+  m.mnuEdit = bar->addMenu(QStringLiteral("&Edit"));
+  m.mnuCopy = item(m.mnuEdit, "mnuCopy", QStringLiteral("&Copy"));
+  m.mnuCopy->setShortcut(QKeySequence(QStringLiteral("Ctrl+C")));
+
+  m.mnuCursor = bar->addMenu(QStringLiteral("&Cursor"));
+  m.mnuCursor->setObjectName(QStringLiteral("mnuCursor"));
+  connect(m.mnuCursor, &QMenu::aboutToShow, this, &frmMain::mnuCursor_Click);
+  m.mnuNormCursor =
+      item(m.mnuCursor, "mnuNormCursor", QStringLiteral("&Normal"), &frmMain::mnuNormCursor_Click);
+  m.mnuTrack = item(m.mnuCursor, "mnuTrack", QStringLiteral("&Track"), &frmMain::mnuTrack_Click);
+  m.mnuZoom = item(m.mnuCursor, "mnuZoom", QStringLiteral("&Zoom"), &frmMain::mnuZoom_Click);
+  m.mnuPan = item(m.mnuCursor, "mnuPan", QStringLiteral("&Pan"), &frmMain::mnuPan_Click);
+  for (QAction* a : {m.mnuNormCursor, m.mnuTrack, m.mnuZoom, m.mnuPan})
+    a->setCheckable(true);
+  m.mnuNormCursor->setChecked(true);
+
+  m.mnuData = bar->addMenu(QStringLiteral("&Data"));
+  m.mnuDataStart = item(m.mnuData, "mnuDataStart", QStringLiteral("&Start Acquisition"),
+                        &frmMain::mnuDataStart_Click);
+  m.mnuDataStart->setShortcut(QKeySequence(Qt::Key_F9));
+  m.mnuDataStop = item(m.mnuData, "mnuDataStop", QStringLiteral("Sto&p Acquisition"),
+                       &frmMain::mnuDataStop_Click);
+  m.mnuDataStop->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F9));
+  m.mnuDataStop->setEnabled(false);
+  m.mnuData->addSeparator();
+  m.mnuAutorange =
+      item(m.mnuData, "mnuAutorange", QStringLiteral("&Autorange"), &frmMain::mnuAutorange_Click);
+  m.mnuAutorange->setCheckable(true);
+  m.mnuQuickRaw = item(m.mnuData, "mnuQuickRaw", QStringLiteral("Quickset: &Raw Counts"),
+                       &frmMain::mnuQuickRaw_Click);
+  m.mnuQuick5V =
+      item(m.mnuData, "mnuQuick5V", QStringLiteral("Quickset: 0-&5V"), &frmMain::mnuQuick5V_Click);
+
+  m.mnuView = bar->addMenu(QStringLiteral("&View"));
+  m.mnuViewToolbar =
+      item(m.mnuView, "mnuViewToolbar", QStringLiteral("&Toolbar"), &frmMain::mnuViewToolbar_Click);
+  m.mnuViewStatusBar = item(m.mnuView, "mnuViewStatusBar", QStringLiteral("Status &Bar"),
+                            &frmMain::mnuViewStatusBar_Click);
+  for (QAction* a : {m.mnuViewToolbar, m.mnuViewStatusBar}) {
+    a->setCheckable(true);
+    a->setChecked(true);
+  }
+  m.mnuView->addSeparator();
+  m.mnuViewRefresh =
+      item(m.mnuView, "mnuViewRefresh", QStringLiteral("&Clear"), &frmMain::mnuViewRefresh_Click);
+  m.mnuViewOptions = item(m.mnuView, "mnuViewOptions", QStringLiteral("&Options..."));
+  m.mnuGraphProps = item(m.mnuView, "mnuGraphProps", QStringLiteral("&Graph Properties..."),
+                         &frmMain::mnuGraphProps_Click);
+  m.mnuGraphProps->setShortcut(QKeySequence(Qt::Key_F5));
+
+  m.mnuHelp = bar->addMenu(QStringLiteral("&Help"));
+  m.mnuHelpContents = item(m.mnuHelp, "mnuHelpContents", QStringLiteral("&Contents"));
+  m.mnuHelpContents->setShortcut(QKeySequence(Qt::Key_F1));
+  m.mnuSearchForHelpOn = item(m.mnuHelp, "mnuSearchForHelpOn", QStringLiteral("&Search"));
+  m.mnuSearchForHelpOn->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F1));
+  m.mnuHelpAbout = item(m.mnuHelp, "mnuHelpAbout", QStringLiteral("&About "));
+}
+
+void frmMain::buildToolBar() {
+  m_toolBar = addToolBar(QStringLiteral("Toolbar"));
+  m_toolBar->setObjectName(QStringLiteral("tbToolBar"));
+  m_toolBar->setMovable(false);
+  m_toolBar->setFloatable(false);
+  m_toolBar->setIconSize(QSize(24, 24));
+  m_toolBar->toggleViewAction()->setVisible(false);  // the View menu owns showing it
+  setContextMenuPolicy(Qt::NoContextMenu);
+  for (const ToolButtonSpec& spec : kToolButtons) {
+    if (spec.separatorBefore) m_toolBar->addSeparator();
+    const QString key = QString::fromLatin1(spec.key);
+    QAction* action = m_toolBar->addAction(toolIcon(spec.icon), key);
+    action->setObjectName(QStringLiteral("tb") + key);
+    action->setData(key);
+    action->setToolTip(QString::fromLatin1(spec.tooltip));
+    connect(action, &QAction::triggered, this, [this, key] { tbToolBar_ButtonClick(key); });
+  }
+  toolButton(QStringLiteral("Run"))->setCheckable(true);
+
+  auto* spacer = new QWidget(m_toolBar);
+  spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+  m_toolBar->addWidget(spacer);
+  auto* simulated = new QLabel(QStringLiteral(" Simulated board "), m_toolBar);
+  simulated->setObjectName(QStringLiteral("lblSimulated"));
+  simulated->setToolTip(
+      QStringLiteral("The data come from the built-in simulated board, not from a real one"));
+  simulated->setStyleSheet(
+      QStringLiteral("QLabel { background: #f4cf6e; color: #30343a; border-radius: 3px;"
+                     " padding: 2px 6px; font-weight: bold; }"));
+  m_simulatedLabel = m_toolBar->addWidget(simulated);
+  m_simulatedLabel->setVisible(false);
+}
+
+void frmMain::buildStatusBar() {
+  struct PanelSpec {
+    const char* key;
+    const char* text;
+    const char* tooltip;
+    int stretch;
+  };
+  // Panel 2 is twice as wide as panels 1, 4 and 5; panel 3 half as wide as panel 1.
+  constexpr PanelSpec kPanels[] = {
+      {"Status", "Status", "Recently received data appears here", 4},
+      {"Start", "Start", "This panel shows the start time for data acquisition", 8},
+      {"", "", "Running time (seconds)", 2},
+      {"", "", "Current date", 4},
+      {"", "", "Current time", 4},
+  };
+  QStatusBar* bar = statusBar();
+  bar->setObjectName(QStringLiteral("sbStatusBar"));
+  bar->setSizeGripEnabled(true);
+  for (int i = 1; i <= 5; ++i) {
+    const PanelSpec& spec = kPanels[i - 1];
+    auto* label = new QLabel(QString::fromLatin1(spec.text), bar);
+    label->setObjectName(QStringLiteral("panel%1").arg(i));
+    label->setToolTip(QString::fromLatin1(spec.tooltip));
+    label->setFrameShape(QFrame::StyledPanel);
+    label->setFrameShadow(QFrame::Sunken);
+    label->setMinimumWidth(20);
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    bar->addPermanentWidget(label, spec.stretch);
+    m_panels[i] = label;
+  }
+  const auto showClock = [this] {
+    const QLocale locale;
+    m_panels[4]->setText(locale.toString(QDate::currentDate(), QLocale::ShortFormat));
+    m_panels[5]->setText(locale.toString(QTime::currentTime(), QLocale::ShortFormat));
+  };
+  showClock();
+  auto* clock = new QTimer(this);
+  connect(clock, &QTimer::timeout, this, showClock);
+  clock->start(1000);
+}
+
+void frmMain::connectEngine() {
+  connect(
+      m_engine.get(), &AcquisitionEngine::statusChanged, this,
+      [this](StatusPanel panel, const QString& text) { setPanel(static_cast<int>(panel), text); });
+  connect(m_engine.get(), &AcquisitionEngine::runningChanged, this, &frmMain::showRunState);
+  connect(m_engine.get(), &AcquisitionEngine::tickFailed, this, [this](const QString& message) {
+    doerr(QStringLiteral("The acquisition has stopped.\n\n") + message);
+  });
+}
+
+QAction* frmMain::toolButton(const QString& key) const {
+  for (QAction* action : m_toolBar->actions())
+    if (action->data().toString() == key) return action;
+  return nullptr;
+}
+
+QString frmMain::panelText(int panel) const {
+  return m_panels[panel]->text();
+}
+
+void frmMain::setPanel(int panel, const QString& text) {
+  m_panels[panel]->setText(text);
+}
+
+void frmMain::setSimulatedBoard(bool simulated) {
+  m_simulatedLabel->setVisible(simulated);
+}
+
+void frmMain::doerr(const QString& msg) {
+  m_dialogs->message(this, msg, QStringLiteral("Error"), Buttons::Ok, Icon::None);
+}
+
+void frmMain::msgBox(const QString& text) {
+  m_dialogs->message(this, text, kAppTitle, Buttons::Ok, Icon::None);
+}
+
+// ---- Start-up and shutdown ---------------------------------------------------------------
+
+void frmMain::Form_Load() {
+  try {
+    m_board->setCommPort(m_stored->comPort());
+  } catch (const zrv::AutomationError& e) {
+    // A stored number the board control refuses is as good as none.
+    qCWarning(lcMain) << "stored port refused, using COM1:" << e.message();
+    m_board->setCommPort(kDefaultComPort);
+  }
+  const TwipsGeometry g = m_stored->mainGeometry();
+  const double dpi = logicalDpi(this);
+  setGeometry(twipsToPixels(g.left, dpi), twipsToPixels(g.top, dpi), twipsToPixels(g.width, dpi),
+              twipsToPixels(g.height, dpi));
+  restoreRecentFiles();
+  m_engine->applyStartUpDefaults();
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+  Form_Unload();
+  event->accept();
+}
+
+void frmMain::Form_Unload() {
+  if (m_unloaded) return;
+  m_unloaded = true;
+  // Stop first: the samples offered for saving are then all there is, and the timer and
+  // the link are idle before anything else goes.
+  if (m_engine->running()) mnuDataStop_Click();
+  SaveIfChanged();
+  if (!isMinimized()) {
+    const double dpi = logicalDpi(this);
+    const QRect r = geometry();
+    m_stored->setMainGeometry({pixelsToTwips(r.x(), dpi), pixelsToTwips(r.y(), dpi),
+                               pixelsToTwips(r.width(), dpi), pixelsToTwips(r.height(), dpi)});
+    m_stored->sync();
+  }
+}
+
+void frmMain::mnuFileExit_Click() {
+  close();
+}
+
+// ---- Runs --------------------------------------------------------------------------------
+
+void frmMain::showRunState(bool running) {
+  m_menus.mnuDataStop->setEnabled(running);
+  m_menus.mnuDataStart->setEnabled(!running);
+  QAction* run = toolButton(QStringLiteral("Run"));
+  run->setChecked(running);
+  run->setIcon(toolIcon(running ? ToolIcon::Stop : ToolIcon::Run));
+}
+
+void frmMain::mnuDataStart_Click() {
+  SaveIfChanged();
+  toolButton(QStringLiteral("Run"))->setChecked(true);
+  try {
+    m_engine->startRun();
+  } catch (const zrv::AutomationError& e) {
+    showRunState(false);
+    doerr(QStringLiteral("The acquisition could not start.\n\n") + e.message());
+  }
+}
+
+void frmMain::mnuDataStop_Click() {
+  m_engine->stopRun();
+}
+
+void frmMain::tbToolBar_ButtonClick(const QString& key) {
+  const auto trigger = [](QAction* action) {
+    if (action->isEnabled()) action->trigger();
+  };
+  if (key == QLatin1String("New")) {
+    trigger(m_menus.mnuFileNew);
+  } else if (key == QLatin1String("Open")) {
+    trigger(m_menus.mnuFileOpen);
+  } else if (key == QLatin1String("Save")) {
+    trigger(m_menus.mnuFileSave);
+  } else if (key == QLatin1String("Print")) {
+    trigger(m_menus.mnuFilePrint);
+  } else if (key == QLatin1String("Copy")) {
+    trigger(m_menus.mnuCopy);
+  } else if (key == QLatin1String("Run")) {
+    if (m_engine->running()) {
+      mnuDataStop_Click();
+      return;
+    }
+    // The toolbar shows no message box; a start that fails says why in the status bar.
+    SaveIfChanged();
+    try {
+      m_engine->startRun();
+    } catch (const zrv::AutomationError& e) {
+      showRunState(false);
+      setPanel(1, QStringLiteral("Not started: ") + e.message());
+    }
+  } else if (key == QLatin1String("Props")) {
+    trigger(m_menus.mnuViewOptions);
+  }
+}
+
+// ---- View menu ---------------------------------------------------------------------------
+
+void frmMain::mnuViewToolbar_Click() {
+  m_toolBar->setVisible(m_menus.mnuViewToolbar->isChecked());
+}
+
+void frmMain::mnuViewStatusBar_Click() {
+  statusBar()->setVisible(m_menus.mnuViewStatusBar->isChecked());
+}
+
+void frmMain::mnuViewRefresh_Click() {
+  m_engine->ClearAll();
+}
+
+void frmMain::mnuGraphProps_Click() {
+  m_view->propertyDialog();
+}
+
+// ---- Cursor and Data menus -----------------------------------------------------------------
+
+void frmMain::mnuCursor_Click() {
+  QAction* items[] = {m_menus.mnuNormCursor, m_menus.mnuTrack, m_menus.mnuZoom, m_menus.mnuPan};
+  for (QAction* a : items)
+    a->setChecked(false);
+  const int32_t mode = m_graph->property(GraphMember::CursorMode).toLong();
+  if (mode >= 0 && mode < 4) items[mode]->setChecked(true);
+}
+
+void frmMain::setCursorMode(int32_t mode) {
+  m_graph->setProperty(GraphMember::CursorMode, Variant(mode));
+  mnuCursor_Click();
+}
+
+void frmMain::mnuNormCursor_Click() {
+  setCursorMode(0);
+}
+void frmMain::mnuTrack_Click() {
+  setCursorMode(1);
+}
+void frmMain::mnuZoom_Click() {
+  setCursorMode(2);
+}
+void frmMain::mnuPan_Click() {
+  setCursorMode(3);
+}
+
+void frmMain::mnuAutorange_Click() {
+  m_engine->setAutorange(m_menus.mnuAutorange->isChecked());
+}
+
+void frmMain::mnuQuickRaw_Click() {
+  m_engine->quickset(Quickset::RawCounts);
+}
+
+void frmMain::mnuQuick5V_Click() {
+  m_engine->quickset(Quickset::Volts0To5);
+}
+
+void frmMain::NTGraph1_CursorPosition(double x, double /*y*/) {
+  // The read-out shows what it can: a step that fails is left out, never reported.
+  QString text;
+  const auto attempt = [](auto&& step) {
+    try {
+      step();
+    } catch (const zrv::AutomationError&) {
+    }
+  };
+  if (!(x > m_engine->data.SampleTime.toDouble())) {
+    double cursorX = x;
+    attempt([&] {
+      cursorX = m_graph->property(GraphMember::CursorPosX).toDouble();
+      text = QStringLiteral("X=") + zrv::formatPattern(cursorX, u"0.0");
+    });
+    for (int c = 0; c < kChannels; ++c) {
+      attempt([&] {
+        const int32_t point = zrv::roundToInt32(cursorX * (1000.0 / m_engine->GetTimerInt()));
+        const double y = m_graph->pointY(point, c);
+        text += QStringLiteral(" Ch%1=").arg(c + 1) + zrv::formatPattern(y, u"0.0");
+      });
+    }
+  }
+  m_view->setToolTipText(text);
+}
+
+}  // namespace zrvlog

@@ -1,0 +1,148 @@
+#pragma once
+// frmMain: the main window. It holds the board control, the graph, the sampling timer and
+// the acquisition engine for its whole life, and is a view over the engine: menus, the
+// toolbar, the five status-bar panels and the graph. Handlers carry the names people who
+// know the program use for them (mnuDataStart_Click, Timer1_Timer, ...).
+//
+// The document commands (File and Edit menus), the options dialog and the help commands
+// live in frmmain_documents.cpp, frmmain_options.cpp and frmmain_help.cpp.
+
+#include <QMainWindow>
+#include <QPointer>
+#include <memory>
+
+#include "app/acquisition/boardcontrol.h"
+#include "app/acquisition/engine.h"
+#include "app/timer/samplingtimer.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QToolBar;
+
+namespace zrvlog {
+
+class Dialogs;
+class GraphModel;
+class GraphView;
+class StoredSettings;
+
+/// What the main window is built from. The board and the timer default to the real ones;
+/// tests pass fakes. Dialogs and settings are not owned and must outlive the window.
+struct MainWindowParts {
+  Dialogs* dialogs = nullptr;
+  StoredSettings* storedSettings = nullptr;
+  std::unique_ptr<BoardControl> board;
+  std::unique_ptr<SamplingTimer> timer;
+};
+
+class frmMain : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit frmMain(MainWindowParts parts, QWidget* parent = nullptr);
+  ~frmMain() override;
+
+  /// The load handler: timer, stored port and geometry, recent files, graph and settings
+  /// defaults, the 0-5 V quick range. Runs once, before the window is first shown.
+  void Form_Load();
+
+  AcquisitionEngine& engine() { return *m_engine; }
+  GraphModel& NTGraph1() { return *m_graph; }
+  GraphView& graphView() { return *m_view; }
+  BoardControl& ZRVIO1() { return *m_board; }
+  SamplingTimer& Timer1() { return *m_timer; }
+  Dialogs& dialogs() { return *m_dialogs; }
+  StoredSettings& storedSettings() { return *m_stored; }
+
+  /// The error box: the message, an OK button, no icon, titled "Error".
+  void doerr(const QString& msg);
+  /// A message box titled with the application title.
+  void msgBox(const QString& text);
+
+  /// Marks the program as working on the simulated board (demo mode), visibly.
+  void setSimulatedBoard(bool simulated);
+
+  // The menus, named as the program's users and its other windows know them.
+  struct Menus {
+    QMenu* mnuFile;
+    QAction *mnuFileNew, *mnuFileOpen, *mnuFileSave, *mnuFileSaveAs;
+    QMenu* mnuFileExport;
+    QAction *mnuExportCSV, *mnuExportBMP, *mnuFilePrint;
+    QAction* mnuFileMRU[5];  // 1 to 4; [0] unused
+    QAction *mnuFileBar5, *mnuFileExit;
+    QMenu* mnuEdit;
+    QAction* mnuCopy;
+    QMenu* mnuCursor;
+    QAction *mnuNormCursor, *mnuTrack, *mnuZoom, *mnuPan;
+    QMenu* mnuData;
+    QAction *mnuDataStart, *mnuDataStop, *mnuAutorange, *mnuQuickRaw, *mnuQuick5V;
+    QMenu* mnuView;
+    QAction *mnuViewToolbar, *mnuViewStatusBar, *mnuViewRefresh, *mnuViewOptions, *mnuGraphProps;
+    QMenu* mnuHelp;
+    QAction *mnuHelpContents, *mnuSearchForHelpOn, *mnuHelpAbout;
+  };
+  const Menus& menus() const { return m_menus; }
+
+  QToolBar* tbToolBar() const { return m_toolBar; }
+  /// A toolbar button by its key ("New", "Open", "Save", "Print", "Copy", "Run", "Props").
+  QAction* toolButton(const QString& key) const;
+  /// The text of a status-bar panel (1-5).
+  QString panelText(int panel) const;
+
+ public Q_SLOTS:
+  void mnuDataStart_Click();
+  void mnuDataStop_Click();
+  void mnuFileExit_Click();
+  /// The toolbar: runs the command of the button with this key (compared exactly).
+  void tbToolBar_ButtonClick(const QString& key);
+  void mnuViewToolbar_Click();
+  void mnuViewStatusBar_Click();
+  void mnuViewRefresh_Click();
+  void mnuCursor_Click();
+  void mnuNormCursor_Click();
+  void mnuTrack_Click();
+  void mnuZoom_Click();
+  void mnuPan_Click();
+  void mnuAutorange_Click();
+  void mnuQuickRaw_Click();
+  void mnuQuick5V_Click();
+  void mnuGraphProps_Click();
+  /// The graph's cursor-position event: the track read-out becomes the graph's tooltip.
+  void NTGraph1_CursorPosition(double x, double y);
+  /// Offers to save unsaved data ("Save file?"); never cancels what the caller does next.
+  void SaveIfChanged();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void buildMenus();
+  void buildToolBar();
+  void buildStatusBar();
+  void connectEngine();
+  void setCursorMode(int32_t mode);
+  void showRunState(bool running);
+  void setPanel(int panel, const QString& text);
+  void Form_Unload();
+  // The commands of the File, Edit and Help menus and of the options dialog (own files).
+  void initDocumentCommands();
+  void initOptionsCommands();
+  void initHelpCommands();
+  void restoreRecentFiles();
+
+  Dialogs* m_dialogs;
+  StoredSettings* m_stored;
+  std::unique_ptr<BoardControl> m_board;
+  std::unique_ptr<SamplingTimer> m_timer;
+  std::unique_ptr<GraphModel> m_graph;
+  std::unique_ptr<AcquisitionEngine> m_engine;
+  GraphView* m_view = nullptr;
+  Menus m_menus{};
+  QToolBar* m_toolBar = nullptr;
+  QAction* m_simulatedLabel = nullptr;
+  QLabel* m_panels[6] = {};  // 1 to 5
+  bool m_unloaded = false;
+};
+
+}  // namespace zrvlog

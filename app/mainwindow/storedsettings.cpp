@@ -1,0 +1,92 @@
+#include "storedsettings.h"
+
+#include <cmath>
+#include <limits>
+
+#include "common/numberformat.h"
+
+namespace zrvlog {
+
+namespace {
+constexpr char kApplication[] = "ZRVLOG";
+constexpr double kTwipsPerInch = 1440.0;
+
+QString recentKey(const char* section, int index) {
+  return QString::fromLatin1(section) + QLatin1Char('/') + QString::number(index);
+}
+
+// Stored numbers are texts a person may have edited; the whole text must be a number.
+std::optional<double> storedNumber(const QVariant& value) {
+  if (!value.isValid()) return std::nullopt;
+  const QString text = value.toString();
+  // Written with a point whatever the locale; read with a point or the user's separator.
+  return zrv::parseNumber(text);
+}
+}  // namespace
+
+StoredSettings::StoredSettings()
+    : m_settings(std::make_unique<QSettings>(QString::fromLatin1(kApplication),
+                                             QString::fromLatin1(kApplication))) {}
+
+StoredSettings::StoredSettings(const QString& iniPath)
+    : m_settings(std::make_unique<QSettings>(iniPath, QSettings::IniFormat)) {}
+
+double StoredSettings::number(const char* key, double fallback) const {
+  const auto n = storedNumber(m_settings->value(QString::fromLatin1(key)));
+  return n.value_or(fallback);
+}
+
+int16_t StoredSettings::comPort() const {
+  const double n = number(settingkeys::kComPort, kDefaultComPort);
+  const double r = std::nearbyint(n);
+  if (r < 1 || r > std::numeric_limits<int16_t>::max()) return kDefaultComPort;
+  return static_cast<int16_t>(r);
+}
+
+void StoredSettings::setComPort(int16_t port) {
+  m_settings->setValue(QString::fromLatin1(settingkeys::kComPort), QString::number(port));
+}
+
+TwipsGeometry StoredSettings::mainGeometry() const {
+  TwipsGeometry g;
+  g.left = number(settingkeys::kMainLeft, kDefaultMainLeft);
+  g.top = number(settingkeys::kMainTop, kDefaultMainTop);
+  g.width = number(settingkeys::kMainWidth, kDefaultMainWidth);
+  g.height = number(settingkeys::kMainHeight, kDefaultMainHeight);
+  // A window without area cannot be used; such values are as good as missing.
+  if (g.width <= 0) g.width = kDefaultMainWidth;
+  if (g.height <= 0) g.height = kDefaultMainHeight;
+  return g;
+}
+
+void StoredSettings::setMainGeometry(const TwipsGeometry& g) {
+  // Single precision (7 digits), as the geometry has always been stored.
+  const auto text = [](double v) { return QString::number(v, 'g', 7); };
+  m_settings->setValue(QString::fromLatin1(settingkeys::kMainLeft), text(g.left));
+  m_settings->setValue(QString::fromLatin1(settingkeys::kMainTop), text(g.top));
+  m_settings->setValue(QString::fromLatin1(settingkeys::kMainWidth), text(g.width));
+  m_settings->setValue(QString::fromLatin1(settingkeys::kMainHeight), text(g.height));
+}
+
+QString StoredSettings::recentCaption(int index) const {
+  return m_settings->value(recentKey(settingkeys::kRecentCaptions, index)).toString();
+}
+
+QString StoredSettings::recentPath(int index) const {
+  return m_settings->value(recentKey(settingkeys::kRecentPaths, index)).toString();
+}
+
+void StoredSettings::setRecent(int index, const QString& caption, const QString& path) {
+  m_settings->setValue(recentKey(settingkeys::kRecentCaptions, index), caption);
+  m_settings->setValue(recentKey(settingkeys::kRecentPaths, index), path);
+}
+
+int twipsToPixels(double twips, double logicalDpi) {
+  return static_cast<int>(std::lround(twips * logicalDpi / kTwipsPerInch));
+}
+
+double pixelsToTwips(int pixels, double logicalDpi) {
+  return pixels * kTwipsPerInch / logicalDpi;
+}
+
+}  // namespace zrvlog

@@ -1,0 +1,68 @@
+#pragma once
+// The program's per-user settings: QSettings "ZRVLOG"/"ZRVLOG" (~/.config/ZRVLOG/ZRVLOG.conf),
+// every value stored as text. Sections, keys and defaults are declared here once; start-up,
+// the options dialog, the recent-file list and the tests all go through these functions.
+
+#include <QRect>
+#include <QSettings>
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+namespace zrvlog {
+
+namespace settingkeys {
+inline constexpr char kComPort[] = "COM/Port";
+inline constexpr char kMainLeft[] = "Settings/MainLeft";
+inline constexpr char kMainTop[] = "Settings/MainTop";
+inline constexpr char kMainWidth[] = "Settings/MainWidth";
+inline constexpr char kMainHeight[] = "Settings/MainHeight";
+inline constexpr char kRecentCaptions[] = "MRU";  // keys "1" to "4"
+inline constexpr char kRecentPaths[] = "MRUTag";
+}  // namespace settingkeys
+
+inline constexpr int16_t kDefaultComPort = 1;
+/// The window's place and size in twips (1/1440 inch) before anything was stored.
+inline constexpr double kDefaultMainLeft = 1000, kDefaultMainTop = 1000;
+inline constexpr double kDefaultMainWidth = 6500, kDefaultMainHeight = 6500;
+
+/// Window geometry in twips, as stored.
+struct TwipsGeometry {
+  double left = kDefaultMainLeft;
+  double top = kDefaultMainTop;
+  double width = kDefaultMainWidth;
+  double height = kDefaultMainHeight;
+};
+
+class StoredSettings {
+ public:
+  /// The user's settings store.
+  StoredSettings();
+  /// A store in a given file, for tests and for tools that keep their own.
+  explicit StoredSettings(const QString& iniPath);
+
+  /// "COM"/"Port" as a 16-bit number; a missing or non-numeric value gives the default 1.
+  int16_t comPort() const;
+  void setComPort(int16_t port);
+
+  /// The stored window geometry; each missing or non-numeric value falls back on its own.
+  TwipsGeometry mainGeometry() const;
+  void setMainGeometry(const TwipsGeometry& geometry);
+
+  /// A recent-file entry (1-4): caption from "MRU", path from "MRUTag"; empty when missing.
+  QString recentCaption(int index) const;
+  QString recentPath(int index) const;
+  void setRecent(int index, const QString& caption, const QString& path);
+
+  void sync() { m_settings->sync(); }
+
+ private:
+  double number(const char* key, double fallback) const;
+  std::unique_ptr<QSettings> m_settings;
+};
+
+/// Twips to device-independent pixels and back, at the screen's logical resolution.
+int twipsToPixels(double twips, double logicalDpi);
+double pixelsToTwips(int pixels, double logicalDpi);
+
+}  // namespace zrvlog

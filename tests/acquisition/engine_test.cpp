@@ -1,0 +1,334 @@
+#include "app/acquisition/engine.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QLocale>
+#include <map>
+
+#include "app/graph/graphmodel.h"
+#include "app/timer/manualtimer.h"
+#include "common/automationerror.h"
+#include "tests/acquisition/fakeboardcontrol.h"
+#include "tests/support/variantprinter.h"
+
+namespace zrvlog {
+namespace {
+
+using zrv::Variant;
+using M = GraphMember;
+
+class EngineTest : public ::testing::Test {
+ protected:
+  EngineTest() : engine(graph, board, timer) {
+    QObject::connect(&engine, &AcquisitionEngine::statusChanged,
+                     [this](StatusPanel p, const QString& t) { panels[int(p)] = t; });
+    QObject::connect(&engine, &AcquisitionEngine::tickFailed,
+                     [this](const QString& m) { failures << m; });
+    engine.applyStartUpDefaults();
+  }
+
+  // Starts a run and delivers ticks of the given measured milliseconds.
+  void run(int ticks, std::optional<int32_t> ms = std::nullopt) {
+    if (!engine.running()) engine.startRun();
+    for (int i = 0; i < ticks && engine.running(); ++i)
+      timer.fire(ms);
+  }
+  QStringList keys() const {
+    QStringList k;
+    for (std::size_t i = 1; i <= engine.data.TimeStamps.count(); ++i)
+      k << engine.data.TimeStamps.key(i);
+    return k;
+  }
+  int64_t points(int element) const { return int64_t(graph.series(element).size()); }
+
+  GraphModel graph;
+  zrvtest::FakeBoardControl board;
+  ManualTimer timer;
+  AcquisitionEngine engine;
+  std::map<int, QString> panels;
+  QStringList failures;
+};
+
+TEST_F(EngineTest, StartUpDefaults) {
+  for (int16_t c = 0; c < 5; ++c) {
+    EXPECT_EQ(engine.data.GetCoef(1, c), Variant(kVoltsPerCount));
+    EXPECT_EQ(engine.data.GetCoef(0, c), Variant(int16_t{0}));
+  }
+  EXPECT_TRUE(engine.settings.stopsec.isEmpty());
+  EXPECT_EQ(engine.settings.Tol, Variant(int16_t{25}));
+  EXPECT_EQ(engine.GetTimerInt(), 1000);
+  EXPECT_EQ(graph.property(M::ElementTotal), Variant(int16_t{5}));
+  EXPECT_EQ(graph.property(M::RangeXMax), Variant(100.0));
+  EXPECT_EQ(graph.property(M::RangeYMax), Variant(5.0));
+  EXPECT_EQ(graph.property(M::LabelFormatY), Variant("%g V"));
+  EXPECT_EQ(graph.property(M::GridCountX), Variant(int16_t{20}));
+  EXPECT_TRUE(engine.data.StartTime.isEmptyText());
+  EXPECT_EQ(engine.data.sampleCount(), 0u);
+  engine.data.ClearCoef();
+  EXPECT_EQ(engine.data.GetCoef(1, 3), Variant(int16_t{0}));
+  EXPECT_THROW(engine.data.GetCoef(5, 0), zrv::AutomationError);
+  EXPECT_THROW(engine.data.SetCoef(0, -1, Variant(1.0)), zrv::AutomationError);
+}
+
+TEST_F(EngineTest, StartSequenceOnTheBoard) {
+  engine.settings.RefSel = 8;
+  engine.startRun();
+  EXPECT_EQ(board.calls, QStringList({"open", "resetall", "a2dconf(1,1,8)"}));
+  EXPECT_TRUE(engine.running());
+  EXPECT_TRUE(timer.enabled());
+  EXPECT_TRUE(engine.data.DataChanged);
+  engine.stopRun();
+  EXPECT_FALSE(engine.running());
+  EXPECT_FALSE(timer.enabled());
+  EXPECT_TRUE(engine.data.DataChanged) << "stopping keeps the data unsaved";
+}
+
+TEST_F(EngineTest, KeysOfA100MsRunAreClean) {
+  engine.SetTimerInt(100);
+  run(4);
+  EXPECT_EQ(keys(), QStringList({"T0", "T0.1", "T0.2", "T0.3"}));
+  EXPECT_EQ(graph.series(0).x(3), 0.3);
+}
+
+TEST_F(EngineTest, NominalTimeStaysExactOverLongRuns) {
+  DataSet data;
+  for (int i = 0; i < 1'000'000; ++i)
+    data.advanceSampleTime(5);
+  EXPECT_EQ(data.sampleKey(), QStringLiteral("T5000"));
+  data.advanceSampleTime(1000);  // a new interval continues from where the old one stopped
+  EXPECT_EQ(data.sampleKey(), QStringLiteral("T5001"));
+}
+
+TEST_F(EngineTest, TwoChannelsReadFivePlotted) {
+  engine.settings.ChanLimit = 2;
+  run(1);
+  EXPECT_EQ(board.count("a2d(0)"), 1);
+  EXPECT_EQ(board.count("a2d(1)"), 1);
+  EXPECT_EQ(board.count("a2d(2)"), 0);
+  for (int c = 0; c < 5; ++c)
+    ASSERT_EQ(points(c), 1) << c;
+  EXPECT_EQ(graph.pointY(0, 2), 0.0);
+  EXPECT_EQ(graph.pointY(0, 0), 100 * kVoltsPerCount);
+  EXPECT_EQ(panels[1], QStringLiteral("0.5 1.0 0.0 0.0 0.0 (0)"));
+}
+
+TEST_F(EngineTest, RepeatIsSentOnlyWhenAveraging) {
+  struct Case {
+    int16_t avg;
+    int repeats, readwords;
+  } cases[] = {{1, 0, 0}, {4, 5, 15}};
+  for (const auto& tc : cases) {
+    board.calls.clear();
+    engine.settings.AvgCt = tc.avg;
+    run(1);
+    engine.stopRun();
+    EXPECT_EQ(board.count(QStringLiteral("repeat(%1)").arg(tc.avg)), tc.repeats) << tc.avg;
+    EXPECT_EQ(board.count("readword"), tc.readwords) << tc.avg;
+    // The average of equal readings is the reading itself.
+    EXPECT_DOUBLE_EQ(graph.pointY(0, 3), 400 * kVoltsPerCount) << tc.avg;
+  }
+}
+
+TEST_F(EngineTest, FullScaleCountShowsFiveVolts) {
+  board.raw[0] = 1023;
+  run(1);
+  EXPECT_EQ(graph.pointY(0, 0), 4.9999999999999964);
+  EXPECT_TRUE(panels[1].startsWith(QStringLiteral("5.0 "))) << panels[1].toStdString();
+}
+
+TEST_F(EngineTest, ScrollsByPagesWhenTheNextSampleLeavesTheRange) {
+  run(100);  // samples at 0 .. 99 s
+  EXPECT_EQ(graph.property(M::RangeXMin), Variant(0.0));
+  EXPECT_EQ(graph.property(M::RangeXMax), Variant(100.0));
+  run(1);  // the sample at 100 s; the next would be at 101
+  EXPECT_EQ(graph.property(M::RangeXMin), Variant(99.0));
+  EXPECT_EQ(graph.property(M::RangeXMax), Variant(199.0));
+  EXPECT_EQ(engine.settings.MINX, Variant(99.0));
+  EXPECT_EQ(graph.property(M::RangeYMax), Variant(5.0)) << "the Y range stays";
+}
+
+TEST_F(EngineTest, TimingToleranceBoundary) {
+  struct Case {
+    int32_t ms;
+    bool overrun;
+  } cases[] = {{1000, false}, {1250, false}, {1251, true}, {750, false}, {749, true}};
+  engine.startRun();
+  for (const auto& tc : cases) {
+    timer.fire(tc.ms);
+    EXPECT_EQ(panels[1] == QStringLiteral("Timing overrun!"), tc.overrun) << tc.ms;
+  }
+  EXPECT_EQ(engine.data.Jitters.item(std::size_t{3}), Variant(int32_t{251}));
+  EXPECT_EQ(engine.data.Jitters.item(std::size_t{5}), Variant(int32_t{-251}));
+}
+
+TEST_F(EngineTest, StopTimeTakesEverySampleUpToIt) {
+  struct Case {
+    const char* stopsec;
+    std::size_t samples;
+  } cases[] = {{"0", 1}, {"10", 11}, {"2.5", 3}};
+  for (const auto& tc : cases) {
+    engine.settings.stopsec = Variant(tc.stopsec);
+    run(50);
+    EXPECT_FALSE(engine.running()) << tc.stopsec;
+    EXPECT_EQ(engine.data.sampleCount(), tc.samples) << tc.stopsec;
+  }
+  engine.settings.stopsec = Variant("");
+  run(30);
+  EXPECT_TRUE(engine.running()) << "empty text means no stop time";
+}
+
+TEST_F(EngineTest, FirstTickSetsTheStartTime) {
+  run(1);
+  ASSERT_EQ(engine.data.StartTime.type(), zrv::VarType::Date);
+  const Variant start = engine.data.StartTime;
+  const QString panel = panels[2];
+  EXPECT_FALSE(panel.isEmpty());
+  panels[2] = QStringLiteral("untouched");
+  run(2);
+  EXPECT_EQ(engine.data.StartTime, start);
+  EXPECT_EQ(panels[2], QStringLiteral("untouched"));
+  EXPECT_EQ(engine.data.TimeStamps.item(std::size_t{1}).type(), zrv::VarType::Date);
+}
+
+TEST_F(EngineTest, FailedStartsLeaveTheLinkClosed) {
+  struct Case {
+    const char* name;
+    std::function<void()> arrange;
+  } cases[] = {
+      {"port cannot open", [&] { board.failOpen = zrv::AutomationError(8002, "no such device"); }},
+      {"board refuses the configuration",
+       [&] { board.failA2dconf = zrv::AutomationError(68, "CTS"); }},
+  };
+  for (const auto& tc : cases) {
+    board.failOpen.reset();
+    board.failA2dconf.reset();
+    tc.arrange();
+    EXPECT_THROW(engine.startRun(), zrv::AutomationError) << tc.name;
+    EXPECT_FALSE(engine.running()) << tc.name;
+    EXPECT_FALSE(timer.enabled()) << tc.name;
+  }
+}
+
+TEST_F(EngineTest, ATickThatFailsStopsTheRunAndRecordsNothingHalfway) {
+  engine.data.SetCoef(2, 3, Variant("not a number"));
+  run(1);
+  EXPECT_FALSE(engine.running());
+  ASSERT_EQ(failures.size(), 1);
+  EXPECT_TRUE(failures[0].contains(QStringLiteral("Type mismatch"))) << failures[0].toStdString();
+  EXPECT_EQ(engine.data.sampleCount(), 0u);
+  for (int c = 0; c < 5; ++c)
+    EXPECT_EQ(points(c), 0) << c;
+}
+
+TEST_F(EngineTest, ASilentBoardStopsTheRunWithoutRecordingZeros) {
+  run(2);
+  board.silent = true;
+  timer.fire();
+  EXPECT_FALSE(engine.running());
+  ASSERT_EQ(failures.size(), 1);
+  EXPECT_TRUE(failures[0].contains(QStringLiteral("COM1 (fake)"))) << failures[0].toStdString();
+  EXPECT_TRUE(failures[0].contains(QStringLiteral("no reply"))) << failures[0].toStdString();
+  EXPECT_EQ(engine.data.sampleCount(), 2u);
+  EXPECT_EQ(points(0), 2);
+}
+
+TEST_F(EngineTest, CommandsInsideATicksBoardWaitWinOverTheTick) {
+  struct Case {
+    const char* name;
+    std::function<void()> command;
+    bool runningAfter;
+  } cases[] = {
+      {"Stop", [&] { engine.stopRun(); }, false},
+      {"Clear", [&] { engine.ClearAll(); }, true},
+      {"a nested tick", [&] { timer.fire(); }, true},
+  };
+  for (const auto& tc : cases) {
+    if (!engine.running()) engine.startRun();
+    engine.ClearAll();
+    run(1);  // one sample before the interruption
+    bool once = true;
+    board.duringA2d = [&](int32_t pin) {
+      if (pin == 2 && std::exchange(once, false)) tc.command();
+    };
+    const std::size_t before = engine.data.sampleCount();
+    timer.fire();
+    board.duringA2d = nullptr;
+    EXPECT_EQ(engine.running(), tc.runningAfter) << tc.name;
+    EXPECT_TRUE(failures.isEmpty())
+        << tc.name << ": " << failures.join(QLatin1Char(';')).toStdString();
+    if (std::string(tc.name) == "a nested tick")
+      EXPECT_EQ(engine.data.sampleCount(), before + 1) << "the outer tick records once";
+    else
+      EXPECT_LE(engine.data.sampleCount(), before) << tc.name;
+    for (int c = 0; c < 5; ++c)
+      EXPECT_EQ(points(c), int64_t(engine.data.sampleCount())) << tc.name;
+  }
+}
+
+TEST_F(EngineTest, ClearForRunKeepsTheLookAndClearAllRestoresIt) {
+  graph.setProperty(M::ElementIndex, Variant(int16_t{2}));
+  graph.setProperty(M::ElementColor, Variant(int32_t{0x123456}));
+  graph.setProperty(M::ElementLabel, Variant("Pressure"));
+  graph.setProperty(M::Caption, Variant("Bench 4"));
+  engine.startRun();
+  graph.setProperty(M::ElementIndex, Variant(int16_t{2}));
+  EXPECT_EQ(graph.property(M::ElementColor), Variant(int32_t{0x123456}));
+  EXPECT_EQ(graph.property(M::ElementLabel), Variant("Pressure"));
+  EXPECT_EQ(graph.property(M::Caption), Variant("Bench 4"));
+  engine.stopRun();
+  engine.ClearAll();
+  graph.setProperty(M::ElementIndex, Variant(int16_t{2}));
+  EXPECT_EQ(graph.property(M::ElementColor), Variant(int32_t{0xFF0000}));
+  EXPECT_EQ(graph.property(M::ElementLabel), Variant("Channel 3"));
+}
+
+TEST_F(EngineTest, ClearDiscardsDataWithoutAsking) {
+  run(3);
+  engine.ClearAll();
+  EXPECT_FALSE(engine.data.DataChanged);
+  EXPECT_EQ(engine.data.sampleCount(), 0u);
+  EXPECT_EQ(points(0), 0);
+  run(1);
+  EXPECT_EQ(keys(), QStringList({"T0"})) << "a reset in the middle of a run starts the keys again";
+}
+
+TEST_F(EngineTest, InitGraphRemovesAnnotationsAndCursors) {
+  graph.newAnnotation();
+  graph.newAnnotation();
+  graph.newCursor();
+  engine.InitGraph();
+  EXPECT_EQ(graph.annotationCount(), 0);
+  EXPECT_EQ(graph.cursorCount(), 0);
+  engine.InitGraph();  // nothing to remove: no error
+}
+
+TEST_F(EngineTest, AutorangeFitsTheGraphToTheData) {
+  engine.setAutorange(true);
+  run(3);
+  EXPECT_LT(graph.property(M::RangeXMax).toDouble(), 10.0);
+  // Each tick copies the range back before fitting, so the settings follow one tick later.
+  EXPECT_LT(engine.settings.MAXX.toDouble(), 10.0);
+  EXPECT_EQ(engine.settings.MAXX.type(), zrv::VarType::Double);
+}
+
+TEST_F(EngineTest, QuicksetsSetRangeCalibrationAndFormat) {
+  engine.quickset(Quickset::RawCounts);
+  EXPECT_EQ(engine.settings.MAXY, Variant(int16_t{1023}));
+  EXPECT_EQ(graph.property(M::RangeYMax), Variant(1023.0));
+  EXPECT_EQ(engine.data.GetCoef(1, 4), Variant(1.0));
+  EXPECT_EQ(engine.data.GetCoef(0, 4), Variant(int16_t{0}));
+  EXPECT_EQ(graph.property(M::LabelFormatY), Variant("%4.0f"));
+  run(1);
+  EXPECT_EQ(graph.pointY(0, 1), 200.0);
+}
+
+TEST_F(EngineTest, ANewIntervalChangesTheStep) {
+  engine.SetTimerInt(500);
+  run(3);
+  EXPECT_EQ(keys(), QStringList({"T0", "T0.5", "T1"}));
+  EXPECT_EQ(engine.data.SampleTime, Variant(1.5));
+}
+
+}  // namespace
+}  // namespace zrvlog

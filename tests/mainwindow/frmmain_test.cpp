@@ -1,0 +1,286 @@
+#include "app/mainwindow/frmmain.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QMenu>
+#include <QScreen>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QToolBar>
+
+#include "app/graph/graphmodel.h"
+#include "app/graphview/graphview.h"
+#include "app/mainwindow/storedsettings.h"
+#include "app/timer/manualtimer.h"
+#include "tests/acquisition/fakeboardcontrol.h"
+#include "tests/support/scripteddialogs.h"
+#include "tests/support/variantprinter.h"
+
+namespace zrvlog {
+namespace {
+
+using zrv::Variant;
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir.isValid());
+    iniPath = dir.filePath(QStringLiteral("ZRVLOG.conf"));
+  }
+  void TearDown() override {
+    if (window) {
+      window->close();
+      window.reset();
+    }
+    EXPECT_TRUE(dialogs.scriptUsedUp()) << "questions were scripted that the program never asked";
+  }
+
+  frmMain& open() {
+    stored = std::make_unique<StoredSettings>(iniPath);
+    auto fakeBoard = std::make_unique<zrvtest::FakeBoardControl>();
+    auto fakeTimer = std::make_unique<ManualTimer>();
+    board = fakeBoard.get();
+    timer = fakeTimer.get();
+    window = std::make_unique<frmMain>(
+        MainWindowParts{&dialogs, stored.get(), std::move(fakeBoard), std::move(fakeTimer)});
+    window->Form_Load();
+    window->show();
+    return *window;
+  }
+  const frmMain::Menus& m() const { return window->menus(); }
+  double dpi() const { return window->screen()->logicalDotsPerInch(); }
+
+  QTemporaryDir dir;
+  QString iniPath;
+  zrvtest::ScriptedDialogs dialogs;
+  std::unique_ptr<StoredSettings> stored;
+  std::unique_ptr<frmMain> window;
+  zrvtest::FakeBoardControl* board = nullptr;
+  ManualTimer* timer = nullptr;
+};
+
+TEST_F(MainWindowTest, MenusCarryTheirCaptionsShortcutsAndInitialStates) {
+  open();
+  struct Case {
+    QAction* action;
+    const char* caption;
+    const char* shortcut;
+    bool enabled, checked;
+  } cases[] = {
+      {m().mnuFileExit, "E&xit", "", true, false},
+      {m().mnuNormCursor, "&Normal", "", true, true},
+      {m().mnuTrack, "&Track", "", true, false},
+      {m().mnuDataStart, "&Start Acquisition", "F9", true, false},
+      {m().mnuDataStop, "Sto&p Acquisition", "Shift+F9", false, false},
+      {m().mnuAutorange, "&Autorange", "", true, false},
+      {m().mnuQuickRaw, "Quickset: &Raw Counts", "", true, false},
+      {m().mnuQuick5V, "Quickset: 0-&5V", "", true, false},
+      {m().mnuViewToolbar, "&Toolbar", "", true, true},
+      {m().mnuViewStatusBar, "Status &Bar", "", true, true},
+      {m().mnuViewRefresh, "&Clear", "", true, false},
+      {m().mnuGraphProps, "&Graph Properties...", "F5", true, false},
+      {m().mnuFileNew, "&New", "Ctrl+N", m().mnuFileNew->isEnabled(), false},
+      {m().mnuCopy, "&Copy", "Ctrl+C", m().mnuCopy->isEnabled(), false},
+      {m().mnuHelpContents, "&Contents", "F1", m().mnuHelpContents->isEnabled(), false},
+      {m().mnuSearchForHelpOn, "&Search", "Shift+F1", m().mnuSearchForHelpOn->isEnabled(), false},
+      {m().mnuHelpAbout, "&About ", "", m().mnuHelpAbout->isEnabled(), false},
+  };
+  for (const auto& tc : cases) {
+    SCOPED_TRACE(tc.caption);
+    EXPECT_EQ(tc.action->text(), QString::fromUtf8(tc.caption));
+    EXPECT_EQ(tc.action->shortcut().toString(), QString::fromUtf8(tc.shortcut));
+    EXPECT_EQ(tc.action->isEnabled(), tc.enabled);
+    EXPECT_EQ(tc.action->isChecked(), tc.checked);
+  }
+  for (int i = 1; i <= 4; ++i)
+    EXPECT_FALSE(m().mnuFileMRU[i]->isVisible()) << i;
+  QStringList menus;
+  for (QMenu* menu :
+       {m().mnuFile, m().mnuEdit, m().mnuCursor, m().mnuData, m().mnuView, m().mnuHelp})
+    menus << menu->title();
+  EXPECT_EQ(menus, QStringList({"&File", "&Edit", "&Cursor", "&Data", "&View", "&Help"}));
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("ZRVLOG"));
+}
+
+TEST_F(MainWindowTest, ToolbarButtonsAndStatusPanels) {
+  open();
+  QStringList keys, tips;
+  for (QAction* a : window->tbToolBar()->actions())
+    if (a->data().isValid()) keys << a->data().toString(), tips << a->toolTip();
+  EXPECT_EQ(keys, QStringList({"New", "Open", "Save", "Print", "Copy", "Run", "Props"}));
+  EXPECT_EQ(tips, QStringList({"New", "Open", "Save", "Print", "Copy", "Start/Stop", "Options"}));
+  const char* panelTips[] = {"Recently received data appears here",
+                             "This panel shows the start time for data acquisition",
+                             "Running time (seconds)", "Current date", "Current time"};
+  for (int i = 1; i <= 5; ++i) {
+    auto* label = window->findChild<QWidget*>(QStringLiteral("panel%1").arg(i));
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->toolTip(), QString::fromUtf8(panelTips[i - 1]));
+  }
+  EXPECT_TRUE(window->panelText(1).isEmpty()) << "cleared at start-up";
+  EXPECT_FALSE(window->panelText(4).isEmpty());
+}
+
+TEST_F(MainWindowTest, StartAndStopFromMenuAndToolbar) {
+  open();
+  QAction* run = window->toolButton(QStringLiteral("Run"));
+  window->mnuDataStart_Click();
+  EXPECT_TRUE(board->portopen());
+  EXPECT_TRUE(run->isChecked());
+  EXPECT_FALSE(m().mnuDataStart->isEnabled());
+  EXPECT_TRUE(m().mnuDataStop->isEnabled());
+  timer->fire();
+  EXPECT_EQ(window->panelText(3), QStringLiteral("0.0"));
+  EXPECT_FALSE(window->panelText(2).isEmpty());
+  window->tbToolBar_ButtonClick(QStringLiteral("Run"));  // a run is going on: Run stops it
+  EXPECT_FALSE(board->portopen());
+  EXPECT_FALSE(run->isChecked());
+  EXPECT_TRUE(m().mnuDataStart->isEnabled());
+  EXPECT_FALSE(m().mnuDataStop->isEnabled());
+  run->trigger();  // pressing the button itself
+  EXPECT_TRUE(board->portopen());
+  EXPECT_TRUE(run->isChecked());
+  run->trigger();
+  EXPECT_FALSE(board->portopen());
+  EXPECT_FALSE(run->isChecked());
+  window->tbToolBar_ButtonClick(QStringLiteral("run"));  // keys compare exactly
+  EXPECT_FALSE(board->portopen());
+}
+
+TEST_F(MainWindowTest, AFailedStartIsReportedFromTheMenuAndShownQuietlyFromTheToolbar) {
+  open();
+  board->failOpen =
+      zrv::AutomationError(8010, QStringLiteral("COM1 (/dev/ttyS0): Permission denied"));
+  dialogs.answerMessage(Answer::Ok);
+  window->mnuDataStart_Click();
+  ASSERT_EQ(dialogs.asked().size(), 1u);
+  EXPECT_EQ(dialogs.asked()[0].title, QStringLiteral("Error"));
+  EXPECT_EQ(dialogs.asked()[0].icon, Icon::None);
+  EXPECT_TRUE(dialogs.asked()[0].text.contains(QStringLiteral("Permission denied")));
+  EXPECT_FALSE(board->portopen());
+  EXPECT_FALSE(window->toolButton(QStringLiteral("Run"))->isChecked());
+  EXPECT_TRUE(m().mnuDataStart->isEnabled());
+  EXPECT_FALSE(m().mnuDataStop->isEnabled());
+
+  window->tbToolBar_ButtonClick(QStringLiteral("Run"));
+  EXPECT_EQ(dialogs.asked().size(), 1u) << "no message box from the toolbar";
+  EXPECT_TRUE(window->panelText(1).contains(QStringLiteral("Permission denied")));
+  EXPECT_FALSE(window->toolButton(QStringLiteral("Run"))->isChecked());
+}
+
+TEST_F(MainWindowTest, ATickErrorStopsTheRunAndShowsTheError) {
+  open();
+  window->mnuDataStart_Click();
+  board->silent = true;
+  dialogs.answerMessage(Answer::Ok);
+  timer->fire();
+  EXPECT_FALSE(board->portopen());
+  ASSERT_EQ(dialogs.messages().size(), 1u);
+  EXPECT_TRUE(dialogs.messages()[0].contains(QStringLiteral("stopped answering")));
+  EXPECT_TRUE(m().mnuDataStart->isEnabled());
+}
+
+TEST_F(MainWindowTest, StoredSettingsOnAnEmptyAndOnABrokenStore) {
+  {
+    QSettings broken(iniPath, QSettings::IniFormat);
+    broken.setValue(QStringLiteral("COM/Port"), QStringLiteral("three"));
+    broken.setValue(QStringLiteral("Settings/MainLeft"), QStringLiteral("abc"));
+    broken.setValue(QStringLiteral("Settings/MainWidth"), QStringLiteral("9000"));
+  }
+  open();
+  EXPECT_EQ(board->CommPort(), 1);
+  const QRect g = window->geometry();
+  EXPECT_EQ(g.x(), twipsToPixels(1000, dpi())) << "a non-numeric value falls back to its default";
+  EXPECT_EQ(g.width(), twipsToPixels(9000, dpi()));
+  EXPECT_EQ(g.height(), twipsToPixels(6500, dpi()));
+}
+
+TEST_F(MainWindowTest, GeometryIsStoredOnCloseUnlessMinimized) {
+  open();
+  window->setGeometry(150, 120, 640, 480);
+  window->close();
+  {
+    StoredSettings reread(iniPath);
+    const TwipsGeometry g = reread.mainGeometry();
+    EXPECT_NEAR(g.width, pixelsToTwips(640, dpi()), 1);
+    EXPECT_NEAR(g.height, pixelsToTwips(480, dpi()), 1);
+  }
+  window.reset();
+  open();
+  window->setGeometry(10, 10, 300, 300);
+  window->showMinimized();
+  window->close();
+  StoredSettings reread(iniPath);
+  EXPECT_NEAR(reread.mainGeometry().width, pixelsToTwips(640, dpi()), 1) << "minimized: kept";
+}
+
+TEST_F(MainWindowTest, ClosingDuringARunStopsIt) {
+  open();
+  window->mnuDataStart_Click();
+  timer->fire();
+  window->close();
+  EXPECT_FALSE(board->portopen());
+  EXPECT_FALSE(timer->enabled());
+}
+
+TEST_F(MainWindowTest, ToolbarAndStatusBarToggles) {
+  open();
+  const int graphTop = window->graphView().geometry().top();
+  const int graphBottom = window->graphView().geometry().bottom();
+  m().mnuViewToolbar->trigger();
+  EXPECT_FALSE(m().mnuViewToolbar->isChecked());
+  EXPECT_FALSE(window->tbToolBar()->isVisible());
+  QCoreApplication::processEvents();
+  EXPECT_LT(window->graphView().geometry().top(), graphTop) << "the graph moves up";
+  m().mnuViewStatusBar->trigger();
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(window->statusBar()->isVisible());
+  EXPECT_GT(window->graphView().geometry().bottom(), graphBottom) << "the graph reaches down";
+  m().mnuViewToolbar->trigger();
+  EXPECT_TRUE(window->tbToolBar()->isVisible());
+}
+
+TEST_F(MainWindowTest, CursorMenuChecksFollowTheGraphsMode) {
+  open();
+  window->mnuPan_Click();
+  EXPECT_EQ(window->NTGraph1().property(GraphMember::CursorMode), Variant(int32_t{3}));
+  window->NTGraph1().setProperty(GraphMember::CursorMode, Variant(int32_t{1}));
+  window->mnuCursor_Click();  // what opening the menu does
+  EXPECT_FALSE(m().mnuPan->isChecked());
+  EXPECT_TRUE(m().mnuTrack->isChecked());
+  EXPECT_FALSE(m().mnuNormCursor->isChecked());
+  window->NTGraph1().setProperty(GraphMember::CursorMode, Variant(int32_t{7}));
+  window->mnuCursor_Click();
+  for (QAction* a : {m().mnuNormCursor, m().mnuTrack, m().mnuZoom, m().mnuPan})
+    EXPECT_FALSE(a->isChecked());
+}
+
+TEST_F(MainWindowTest, TrackReadOut) {
+  open();
+  window->engine().SetTimerInt(500);
+  board->raw = {1023, 0, 512, 205, 0, 0, 0, 0};
+  window->mnuDataStart_Click();
+  for (int i = 0; i < 30; ++i)
+    timer->fire();
+  window->mnuDataStop_Click();
+  window->NTGraph1().setTrackPosition(12.34, 1.0);
+  window->NTGraph1_CursorPosition(12.34, 1.0);
+  EXPECT_EQ(window->graphView().toolTipText(),
+            QStringLiteral("X=12.3 Ch1=5.0 Ch2=0.0 Ch3=2.5 Ch4=1.0 Ch5=0.0"));
+  window->NTGraph1_CursorPosition(15.5, 1.0);  // beyond the next sample's time (15)
+  EXPECT_TRUE(window->graphView().toolTipText().isEmpty());
+}
+
+TEST_F(MainWindowTest, AutorangeToggles) {
+  open();
+  m().mnuAutorange->trigger();
+  EXPECT_TRUE(window->engine().autorange());
+  m().mnuAutorange->trigger();
+  EXPECT_FALSE(window->engine().autorange());
+}
+
+}  // namespace
+}  // namespace zrvlog
