@@ -113,6 +113,12 @@ class frmMain : public QMainWindow {
   /// Offers to save unsaved data ("Save file?"); never cancels what the caller does next.
   void SaveIfChanged();
 
+  // --- File and Edit menus, recent files (frmmain_documents.cpp) -----------------------
+
+  // --- Options dialog (frmmain_options.cpp) ---------------------------------------------
+
+  // --- Help menu and about box (frmmain_help.cpp) ---------------------------------------
+
  protected:
   void closeEvent(QCloseEvent* event) override;
 
@@ -130,6 +136,12 @@ class frmMain : public QMainWindow {
   void initOptionsCommands();
   void initHelpCommands();
   void restoreRecentFiles();
+
+  // --- Document state (frmmain_documents.cpp) -------------------------------------------
+
+  // --- Options state (frmmain_options.cpp) ----------------------------------------------
+
+  // --- Help state (frmmain_help.cpp) ----------------------------------------------------
 
   Dialogs* m_dialogs;
   StoredSettings* m_stored;
