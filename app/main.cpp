@@ -10,7 +10,7 @@
 #include "app/mainwindow/appinfo.h"
 #include "app/mainwindow/frmmain.h"
 #include "app/mainwindow/frmsplash.h"
-#include "app/mainwindow/storedsettings.h"
+#include "app/settings/storedsettings.h"
 #include "board/portmap.h"
 
 namespace {

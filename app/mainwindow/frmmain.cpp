@@ -20,7 +20,7 @@
 #include "app/graphview/graphview.h"
 #include "app/mainwindow/appinfo.h"
 #include "app/mainwindow/icons.h"
-#include "app/mainwindow/storedsettings.h"
+#include "app/settings/storedsettings.h"
 #include "app/timer/precisiontimer.h"
 #include "common/automationerror.h"
 #include "common/numberformat.h"
