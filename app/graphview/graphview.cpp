@@ -126,6 +126,10 @@ struct GraphView::Private {
   std::vector<ElementPlottable*> elements;
   std::vector<QCPItemText*> annotations;
   std::vector<CursorItems> cursors;
+  // The elements draw on a layer with a buffer of its own, so that new points redraw only
+  // them and not the axes, grid, labels and legend (see replotNow).
+  QCPLayer* dataLayer = nullptr;
+  bool fullReplotDone = false;
   QTimer replotTimer;
   std::function<std::optional<Clock::time_point>()> deadlineSource;
   // Mouse gestures.
@@ -155,6 +159,10 @@ GraphView::GraphView(GraphModel& model, Dialogs& dialogs, QWidget* parent)
   d->plot->xAxis->setSubTicks(false);
   d->plot->yAxis->setSubTicks(false);
   d->plot->axisRect()->setupFullAxesBox(false);
+  d->plot->addLayer(QStringLiteral("data"), d->plot->layer(QStringLiteral("main")),
+                    QCustomPlot::limAbove);
+  d->dataLayer = d->plot->layer(QStringLiteral("data"));
+  d->dataLayer->setMode(QCPLayer::lmBuffered);
   d->frame = new FrameDecoration(d->plot);
   d->band = new QRubberBand(QRubberBand::Rectangle, d->plot);
   d->band->hide();
@@ -223,9 +231,16 @@ void GraphView::replotNow() {
   m_heldBack = false;
   d->replotTimer.stop();
   m_lastReplotStart = Clock::now();
-  m_model.takeChanges();
-  sync();
-  d->plot->replot(QCustomPlot::rpQueuedRefresh);
+  const unsigned changes = m_model.takeChanges();
+  if (changes == GraphModel::PointsChanged && d->fullReplotDone) {
+    // Only points were added: redraw the elements' layer, which a run does many times a
+    // second; the rest of the picture is as it was.
+    d->dataLayer->replot();
+  } else {
+    sync();
+    d->plot->replot(QCustomPlot::rpQueuedRefresh);
+    d->fullReplotDone = true;
+  }
   m_lastReplotCost = Clock::now() - m_lastReplotStart;
   ++m_replotCount;
   if (m_lastReplotCost > kMinReplotGap)
@@ -330,8 +345,10 @@ void GraphView::sync() {
     p->removePlottable(d->elements.back());
     d->elements.pop_back();
   }
-  while (int(d->elements.size()) < m.elementCount())
+  while (int(d->elements.size()) < m.elementCount()) {
     d->elements.push_back(new ElementPlottable(m, int(d->elements.size()), p->xAxis, p->yAxis));
+    d->elements.back()->setLayer(d->dataLayer);
+  }
   QCPLegend* legend = p->legend;
   legend->setVisible(g(GraphMember::LegendOn).boolValue());
   legend->setFont(fontOf(g(GraphMember::LegendFont), 9));
@@ -413,6 +430,7 @@ void GraphView::sync() {
 void GraphView::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   // Label spacing and margins depend on the size.
+  d->fullReplotDone = false;
   scheduleReplot();
 }
 

@@ -32,7 +32,15 @@ struct Outcome {
   int overruns = 0;
   std::vector<int> jitters;
   int replots = 0;
+  std::vector<double> tickUs;    // from the tick's start to its sample being recorded
+  std::vector<double> replotUs;  // what each replot cost
 };
+
+double percentileOf(std::vector<double> v, double p) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[std::min(v.size() - 1, std::size_t(p / 100 * double(v.size())))];
+}
 
 Outcome runOnce(int intervalMs, int seconds, int channels, bool autorange) {
   zrvlog::GraphModel graph;
@@ -56,6 +64,16 @@ Outcome runOnce(int intervalMs, int seconds, int channels, bool autorange) {
                      if (p == zrvlog::StatusPanel::Status && t == QLatin1String("Timing overrun!"))
                        ++outcome.overruns;
                    });
+  int seenReplots = view.replotCount();
+  QObject::connect(&engine, &zrvlog::AcquisitionEngine::sampleRecorded, [&] {
+    using us = std::chrono::duration<double, std::micro>;
+    outcome.tickUs.push_back(
+        us(zrvlog::SamplingTimer::Clock::now() - timer.lastTick().started).count());
+    if (view.replotCount() != seenReplots) {
+      seenReplots = view.replotCount();
+      outcome.replotUs.push_back(us(view.lastReplotCost()).count());
+    }
+  });
   QObject::connect(&engine, &zrvlog::AcquisitionEngine::tickFailed, [](const QString& m) {
     std::fprintf(stderr, "tick failed: %s\n", qPrintable(m));
   });
@@ -93,6 +111,11 @@ void report(int intervalMs, const Outcome& o) {
       "interval %d ms: %zu samples, %d overruns, |jitter| ms median %d, p99 %d, p99.9 %d, max %d, "
       "replots %d\n",
       intervalMs, o.samples, o.overruns, pct(50), pct(99), pct(99.9), worst, o.replots);
+  std::printf(
+      "  tick handler us: median %.0f, p99 %.0f, max %.0f; replot us: median %.0f, p99 %.0f, max "
+      "%.0f\n",
+      percentileOf(o.tickUs, 50), percentileOf(o.tickUs, 99), percentileOf(o.tickUs, 100),
+      percentileOf(o.replotUs, 50), percentileOf(o.replotUs, 99), percentileOf(o.replotUs, 100));
   std::fflush(stdout);
 }
 
