@@ -361,5 +361,18 @@ TEST_F(MembersTest, ReadinessWaitAllowsForALongToneStillPlaying) {
   EXPECT_EQ(io.a2d(0), 7);
 }
 
+TEST_F(MembersTest, SimulatedBoardKeepsItsEepromFromCloseToOpen) {
+  portmap::overrideForProcess(9, "sim");
+  for (int session = 0; session < 2; ++session) {
+    ZRVIO sim(&host);
+    sim.setCommPort(9);
+    sim.setPortopen(true);
+    if (session == 0) sim.setEeprom(200, 77);
+    EXPECT_EQ(sim.eeprom(200), 77) << session;
+    EXPECT_EQ(sim.eeprom(456), 77) << session;  // the address wraps on a 256-byte EEPROM
+    EXPECT_FALSE(sim.errflag());
+  }
+}
+
 }  // namespace
 }  // namespace zrv
