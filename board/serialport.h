@@ -1,6 +1,6 @@
 #pragma once
 // The transport under ZRVIO: a byte pipe to one board with a CTS line. Implementations:
-// DevicePort (a real serial device through QSerialPort), SimPort (the simulated board in
+// DevicePort (a real serial device through its descriptor), SimPort (the simulated board in
 // this process) and, for tests, the scripted fake in tests/fakes.
 //
 // Operations report failures as values with a reason a person can read; ZRVIO turns them

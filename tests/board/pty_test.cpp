@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <cerrno>
 
 #include "board/portmap.h"
 #include "board/zrvio.h"
@@ -218,6 +219,26 @@ TEST_F(PtyTest, ZrvsimRefusesAFileThatIsNotAnEepromImage) {
             QStringLiteral("zrvsim: %1 is not an EEPROM image (10 bytes, not 256)").arg(image));
 }
 
+TEST_F(PtyTest, DeviceIsUsedByOneControlAtATime) {
+  startSim();
+  ZRVIO first, second;
+  first.setCommPort(kPort);
+  second.setCommPort(kPort);
+  first.setPortopen(true);
+  try {
+    second.setPortopen(true);
+    ADD_FAILURE() << "a second control opened the device";
+  } catch (const AutomationError& e) {
+    EXPECT_EQ(e.number(), err::kPortUnavailable) << e.what();
+  }
+  EXPECT_FALSE(second.portopen());
+  EXPECT_TRUE(first.ok());
+  // Closing gives the device up for good, also its exclusive mode (zrvsim keeps it open).
+  first.setPortopen(false);
+  second.setPortopen(true);
+  EXPECT_TRUE(second.ok());
+}
+
 TEST_F(PtyTest, MissingDeviceIsReportedWithThePortAndDevice) {
   ASSERT_TRUE(portmap::setMapping(kPort, "/dev/zrv-no-such-device"));
   ZRVIO io;
@@ -228,6 +249,26 @@ TEST_F(PtyTest, MissingDeviceIsReportedWithThePortAndDevice) {
   } catch (const AutomationError& e) {
     EXPECT_EQ(e.number(), err::kPortInvalid);
     EXPECT_TRUE(e.detail().startsWith("COM7 (/dev/zrv-no-such-device): ")) << e.what();
+  }
+  EXPECT_FALSE(io.portopen());
+}
+
+TEST_F(PtyTest, DeviceThatIsNoSerialPortIsRefused) {
+  const QString path = m_config.filePath("plain-file");
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.close();
+  ASSERT_TRUE(portmap::setMapping(kPort, path));
+  ZRVIO io;
+  io.setCommPort(kPort);
+  try {
+    io.setPortopen(true);
+    ADD_FAILURE() << "opened a plain file";
+  } catch (const AutomationError& e) {
+    EXPECT_EQ(e.number(), err::kPortUnavailable);
+    EXPECT_EQ(
+        e.detail(),
+        QStringLiteral("COM7 (%1): not a serial device (%2)").arg(path, qt_error_string(ENOTTY)));
   }
   EXPECT_FALSE(io.portopen());
 }
