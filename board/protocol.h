@@ -15,6 +15,8 @@
 #include <chrono>
 #include <cstdint>
 
+#include "board/export.h"
+
 namespace zrv::protocol {
 
 /// Command codes of the board (the pin/channel commands are the code for pin 0; add 2 * pin).
@@ -102,10 +104,10 @@ constexpr std::array<uint8_t, 2> makeword(uint16_t v) {
 }
 
 /// The argument-load command for v: makecmd(0, 4 + bit 0, bit 8), then makeword(v).
-QByteArray sendarg(uint16_t v);
+ZRV_EXPORT QByteArray sendarg(uint16_t v);
 
 /// A command byte followed by its data bytes, as one write.
-QByteArray command(uint8_t commandByte, const QByteArray& data = {});
+ZRV_EXPORT QByteArray command(uint8_t commandByte, const QByteArray& data = {});
 
 /// The A/D configuration value: justify in bit 7, clkx2 in bit 6, cselect (0-31) in bits 5-1.
 constexpr uint8_t a2dConfigValue(bool justify, bool clkx2, uint8_t cselect) {
@@ -125,7 +127,7 @@ constexpr int prescaleOf(uint8_t code) {
 
 /// The three data bytes of a frequency output on pin p: the selector with bit 0 of the tone,
 /// then bits 8-14 and bits 1-7 of the tone (0 to kMaxTone).
-QByteArray freqData(int pin, uint16_t tone);
+ZRV_EXPORT QByteArray freqData(int pin, uint16_t tone);
 
 /// The tone of a frequency output's selector and its two further data bytes.
 constexpr uint16_t decodeTone(uint8_t selector, uint8_t high, uint8_t low) {

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "board/export.h"
+
 namespace zrv {
 
 using Clock = std::chrono::steady_clock;
@@ -43,7 +45,7 @@ struct ByteRead {
   bool ok() const { return status.ok(); }
 };
 
-class SerialPort {
+class ZRV_EXPORT SerialPort {
  public:
   virtual ~SerialPort() = default;
 
@@ -67,6 +69,6 @@ inline constexpr char kSimDevice[] = "sim";
 
 /// A port for a device of the port map: the simulated board for "sim", else the serial
 /// device at that path. The port is returned closed.
-std::unique_ptr<SerialPort> makeSerialPort(const QString& device);
+ZRV_EXPORT std::unique_ptr<SerialPort> makeSerialPort(const QString& device);
 
 }  // namespace zrv
