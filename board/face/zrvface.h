@@ -14,7 +14,7 @@ namespace zrv {
 
 class Host;
 
-class __attribute__((visibility("default"))) ZrvFace : public QWidget {
+class ZrvFace : public QWidget {
   Q_OBJECT
 
  public:

@@ -133,31 +133,6 @@ TEST_F(DispatchTest, TableHasEveryMemberOnceWithItsNumberAndHelp) {
   EXPECT_EQ(find(0x60030011), nullptr);
 }
 
-TEST_F(DispatchTest, DocumentationOfMembersReadsLikeTheirDeclarations) {
-  const struct {
-    const char* name;
-    const char* signature;
-    const char* kind;
-  } cases[] = {
-      {"count", "count(pin As Long, duration As Long) As Long", "method"},
-      {"eeprom", "eeprom(add As Long) As Long", "property get/let"},
-      {"led", "led As Boolean", "property let (get fails)"},
-      {"counter", "counter As Long", "property get (let fails)"},
-      {"CommPort", "CommPort As Integer", "property get/let"},
-      {"resetall", "resetall", "method"},
-      {"a2dconf",
-       "a2dconf(ByRef justify As Boolean, ByRef clkx2 As Boolean, ByRef cselect As Integer)",
-       "method"},
-      {"setcounter", "setcounter(prescale As Integer, countmode As Boolean)", "method"},
-  };
-  for (const auto& c : cases) {
-    const Member* m = find(QLatin1String(c.name));
-    ASSERT_NE(m, nullptr) << c.name;
-    EXPECT_EQ(signature(*m), c.signature);
-    EXPECT_EQ(kindText(*m), c.kind);
-  }
-}
-
 TEST_F(DispatchTest, EveryMemberWorksByItsNumber) {
   QSet<QString> covered;
   for (const Call& c : calls()) {
