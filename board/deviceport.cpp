@@ -3,10 +3,13 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 #include "board/logging.h"
 
@@ -14,7 +17,7 @@ namespace zrv {
 
 namespace {
 
-constexpr qint32 kBaudRate = 57600;
+constexpr speed_t kBaudRate = B57600;
 const QString kNotOpen = QStringLiteral("the port is not open");
 const QString kRemoved = QStringLiteral("the device was removed");
 
@@ -51,29 +54,63 @@ DevicePort::~DevicePort() {
 
 PortStatus DevicePort::open() {
   using Code = PortStatus::Code;
-  m_serial.setPortName(m_device);
-  m_serial.setBaudRate(kBaudRate);
-  m_serial.setDataBits(QSerialPort::Data8);
-  m_serial.setParity(QSerialPort::NoParity);
-  m_serial.setStopBits(QSerialPort::OneStop);
-  m_serial.setFlowControl(QSerialPort::NoFlowControl);
-  if (!m_serial.open(QIODevice::ReadWrite)) {
-    const auto error = m_serial.error();
-    const Code code = error == QSerialPort::DeviceNotFoundError ? Code::NotFound
-                      : error == QSerialPort::PermissionError   ? Code::AccessDenied
-                                                                : Code::Failed;
-    return PortStatus::failure(code, m_serial.errorString());
+  if (isOpen()) return PortStatus::success();
+  const QByteArray path = m_device.toLocal8Bit();
+  // Non-blocking: opening must not wait for carrier, and writes must never block past their
+  // deadline (they wait in poll() instead).
+  m_fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (m_fd < 0) {
+    const int error = errno;
+    const Code code = (error == ENOENT || error == ENODEV || error == ENXIO)  ? Code::NotFound
+                      : (error == EACCES || error == EPERM || error == EBUSY) ? Code::AccessDenied
+                                                                              : Code::Failed;
+    return PortStatus::failure(code, qt_error_string(error));
   }
-  m_fd = static_cast<int>(m_serial.handle());
-  // Writes must never block past their deadline; they wait in poll() instead.
-  ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
+  // One program at a time talks to a board: other users of the library (flock) and other
+  // programs (TIOCEXCL) are kept out while the port is open.
+  if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    ::close(std::exchange(m_fd, -1));
+    return PortStatus::failure(PortStatus::Code::AccessDenied,
+                               error == EWOULDBLOCK
+                                   ? QStringLiteral("the device is in use by another program")
+                                   : qt_error_string(error));
+  }
+  const PortStatus status = configure();
+  if (!status.ok()) {
+    ::close(std::exchange(m_fd, -1));
+    return status;
+  }
+  ::ioctl(m_fd, TIOCEXCL);
   m_ctsUnknown = false;
   m_removed = false;
   m_bufferPos = m_bufferLen = 0;
   requestLowLatency();
   // Whatever the device received before we opened it is not an answer to us.
-  m_serial.clear(QSerialPort::AllDirections);
+  ::tcflush(m_fd, TCIOFLUSH);
   qCDebug(lcBoard).noquote() << "opened" << m_device;
+  return PortStatus::success();
+}
+
+PortStatus DevicePort::configure() {
+  termios tio{};
+  if (::tcgetattr(m_fd, &tio) != 0) {
+    const int error = errno;
+    return PortStatus::failure(
+        PortStatus::Code::Failed,
+        error == ENOTTY ? QStringLiteral("not a serial device (%1)").arg(qt_error_string(error))
+                        : qt_error_string(error));
+  }
+  ::cfmakeraw(&tio);
+  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+  tio.c_cflag |= CS8 | CLOCAL | CREAD;
+  tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  ::cfsetispeed(&tio, kBaudRate);
+  ::cfsetospeed(&tio, kBaudRate);
+  if (::tcsetattr(m_fd, TCSANOW, &tio) != 0)
+    return PortStatus::failure(PortStatus::Code::Failed, qt_error_string(errno));
   return PortStatus::success();
 }
 
@@ -90,16 +127,17 @@ void DevicePort::requestLowLatency() {
 }
 
 void DevicePort::close() {
-  if (m_serial.isOpen()) {
-    m_serial.close();
-    qCDebug(lcBoard).noquote() << "closed" << m_device;
-  }
-  m_fd = -1;
+  if (m_fd < 0) return;
+  // The exclusive mode outlives this descriptor when another one keeps the device open (as
+  // zrvsim keeps its pseudo-terminal), so it is given up explicitly.
+  ::ioctl(m_fd, TIOCNXCL);
+  ::close(std::exchange(m_fd, -1));
   m_bufferPos = m_bufferLen = 0;
+  qCDebug(lcBoard).noquote() << "closed" << m_device;
 }
 
 bool DevicePort::isOpen() const {
-  return m_serial.isOpen();
+  return m_fd >= 0;
 }
 
 PortStatus DevicePort::removed(const QString& why) {
@@ -141,11 +179,6 @@ ByteRead DevicePort::readByte(Deadline deadline) {
   using Code = PortStatus::Code;
   if (m_bufferPos < m_bufferLen) return {static_cast<uint8_t>(m_buffer[m_bufferPos++]), {}};
   if (!isOpen()) return {0, PortStatus::failure(Code::NotOpen, kNotOpen)};
-  // QSerialPort reads on its own when the host processes events; those bytes are older than
-  // anything still in the descriptor.
-  char c = 0;
-  if (m_serial.bytesAvailable() > 0 && m_serial.getChar(&c)) return {static_cast<uint8_t>(c), {}};
-  if (m_serial.error() == QSerialPort::ResourceError && !m_removed) removed(kRemoved);
   if (m_removed) return {0, PortStatus::failure(Code::Removed, m_removedReason)};
   for (;;) {
     const int revents = waitFor(m_fd, POLLIN, deadline);

@@ -1,12 +1,10 @@
 #pragma once
 // A real serial device (a path such as /dev/ttyUSB0, or a pseudo-terminal served by
-// zrvsim). QSerialPort opens and configures the device; the byte traffic then goes
-// straight through its file descriptor, written at once and read with poll(), because the
-// board's request/reply round trips are too short for QSerialPort's buffered, event-driven
-// path (which also needs an event loop to run). Bytes QSerialPort has already buffered
-// while the host processed events are taken first, so no byte is lost or reordered.
-
-#include <QSerialPort>
+// zrvsim), driven through its file descriptor: opened exclusively, set to the board's line
+// (57,600 baud, 8N1, raw, no flow control) with termios, written at once and read with
+// poll(). The board's request/reply round trips are too short for a buffered, event-driven
+// port, and the descriptor needs no event loop and no application object, so hosts of the
+// C ABI without Qt work as well as Qt programs.
 
 #include "board/serialport.h"
 
@@ -26,10 +24,10 @@ class DevicePort final : public SerialPort {
 
  private:
   PortStatus removed(const QString& why);
+  PortStatus configure();
   void requestLowLatency();
 
   QString m_device;
-  QSerialPort m_serial;
   int m_fd = -1;
   bool m_ctsUnknown = false;  ///< the device cannot report modem lines (pseudo-terminals)
   bool m_removed = false;     ///< the device went away; every later transfer fails at once

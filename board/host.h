@@ -6,9 +6,11 @@
 
 #include <QString>
 
+#include "board/export.h"
+
 namespace zrv {
 
-class Host {
+class ZRV_EXPORT Host {
  public:
   virtual ~Host() = default;
 
@@ -22,6 +24,6 @@ class Host {
 };
 
 /// The host used when none is given: run time, Qt events, no notices.
-Host& defaultHost();
+ZRV_EXPORT Host& defaultHost();
 
 }  // namespace zrv

@@ -13,6 +13,8 @@
 #include <QString>
 #include <cstdint>
 
+#include "board/export.h"
+
 namespace zrv::portmap {
 
 /// Where a mapping comes from.
@@ -30,27 +32,27 @@ struct Entry {
 };
 
 /// The port map file in use (it need not exist).
-QString configFile();
+ZRV_EXPORT QString configFile();
 
 /// The device of COM<n> when nothing maps it: /dev/ttyS<n-1>.
-QString defaultDevice(int16_t commPort);
+ZRV_EXPORT QString defaultDevice(int16_t commPort);
 
 /// The device COM<n> resolves to, and where that comes from.
-Entry lookup(int16_t commPort);
+ZRV_EXPORT Entry lookup(int16_t commPort);
 /// Shorthand for lookup(n).device.
-QString resolve(int16_t commPort);
+ZRV_EXPORT QString resolve(int16_t commPort);
 
 /// Every mapped number (file and process overrides), ordered by number; numbers that only
 /// have their default device are not listed.
-QList<Entry> entries();
+ZRV_EXPORT QList<Entry> entries();
 
 /// Maps COM<n> to a device in the shared file; an empty device removes the entry.
 /// Returns false (with the reason in *error when given) when the file cannot be written.
-bool setMapping(int16_t commPort, const QString& device, QString* error = nullptr);
+ZRV_EXPORT bool setMapping(int16_t commPort, const QString& device, QString* error = nullptr);
 
 /// Maps COM<n> to a device for this process only; an empty device removes the override.
-void overrideForProcess(int16_t commPort, const QString& device);
+ZRV_EXPORT void overrideForProcess(int16_t commPort, const QString& device);
 /// Removes every override of this process.
-void clearProcessOverrides();
+ZRV_EXPORT void clearProcessOverrides();
 
 }  // namespace zrv::portmap

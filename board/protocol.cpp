@@ -19,4 +19,12 @@ QByteArray command(uint8_t commandByte, const QByteArray& data) {
   return bytes;
 }
 
+QByteArray freqData(int pin, uint16_t tone) {
+  QByteArray bytes(3, Qt::Uninitialized);
+  bytes[0] = static_cast<char>(ext::kFreq + 2 * (pin & 7) + (tone & 1));
+  bytes[1] = static_cast<char>(0x80 | ((tone >> 8) & 0x7F));
+  bytes[2] = static_cast<char>(0x80 | ((tone >> 1) & 0x7F));
+  return bytes;
+}
+
 }  // namespace zrv::protocol

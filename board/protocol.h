@@ -12,7 +12,10 @@
 
 #include <QByteArray>
 #include <array>
+#include <chrono>
 #include <cstdint>
+
+#include "board/export.h"
 
 namespace zrv::protocol {
 
@@ -25,7 +28,8 @@ inline constexpr uint8_t kWritePins = 0x04;     ///< + bit 0 of the pin byte, da
 inline constexpr uint8_t kLoadArgument = 0x08;  ///< 08-0B, two data bytes
 inline constexpr uint8_t kLed = 0x0C;           ///< + 1 for on
 inline constexpr uint8_t kExtended = 0x0E;      ///< first data byte selects the action
-inline constexpr uint8_t kLow = 0x10;           ///< + 2p; kLow + 1 + 2p drives high
+inline constexpr uint8_t kLow = 0x10;           ///< + 2p
+inline constexpr uint8_t kHigh = 0x11;          ///< + 2p
 inline constexpr uint8_t kToggle = 0x20;        ///< + 2p
 inline constexpr uint8_t kInput = 0x21;         ///< + 2p; one reply byte
 inline constexpr uint8_t kA2d = 0x30;           ///< + 2p; two reply bytes per conversion
@@ -44,6 +48,13 @@ inline constexpr uint8_t kPwmPin = 0x60;        ///< + 2p + bit 0 of duty, argum
 inline constexpr uint8_t kPulseIn = 0x70;       ///< + 2p + state; two reply bytes
 }  // namespace cmd
 
+/// Selector bytes of the extended command (kExtended); bits 6-4 choose the action.
+namespace ext {
+inline constexpr uint8_t kFreq = 0x80;        ///< + 2p + bit 0 of tone, then two tone bytes
+inline constexpr uint8_t kSetCounter = 0x90;  ///< + prescale code + count mode
+inline constexpr uint8_t kRcTime = 0xA0;      ///< + 2p + state; two reply bytes
+}  // namespace ext
+
 /// What a healthy board answers to the status query: the character "3".
 inline constexpr uint8_t kStatusOk = 0x33;
 
@@ -52,6 +63,24 @@ inline constexpr int kMaxArgument = 0xFFFF;
 inline constexpr int kMaxByteOperand = 0xFF;
 /// Largest A/D reference selector: it fills bits 5-1 of the configuration byte.
 inline constexpr int kMaxCselect = 31;
+/// Largest tone: bit 0 rides in the selector byte and 14 more bits in two data bytes.
+inline constexpr int kMaxTone = 0x7FFF;
+/// Size of the board's EEPROM; addresses beyond it wrap around on the board.
+inline constexpr int kEepromSize = 256;
+
+/// The time units of the board's firmware. The library passes durations through unchanged;
+/// it needs their units only to know how long a command may keep the board busy (so that a
+/// long count does not time out while a silent board still fails in bounded time), and the
+/// simulated board behaves in them.
+namespace units {
+/// count duration, pulseout period, pwm fduration and freq duration.
+inline constexpr std::chrono::milliseconds kDuration{1};
+/// Results of pulsein and rctime.
+inline constexpr std::chrono::microseconds kMeasure{1};
+/// The longest a measurement (pulsein, rctime) runs before the board gives up: the largest
+/// result. pulsein may first wait as long again for the pulse to begin.
+inline constexpr std::chrono::microseconds kMeasureLimit = 65535 * kMeasure;
+}  // namespace units
 
 /// True for a command byte (bit 7 clear), false for a data byte.
 constexpr bool isCommandByte(uint8_t b) {
@@ -75,14 +104,34 @@ constexpr std::array<uint8_t, 2> makeword(uint16_t v) {
 }
 
 /// The argument-load command for v: makecmd(0, 4 + bit 0, bit 8), then makeword(v).
-QByteArray sendarg(uint16_t v);
+ZRV_EXPORT QByteArray sendarg(uint16_t v);
 
 /// A command byte followed by its data bytes, as one write.
-QByteArray command(uint8_t commandByte, const QByteArray& data = {});
+ZRV_EXPORT QByteArray command(uint8_t commandByte, const QByteArray& data = {});
 
 /// The A/D configuration value: justify in bit 7, clkx2 in bit 6, cselect (0-31) in bits 5-1.
 constexpr uint8_t a2dConfigValue(bool justify, bool clkx2, uint8_t cselect) {
   return static_cast<uint8_t>((justify ? 0x80 : 0) | (clkx2 ? 0x40 : 0) | ((cselect & 0x1F) << 1));
+}
+
+/// The prescale code of setcounter (bits 2-1 of its selector): 2, 4 and 8 have their own,
+/// every other value means no prescaling (code 0).
+constexpr uint8_t prescaleCode(int prescale) {
+  return prescale == 2 ? 2 : prescale == 4 ? 4 : prescale == 8 ? 6 : 0;
+}
+
+/// The prescaler a code stands for (1, 2, 4 or 8).
+constexpr int prescaleOf(uint8_t code) {
+  return 1 << ((code >> 1) & 3);
+}
+
+/// The three data bytes of a frequency output on pin p: the selector with bit 0 of the tone,
+/// then bits 8-14 and bits 1-7 of the tone (0 to kMaxTone).
+ZRV_EXPORT QByteArray freqData(int pin, uint16_t tone);
+
+/// The tone of a frequency output's selector and its two further data bytes.
+constexpr uint16_t decodeTone(uint8_t selector, uint8_t high, uint8_t low) {
+  return static_cast<uint16_t>(((high & 0x7F) << 8) | ((low & 0x7F) << 1) | (selector & 1));
 }
 
 /// A 16-bit reply: high byte first.

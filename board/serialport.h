@@ -1,6 +1,6 @@
 #pragma once
 // The transport under ZRVIO: a byte pipe to one board with a CTS line. Implementations:
-// DevicePort (a real serial device through QSerialPort), SimPort (the simulated board in
+// DevicePort (a real serial device through its descriptor), SimPort (the simulated board in
 // this process) and, for tests, the scripted fake in tests/fakes.
 //
 // Operations report failures as values with a reason a person can read; ZRVIO turns them
@@ -11,6 +11,8 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+
+#include "board/export.h"
 
 namespace zrv {
 
@@ -43,7 +45,7 @@ struct ByteRead {
   bool ok() const { return status.ok(); }
 };
 
-class SerialPort {
+class ZRV_EXPORT SerialPort {
  public:
   virtual ~SerialPort() = default;
 
@@ -67,6 +69,6 @@ inline constexpr char kSimDevice[] = "sim";
 
 /// A port for a device of the port map: the simulated board for "sim", else the serial
 /// device at that path. The port is returned closed.
-std::unique_ptr<SerialPort> makeSerialPort(const QString& device);
+ZRV_EXPORT std::unique_ptr<SerialPort> makeSerialPort(const QString& device);
 
 }  // namespace zrv

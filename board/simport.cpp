@@ -1,13 +1,35 @@
 #include "board/simport.h"
 
+#include <QMutex>
+
 namespace zrv {
 
 namespace {
 const QString kNotOpen = QStringLiteral("the port is not open");
+
+// The EEPROM of the process's simulated boards; hosts may open ports on any thread.
+struct SharedEeprom {
+  QMutex mutex;
+  SimBoard::EepromImage image = SimBoard().eeprom();
+};
+
+SharedEeprom& sharedEeprom() {
+  static SharedEeprom shared;
+  return shared;
+}
+}  // namespace
+
+SimPort::~SimPort() {
+  close();
 }
 
 PortStatus SimPort::open() {
   m_board = SimBoard();
+  {
+    SharedEeprom& shared = sharedEeprom();
+    QMutexLocker lock(&shared.mutex);
+    m_board.setEeprom(shared.image);
+  }
   m_received.clear();
   m_readPos = 0;
   m_powerOn = Clock::now();
@@ -16,7 +38,11 @@ PortStatus SimPort::open() {
 }
 
 void SimPort::close() {
+  if (!m_open) return;
   m_open = false;
+  SharedEeprom& shared = sharedEeprom();
+  QMutexLocker lock(&shared.mutex);
+  shared.image = m_board.eeprom();
 }
 
 PortStatus SimPort::write(const QByteArray& bytes, Deadline) {

@@ -1,15 +1,17 @@
 #pragma once
 // The "sim" port: the simulated board answering in this process. Replies are ready as soon
 // as the command has been written, so a read with nothing waiting fails at once instead of
-// waiting for a reply that cannot come. Each open powers up a fresh board, whose clock (for
-// the test signals) starts at the open.
+// waiting for a reply that cannot come; durations are not waited for. Each open powers up a
+// fresh board, whose clock (for the test signals) starts at the open. Its EEPROM, like a
+// real one, outlives the power: every sim port of the process shares one, kept from close
+// to open for as long as the process runs.
 
 #include "board/serialport.h"
 #include "board/simboard.h"
 
 namespace zrv {
 
-class SimPort final : public SerialPort {
+class ZRV_EXPORT SimPort final : public SerialPort {
  public:
   PortStatus open() override;
   void close() override;
@@ -17,6 +19,8 @@ class SimPort final : public SerialPort {
   PortStatus write(const QByteArray& bytes, Deadline deadline) override;
   ByteRead readByte(Deadline deadline) override;
   bool cts() override { return m_board.cts(); }
+
+  ~SimPort() override;
 
   const SimBoard& board() const { return m_board; }
 

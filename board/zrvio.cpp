@@ -1,10 +1,12 @@
 #include "board/zrvio.h"
 
+#include <algorithm>
 #include <thread>
 
 #include "board/host.h"
 #include "board/logging.h"
 #include "board/portmap.h"
+#include "board/propertybag.h"
 #include "board/protocol.h"
 #include "common/automationerror.h"
 
@@ -15,6 +17,8 @@ namespace {
 using protocol::makebyte;
 using protocol::makecmd;
 namespace cmd = protocol::cmd;
+namespace ext = protocol::ext;
+namespace units = protocol::units;
 
 // How long the readiness wait sleeps between passes once the host's events are done, so
 // that a board holding CTS low does not cost a whole core.
@@ -25,6 +29,49 @@ constexpr int kHandshakeReads = 10;
 
 QByteArray dataByte(uint8_t value) {
   return QByteArray(1, static_cast<char>(makebyte(value)));
+}
+
+QByteArray rawByte(int value) {
+  return QByteArray(1, static_cast<char>(value));
+}
+
+// 5 for an operand outside [0, max]; `what` names it in the message.
+void checkRange(const char* what, int32_t value, int32_t max, const char* fits) {
+  if (value < 0 || value > max)
+    throw AutomationError(err::kInvalidArgument, QStringLiteral("%1 %2 does not fit %3 (0 to %4)")
+                                                     .arg(QLatin1String(what))
+                                                     .arg(value)
+                                                     .arg(QLatin1String(fits))
+                                                     .arg(max));
+}
+
+void checkByte(const char* what, int32_t value) {
+  checkRange(what, value, protocol::kMaxByteOperand, "a byte");
+}
+
+void checkWord(const char* what, int32_t value) {
+  checkRange(what, value, protocol::kMaxArgument, "a 16-bit operand");
+}
+
+// How long the board is asked to spend on a duration operand.
+Clock::duration durationOf(int32_t operand) {
+  return operand * std::chrono::duration_cast<Clock::duration>(units::kDuration);
+}
+
+// A stored property as a 32-bit number: 13 when it is not a number, 6 when it is too large.
+int32_t storedNumber(const PropertyBag& bag, const QString& key, int32_t defaultValue) {
+  const QVariant value = bag.read(key, defaultValue);
+  bool ok = false;
+  const qlonglong n = value.toLongLong(&ok);
+  if (!ok)
+    throw AutomationError(err::kTypeMismatch,
+                          QStringLiteral("the stored property %1 (\"%2\") is not a number")
+                              .arg(key, value.toString()));
+  if (n < INT32_MIN || n > INT32_MAX)
+    throw AutomationError(
+        err::kOverflow,
+        QStringLiteral("the stored property %1 (%2) does not fit 32 bits").arg(key).arg(n));
+  return static_cast<int32_t>(n);
 }
 
 }  // namespace
@@ -117,6 +164,7 @@ void ZRVIO::openPort() {
   }
   m_port = std::move(port);
   m_device = device;
+  m_boardBusyUntil = {};
   m_lastReadError.clear();
   qCDebug(lcBoard).noquote() << "link open on" << portDescription();
 }
@@ -148,19 +196,19 @@ void ZRVIO::handshake() {
 }
 
 void ZRVIO::sendPins() {
-  if (m_pins < 0 || m_pins > protocol::kMaxByteOperand)
-    throw AutomationError(err::kInvalidArgument,
-                          QStringLiteral("pins %1 does not fit a byte (0 to 255)").arg(m_pins));
-  { auto write = sendcmddata(makecmd(0, 2, m_pins), dataByte(m_pins), false); }
+  sendStoredByte("pins", cmd::kWritePins, m_pins);
   host().propertyChanged(QStringLiteral("pins"));
 }
 
 void ZRVIO::sendTris() {
-  if (m_tris < 0 || m_tris > protocol::kMaxByteOperand)
-    throw AutomationError(err::kInvalidArgument,
-                          QStringLiteral("tris %1 does not fit a byte (0 to 255)").arg(m_tris));
-  { auto write = sendcmddata(makecmd(0, 1, m_tris), dataByte(m_tris), false); }
+  sendStoredByte("tris", cmd::kWriteTris, m_tris);
   host().propertyChanged(QStringLiteral("tris"));
+}
+
+void ZRVIO::sendStoredByte(const char* property, uint8_t command, int32_t value) {
+  checkByte(property, value);
+  // Bit 0 of the byte rides in the command byte.
+  auto write = sendcmddata(command | (value & 1), dataByte(static_cast<uint8_t>(value)), false);
 }
 
 // ---- Guarded send and receiver -----------------------------------------------------------
@@ -197,7 +245,8 @@ ZRVIO::BusyHold ZRVIO::guardedWrite(const QByteArray& bytes, bool expectReply) {
 
 void ZRVIO::waitUntilReady() {
   if (m_port->cts() && !m_busy) return;
-  const Deadline deadline = Clock::now() + m_readyTimeout;
+  // A board still busy with a long command (a tone, a pulse) holds CTS that much longer.
+  const Deadline deadline = std::max(Clock::now(), m_boardBusyUntil) + m_readyTimeout;
   for (;;) {
     host().processEvents();
     // Host code run from the events may have closed the link under us.
@@ -222,6 +271,21 @@ void ZRVIO::writeBytes(const QByteArray& bytes) {
   const int number =
       status.code == PortStatus::Code::NotOpen ? err::kPortNotOpen : err::kPortWriteFailed;
   throwPortError(number, status.reason);
+}
+
+Deadline ZRVIO::replyDeadline(Clock::duration busy) const {
+  return std::max(Clock::now(), m_boardBusyUntil) + m_replyTimeout + busy;
+}
+
+void ZRVIO::boardBusyFor(Clock::duration busy) {
+  // Ports without CTS let the next command out at once; the board queues it behind this one.
+  m_boardBusyUntil = std::max(Clock::now(), m_boardBusyUntil) + busy;
+}
+
+int32_t ZRVIO::getword(Deadline deadline) {
+  const uint8_t first = getbyte(deadline);
+  const uint8_t second = getbyte(deadline);
+  return protocol::word(first, second);
 }
 
 uint8_t ZRVIO::getbyte(Deadline deadline) {
@@ -272,10 +336,7 @@ void ZRVIO::resetall() {
 int32_t ZRVIO::a2d(int32_t pin) {
   checkPin(pin);
   auto reply = sendcmd(makecmd(3, pin, 0), true);
-  const Deadline deadline = replyDeadline();
-  const uint8_t first = getbyte(deadline);
-  const uint8_t second = getbyte(deadline);
-  return protocol::word(first, second);
+  return getword(replyDeadline());
 }
 
 void ZRVIO::a2dconf(bool justify, bool clkx2, int16_t cselect) {
@@ -309,10 +370,203 @@ int32_t ZRVIO::readbyte() {
 }
 
 int32_t ZRVIO::readword() {
-  const Deadline deadline = replyDeadline();
-  const uint8_t first = getbyte(deadline);
-  const uint8_t second = getbyte(deadline);
-  return protocol::word(first, second);
+  return getword(replyDeadline());
+}
+
+// ---- Digital pins and the LED --------------------------------------------------------------
+
+int32_t ZRVIO::tris() {
+  return readStoredByte(cmd::kReadTris, &m_tris);
+}
+
+void ZRVIO::setTris(int32_t value) {
+  writeStoredByte("tris", cmd::kWriteTris, value, &m_tris);
+}
+
+int32_t ZRVIO::pins() {
+  return readStoredByte(cmd::kReadPins, &m_pins);
+}
+
+void ZRVIO::setPins(int32_t value) {
+  writeStoredByte("pins", cmd::kWritePins, value, &m_pins);
+}
+
+int32_t ZRVIO::readStoredByte(uint8_t command, int32_t* stored) {
+  if (!portopen()) return *stored;
+  auto reply = sendcmd(command, true);
+  const uint8_t value = getbyte(replyDeadline());
+  // A byte that never came is not the board's state: keep what is stored (errflag tells),
+  // rather than turning every pin into an output at the next open.
+  if (!m_errflag) *stored = value;
+  return *stored;
+}
+
+void ZRVIO::writeStoredByte(const char* property, uint8_t command, int32_t value, int32_t* stored) {
+  // The stored value changes even when the board cannot take it, as in design mode; the
+  // host learns of the change either way.
+  *stored = value;
+  host().propertyChanged(QLatin1String(property));
+  if (portopen()) sendStoredByte(property, command, value);
+}
+
+void ZRVIO::toggle(int32_t pin) {
+  checkPin(pin);
+  auto write = sendcmd(makecmd(2, pin, 0), false);
+}
+
+void ZRVIO::high(int32_t pin) {
+  checkPin(pin);
+  auto write = sendcmd(makecmd(1, pin, 1), false);
+}
+
+void ZRVIO::low(int32_t pin) {
+  checkPin(pin);
+  auto write = sendcmd(makecmd(1, pin, 0), false);
+}
+
+int32_t ZRVIO::inp(int32_t pin) {
+  checkPin(pin);
+  auto reply = sendcmd(makecmd(2, pin, 1), true);
+  return getbyte(replyDeadline()) == '0' ? 0 : 1;
+}
+
+bool ZRVIO::led() const {
+  throw AutomationError(err::kGetNotSupportedAtRunTime,
+                        QStringLiteral("led is write-only; the LED state cannot be read"));
+}
+
+void ZRVIO::setLed(bool on) {
+  requireRunTimeSet("led");
+  auto write = sendcmd(makecmd(0, 6, on ? 1 : 0), false);
+  host().propertyChanged(QStringLiteral("led"));
+}
+
+// ---- Pulses, frequencies and the counter ---------------------------------------------------
+
+int32_t ZRVIO::count(int32_t pin, int32_t duration) {
+  checkPin(pin);
+  checkWord("duration", duration);
+  auto reply = sendargcmd(duration, makecmd(4, pin, 0), {}, true);
+  return getword(replyDeadline(durationOf(duration)));
+}
+
+void ZRVIO::pulseout(int32_t pin, int32_t period) {
+  checkPin(pin);
+  checkWord("period", period);
+  { auto write = sendargcmd(period, makecmd(4, pin, 1), {}, false); }
+  boardBusyFor(durationOf(period));
+}
+
+int32_t ZRVIO::pulsein(int32_t pin, int32_t state) {
+  checkPin(pin);
+  if (state < 0)
+    throw AutomationError(err::kInvalidArgument,
+                          QStringLiteral("state %1 is not a pin state (0 or 1)").arg(state));
+  auto reply = sendcmd(makecmd(7, pin, state), true);
+  // The board may wait as long for the pulse to begin as it then measures it.
+  return getword(replyDeadline(2 * units::kMeasureLimit));
+}
+
+void ZRVIO::pwm(int32_t pin, int32_t duty, int32_t fduration) {
+  if (pin != -1) checkPin(pin);
+  checkByte("duty", duty);
+  checkWord("fduration", fduration);
+  // Pin -1 is the board's fixed PWM output, which has a command of its own.
+  const uint8_t command = pin == -1 ? makecmd(5, 2, duty) : makecmd(6, pin, duty);
+  { auto write = sendargcmd(fduration, command, dataByte(static_cast<uint8_t>(duty)), false); }
+  boardBusyFor(durationOf(fduration));
+}
+
+void ZRVIO::freq(int32_t pin, int32_t tone, int32_t duration) {
+  checkPin(pin);
+  checkRange("tone", tone, protocol::kMaxTone, "15 bits");
+  checkWord("duration", duration);
+  {
+    auto write = sendargcmd(duration, cmd::kExtended,
+                            protocol::freqData(pin, static_cast<uint16_t>(tone)), false);
+  }
+  boardBusyFor(durationOf(duration));
+}
+
+int32_t ZRVIO::rctime(int32_t pin, int32_t state) {
+  checkPin(pin);
+  // The state is added to the selector unmasked: a 2 would measure the next pin.
+  if (state != 0 && state != 1)
+    throw AutomationError(err::kInvalidArgument,
+                          QStringLiteral("state %1 is not a pin state (0 or 1)").arg(state));
+  // The selector goes out with the command in one guarded write, so no command from a host
+  // event can come between them.
+  auto reply = sendcmddata(cmd::kExtended, rawByte(ext::kRcTime + 2 * (pin & 7) + state), true);
+  return getword(replyDeadline(units::kMeasureLimit));
+}
+
+int32_t ZRVIO::counter() {
+  auto reply = sendcmd(cmd::kReadCounter, true);
+  return getword(replyDeadline());
+}
+
+void ZRVIO::setCounter(int32_t) {
+  requireRunTimeSet("counter");
+  throw AutomationError(err::kSetNotSupportedAtRunTime, QStringLiteral("counter is read-only"));
+}
+
+void ZRVIO::setcounter(int16_t prescale, bool countmode) {
+  const int selector = ext::kSetCounter + protocol::prescaleCode(prescale) + (countmode ? 1 : 0);
+  auto write = sendcmddata(cmd::kExtended, rawByte(selector), false);
+}
+
+// ---- EEPROM --------------------------------------------------------------------------------
+
+int32_t ZRVIO::eeprom(int32_t add) {
+  checkWord("address", add);
+  // The address load precedes the guarded command, so a closed port shows as the serial
+  // port's own error. Both go out in one guarded write: a command from a host event run
+  // during the readiness wait cannot replace the address.
+  if (!portopen()) throwPortError(err::kPortNotOpen, QStringLiteral("the port is not open"));
+  auto reply = sendargcmd(add, cmd::kEepromRead, {}, true);
+  return getbyte(replyDeadline());
+}
+
+void ZRVIO::setEeprom(int32_t add, int32_t value) {
+  requireRunTimeSet("eeprom");
+  checkWord("address", add);
+  checkByte("value", value);
+  {
+    auto write =
+        sendargcmd(add, makecmd(5, 0, value), dataByte(static_cast<uint8_t>(value)), false);
+  }
+  host().propertyChanged(QStringLiteral("eeprom"));
+}
+
+// ---- Stored properties ---------------------------------------------------------------------
+
+void ZRVIO::initProperties() {
+  m_tris = props::kDefaultTris;
+  m_pins = props::kDefaultPins;
+  m_errflag = false;
+}
+
+void ZRVIO::readProperties(const PropertyBag& bag) {
+  if (portopen())
+    throwPortError(err::kPortOpen, QStringLiteral("close the port before loading its properties"));
+  const int32_t port = storedNumber(bag, props::kCommPort, props::kDefaultCommPort);
+  const int32_t tris = storedNumber(bag, props::kTris, props::kDefaultTris);
+  const int32_t pins = storedNumber(bag, props::kPins, props::kDefaultPins);
+  if (port < kMinCommPort || port > kMaxCommPort)
+    throw AutomationError(err::kPortInvalid,
+                          QStringLiteral("the stored port number %1 is not a port (%2 to %3)")
+                              .arg(port)
+                              .arg(kMinCommPort)
+                              .arg(kMaxCommPort));
+  m_commPort = static_cast<int16_t>(port);
+  m_tris = tris;
+  m_pins = pins;
+}
+
+void ZRVIO::writeProperties(PropertyBag& bag) const {
+  bag.write(props::kCommPort, int32_t{m_commPort}, props::kDefaultCommPort);
+  bag.write(props::kTris, m_tris, props::kDefaultTris);
+  bag.write(props::kPins, m_pins, props::kDefaultPins);
 }
 
 }  // namespace zrv

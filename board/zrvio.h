@@ -7,9 +7,10 @@
 //          become ready (CTS and no reply owed) within readyTimeout();
 //     387  setting not permitted: a run-time property set while the host is in design mode;
 //     382  setting not supported at run time: a read-only property assigned;
+//     393  reading not supported at run time: the write-only led read;
 //     6    overflow: a number too large for the arithmetic the member does on it;
 //     5    invalid argument: an operand that does not fit its wire encoding (negative pin
-//          numbers and counts included); raised before anything is sent.
+//          numbers, durations and counts included); raised before anything is sent.
 //   Serial-port errors name the port and the device, e.g. "COM3 (/dev/ttyUSB0): Permission
 //   denied": 8000 port number changed while open, 8002 invalid port number or no such
 //   device, 8005 port already open, 8010 the device cannot be opened (permission, in use),
@@ -23,7 +24,12 @@
 //   replyTimeout() (default 200 ms) of the read starting; an unplugged device fails the
 //   read at once. Before sending, a command waits at most readyTimeout() (default 500 ms)
 //   for CTS and for an owed reply; it then fails with 68. So a silent board fails any
-//   command in about 200 ms; a board whose commands run longer needs larger limits.
+//   command in about 200 ms.
+//   Commands that keep the board busy get that time on top, taking durations in the units
+//   of protocol::units (1 ms; measurements in 1 us up to 65.535 ms): count's reply may take
+//   its duration longer, pulsein's twice the measurement limit, rctime's the limit once; and
+//   after pulseout, pwm and freq the next command's readiness wait and reply may take the
+//   period or duration longer. Only the limits grow; nothing waits longer than the board.
 //
 // Threads
 //   One thread (the host's UI thread) calls every member. While a command waits for the
@@ -39,13 +45,15 @@
 #include <memory>
 #include <utility>
 
+#include "board/export.h"
 #include "board/serialport.h"
 
 namespace zrv {
 
 class Host;
+class PropertyBag;
 
-class ZRVIO {
+class ZRV_EXPORT ZRVIO {
  public:
   static constexpr std::chrono::milliseconds kDefaultReplyTimeout{200};
   static constexpr std::chrono::milliseconds kDefaultReadyTimeout{500};
@@ -129,6 +137,86 @@ class ZRVIO {
   /// "Read a word from a repeat operation"
   int32_t readword();
 
+  // ---- Digital pins and the LED --------------------------------------------------------
+  // Pin numbers are taken modulo 8; negative ones are refused with 5.
+
+  /// The direction byte (1 bits mark inputs). With the port open it is read from the board
+  /// (56) and stored; a failed read keeps the stored byte and sets errflag. With the port
+  /// closed the stored byte. "Set data direction for pins (1=input)"
+  int32_t tris();
+  /// Stores the direction byte and, with the port open, sends it (02/03 and a data byte).
+  /// Allowed in design mode. With the port open a value outside 0-255 is stored, then
+  /// refused with 5 before anything is sent (and the next open refuses it too).
+  void setTris(int32_t value);
+  /// The pin byte (1 bits are high levels); read like tris() with 57. "State of all pins"
+  int32_t pins();
+  /// Stores the pin byte and, with the port open, sends it (04/05 and a data byte); as
+  /// setTris() otherwise.
+  void setPins(int32_t value);
+  /// Inverts a pin (20+2p). "Switch state of pin"
+  void toggle(int32_t pin);
+  /// Drives a pin high (11+2p). "Set pin to high"
+  void high(int32_t pin);
+  /// Drives a pin low (10+2p). "Set pin to low"
+  void low(int32_t pin);
+  /// Reads a pin (21+2p): 0 when the board answers "0", else 1 (also when the read fails;
+  /// errflag tells). "Read input"
+  int32_t inp(int32_t pin);
+  /// The LED cannot be read back: always 393.
+  [[noreturn]] bool led() const;
+  /// Switches the LED (0D on, 0C off). 387 in design mode. "Sets LED state"
+  void setLed(bool on);
+
+  // ---- Pulses, frequencies and the counter ---------------------------------------------
+  // Durations, periods and fdurations are 16-bit operands (0-65535; 5 otherwise) passed to
+  // the board unchanged.
+
+  /// Counts the transitions on a pin during duration (argument, then 40+2p); returns the
+  /// 16-bit reply. "Count the number of transitions on a pin"
+  int32_t count(int32_t pin, int32_t duration);
+  /// A pulse of period on a pin (argument, then 41+2p). "Generate a pulse"
+  void pulseout(int32_t pin, int32_t period);
+  /// Measures a pulse of a state (taken modulo 2; 5 when negative) on a pin (70+2p+state);
+  /// returns the 16-bit reply. "Pulse input"
+  int32_t pulsein(int32_t pin, int32_t state);
+  /// Pulse-width modulation with duty 0-255 for fduration: on pin -1 the board's fixed PWM
+  /// output (argument, 54+bit 0, data byte), else on a pin (argument, 60+2p+bit 0, data byte).
+  /// "Pulse width modulator"
+  void pwm(int32_t pin, int32_t duty, int32_t fduration);
+  /// A tone (0-32767) on a pin for duration (argument, then 0E and three data bytes).
+  /// "Outputs a frequency"
+  void freq(int32_t pin, int32_t tone, int32_t duration);
+  /// Measures the RC time of a pin starting in state 0 or 1 (0E, A0+2p+state); returns the
+  /// 16-bit reply. Other states would address another pin: 5. "Measure RC time constant"
+  int32_t rctime(int32_t pin, int32_t state);
+  /// Reads the counter/timer (5A); returns the 16-bit reply. "Counter or timer output"
+  int32_t counter();
+  /// Always fails: 387 in design mode, else 382.
+  [[noreturn]] void setCounter(int32_t value);
+  /// Sets the counter/timer's prescaler (2, 4 or 8; any other value: none) and mode (true:
+  /// counts, false: times) with 0E 90+code+mode. "Set counter or timer prescaler and mode"
+  void setcounter(int16_t prescale, bool countmode);
+
+  // ---- EEPROM ---------------------------------------------------------------------------
+
+  /// One EEPROM byte at add (0-65535; argument, then 52). With the port closed: 8012, the
+  /// serial port's own error, as the address goes out before the command. "EEPROM storage"
+  int32_t eeprom(int32_t add);
+  /// Writes value (0-255) at add (argument, 50+bit 0, data byte). 387 in design mode.
+  void setEeprom(int32_t add, int32_t value);
+
+  // ---- Stored properties ---------------------------------------------------------------
+  // "CommPort" (default 1), "tris" (255) and "pins" (0) travel with the host's saved form.
+
+  /// A new control: direction byte 255, pin byte 0, errflag false; the port number stays.
+  void initProperties();
+  /// Restores the stored properties (missing keys take their defaults); sends nothing.
+  /// 8000 while the port is open; 13 for a value that is not a number, 8002 for a port
+  /// number outside 1-255 (nothing changes then).
+  void readProperties(const PropertyBag& bag);
+  /// Saves the stored properties; values equal to their defaults are not written.
+  void writeProperties(PropertyBag& bag) const;
+
  private:
   /// Keeps busy True while a reply is owed; clears it when released or destroyed, so no
   /// failure can leave it set.
@@ -162,15 +250,26 @@ class ZRVIO {
   BusyHold guardedWrite(const QByteArray& bytes, bool expectReply);
   void waitUntilReady();
   void writeBytes(const QByteArray& bytes);
-  Deadline replyDeadline() const { return Clock::now() + m_replyTimeout; }
+  /// When a reply must be complete: the reply limit, plus whatever the board is still known
+  /// to be busy with, plus `busy` for the command itself.
+  Deadline replyDeadline(Clock::duration busy = Clock::duration::zero()) const;
+  /// Notes that the command just sent keeps the board busy for a while.
+  void boardBusyFor(Clock::duration busy);
   /// One reply byte, or 0 with errflag set when none arrives by the deadline.
   uint8_t getbyte(Deadline deadline);
+  /// Two reply bytes, high byte first.
+  int32_t getword(Deadline deadline);
+  /// Reads a stored byte back from the board (56 or 57) into *stored.
+  int32_t readStoredByte(uint8_t command, int32_t* stored);
+  /// Stores a byte property and, with the port open, sends it (02 or 04, data byte).
+  void writeStoredByte(const char* property, uint8_t command, int32_t value, int32_t* stored);
 
   void openPort();
   void closePort();
   void handshake();
   void sendPins();
   void sendTris();
+  void sendStoredByte(const char* property, uint8_t command, int32_t value);
 
   Host* m_host = nullptr;
   PortFactory m_portFactory;
@@ -185,6 +284,7 @@ class ZRVIO {
 
   std::chrono::milliseconds m_replyTimeout = kDefaultReplyTimeout;
   std::chrono::milliseconds m_readyTimeout = kDefaultReadyTimeout;
+  Deadline m_boardBusyUntil{};  ///< until when the board may still run the last command
   QString m_lastReadError;
 };
 

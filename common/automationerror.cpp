@@ -14,6 +14,8 @@ QString standardErrorText(int number) {
       return QStringLiteral("Subscript out of range");
     case err::kDivisionByZero:
       return QStringLiteral("Division by zero");
+    case err::kInternalError:
+      return QStringLiteral("Internal error");
     case err::kTypeMismatch:
       return QStringLiteral("Type mismatch");
     case err::kInputPastEndOfFile:
@@ -22,6 +24,8 @@ QString standardErrorText(int number) {
       return QStringLiteral("Device unavailable");
     case err::kPathFileAccessError:
       return QStringLiteral("Path/File access error");
+    case err::kCannotCreateObject:
+      return QStringLiteral("Cannot create object");
     case err::kSetNotSupportedAtRunTime:
       return QStringLiteral("Set not supported at run time");
     case err::kSetNotPermitted:

@@ -7,6 +7,7 @@
 
 #include "board/portmap.h"
 #include "common/automationerror.h"
+#include "errorof.h"
 #include "testhost.h"
 #include "tests/fakes/scriptedboard.h"
 
@@ -19,25 +20,6 @@ using fake::toHex;
 
 // What opening sends to a board that answers "3": sync, status, pins 0, directions 255.
 const char kHandshake[] = "00 01 04 80 03 FF";
-
-/// The error number a call raises, 0 when it raises none.
-int errorOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const AutomationError& e) {
-    return e.number();
-  }
-  return 0;
-}
-
-QString messageOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const AutomationError& e) {
-    return e.message();
-  }
-  return {};
-}
 
 class ZrvioTest : public ::testing::Test {
  protected:

@@ -105,6 +105,7 @@ void ScriptedBoard::matchExpectations() {
 }
 
 ByteRead ScriptedBoard::readByte(Deadline deadline) {
+  m_readDeadlines.append(deadline);
   if (onRead) onRead();
   if (!m_readFailure.ok()) return {0, m_readFailure};
   if (m_replyPos < m_replies.size())

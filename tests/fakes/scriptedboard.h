@@ -58,6 +58,8 @@ class ScriptedBoard {
   std::function<void(const QByteArray&)> onWrite;
 
   QByteArray written() const { return m_written; }
+  /// The deadline of every read so far, in order.
+  QList<Deadline> readDeadlines() const { return m_readDeadlines; }
   /// Expectations that did not match what was written, as text.
   QStringList mismatches() const { return m_mismatches; }
   /// All expectations were met, none mismatched.
@@ -89,6 +91,7 @@ class ScriptedBoard {
   qsizetype m_replyPos = 0;
   QStringList m_mismatches;
   QStringList m_devices;
+  QList<Deadline> m_readDeadlines;
   PortStatus m_openFailure;
   PortStatus m_writeFailure;
   PortStatus m_readFailure;

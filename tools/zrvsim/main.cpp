@@ -18,35 +18,43 @@ void onSignal(int) {
 }
 
 const char kUsage[] =
-    "Usage: zrvsim [--pace] [--link PATH]\n"
+    "Usage: zrvsim [--pace] [--link PATH] [--eeprom FILE]\n"
     "\n"
     "Serves the simulated ZRV I/O board on a pseudo-terminal, so that programs can open it\n"
     "like a serial port. The first line printed is the device to open (e.g. /dev/pts/4);\n"
     "map a COM number to it in ~/.config/Corvane/ZRV.conf ([Ports] COM3=/dev/pts/4).\n"
     "Hosts may close and reopen the device; zrvsim serves until SIGINT or SIGTERM.\n"
     "\n"
-    "The board answers sync (00), status (01, \"3\"), the argument load (08-0B), A/D\n"
-    "conversions of channels 0-4 (a sine, a triangle, a ramp, a noisy level, a constant),\n"
-    "the A/D configuration (31), the repeat count (5B), pin and direction writes and the\n"
-    "full reset (5C).\n"
+    "The board answers the whole command map: status \"3\", A/D conversions of channels 0-4\n"
+    "(a sine, a triangle, a ramp, a noisy level, a constant) with the A/D configuration and\n"
+    "the repeat count; pins and directions (inputs read square waves: pin p changes level\n"
+    "every p+1 ms), the LED, high, low, toggle and inp; count, pulseout, pulsein, pwm, freq\n"
+    "and rctime; the counter/timer (1 MHz timer or 10 kHz count input, over the prescaler);\n"
+    "a 256-byte EEPROM; the full reset. Durations are in ms, measurements in us.\n"
     "\n"
     "Options:\n"
-    "  --pace       take in and send bytes at the wire speed of 57,600 baud 8N1\n"
-    "               (173.6 us per byte); without it replies are immediate\n"
-    "  --link PATH  also make PATH a symbolic link to the device (removed at exit)\n"
-    "  --help       show this text\n";
+    "  --pace         take in and send bytes at the wire speed of 57,600 baud 8N1\n"
+    "                 (173.6 us per byte), and answer only once the board has spent the\n"
+    "                 time a command asks for; without it replies are immediate\n"
+    "  --link PATH    also make PATH a symbolic link to the device (removed at exit)\n"
+    "  --eeprom FILE  keep the EEPROM in FILE (256 bytes): loaded when it exists, written\n"
+    "                 at every change\n"
+    "  --help         show this text\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
   bool paced = false;
   const char* link = nullptr;
+  const char* eeprom = nullptr;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (std::strcmp(arg, "--pace") == 0) {
       paced = true;
     } else if (std::strcmp(arg, "--link") == 0 && i + 1 < argc) {
       link = argv[++i];
+    } else if (std::strcmp(arg, "--eeprom") == 0 && i + 1 < argc) {
+      eeprom = argv[++i];
     } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
       std::fputs(kUsage, stdout);
       return 0;
@@ -70,6 +78,10 @@ int main(int argc, char** argv) {
 
   zrvsim::PtyServer server;
   QString error;
+  if (eeprom && !server.useEepromFile(QString::fromLocal8Bit(eeprom), &error)) {
+    std::fprintf(stderr, "zrvsim: %s\n", qPrintable(error));
+    return 1;
+  }
   if (!server.create(&error)) {
     std::fprintf(stderr, "zrvsim: cannot create a pseudo-terminal: %s\n", qPrintable(error));
     return 1;

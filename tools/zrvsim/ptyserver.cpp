@@ -5,7 +5,10 @@
 #include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
+#include <QFile>
+#include <QSaveFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -72,6 +75,45 @@ bool PtyServer::create(QString* error) {
   return true;
 }
 
+bool PtyServer::useEepromFile(const QString& path, QString* error) {
+  m_eepromFile = path;
+  QFile file(path);
+  if (!file.exists()) return true;  // a new board: erased, written at the first change
+  if (!file.open(QIODevice::ReadOnly)) {
+    *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+    return false;
+  }
+  const QByteArray bytes = file.read(zrv::protocol::kEepromSize + 1);
+  if (bytes.size() != zrv::protocol::kEepromSize) {
+    *error = QStringLiteral("%1 is not an EEPROM image (%2 bytes, not %3)")
+                 .arg(path)
+                 .arg(bytes.size())
+                 .arg(zrv::protocol::kEepromSize);
+    return false;
+  }
+  zrv::SimBoard::EepromImage image{};
+  std::memcpy(image.data(), bytes.constData(), image.size());
+  m_board.setEeprom(image);
+  return true;
+}
+
+void PtyServer::saveEeprom() {
+  if (m_eepromFile.isEmpty() || m_board.eepromWrites() == m_savedWrites) return;
+  m_savedWrites = m_board.eepromWrites();
+  QSaveFile file(m_eepromFile);
+  const auto& image = m_board.eeprom();
+  const bool ok =
+      file.open(QIODevice::WriteOnly) &&
+      file.write(reinterpret_cast<const char*>(image.data()), static_cast<qint64>(image.size())) ==
+          static_cast<qint64>(image.size()) &&
+      file.commit();
+  // Said once: the board goes on serving from memory.
+  if (!ok && !m_saveFailed)
+    std::fprintf(stderr, "zrvsim: cannot save the EEPROM to %s: %s\n", qPrintable(m_eepromFile),
+                 qPrintable(file.errorString()));
+  m_saveFailed = !ok;
+}
+
 int PtyServer::serve(bool paced, const volatile std::sig_atomic_t& stop) {
   // Sleeps end on time rather than up to the default 50 us timer slack later.
   ::prctl(PR_SET_TIMERSLACK, 1UL);
@@ -96,11 +138,15 @@ int PtyServer::serve(bool paced, const volatile std::sig_atomic_t& stop) {
     while (!incoming.empty() && incoming.front().due <= now) {
       const TimedByte in = incoming.front();
       incoming.pop_front();
-      for (char c : m_board.receive(in.byte, seconds(in.due))) {
-        outputFree = std::max(outputFree, in.due) + kByteTime;
+      const QByteArray reply = m_board.receive(in.byte, seconds(in.due));
+      // The reply leaves once the board is done with the command (a count's duration).
+      const Nanos done = start + static_cast<Nanos>(m_board.readyAt() * 1e9);
+      for (char c : reply) {
+        outputFree = std::max({outputFree, in.due, done}) + kByteTime;
         outgoing.push_back({static_cast<uint8_t>(c), outputFree});
       }
     }
+    saveEeprom();
 
     // Replies that are due go to the backlog, then as much of it as the device takes.
     while (!outgoing.empty() && outgoing.front().due <= now) {
@@ -161,6 +207,7 @@ int PtyServer::serve(bool paced, const volatile std::sig_atomic_t& stop) {
         backlog += m_board.receive(byte, seconds(now));
       }
     }
+    saveEeprom();
   }
   return 0;
 }
