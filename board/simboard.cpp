@@ -193,15 +193,15 @@ int SimBoard::signalValue(int channel, double seconds, uint32_t& noise) {
   double v = 0;
   switch (channel) {
     case 0:
-      v = 512 + 400 * std::sin(2 * std::numbers::pi * phase(seconds, 10.0));
+      v = 512 + 400 * std::sin(2 * std::numbers::pi * phase(seconds, 40.0));
       break;
     case 1: {
-      const double p = phase(seconds, 4.0);
+      const double p = phase(seconds, 25.0);
       v = 100 + 800 * (p < 0.5 ? 2 * p : 2 - 2 * p);
       break;
     }
     case 2:
-      v = kFullScale * phase(seconds, 8.0);
+      v = kFullScale * phase(seconds, 60.0);
       break;
     case 3:
       v = 300 + static_cast<int>(nextNoise(noise) % 49) - 24;

@@ -69,8 +69,8 @@ class ZRV_EXPORT SimBoard {
   /// Receives several bytes at the same instant.
   QByteArray receive(const QByteArray& bytes, double seconds);
 
-  /// The 10-bit value of an A/D channel's test signal at a time: 0 a sine (10 s), 1 a
-  /// triangle (4 s), 2 a ramp (8 s), 3 a level with noise drawn from `noise` (advanced),
+  /// The 10-bit value of an A/D channel's test signal at a time: 0 a sine (40 s), 1 a
+  /// triangle (25 s), 2 a ramp (60 s), 3 a level with noise drawn from `noise` (advanced),
   /// 4 a constant, others 0.
   static int signalValue(int channel, double seconds, uint32_t& noise);
 
