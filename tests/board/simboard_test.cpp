@@ -77,7 +77,7 @@ TEST(SimBoard, JustifyPlacesTheTenBitsLowOrHigh) {
   board.receive(hex("31 C0"), 0);
   EXPECT_EQ(toHex(board.receive(hex("38"), 0)), "03 00");
   board.receive(hex("31 80"), 0);
-  EXPECT_EQ(words(board.receive(hex("34"), 4.0)), QList<int>{512 << 6});
+  EXPECT_EQ(words(board.receive(hex("34"), 30.0)), QList<int>{512 << 6});
 }
 
 TEST(SimBoard, RepeatCountAppliesToTheNextRepeatableCommandOnly) {
