@@ -447,7 +447,8 @@ void frmOptions::Form_Load() {
   m_changedDevices.clear();
   cboDevice->blockSignals(true);
   cboDevice->clear();
-  for (const DeviceChoice& choice : deviceChoices()) {
+  m_devices = deviceChoices();
+  for (const DeviceChoice& choice : m_devices) {
     cboDevice->addItem(choice.device);
     cboDevice->setItemData(cboDevice->count() - 1, choice.description, Qt::ToolTipRole);
   }
@@ -542,7 +543,8 @@ void frmOptions::showPortDevice() {
     where = QStringLiteral("Mapped for this session only.");
   else if (entry.source == zrv::portmap::Source::Default)
     where = QStringLiteral("Not mapped: the default device of COM%1.").arg(n);
-  m_deviceNote->setText((describeDevice(shownDevice(n)) + QLatin1Char(' ') + where).trimmed());
+  m_deviceNote->setText(
+      (describeDevice(shownDevice(n), m_devices) + QLatin1Char(' ') + where).trimmed());
 }
 
 void frmOptions::deviceEdited(const QString& text) {

@@ -18,6 +18,8 @@
 #include <array>
 #include <functional>
 
+#include "app/options/portdevices.h"
+
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -136,6 +138,7 @@ class frmOptions : public QDialog {
   QLabel* m_portNote;
   QLabel* m_refNote;
   QLabel* m_deviceNote;
+  QList<DeviceChoice> m_devices;            // found when the dialog was loaded
   QMap<int16_t, QString> m_loadedDevices;   // COM number -> device, as loaded
   QMap<int16_t, QString> m_changedDevices;  // COM number -> device chosen here
   bool m_loaded = false;

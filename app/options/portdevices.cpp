@@ -29,12 +29,12 @@ QList<DeviceChoice> deviceChoices() {
   return choices;
 }
 
-QString describeDevice(const QString& device) {
+QString describeDevice(const QString& device, const QList<DeviceChoice>& choices) {
   const QString d = device.trimmed();
   if (d == kSimulatedDevice) return QStringLiteral("The simulated board built into the program.");
   if (d.isEmpty()) return {};
-  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
-    if (info.systemLocation() == d) return systemDescription(info) + QStringLiteral(", present.");
+  for (const DeviceChoice& choice : choices)
+    if (choice.device == d) return choice.description + QStringLiteral(", present.");
   if (QFileInfo::exists(d)) return QStringLiteral("Present.");
   return QStringLiteral("Not present on this system now.");
 }

@@ -19,8 +19,8 @@ struct DeviceChoice {
 /// The simulated board first, then every serial device present (QSerialPortInfo), by path.
 QList<DeviceChoice> deviceChoices();
 
-/// A line about a device for the dialog: the simulated board, a device present (with the
-/// system's description when there is one), or a path that does not exist now.
-QString describeDevice(const QString& device);
+/// A line about a device for the dialog: the simulated board, one of the choices (with its
+/// description), another path that exists, or one that does not exist now.
+QString describeDevice(const QString& device, const QList<DeviceChoice>& choices);
 
 }  // namespace zrvlog
