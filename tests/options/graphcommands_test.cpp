@@ -39,19 +39,6 @@ TEST_F(GraphCommandsTest, OpeningTheCursorMenuChecksTheGraphsMode) {
   }
 }
 
-TEST_F(GraphCommandsTest, ChoosingAModeSetsItAndMovesTheCheck) {
-  open();
-  const frmMain::Menus& m = window->menus();
-  QAction* items[] = {m.mnuNormCursor, m.mnuTrack, m.mnuZoom, m.mnuPan};
-  for (int mode : {3, 1, 2, 0, 0}) {  // choosing the checked item keeps it checked
-    SCOPED_TRACE(mode);
-    items[mode]->trigger();
-    EXPECT_EQ(window->NTGraph1().property(GraphMember::CursorMode), Variant(int32_t(mode)));
-    for (int i = 0; i < 4; ++i)
-      EXPECT_EQ(items[i]->isChecked(), i == mode) << i;
-  }
-}
-
 TEST_F(GraphCommandsTest, TrackReadOutNamesTheValuesUnderTheCursor) {
   open();
   board->raw = {100, 200, 300, 400, 500, 0, 0, 0};
