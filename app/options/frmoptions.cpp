@@ -462,13 +462,13 @@ void frmOptions::Form_Load() {
     m_portNote->setText(QStringLiteral("The board is set to COM%1, which this list does not "
                                        "offer; Apply sets the port selected here.")
                             .arg(port));
+  // The port cannot change under an open link, nor the device it stands for.
+  m_linkOpen = board.portopen();
+  CPort->setEnabled(!m_linkOpen);
+  cboDevice->setEnabled(!m_linkOpen);
   CPort->setCurrentIndex(listed ? port - 1 : 0);
   showPortDevice();
   fitPopup(CPort);
-  // The port cannot change under an open link, nor the device it stands for.
-  const bool closed = !board.portopen();
-  CPort->setEnabled(closed);
-  cboDevice->setEnabled(closed);
 
   m_grid->load(engine.data);
 }
@@ -543,8 +543,10 @@ void frmOptions::showPortDevice() {
     where = QStringLiteral("Mapped for this session only.");
   else if (entry.source == zrv::portmap::Source::Default)
     where = QStringLiteral("Not mapped: the default device of COM%1.").arg(n);
+  if (m_linkOpen)
+    where += QStringLiteral(" A run is going on: the port can be changed between runs.");
   m_deviceNote->setText(
-      (describeDevice(shownDevice(n), m_devices) + QLatin1Char(' ') + where).trimmed());
+      (describeDevice(shownDevice(n), m_devices) + QLatin1Char(' ') + where).simplified());
 }
 
 void frmOptions::deviceEdited(const QString& text) {

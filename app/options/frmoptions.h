@@ -141,6 +141,7 @@ class frmOptions : public QDialog {
   QList<DeviceChoice> m_devices;            // found when the dialog was loaded
   QMap<int16_t, QString> m_loadedDevices;   // COM number -> device, as loaded
   QMap<int16_t, QString> m_changedDevices;  // COM number -> device chosen here
+  bool m_linkOpen = false;                  // a run was going on when the dialog was loaded
   bool m_loaded = false;
 };
 

@@ -465,6 +465,9 @@ TEST_F(OptionsTest, DuringARunThePortListIsDisabledAndApplyStoresThePortUnchange
     EXPECT_FALSE(f.CPort->isEnabledTo(f.picOptions(2)));
     EXPECT_FALSE(f.cboDevice->isEnabledTo(f.picOptions(2)));
     EXPECT_EQ(f.CPort->currentIndex(), 3);
+    EXPECT_TRUE(f.findChild<QLabel*>(QStringLiteral("lblDeviceNote"))
+                    ->text()
+                    .contains(QStringLiteral("between runs")));
     f.CPort->setCurrentIndex(6);  // even a selection made by the program does not apply
     click(f.cmdApply);
   });
