@@ -418,8 +418,8 @@ void frmOptions::Form_Load() {
   XSTEP->setText(QString::number(graph.property(M::GridCountX).toInteger()));
   YSTEP->setText(QString::number(graph.property(M::GridCountY).toInteger()));
 
-  // A reference code without an entry (only a damaged file could give one) shows the
-  // board's default and says so; Apply then sets that default.
+  // A reference code the list does not offer shows the board's default and says so; Apply
+  // then sets that default, rather than hand the board a code it may not know.
   int refIndex = -1;
   for (int i = 0; i < RefSel->count(); ++i)
     if (RefSel->itemData(i).toInt() == s.RefSel) refIndex = i;
@@ -453,17 +453,17 @@ void frmOptions::Form_Load() {
     cboDevice->setItemData(cboDevice->count() - 1, choice.description, Qt::ToolTipRole);
   }
   cboDevice->blockSignals(false);
+  // The port cannot change under an open link, nor the device it stands for.
+  m_linkOpen = board.portopen();
   // A port beyond the list (set by hand in the stored settings) falls back to COM1, and the
   // page says that Apply will switch to it.
   const int16_t port = board.CommPort();
   const bool listed = port >= 1 && port <= kPortCount;
   m_portNote->setVisible(!listed);
   if (!listed)
-    m_portNote->setText(QStringLiteral("The board is set to COM%1, which this list does not "
-                                       "offer; Apply sets the port selected here.")
-                            .arg(port));
-  // The port cannot change under an open link, nor the device it stands for.
-  m_linkOpen = board.portopen();
+    m_portNote->setText(
+        QStringLiteral("The board is set to COM%1, which this list does not offer.").arg(port) +
+        (m_linkOpen ? QString() : QStringLiteral(" Apply sets the port selected here.")));
   CPort->setEnabled(!m_linkOpen);
   cboDevice->setEnabled(!m_linkOpen);
   CPort->setCurrentIndex(listed ? port - 1 : 0);
