@@ -116,6 +116,9 @@ class frmMain : public QMainWindow {
   // --- File and Edit menus, recent files (frmmain_documents.cpp) -----------------------
 
   // --- Options dialog (frmmain_options.cpp) ---------------------------------------------
+  /// View > Options... and the toolbar's Props button: the options dialog, modal to this
+  /// window only, so that a run goes on under it.
+  void mnuViewOptions_Click();
 
   // --- Help menu and about box (frmmain_help.cpp) ---------------------------------------
 

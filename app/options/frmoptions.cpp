@@ -1,0 +1,756 @@
+#include "frmoptions.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLoggingCategory>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTreeView>
+#include <QVBoxLayout>
+#include <cmath>
+#include <limits>
+#include <optional>
+
+#include "app/acquisition/boardcontrol.h"
+#include "app/acquisition/engine.h"
+#include "app/dialogs/dialogs.h"
+#include "app/graph/graphmodel.h"
+#include "app/mainwindow/appinfo.h"
+#include "app/options/polygrid.h"
+#include "app/options/portdevices.h"
+#include "app/settings/storedsettings.h"
+#include "board/portmap.h"
+#include "common/automationerror.h"
+#include "common/numberformat.h"
+
+Q_LOGGING_CATEGORY(lcOptions, "zrvlog.options", QtWarningMsg)
+
+namespace zrvlog {
+
+namespace {
+
+using zrv::Variant;
+using M = GraphMember;
+
+constexpr int kPortCount = 9;  // COM1 to COM9
+constexpr double kMaxInt16 = std::numeric_limits<int16_t>::max();
+constexpr double kMaxInt32 = std::numeric_limits<int32_t>::max();
+
+// The A/D references the board offers, with the code a run hands it.
+struct Reference {
+  const char* text;
+  int16_t code;
+};
+constexpr Reference kReferences[] = {{"Vdd, Vss", 0}, {"Ch3, Vss", 1}, {"Ch3, Ch2", 8}};
+
+std::optional<double> numberIn(const QLineEdit* field) {
+  return zrv::parseNumber(field->text());
+}
+
+// Numbers go in boxes of about this many characters.
+QLineEdit* numberBox(const char* name, QWidget* parent) {
+  auto* box = new QLineEdit(parent);
+  box->setObjectName(QString::fromLatin1(name));
+  box->setMinimumWidth(box->fontMetrics().horizontalAdvance(QStringLiteral("-0.000000000000")));
+  box->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+  return box;
+}
+
+QLabel* labelFor(const QString& text, QWidget* buddy, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  label->setBuddy(buddy);
+  return label;
+}
+
+// A note under a control: smaller, wrapped, in the muted text colour.
+QLabel* noteLabel(const char* name, QWidget* parent) {
+  auto* label = new QLabel(parent);
+  label->setObjectName(QString::fromLatin1(name));
+  label->setWordWrap(true);
+  QPalette p = label->palette();
+  p.setColor(QPalette::WindowText, p.color(QPalette::PlaceholderText));
+  label->setPalette(p);
+  return label;
+}
+
+// A combo box whose drop-down shows a second column beside each item.
+QComboBox* twoColumnCombo(QStandardItemModel* model, QWidget* parent) {
+  auto* combo = new QComboBox(parent);
+  auto* view = new QTreeView(combo);
+  view->setHeaderHidden(true);
+  view->setRootIsDecorated(false);
+  view->setItemsExpandable(false);
+  view->setAllColumnsShowFocus(true);
+  view->header()->setStretchLastSection(true);
+  combo->setModel(model);
+  combo->setView(view);
+  combo->setModelColumn(0);
+  return combo;
+}
+
+void fitPopup(QComboBox* combo) {
+  auto* view = qobject_cast<QTreeView*>(combo->view());
+  if (!view) return;
+  int width = 0;
+  for (int c = 0; c < combo->model()->columnCount(); ++c) {
+    view->resizeColumnToContents(c);
+    view->setColumnWidth(c, view->columnWidth(c) + 16);
+    width += view->columnWidth(c);
+  }
+  view->setMinimumWidth(width);
+}
+
+}  // namespace
+
+QString timerInformation(int32_t resolution, int32_t maximum, int32_t minimum) {
+  const QString crlf = QStringLiteral("\r\n");
+  return QStringLiteral("Timer Information.") + crlf + QStringLiteral(" Resolution=") +
+         QString::number(resolution) + crlf + QStringLiteral(" Maximum=") +
+         QString::number(maximum) + crlf + QStringLiteral(" Minimum=") + QString::number(minimum);
+}
+
+// ---- Construction --------------------------------------------------------------------------
+
+frmOptions::frmOptions(OptionsHost host, QWidget* owner) : QDialog(owner), m_host(std::move(host)) {
+  Q_ASSERT(m_host.engine && m_host.dialogs && m_host.storedSettings);
+  setObjectName(QStringLiteral("frmOptions"));
+  setWindowTitle(QStringLiteral("Options"));
+  // Modal to the main window only: the sampling timer's ticks keep arriving.
+  setWindowModality(Qt::WindowModal);
+
+  auto* tabs = new QTabWidget(this);
+  m_tabs = tabs->tabBar();
+  m_tabs->setObjectName(QStringLiteral("tbsOptions"));
+  const QString titles[kPages] = {QStringLiteral("Graph"), QStringLiteral("Sampling"),
+                                  QStringLiteral("ZRV"), QStringLiteral("Fit")};
+  QWidget* contents[kPages] = {buildGraphPage(), buildSamplingPage(), buildZrvPage(),
+                               buildFitPage()};
+  for (int i = 0; i < kPages; ++i)
+    tabs->addTab(makePage(i, contents[i]), titles[i]);
+
+  cmdOK = new QPushButton(QStringLiteral("OK"), this);
+  cmdOK->setObjectName(QStringLiteral("cmdOK"));
+  cmdOK->setDefault(true);
+  cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
+  cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+  cmdApply = new QPushButton(QStringLiteral("&Apply"), this);
+  cmdApply->setObjectName(QStringLiteral("cmdApply"));
+  connect(cmdOK, &QPushButton::clicked, this, &frmOptions::cmdOK_Click);
+  connect(cmdCancel, &QPushButton::clicked, this, &frmOptions::cmdCancel_Click);
+  connect(cmdApply, &QPushButton::clicked, this, [this] { cmdApply_Click(); });
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(cmdOK);
+  buttons->addWidget(cmdCancel);
+  buttons->addWidget(cmdApply);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(tabs);
+  layout->addLayout(buttons);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+
+  connect(m_tabs, &QTabBar::currentChanged, this, [this] { tbsOptions_Click(); });
+  tbsOptions_Click();
+  // The dialog sees key presses before its controls do, for the page switching keys.
+  qApp->installEventFilter(this);
+}
+
+frmOptions::~frmOptions() {
+  qApp->removeEventFilter(this);
+}
+
+QWidget* frmOptions::makePage(int index, QWidget* content) {
+  auto* page = new QWidget;
+  page->setObjectName(QStringLiteral("picOptions"));
+  page->setProperty("index", index);
+  auto* layout = new QVBoxLayout(page);
+  layout->addWidget(content);
+  m_pages[index] = page;
+  return page;
+}
+
+QWidget* frmOptions::buildGraphPage() {
+  auto* frame = new QWidget;
+  frame->setObjectName(QStringLiteral("fraSample1"));
+  frame->setAccessibleName(QStringLiteral("Sample 1"));
+
+  autor = new QCheckBox(QStringLiteral("Autoranging"), frame);
+  autor->setObjectName(QStringLiteral("autor"));
+  Legend = new QCheckBox(QStringLiteral("Legend"), frame);
+  Legend->setObjectName(QStringLiteral("Legend"));
+  connect(autor, &QCheckBox::toggled, this, [this] { autor_Click(); });
+
+  MINX = numberBox("MINX", frame);
+  MAXX = numberBox("MAXX", frame);
+  XSTEP = numberBox("XSTEP", frame);
+  MINY = numberBox("MINY", frame);
+  MAXY = numberBox("MAXY", frame);
+  YSTEP = numberBox("YSTEP", frame);
+  Gset = new QPushButton(QStringLiteral("Graph Setup"), frame);
+  Gset->setObjectName(QStringLiteral("Gset"));
+  Gset->setAutoDefault(false);
+  connect(Gset, &QPushButton::clicked, this, &frmOptions::Gset_Click);
+
+  auto* grid = new QGridLayout;
+  grid->setHorizontalSpacing(8);
+  // The Y column starts halfway across the page, whatever its width.
+  grid->setColumnMinimumWidth(2, 24);
+  grid->setColumnStretch(2, 1);
+  grid->setColumnStretch(5, 1);
+  grid->addWidget(autor, 0, 0, 1, 2);
+  grid->addWidget(Legend, 0, 3, 1, 2);
+  grid->setRowMinimumHeight(1, 8);
+  const struct {
+    const char* x;
+    QLineEdit* xBox;
+    const char* y;
+    QLineEdit* yBox;
+  } rows[] = {{"Minimum X", MINX, "Minimum Y", MINY},
+              {"Maximum X", MAXX, "Maximum Y", MAXY},
+              {"X Steps", XSTEP, "Y Steps", YSTEP}};
+  int r = 2;
+  for (const auto& row : rows) {
+    grid->addWidget(labelFor(QString::fromLatin1(row.x), row.xBox, frame), r, 0);
+    grid->addWidget(row.xBox, r, 1);
+    grid->addWidget(labelFor(QString::fromLatin1(row.y), row.yBox, frame), r, 3);
+    grid->addWidget(row.yBox, r, 4);
+    ++r;
+  }
+
+  auto* setup = new QHBoxLayout;
+  setup->addWidget(Gset);
+  setup->addStretch(1);
+
+  auto* layout = new QVBoxLayout(frame);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addLayout(grid);
+  layout->addSpacing(8);
+  layout->addLayout(setup);
+  layout->addStretch(1);
+  return frame;
+}
+
+QWidget* frmOptions::buildSamplingPage() {
+  auto* frame = new QWidget;
+  frame->setObjectName(QStringLiteral("fraSample2"));
+  frame->setAccessibleName(QStringLiteral("Sample 2"));
+
+  SampRate = numberBox("SampRate", frame);
+  StopTime = numberBox("StopTime", frame);
+  TTol = numberBox("TTol", frame);
+  Avg = numberBox("Avg", frame);
+  TFreq = numberBox("TFreq", frame);
+
+  auto* grid = new QGridLayout;
+  grid->setHorizontalSpacing(8);
+  const struct {
+    const char* label;
+    QLineEdit* box;
+    const char* unit;
+  } rows[] = {{"Sample Rate:", SampRate, "Seconds between samples"},
+              {"Stop time:", StopTime, "Seconds (leave empty to free run)"},
+              {"Tolerance:", TTol, "%"},
+              {"Average:", Avg, "Samples"},
+              {"Timer Freq:", TFreq, "Advanced use only"}};
+  int r = 0;
+  for (const auto& row : rows) {
+    grid->addWidget(labelFor(QString::fromLatin1(row.label), row.box, frame), r, 0);
+    grid->addWidget(row.box, r, 1);
+    grid->addWidget(new QLabel(QString::fromLatin1(row.unit), frame), r, 2);
+    ++r;
+  }
+  grid->setColumnStretch(3, 1);
+
+  TimerStats = new QPlainTextEdit(frame);
+  TimerStats->setObjectName(QStringLiteral("TimerStats"));
+  TimerStats->setReadOnly(true);
+  TimerStats->setFocusPolicy(Qt::NoFocus);
+  TimerStats->setLineWrapMode(QPlainTextEdit::NoWrap);
+  TimerStats->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  TimerStats->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  QPalette p = TimerStats->palette();
+  p.setColor(QPalette::Base, p.color(QPalette::Button));
+  TimerStats->setPalette(p);
+  const int lines = 4;
+  TimerStats->setFixedHeight(lines * TimerStats->fontMetrics().lineSpacing() +
+                             2 * (TimerStats->frameWidth() + 6));
+
+  auto* layout = new QVBoxLayout(frame);
+  layout->setContentsMargins(0, 0, 0, 0);
+  grid->setRowMinimumHeight(r, 8);
+  grid->addWidget(TimerStats, r + 1, 0, 1, 3);
+  layout->addLayout(grid);
+  layout->addStretch(1);
+  return frame;
+}
+
+QWidget* frmOptions::buildZrvPage() {
+  auto* frame = new QWidget;
+  frame->setObjectName(QStringLiteral("fraSample3"));
+  frame->setAccessibleName(QStringLiteral("Sample 3"));
+
+  m_portModel = new QStandardItemModel(kPortCount, 2, this);
+  for (int i = 0; i < kPortCount; ++i)
+    m_portModel->setItem(i, 0, new QStandardItem(QStringLiteral("COM%1").arg(i + 1)));
+  CPort = twoColumnCombo(m_portModel, frame);
+  CPort->setObjectName(QStringLiteral("CPort"));
+  CPort->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  connect(CPort, &QComboBox::currentIndexChanged, this, [this] { showPortDevice(); });
+
+  cboDevice = new QComboBox(frame);
+  cboDevice->setObjectName(QStringLiteral("cboDevice"));
+  cboDevice->setEditable(true);
+  cboDevice->setInsertPolicy(QComboBox::NoInsert);
+  cboDevice->setMinimumContentsLength(24);
+  cboDevice->setToolTip(
+      QStringLiteral("The device the selected COM port stands for: a serial device, a path "
+                     "typed by hand, or sim for the simulated board"));
+  connect(cboDevice, &QComboBox::editTextChanged, this, &frmOptions::deviceEdited);
+  m_deviceNote = noteLabel("lblDeviceNote", frame);
+  m_portNote = noteLabel("lblPortNote", frame);
+  m_portNote->hide();
+
+  Chan = numberBox("Chan", frame);
+  auto* note = new QLabel(
+      QStringLiteral("The setting below require a ZRV produced after 1 March 2004. They have no "
+                     "effect on earlier models. Contact Corvane if you would like a firmware "
+                     "upgrade."),
+      frame);
+  note->setObjectName(QStringLiteral("lblFirmwareNote"));
+  note->setWordWrap(true);
+
+  RefSel = new QComboBox(frame);
+  RefSel->setObjectName(QStringLiteral("RefSel"));
+  for (const Reference& ref : kReferences)
+    RefSel->addItem(QString::fromLatin1(ref.text), QVariant(int(ref.code)));
+  m_refNote = noteLabel("lblRefNote", frame);
+  m_refNote->hide();
+
+  auto* grid = new QGridLayout;
+  grid->setHorizontalSpacing(8);
+  grid->addWidget(labelFor(QStringLiteral("ComPort:"), CPort, frame), 0, 0);
+  auto* portRow = new QHBoxLayout;
+  portRow->addWidget(CPort);
+  portRow->addStretch(1);
+  grid->addLayout(portRow, 0, 1);
+  grid->addWidget(labelFor(QStringLiteral("Device:"), cboDevice, frame), 1, 0);
+  grid->addWidget(cboDevice, 1, 1);
+  grid->addWidget(m_deviceNote, 2, 1, 1, 2);
+  grid->addWidget(m_portNote, 3, 1, 1, 2);
+  grid->setRowMinimumHeight(4, 8);
+  grid->addWidget(labelFor(QStringLiteral("Channels:"), Chan, frame), 5, 0);
+  grid->addWidget(Chan, 5, 1, Qt::AlignLeft);
+  grid->setRowMinimumHeight(6, 8);
+  grid->addWidget(note, 7, 0, 1, 3);
+  grid->setRowMinimumHeight(8, 4);
+  grid->addWidget(labelFor(QStringLiteral("Reference:"), RefSel, frame), 9, 0);
+  auto* refRow = new QHBoxLayout;
+  refRow->addWidget(RefSel);
+  refRow->addStretch(1);
+  grid->addLayout(refRow, 9, 1);
+  grid->addWidget(m_refNote, 10, 1, 1, 2);
+  grid->setColumnStretch(2, 1);
+
+  auto* layout = new QVBoxLayout(frame);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addLayout(grid);
+  layout->addStretch(1);
+  return frame;
+}
+
+QWidget* frmOptions::buildFitPage() {
+  auto* frame = new QWidget;
+  frame->setObjectName(QStringLiteral("fraSample4"));
+  frame->setAccessibleName(QStringLiteral("Sample 4"));
+  m_grid = new PolyGrid(*m_host.dialogs, frame);
+  auto* layout = new QVBoxLayout(frame);
+  layout->setContentsMargins(0, 0, 0, 0);
+  const char* texts[] = {"Double click a cell to edit. The formula for each channel is:",
+                         "X'=a4*X**4+a3*X**3+a2*X**2+a1*X+a0",
+                         "Default: a4=a3=a2=a0=0 and a1=4.88758553274682E-03"};
+  for (int i = 0; i < 2; ++i) {
+    auto* label = new QLabel(QString::fromLatin1(texts[i]), frame);
+    label->setObjectName(QStringLiteral("lblFit%1").arg(i + 1));
+    layout->addWidget(label);
+  }
+  layout->addSpacing(4);
+  layout->addWidget(m_grid, 1);
+  auto* defaults = new QLabel(QString::fromLatin1(texts[2]), frame);
+  defaults->setObjectName(QStringLiteral("lblFit3"));
+  layout->addWidget(defaults);
+  return frame;
+}
+
+QLineEdit* frmOptions::field(const char* name) const {
+  return findChild<QLineEdit*>(QString::fromLatin1(name));
+}
+
+// ---- Loading ----------------------------------------------------------------------------------
+
+void frmOptions::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!m_loaded) Form_Load();
+}
+
+void frmOptions::Form_Load() {
+  m_loaded = true;
+  AcquisitionEngine& engine = *m_host.engine;
+  const AcquisitionSettings& s = engine.settings;
+  GraphModel& graph = engine.graph();
+  BoardControl& board = engine.board();
+
+  autor->setChecked(m_host.autorange && m_host.autorange());
+  autor_Click();
+  MAXX->setText(s.MAXX.toText());
+  MINX->setText(s.MINX.toText());
+  MAXY->setText(s.MAXY.toText());
+  MINY->setText(s.MINY.toText());
+  XSTEP->setText(QString::number(graph.property(M::GridCountX).toInteger()));
+  YSTEP->setText(QString::number(graph.property(M::GridCountY).toInteger()));
+
+  // A reference code the list does not offer shows the board's default and says so; Apply
+  // then sets that default, rather than hand the board a code it may not know.
+  int refIndex = -1;
+  for (int i = 0; i < RefSel->count(); ++i)
+    if (RefSel->itemData(i).toInt() == s.RefSel) refIndex = i;
+  m_refNote->setVisible(refIndex < 0);
+  if (refIndex < 0) {
+    m_refNote->setText(QStringLiteral("The reference code %1 is not one of these; Apply sets "
+                                      "Vdd, Vss.")
+                           .arg(s.RefSel));
+    refIndex = 0;
+  }
+  RefSel->setCurrentIndex(refIndex);
+  Legend->setChecked(graph.property(M::LegendOn).toBool());
+
+  SampRate->setText(zrv::formatGeneral(engine.GetTimerInt() / 1000.0));
+  StopTime->setText(s.stopsec.toText());
+  TFreq->setText(QString::number(engine.GetTimerFreq()));
+  TTol->setText(s.Tol.toText());
+  Chan->setText(QString::number(s.ChanLimit));
+  Avg->setText(QString::number(s.AvgCt));
+  TimerStats->setPlainText(
+      timerInformation(engine.GetTimerRes(), engine.GetTimerResMax(), engine.GetTimerResMin()));
+
+  for (int16_t n = 1; n <= kPortCount; ++n)
+    m_loadedDevices[n] = zrv::portmap::resolve(n);
+  m_changedDevices.clear();
+  cboDevice->blockSignals(true);
+  cboDevice->clear();
+  m_devices = deviceChoices();
+  for (const DeviceChoice& choice : m_devices) {
+    cboDevice->addItem(choice.device);
+    cboDevice->setItemData(cboDevice->count() - 1, choice.description, Qt::ToolTipRole);
+  }
+  cboDevice->blockSignals(false);
+  // The port cannot change under an open link, nor the device it stands for.
+  m_linkOpen = board.portopen();
+  // A port beyond the list (set by hand in the stored settings) falls back to COM1, and the
+  // page says that Apply will switch to it.
+  const int16_t port = board.CommPort();
+  const bool listed = port >= 1 && port <= kPortCount;
+  m_portNote->setVisible(!listed);
+  if (!listed)
+    m_portNote->setText(
+        QStringLiteral("The board is set to COM%1, which this list does not offer.").arg(port) +
+        (m_linkOpen ? QString() : QStringLiteral(" Apply sets the port selected here.")));
+  CPort->setEnabled(!m_linkOpen);
+  cboDevice->setEnabled(!m_linkOpen);
+  CPort->setCurrentIndex(listed ? port - 1 : 0);
+  showPortDevice();
+  fitPopup(CPort);
+
+  m_grid->load(engine.data);
+}
+
+// ---- Pages and keys ------------------------------------------------------------------------
+
+int frmOptions::selectedTab() const {
+  return m_tabs->currentIndex() + 1;
+}
+
+void frmOptions::selectTab(int tab) {
+  m_tabs->setCurrentIndex(tab - 1);
+  tbsOptions_Click();
+}
+
+void frmOptions::tbsOptions_Click() {
+  const int shown = selectedTab() - 1;
+  for (int i = 0; i < kPages; ++i) {
+    m_pages[i]->setVisible(i == shown);
+    m_pages[i]->setEnabled(i == shown);
+  }
+}
+
+bool frmOptions::Form_KeyDown(int key, Qt::KeyboardModifiers shift) {
+  if (key != Qt::Key_Tab && key != Qt::Key_Backtab) return false;
+  if (!(shift & Qt::ControlModifier)) return false;
+  // Qt reports Shift+Tab as Backtab; either way it goes backwards.
+  const bool back = (shift & Qt::ShiftModifier) || key == Qt::Key_Backtab;
+  const int i = selectedTab();
+  selectTab(back ? (i == 1 ? kPages : i - 1) : (i == kPages ? 1 : i + 1));
+  return true;
+}
+
+bool frmOptions::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
+      static_cast<QWidget*>(watched)->window() == this) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (Form_KeyDown(key->key(), key->modifiers())) return true;
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void frmOptions::autor_Click() {
+  const bool manual = !autor->isChecked();
+  for (QLineEdit* box : {MINX, MINY, MAXX, MAXY})
+    box->setEnabled(manual);
+}
+
+// ---- The port map ------------------------------------------------------------------------
+
+QString frmOptions::shownDevice(int16_t commPort) const {
+  const auto changed = m_changedDevices.constFind(commPort);
+  return changed != m_changedDevices.cend() ? *changed : m_loadedDevices.value(commPort);
+}
+
+void frmOptions::showPortDevice() {
+  const int16_t n = static_cast<int16_t>(CPort->currentIndex() + 1);
+  for (int16_t i = 1; i <= kPortCount; ++i) {
+    QString text = shownDevice(i);
+    if (m_changedDevices.contains(i)) text += QStringLiteral("  (on Apply)");
+    m_portModel->setItem(i - 1, 1, new QStandardItem(text));
+  }
+  cboDevice->blockSignals(true);
+  cboDevice->setEditText(shownDevice(n));
+  cboDevice->blockSignals(false);
+
+  const zrv::portmap::Entry entry = zrv::portmap::lookup(n);
+  QString where;
+  if (m_changedDevices.contains(n))
+    where = QStringLiteral("Written to the port map on Apply.");
+  else if (entry.source == zrv::portmap::Source::Process)
+    where = QStringLiteral("Mapped for this session only.");
+  else if (entry.source == zrv::portmap::Source::Default)
+    where = QStringLiteral("Not mapped: the default device of COM%1.").arg(n);
+  if (m_linkOpen)
+    where += QStringLiteral(" A run is going on: the port can be changed between runs.");
+  m_deviceNote->setText(
+      (describeDevice(shownDevice(n), m_devices) + QLatin1Char(' ') + where).simplified());
+}
+
+void frmOptions::deviceEdited(const QString& text) {
+  const int16_t n = static_cast<int16_t>(CPort->currentIndex() + 1);
+  if (n < 1) return;
+  // An emptied box stands for the default device of the number.
+  const QString device = text.trimmed().isEmpty() ? zrv::portmap::defaultDevice(n) : text.trimmed();
+  if (device == m_loadedDevices.value(n))
+    m_changedDevices.remove(n);
+  else
+    m_changedDevices[n] = device;
+  const int cursor = cboDevice->lineEdit()->cursorPosition();
+  showPortDevice();
+  cboDevice->blockSignals(true);
+  cboDevice->setEditText(text);
+  cboDevice->lineEdit()->setCursorPosition(cursor);
+  cboDevice->blockSignals(false);
+}
+
+QStringList frmOptions::writePortMap() {
+  QStringList failures;
+  const auto changes = m_changedDevices;
+  for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
+    const int16_t n = it.key();
+    // The default device needs no entry of its own.
+    const QString device = it.value() == zrv::portmap::defaultDevice(n) ? QString() : it.value();
+    QString error;
+    if (!zrv::portmap::setMapping(n, device, &error)) {
+      failures << QStringLiteral("COM%1: %2").arg(n).arg(error);
+      continue;
+    }
+    // What the user chose here wins over a mapping made for this session only.
+    if (zrv::portmap::lookup(n).source == zrv::portmap::Source::Process)
+      zrv::portmap::overrideForProcess(n, QString());
+    m_loadedDevices[n] = zrv::portmap::resolve(n);
+    m_changedDevices.remove(n);
+  }
+  showPortDevice();
+  return failures;
+}
+
+// ---- Validation --------------------------------------------------------------------------
+
+void frmOptions::showPageOf(QWidget* field) {
+  for (QWidget* w = field; w; w = w->parentWidget()) {
+    const QVariant index = w->property("index");
+    if (w->objectName() == QLatin1String("picOptions") && index.isValid()) {
+      selectTab(index.toInt() + 1);
+      return;
+    }
+  }
+}
+
+void frmOptions::focus(QLineEdit* field) {
+  // A disabled box (a range box while autoranging) cannot take the focus; it stays put.
+  if (field->isEnabled()) field->setFocus(Qt::OtherFocusReason);
+}
+
+void frmOptions::report(const QString& text) {
+  m_host.dialogs->message(this, text, kAppTitle, Buttons::Ok, Icon::None);
+}
+
+bool frmOptions::CheckEntry(QLineEdit* field, bool allowNegative, bool allowZero) {
+  const std::optional<double> v = numberIn(field);
+  const bool bad = !v || (!allowNegative && *v < 0) || (!allowZero && *v == 0);
+  if (!bad) return true;
+  showPageOf(field);
+  focus(field);
+  report(QStringLiteral("Invalid entry ") + field->text());
+  return false;
+}
+
+bool frmOptions::checkWhole(QLineEdit* field, double scale, double lowest, double highest,
+                            const QString& tooLow, const QString& tooHigh) {
+  const double r = std::nearbyint(numberIn(field).value_or(0) * scale);
+  if (r >= lowest && r <= highest) return true;
+  showPageOf(field);
+  focus(field);
+  report(QStringLiteral("Invalid entry ") + field->text() + QStringLiteral("\n\n") +
+         (r < lowest ? tooLow : tooHigh));
+  return false;
+}
+
+bool frmOptions::ValidateEntries() {
+  const auto compare = [this](QLineEdit* low, QLineEdit* high, const char* message) {
+    if (*numberIn(high) > *numberIn(low)) return true;
+    selectTab(GraphPage + 1);
+    report(QString::fromLatin1(message));
+    focus(low);
+    return false;
+  };
+  // The numbers a field must round to where it becomes a whole number; the checks above
+  // them let through 0.4 channels or 40000 samples, which no run could use.
+  const auto whole = [this](QLineEdit* box, const QString& what, double highest) {
+    const QString text = QStringLiteral("%1 takes a whole number from 1 to %2.")
+                             .arg(what)
+                             .arg(QString::number(highest, 'f', 0));
+    return checkWhole(box, 1.0, 1, highest, text, text);
+  };
+
+  if (!CheckEntry(MINX, true, true)) return false;
+  if (!CheckEntry(MAXX, true, true)) return false;
+  if (!CheckEntry(MINY, true, true)) return false;
+  if (!CheckEntry(MAXY, true, true)) return false;
+  if (!compare(MINX, MAXX, "Maximum X must be larger than minimum X")) return false;
+  if (!compare(MINY, MAXY, "Maximum Y must be larger than minimum Y")) return false;
+  if (!CheckEntry(XSTEP, false, false) || !whole(XSTEP, QStringLiteral("X Steps"), kMaxInt16))
+    return false;
+  if (!CheckEntry(YSTEP, false, false) || !whole(YSTEP, QStringLiteral("Y Steps"), kMaxInt16))
+    return false;
+  if (!StopTime->text().isEmpty() && !CheckEntry(StopTime, false, false)) return false;
+  if (!CheckEntry(TFreq, false, false) || !whole(TFreq, QStringLiteral("Timer Freq"), kMaxInt32))
+    return false;
+  if (!CheckEntry(TTol, false, true)) return false;
+  // The timer counts whole milliseconds: an interval that rounds to 0 ms would give every
+  // sample the time, and so the key, of the one before.
+  if (!CheckEntry(SampRate, false, false) ||
+      !checkWhole(SampRate, 1000.0, 1, kMaxInt32,
+                  QStringLiteral("The sample rate is set in whole milliseconds, and %1 seconds "
+                                 "rounds to 0 ms. Enter at least 0.001 seconds.")
+                      .arg(SampRate->text().trimmed()),
+                  QStringLiteral("The longest sample rate is 2147483.647 seconds.")))
+    return false;
+  if (!CheckEntry(Avg, false, false) || !whole(Avg, QStringLiteral("Average"), kMaxInt16))
+    return false;
+  if (!CheckEntry(Chan, false, false)) return false;
+  if (!(*numberIn(Chan) <= 5)) {
+    selectTab(ZrvPage + 1);
+    report(QStringLiteral("5 Channels maximum"));
+    focus(Chan);
+    return false;
+  }
+  if (!whole(Chan, QStringLiteral("Channels"), 5)) return false;
+  return true;
+}
+
+// ---- Apply, OK, Cancel -------------------------------------------------------------------------
+
+bool frmOptions::cmdApply_Click() {
+  if (!ValidateEntries()) return false;
+  AcquisitionEngine& engine = *m_host.engine;
+  AcquisitionSettings& s = engine.settings;
+  GraphModel& graph = engine.graph();
+  BoardControl& board = engine.board();
+  const auto whole16 = [](QLineEdit* box) { return zrv::roundToInt16(*numberIn(box)); };
+  const auto whole32 = [](QLineEdit* box, double scale) {
+    return zrv::roundToInt32(*numberIn(box) * scale);
+  };
+  QStringList portMapFailures;
+  try {
+    if (m_host.setAutorange) m_host.setAutorange(autor->isChecked());
+    s.MAXX = MAXX->text();
+    s.MINX = MINX->text();
+    s.MAXY = MAXY->text();
+    s.MINY = MINY->text();
+    graph.setProperty(M::RangeXMax, s.MAXX);
+    graph.setProperty(M::RangeYMax, s.MAXY);
+    graph.setProperty(M::RangeXMin, s.MINX);
+    graph.setProperty(M::RangeYMin, s.MINY);
+    graph.setProperty(M::GridCountX, Variant(whole16(XSTEP)));
+    graph.setProperty(M::GridCountY, Variant(whole16(YSTEP)));
+    graph.setProperty(M::LegendOn, Variant(Legend->isChecked()));
+    s.stopsec = StopTime->text();
+    engine.SetTimerFreq(whole32(TFreq, 1.0));
+    s.Tol = TTol->text();
+    s.AvgCt = whole16(Avg);
+    s.ChanLimit = whole16(Chan);
+    s.RefSel = static_cast<int16_t>(RefSel->currentData().toInt());
+    m_refNote->hide();
+    engine.SetTimerInt(whole32(SampRate, 1000.0));
+    if (!board.portopen()) {
+      board.setCommPort(static_cast<int16_t>(CPort->currentIndex() + 1));
+      m_portNote->hide();
+    }
+    portMapFailures = writePortMap();
+    m_host.storedSettings->setComPort(board.CommPort());
+    m_host.storedSettings->sync();
+    m_grid->writeBack(engine.data);
+    if (m_host.applied) m_host.applied();
+  } catch (const zrv::AutomationError& e) {
+    // Validation lets through only what every setter takes; this is a safety net.
+    qCWarning(lcOptions) << "apply failed:" << e.message();
+    report(QStringLiteral("The settings could not all be applied:\n") + e.message());
+    return false;
+  }
+  if (portMapFailures.isEmpty()) return true;
+  // The changes stay in the dialog, so Apply can try again.
+  showPageOf(cboDevice);
+  report(QStringLiteral("The port map could not be saved:\n") + portMapFailures.join(u'\n') +
+         QStringLiteral("\n\nThe other settings have been applied."));
+  return false;
+}
+
+void frmOptions::cmdOK_Click() {
+  if (!ValidateEntries()) return;
+  if (cmdApply_Click()) accept();
+}
+
+void frmOptions::cmdCancel_Click() {
+  reject();
+}
+
+void frmOptions::Gset_Click() {
+  if (m_host.graphProperties) m_host.graphProperties();
+}
+
+}  // namespace zrvlog

@@ -1,0 +1,148 @@
+#pragma once
+// frmOptions: the "Options" dialog. Four pages behind the tabs "Graph", "Sampling", "ZRV" and
+// "Fit" edit the acquisition settings, the graph's ranges, grid and legend, the timer, the
+// board's port (and where the port map sends it) and the calibration coefficients.
+//
+// The dialog holds nothing of its own: it is created for each showing, loads its fields from
+// the live settings when it is first shown, and writes them back on Apply or OK only after
+// every field has passed validation, so a refused entry changes nothing. It is modal to the
+// main window only: the sampling timer keeps ticking under it, and Apply during a run is
+// seen by the next tick.
+//
+// Validation checks the fields in a fixed order and stops at the first bad one: its page comes
+// to the front, it takes the focus (unless it is disabled) and a message box titled ZRVLOG
+// names the problem.
+
+#include <QDialog>
+#include <QMap>
+#include <array>
+#include <functional>
+
+#include "app/options/portdevices.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QStandardItemModel;
+class QTabBar;
+
+namespace zrvlog {
+
+class AcquisitionEngine;
+class Dialogs;
+class PolyGrid;
+class StoredSettings;
+
+/// What the dialog reads and writes: the engine (settings, coefficients, timer, graph, board)
+/// and what lives on the main window. Everything must outlive the dialog.
+struct OptionsHost {
+  AcquisitionEngine* engine = nullptr;
+  Dialogs* dialogs = nullptr;
+  StoredSettings* storedSettings = nullptr;
+  /// The Data > Autorange check mark.
+  std::function<bool()> autorange;
+  std::function<void(bool)> setAutorange;
+  /// The graph's own property dialog, as View > Graph Properties... shows it.
+  std::function<void()> graphProperties;
+  /// Called after every Apply that got through validation.
+  std::function<void()> applied;
+};
+
+/// The four lines of the Sampling page's timer information, joined by CR LF.
+QString timerInformation(int32_t resolution, int32_t maximum, int32_t minimum);
+
+class frmOptions : public QDialog {
+  Q_OBJECT
+
+ public:
+  /// The tabs, in order; page i belongs to tab i + 1.
+  enum Page { GraphPage = 0, SamplingPage = 1, ZrvPage = 2, FitPage = 3 };
+  static constexpr int kPages = 4;
+
+  frmOptions(OptionsHost host, QWidget* owner);
+  ~frmOptions() override;
+
+  /// Fills every field from the live settings. Runs once, when the dialog is first shown.
+  void Form_Load();
+  /// Keyboard page switching: Ctrl+Tab and Ctrl+Shift+Tab (Alt does not matter). Returns
+  /// whether the key switched the page.
+  bool Form_KeyDown(int key, Qt::KeyboardModifiers shift);
+  /// Shows the selected tab's page, enabled, and hides and disables the others.
+  void tbsOptions_Click();
+  /// Enables the four range boxes when "Autoranging" is unchecked, disables them otherwise.
+  void autor_Click();
+  /// Checks one field; on a bad entry brings its page to the front, focuses it and says so.
+  bool CheckEntry(QLineEdit* field, bool allowNegative, bool allowZero);
+  /// Every check in the fixed order; false at the first failure (already reported).
+  bool ValidateEntries();
+  /// Validates, then applies every field. False when validation failed (nothing applied) or
+  /// when the port map could not be written (reported; everything else applied).
+  bool cmdApply_Click();
+  void cmdOK_Click();
+  void cmdCancel_Click();
+  void Gset_Click();
+
+  // --- Controls, by their names ------------------------------------------------------
+  QTabBar* tbsOptions() const { return m_tabs; }
+  /// The selected tab, 1-based.
+  int selectedTab() const;
+  void selectTab(int tab);
+  QWidget* picOptions(int index) const { return m_pages[index]; }
+  QLineEdit* field(const char* name) const;
+  QCheckBox *autor, *Legend;
+  QLineEdit *MINX, *MAXX, *MINY, *MAXY, *XSTEP, *YSTEP;
+  QLineEdit *SampRate, *StopTime, *TTol, *Avg, *TFreq;
+  QPlainTextEdit* TimerStats;
+  QLineEdit* Chan;
+  QComboBox *CPort, *RefSel;
+  /// The device the selected COM number is mapped to; edits are written on Apply.
+  QComboBox* cboDevice;
+  PolyGrid* grid() const { return m_grid; }
+  QPushButton *cmdOK, *cmdCancel, *cmdApply, *Gset;
+
+  /// The device shown for a COM number (1-9): a change made here, else the port map's.
+  QString shownDevice(int16_t commPort) const;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  QWidget* buildGraphPage();
+  QWidget* buildSamplingPage();
+  QWidget* buildZrvPage();
+  QWidget* buildFitPage();
+  QWidget* makePage(int index, QWidget* content);
+
+  // Reporting: the field's page to the front, then the message (and focus, see callers).
+  void report(const QString& text);
+  void showPageOf(QWidget* field);
+  static void focus(QLineEdit* field);
+  // A whole number a checked field must round to, between lowest and highest.
+  bool checkWhole(QLineEdit* field, double scale, double lowest, double highest,
+                  const QString& tooLow, const QString& tooHigh);
+
+  void showPortDevice();
+  void deviceEdited(const QString& text);
+  // Writes the devices changed here; the failures, for people.
+  QStringList writePortMap();
+
+  OptionsHost m_host;
+  QTabBar* m_tabs;
+  std::array<QWidget*, kPages> m_pages{};
+  PolyGrid* m_grid;
+  QStandardItemModel* m_portModel;
+  QLabel* m_portNote;
+  QLabel* m_refNote;
+  QLabel* m_deviceNote;
+  QList<DeviceChoice> m_devices;            // found when the dialog was loaded
+  QMap<int16_t, QString> m_loadedDevices;   // COM number -> device, as loaded
+  QMap<int16_t, QString> m_changedDevices;  // COM number -> device chosen here
+  bool m_linkOpen = false;                  // a run was going on when the dialog was loaded
+  bool m_loaded = false;
+};
+
+}  // namespace zrvlog
