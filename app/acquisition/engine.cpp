@@ -43,6 +43,15 @@ constexpr std::array kRunElementLook{
     M::ElementColor,       M::ElementLabel, M::ElementLineStyle,   M::ElementPointColor,
     M::ElementPointSymbol, M::ElementShow,  M::ElementSolidPoints, M::ElementLineWidth};
 
+// A setting typed by the user as a number: the whole text in the user's notation (so "2,5" is
+// 2.5 where a comma separates decimals), else its leading number, as the settings have always
+// been read.
+double settingNumber(const Variant& value) {
+  if (!value.isText()) return value.toDouble();
+  if (const auto n = zrv::parseNumber(value.textValue())) return *n;
+  return zrv::leadingNumber(value.textValue());
+}
+
 // Integers that must not wrap: the tick's jitter and scroll arithmetic is checked.
 int32_t checked32(int64_t value) {
   if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max())
@@ -162,6 +171,12 @@ void AcquisitionEngine::applyStartUpDefaults() {
   settings.ClkX2 = true;
 }
 
+void AcquisitionEngine::setAutorange(bool on) {
+  if (on == m_autorange) return;
+  m_autorange = on;
+  Q_EMIT autorangeChanged(on);
+}
+
 // ---- Runs ----------------------------------------------------------------------------------
 
 bool AcquisitionEngine::running() const {
@@ -278,8 +293,7 @@ void AcquisitionEngine::takeSample(int32_t Milliseconds) {
   for (int c = 0; c < kChannels; ++c)
     ys[c] = values[c].toDouble();
   const double tolerance = settings.Tol.toDouble();
-  const double stopAt =
-      settings.stopsec.isEmptyText() ? 0.0 : zrv::leadingNumber(settings.stopsec.toText());
+  const double stopAt = settings.stopsec.isEmptyText() ? 0.0 : settingNumber(settings.stopsec);
 
   // Record.
   if (data.StartTime.isEmptyText()) {
@@ -320,7 +334,7 @@ void AcquisitionEngine::scrollOrFit(int32_t intervalMs) {
     return;
   }
   const double next = data.SampleTime.toDouble();
-  if (next <= zrv::leadingNumber(settings.MAXX.toText())) return;
+  if (next <= settingNumber(settings.MAXX)) return;
   // Page on so that the newest point sits one interval right of the left edge.
   const double width = settings.MAXX.toDouble() - settings.MINX.toDouble();
   const double minX = next - checked32(2 * int64_t{intervalMs}) / 1000.0;

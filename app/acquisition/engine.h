@@ -49,9 +49,10 @@ class AcquisitionEngine : public QObject {
   AcquisitionSettings settings;
   DataSet data;
 
-  /// The Data > Autorange switch: while on, every tick fits the graph to the data.
+  /// The Data > Autorange switch: while on, every tick fits the graph to the data. The menu's
+  /// check mark follows it through autorangeChanged().
   bool autorange() const { return m_autorange; }
-  void setAutorange(bool on) { m_autorange = on; }
+  void setAutorange(bool on);
 
   // --- Graph and data set resets ------------------------------------------------------
   /// Empties the data set and rebuilds the five channel elements with their colours and
@@ -100,6 +101,8 @@ class AcquisitionEngine : public QObject {
   void sampleRecorded();
   /// A tick failed and the run was stopped; message says what happened, for people.
   void tickFailed(const QString& message);
+  /// The autorange switch was turned on or off.
+  void autorangeChanged(bool on);
 
  private:
   struct TickValues;

@@ -261,6 +261,8 @@ void frmMain::connectEngine() {
       m_engine.get(), &AcquisitionEngine::statusChanged, this,
       [this](StatusPanel panel, const QString& text) { setPanel(static_cast<int>(panel), text); });
   connect(m_engine.get(), &AcquisitionEngine::runningChanged, this, &frmMain::showRunState);
+  connect(m_engine.get(), &AcquisitionEngine::autorangeChanged, m_menus.mnuAutorange,
+          &QAction::setChecked);
   connect(m_engine.get(), &AcquisitionEngine::tickFailed, this, [this](const QString& message) {
     doerr(QStringLiteral("The acquisition has stopped.\n\n") + message);
   });

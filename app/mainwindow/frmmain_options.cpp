@@ -18,11 +18,8 @@ void frmMain::mnuViewOptions_Click() {
   host.engine = m_engine.get();
   host.dialogs = m_dialogs;
   host.storedSettings = m_stored;
-  host.autorange = [this] { return m_menus.mnuAutorange->isChecked(); };
-  host.setAutorange = [this](bool on) {
-    m_menus.mnuAutorange->setChecked(on);
-    m_engine->setAutorange(on);
-  };
+  host.autorange = [this] { return m_engine->autorange(); };
+  host.setAutorange = [this](bool on) { m_engine->setAutorange(on); };
   host.graphProperties = [this] { mnuGraphProps_Click(); };
   // The port or the port map may have changed: the toolbar says whether the board that
   // the next run opens is the simulated one.

@@ -178,6 +178,28 @@ TEST_F(EngineTest, StopTimeTakesEverySampleUpToIt) {
   EXPECT_TRUE(engine.running()) << "empty text means no stop time";
 }
 
+TEST_F(EngineTest, TypedSettingsAreReadInTheUsersNotation) {
+  const QLocale saved;
+  QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+  engine.settings.stopsec = Variant("2,5");  // as typed in a comma locale
+  engine.settings.MAXX = Variant("1,5");
+  run(10);
+  QLocale::setDefault(saved);
+  EXPECT_EQ(engine.data.sampleCount(), 3u)
+      << "samples at 0, 1 and 2 s: the stop time is 2.5, not 2";
+  EXPECT_EQ(graph.property(M::RangeXMin), Variant(1.0))
+      << "scrolled once the next sample passed 1.5";
+}
+
+TEST_F(EngineTest, TheAutorangeSwitchAnnouncesItsChanges) {
+  QList<bool> seen;
+  QObject::connect(&engine, &AcquisitionEngine::autorangeChanged, [&](bool on) { seen << on; });
+  engine.setAutorange(true);
+  engine.setAutorange(true);
+  engine.setAutorange(false);
+  EXPECT_EQ(seen, QList<bool>({true, false}));
+}
+
 TEST_F(EngineTest, FirstTickSetsTheStartTime) {
   run(1);
   ASSERT_EQ(engine.data.StartTime.type(), zrv::VarType::Date);
