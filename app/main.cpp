@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 #include <QTimer>
 
+#include "app/about/programicon.h"
 #include "app/dialogs/dialogs.h"
 #include "app/mainwindow/appinfo.h"
 #include "app/mainwindow/frmmain.h"
@@ -21,6 +22,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setOrganizationName(QStringLiteral("ZRVLOG"));
   QApplication::setApplicationName(QStringLiteral("ZRVLOG"));
+  zrvlog::applyDesktopIdentity();
   const zrvlog::Version v = zrvlog::programVersion();
   QApplication::setApplicationVersion(
       QStringLiteral("%1.%2.%3").arg(v.major).arg(v.minor).arg(v.revision));

@@ -121,6 +121,14 @@ class frmMain : public QMainWindow {
   void mnuViewOptions_Click();
 
   // --- Help menu and about box (frmmain_help.cpp) ---------------------------------------
+  /// Help > "&Contents" (F1): the help window with its contents list.
+  void mnuHelpContents_Click();
+  /// Help > "&Search" (Shift+F1): the help window with the keyboard in its search field.
+  void mnuSearchForHelpOn_Click();
+  /// Help > "&About ": the about box, modal, owned by this window.
+  void mnuHelpAbout_Click();
+  /// The help window (a frmHelp) once a help command has opened it, else nullptr.
+  QMainWindow* helpWindow() const { return m_help; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -145,6 +153,10 @@ class frmMain : public QMainWindow {
   // --- Options state (frmmain_options.cpp) ----------------------------------------------
 
   // --- Help state (frmmain_help.cpp) ----------------------------------------------------
+  // The help window, opened by the first help command and kept (hidden when closed).
+  QPointer<QMainWindow> m_help;
+  // The help window, opened on first use; nullptr (after saying why) without help pages.
+  QMainWindow* openHelpWindow();
 
   Dialogs* m_dialogs;
   StoredSettings* m_stored;

@@ -1,14 +1,62 @@
-// The Help menu of the main window. Until the help pages and the about box are in place its
-// items are shown but cannot be chosen.
+// The Help menu of the main window: the help window with its contents and its search, and
+// the about box.
 #include <QAction>
+#include <QCoreApplication>
+#include <QDir>
 
+#include "app/about/frmabout.h"
+#include "app/about/frmhelp.h"
+#include "app/about/helpbook.h"
+#include "app/dialogs/dialogs.h"
+#include "app/mainwindow/appinfo.h"
 #include "app/mainwindow/frmmain.h"
 
 namespace zrvlog {
 
 void frmMain::initHelpCommands() {
-  for (QAction* a : {m_menus.mnuHelpContents, m_menus.mnuSearchForHelpOn, m_menus.mnuHelpAbout})
-    a->setEnabled(false);
+  connect(m_menus.mnuHelpContents, &QAction::triggered, this, &frmMain::mnuHelpContents_Click);
+  connect(m_menus.mnuSearchForHelpOn, &QAction::triggered, this,
+          &frmMain::mnuSearchForHelpOn_Click);
+  connect(m_menus.mnuHelpAbout, &QAction::triggered, this, &frmMain::mnuHelpAbout_Click);
+}
+
+QMainWindow* frmMain::openHelpWindow() {
+  if (!m_help) {
+    const QStringList candidates = helpDirectoryCandidates(QCoreApplication::applicationDirPath());
+    const QString directory = findHelpDirectory(candidates);
+    if (directory.isEmpty()) {
+      QStringList places;
+      for (const QString& c : candidates)
+        places << QDir::toNativeSeparators(c);
+      msgBox(QStringLiteral("The help pages cannot be found. ZRVLOG looks for them in:\n\n") +
+             places.join(u'\n'));
+      return nullptr;
+    }
+    HelpBook book;
+    QString error;
+    if (!book.load(directory, &error)) {
+      msgBox(QStringLiteral("The help pages cannot be read.\n\n") + error);
+      return nullptr;
+    }
+    m_help = new frmHelp(std::move(book), this);
+  }
+  m_help->show();
+  m_help->raise();
+  m_help->activateWindow();
+  return m_help;
+}
+
+void frmMain::mnuHelpContents_Click() {
+  if (auto* help = qobject_cast<frmHelp*>(openHelpWindow())) help->showContents();
+}
+
+void frmMain::mnuSearchForHelpOn_Click() {
+  if (auto* help = qobject_cast<frmHelp*>(openHelpWindow())) help->showSearch();
+}
+
+void frmMain::mnuHelpAbout_Click() {
+  frmAbout about(*m_dialogs, this);
+  m_dialogs->exec(about);
 }
 
 }  // namespace zrvlog

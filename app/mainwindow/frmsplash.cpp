@@ -1,9 +1,11 @@
 #include "frmsplash.h"
 
 #include <QFrame>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "app/about/programicon.h"
 #include "app/mainwindow/appinfo.h"
 
 namespace zrvlog {
@@ -43,10 +45,18 @@ frmSplash::frmSplash(QWidget* parent)
   auto* copyright = new QLabel(QStringLiteral("Copyright \u00a9 2004-2026 Corvane"), frame);
   copyright->setStyleSheet(QStringLiteral("color: #8a94a0;"));
 
+  auto* icon = new QLabel(frame);
+  icon->setObjectName(QStringLiteral("picIcon"));
+  icon->setPixmap(programPixmap(64));
+  auto* heading = new QHBoxLayout;
+  heading->setSpacing(16);
+  heading->addWidget(icon, 0, Qt::AlignVCenter);
+  heading->addWidget(lblProductName, 1, Qt::AlignVCenter);
+
   auto* layout = new QVBoxLayout(frame);
   layout->setContentsMargins(28, 22, 28, 18);
   layout->setSpacing(6);
-  layout->addWidget(lblProductName);
+  layout->addLayout(heading);
   layout->addWidget(lblVersion);
   layout->addWidget(purpose);
   layout->addSpacing(10);
