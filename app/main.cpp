@@ -8,7 +8,7 @@
 
 #include "app/about/programicon.h"
 #include "app/dialogs/dialogs.h"
-#include "app/mainwindow/appinfo.h"
+#include "app/appinfo/appinfo.h"
 #include "app/mainwindow/frmmain.h"
 #include "app/mainwindow/frmsplash.h"
 #include "app/settings/storedsettings.h"

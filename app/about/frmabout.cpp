@@ -12,7 +12,7 @@
 #include "app/about/programicon.h"
 #include "app/about/sysinfo.h"
 #include "app/dialogs/dialogs.h"
-#include "app/mainwindow/appinfo.h"
+#include "app/appinfo/appinfo.h"
 
 Q_LOGGING_CATEGORY(lcAbout, "zrvlog.about", QtWarningMsg)
 

@@ -18,7 +18,7 @@
 #include "app/dialogs/dialogs.h"
 #include "app/graph/graphmodel.h"
 #include "app/graphview/graphview.h"
-#include "app/mainwindow/appinfo.h"
+#include "app/appinfo/appinfo.h"
 #include "app/mainwindow/icons.h"
 #include "app/settings/storedsettings.h"
 #include "app/timer/precisiontimer.h"

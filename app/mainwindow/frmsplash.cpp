@@ -6,7 +6,7 @@
 #include <QVBoxLayout>
 
 #include "app/about/programicon.h"
-#include "app/mainwindow/appinfo.h"
+#include "app/appinfo/appinfo.h"
 
 namespace zrvlog {
 

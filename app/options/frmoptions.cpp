@@ -25,7 +25,7 @@
 #include "app/acquisition/engine.h"
 #include "app/dialogs/dialogs.h"
 #include "app/graph/graphmodel.h"
-#include "app/mainwindow/appinfo.h"
+#include "app/appinfo/appinfo.h"
 #include "app/options/polygrid.h"
 #include "app/options/portdevices.h"
 #include "app/settings/storedsettings.h"

@@ -7,7 +7,7 @@
 
 #include "app/acquisition/dataset.h"
 #include "app/dialogs/dialogs.h"
-#include "app/mainwindow/appinfo.h"
+#include "app/appinfo/appinfo.h"
 #include "common/numberformat.h"
 #include "common/variant.h"
 
