@@ -13,7 +13,7 @@
 
 #include "app/graph/graphmodel.h"
 #include "app/graphview/graphview.h"
-#include "app/mainwindow/storedsettings.h"
+#include "app/settings/storedsettings.h"
 #include "app/timer/manualtimer.h"
 #include "tests/acquisition/fakeboardcontrol.h"
 #include "tests/support/scripteddialogs.h"
