@@ -320,12 +320,19 @@ SaveResult WriteSampleRows(ByteWriter& out, const DataSet& data, const GraphMode
     complete = std::min(complete, series[k]->size());
   }
   GeneralText text;
-  for (std::size_t i = 0; i < complete; ++i) {
+  // A stored text ends at a quote of its own, as in every other text field of the file.
+  const auto quoted = [&](const Variant& value) {
     b.push_back('"');
-    text.appendVariant(b, data.TimeStamps.item(i + 1));
-    b += "\",\"";
-    text.appendVariant(b, data.Jitters.item(i + 1));
-    b += "\",";
+    const std::size_t start = b.size();
+    text.appendVariant(b, value);
+    if (const std::size_t q = b.find('"', start); q != std::string::npos) b.resize(q);
+    b.push_back('"');
+  };
+  for (std::size_t i = 0; i < complete; ++i) {
+    quoted(data.TimeStamps.item(i + 1));
+    b.push_back(',');
+    quoted(data.Jitters.item(i + 1));
+    b.push_back(',');
     for (int k = 0; k < kChannels; ++k) {
       b.push_back('"');
       text.appendNumber(b, series[k]->y(i));
@@ -416,6 +423,7 @@ class Loader {
   FieldReader m_fields;
   AcquisitionEngine& m_engine;
   GraphModel& m_graph;
+  std::array<Variant, 4> m_range;  // MINX, MINY, MAXX, MAXY as read
 
  public:
   QString m_what;
@@ -439,21 +447,29 @@ void Loader::applyCell(const Cell& cell, const Variant& v, LoadResult& result) {
       m_engine.setAutorange(v.toBool());
       return;
     case Source::MINX:
-      s.MINX = v;
-      return;
     case Source::MINY:
-      s.MINY = v;
-      return;
     case Source::MAXX:
-      s.MAXX = v;
+      m_range[static_cast<int>(cell.source) - static_cast<int>(Source::MINX)] = v;
       return;
-    case Source::MAXY:
-      s.MAXY = v;
+    case Source::MAXY: {
+      m_range[3] = v;
+      // The four become settings only when the graph can take them: a range that is not a
+      // number would make every later reset of the graph fail.
+      const M members[] = {M::RangeXMin, M::RangeYMin, M::RangeXMax, M::RangeYMax};
+      for (int i = 0; i < 4; ++i) {
+        m_what = cellName(Cell{static_cast<Source>(int(Source::MINX) + i)});
+        convertForMember(memberInfo(members[i]), m_range[i]);
+      }
+      s.MINX = m_range[0];
+      s.MINY = m_range[1];
+      s.MAXX = m_range[2];
+      s.MAXY = m_range[3];
       m_graph.setProperty(M::RangeXMin, s.MINX);
       m_graph.setProperty(M::RangeXMax, s.MAXX);
       m_graph.setProperty(M::RangeYMin, s.MINY);
       m_graph.setProperty(M::RangeYMax, s.MAXY);
       return;
+    }
     case Source::Interval:
       m_engine.SetTimerInt(v.toLong());
       return;

