@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <algorithm>
 #include <array>
 
 #include "app/acquisition/engine.h"
@@ -545,41 +546,69 @@ void Loader::readRows(LoadResult& result) {
   const int32_t interval = m_engine.GetTimerInt();
   const std::string separator = userSeparatorUtf8();
   char key[kNumberTextCapacity + 1];
+  char16_t keyUnits[kNumberTextCapacity + 1];
   std::array<Field, 7> f;
   std::array<double, kChannels> y{};
   int64_t row = 0;
-  while (!m_fields.atEnd()) {
-    m_line = m_fields.line();
-    ++row;
-    for (std::size_t i = 0; i < f.size(); ++i) {
-      if (m_fields.atEnd() && i > 0) {
-        m_what =
-            QStringLiteral("sample row %1, which ends after %2 of its 7 fields").arg(row).arg(i);
-        throw AutomationError(err::kInputPastEndOfFile);
+  // What is being read is put into words only when something goes wrong.
+  int field = 0;
+  int channel = -1;
+  // Room for as many samples as the rest of the file holds rows like its first one.
+  if (const std::size_t rowBytes = m_fields.bytesOfNextLine(); rowBytes > 0) {
+    const std::size_t rows = m_fields.bytesLeft() / rowBytes + 16;
+    data.TimeStamps.reserve(data.TimeStamps.count() + rows);
+    data.Jitters.reserve(data.Jitters.count() + rows);
+  }
+  try {
+    while (!m_fields.atEnd()) {
+      m_line = m_fields.line();
+      ++row;
+      channel = -1;
+      for (field = 0; field < int(f.size()); ++field) {
+        if (field > 0 && m_fields.atEnd()) throw AutomationError(err::kInputPastEndOfFile);
+        f[std::size_t(field)] = m_fields.next();
       }
-      f[i] = m_fields.next();
-    }
-    for (int k = 0; k < kChannels; ++k) {
-      try {
-        y[k] = m_fields.toDouble(f[2 + k]);
-      } catch (const AutomationError&) {
-        m_what = QStringLiteral("sample row %1, channel %2").arg(row).arg(k);
-        m_line = f[2 + k].line;
-        throw;
+      for (channel = 0; channel < kChannels; ++channel)
+        y[std::size_t(channel)] = m_fields.toDouble(f[2 + std::size_t(channel)]);
+      channel = -1;
+      // The key and X of a recorded sample: the nominal time, advanced by the interval.
+      const double x = data.SampleTime.toDouble();
+      key[0] = 'T';
+      const std::size_t length = 1 + formatNumberTo(key + 1, x, separator, true);
+      // Keys are ASCII but for an unusual separator; those take the general conversion.
+      QString wideKey;
+      QStringView keyText;
+      if (std::all_of(key, key + length, [](char ch) { return (ch & 0x80) == 0; })) {
+        std::copy(key, key + length, keyUnits);
+        keyText = QStringView(keyUnits, qsizetype(length));
+      } else {
+        wideKey = QString::fromUtf8(key, qsizetype(length));
+        keyText = wideKey;
       }
+      for (int i = 0; i < 2; ++i) {
+        zrv::KeyedCollection& c = i == 0 ? data.TimeStamps : data.Jitters;
+        // Plain ASCII goes in as it is; other bytes are decoded as the file's text first.
+        const std::string_view t = f[std::size_t(i)].text;
+        if (std::all_of(t.begin(), t.end(), [](char ch) { return (ch & 0x80) == 0; }))
+          c.addText(t, keyText);
+        else
+          c.add(Variant(FieldReader::toText(f[std::size_t(i)])), keyText);
+      }
+      for (int k = 0; k < kChannels; ++k)
+        m_graph.addPoint(x, y[std::size_t(k)], k);
+      data.advanceSampleTime(interval);
+      result.rows = row;
     }
-    // The key and X of a recorded sample: the nominal time, advanced by the interval.
-    const double x = data.SampleTime.toDouble();
-    key[0] = 'T';
-    const std::size_t length = 1 + formatNumberTo(key + 1, x, separator, true);
-    const QString keyText = QString::fromUtf8(key, qsizetype(length));
-    m_what = QStringLiteral("sample row %1").arg(row);
-    data.TimeStamps.add(Variant(FieldReader::toText(f[0])), keyText);
-    data.Jitters.add(Variant(FieldReader::toText(f[1])), keyText);
-    for (int k = 0; k < kChannels; ++k)
-      m_graph.addPoint(x, y[k], k);
-    data.advanceSampleTime(interval);
-    result.rows = row;
+  } catch (const AutomationError&) {
+    if (field < int(f.size()))
+      m_what =
+          QStringLiteral("sample row %1, which ends after %2 of its 7 fields").arg(row).arg(field);
+    else if (channel >= 0)
+      m_what = QStringLiteral("sample row %1, channel %2").arg(row).arg(channel),
+      m_line = f[2 + std::size_t(channel)].line;
+    else
+      m_what = QStringLiteral("sample row %1").arg(row);
+    throw;
   }
 }
 

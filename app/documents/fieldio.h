@@ -91,6 +91,12 @@ class FieldReader {
   Field next();
   /// The line the next field starts on.
   int line() const { return m_line; }
+  /// Bytes not read yet, and the length of the line that starts here (to estimate counts).
+  std::size_t bytesLeft() const { return m_bytes.size() - m_pos; }
+  std::size_t bytesOfNextLine() const {
+    const std::size_t end = m_bytes.find('\n', m_pos);
+    return end == std::string_view::npos ? bytesLeft() : end + 1 - m_pos;
+  }
 
   /// What a field reads as when assigned to a variant.
   zrv::Variant toVariant(const Field& field) const;
