@@ -1,8 +1,10 @@
 #include "datafile.h"
 
+#include <sys/mman.h>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QScopeGuard>
 #include <algorithm>
 #include <array>
 
@@ -644,11 +646,19 @@ LoadResult loadDataFile(const QString& path, AcquisitionEngine& engine) {
   }
   QByteArray copy;
   std::string_view bytes;
-  // A mapped file costs no copy; devices that cannot be mapped are read whole.
-  if (const qint64 size = file.size(); size > 0) {
-    if (const uchar* mapped = file.map(0, size))
-      bytes = std::string_view(reinterpret_cast<const char*>(mapped), std::size_t(size));
+  // A mapped file costs no copy, and mapping it populated costs one page-in instead of a
+  // fault per page; devices that cannot be mapped are read whole.
+  void* mapped = MAP_FAILED;
+  const qint64 size = file.size();
+  if (size > 0) {
+    mapped =
+        ::mmap(nullptr, std::size_t(size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, file.handle(), 0);
+    if (mapped != MAP_FAILED)
+      bytes = std::string_view(static_cast<const char*>(mapped), std::size_t(size));
   }
+  const auto unmap = qScopeGuard([&] {
+    if (mapped != MAP_FAILED) ::munmap(mapped, std::size_t(size));
+  });
   if (bytes.empty()) {
     copy = file.readAll();
     if (file.error() != QFileDevice::NoError) {
