@@ -85,13 +85,29 @@ std::size_t KeyedCollection::findSlot(QStringView key, uint64_t hash) const {
 void KeyedCollection::reserve(std::size_t entries) {
   if (entries <= count()) return;
   m_keys.reserve(entries - count(), (entries - count()) * 10);
+  if (m_indexed < count()) return;  // the index is built at its full size when needed
   std::size_t tableSize = m_slots.empty() ? kInitialSlots : m_slots.size();
   while (entries * 10 > tableSize * 7)
     tableSize *= 2;
   if (tableSize > m_slots.size()) grow(tableSize);
 }
 
-void KeyedCollection::grow(std::size_t tableSize) {
+void KeyedCollection::catchUp() const {
+  if (m_indexed == m_keys.size()) return;
+  std::size_t tableSize = m_slots.empty() ? kInitialSlots : m_slots.size();
+  while ((m_keys.size() + 1) * 10 > tableSize * 7)
+    tableSize *= 2;
+  grow(tableSize);
+}
+
+void KeyedCollection::appendNewText(std::string_view utf8, QStringView key) {
+  if (m_keys.size() >= UINT32_MAX - 1)
+    throw AutomationError(err::kOutOfMemory, QStringLiteral("too many entries in one collection"));
+  m_keys.append(key);
+  m_values.appendText(utf8);
+}
+
+void KeyedCollection::grow(std::size_t tableSize) const {
   std::vector<uint32_t> table(tableSize         ? tableSize
                               : m_slots.empty() ? kInitialSlots
                                                 : m_slots.size() * 2,
@@ -108,6 +124,7 @@ void KeyedCollection::grow(std::size_t tableSize) {
   }
   m_slots = std::move(table);
   m_fingerprints = std::move(fingerprints);
+  m_indexed = m_keys.size();
 }
 
 void KeyedCollection::add(const Variant& value, QStringView key) {
@@ -115,6 +132,7 @@ void KeyedCollection::add(const Variant& value, QStringView key) {
   m_keys.append(key);
   m_values.append(value);
   m_slots[slot] = static_cast<uint32_t>(m_keys.size());
+  m_indexed = m_keys.size();
 }
 
 void KeyedCollection::addText(std::string_view utf8, QStringView key) {
@@ -122,11 +140,13 @@ void KeyedCollection::addText(std::string_view utf8, QStringView key) {
   m_keys.append(key);
   m_values.appendText(utf8);
   m_slots[slot] = static_cast<uint32_t>(m_keys.size());
+  m_indexed = m_keys.size();
 }
 
 std::size_t KeyedCollection::claimSlot(QStringView key) {
   if (m_keys.size() >= UINT32_MAX - 1)
     throw AutomationError(err::kOutOfMemory, QStringLiteral("too many entries in one collection"));
+  catchUp();
   // Keep the table at most 70% full so that probe runs stay short.
   if ((m_keys.size() + 1) * 10 > m_slots.size() * 7) grow();
   const uint64_t hash = hashKey(key);
@@ -138,6 +158,7 @@ std::size_t KeyedCollection::claimSlot(QStringView key) {
 }
 
 std::optional<std::size_t> KeyedCollection::positionOf(QStringView key) const {
+  catchUp();
   if (m_slots.empty()) return std::nullopt;
   const uint32_t entry = m_slots[findSlot(key, hashKey(key))];
   if (entry == 0) return std::nullopt;

@@ -11,6 +11,7 @@
 #include "app/acquisition/engine.h"
 #include "app/documents/fieldio.h"
 #include "app/documents/numbertext.h"
+#include "app/documents/textcodec.h"
 #include "app/graph/graphmodel.h"
 #include "common/automationerror.h"
 
@@ -555,12 +556,17 @@ void Loader::readRows(LoadResult& result) {
   // What is being read is put into words only when something goes wrong.
   int field = 0;
   int channel = -1;
-  // Room for as many samples as the rest of the file holds rows like its first one.
+  // Room for as many keys as the rest of the file holds rows like its first one.
   if (const std::size_t rowBytes = m_fields.bytesOfNextLine(); rowBytes > 0) {
     const std::size_t rows = m_fields.bytesLeft() / rowBytes + 16;
     data.TimeStamps.reserve(data.TimeStamps.count() + rows);
     data.Jitters.reserve(data.Jitters.count() + rows);
   }
+  // The nominal times only grow, and so (in the 15-digit general format) do their keys: a
+  // key that differs from the one before is new, and goes in without an index lookup.
+  const bool startedEmpty = data.TimeStamps.count() == 0 && data.Jitters.count() == 0;
+  std::string previousKey;
+  std::string utf8;
   try {
     while (!m_fields.atEnd()) {
       m_line = m_fields.line();
@@ -587,15 +593,22 @@ void Loader::readRows(LoadResult& result) {
         wideKey = QString::fromUtf8(key, qsizetype(length));
         keyText = wideKey;
       }
+      const bool newKey = startedEmpty && std::string_view(key, length) != previousKey;
       for (int i = 0; i < 2; ++i) {
         zrv::KeyedCollection& c = i == 0 ? data.TimeStamps : data.Jitters;
         // Plain ASCII goes in as it is; other bytes are decoded as the file's text first.
-        const std::string_view t = f[std::size_t(i)].text;
-        if (std::all_of(t.begin(), t.end(), [](char ch) { return (ch & 0x80) == 0; }))
-          c.addText(t, keyText);
+        std::string_view t = f[std::size_t(i)].text;
+        if (!std::all_of(t.begin(), t.end(), [](char ch) { return (ch & 0x80) == 0; })) {
+          utf8.clear();
+          appendUtf8(utf8, FieldReader::toText(f[std::size_t(i)]));
+          t = utf8;
+        }
+        if (newKey)
+          c.appendNewText(t, keyText);
         else
-          c.add(Variant(FieldReader::toText(f[std::size_t(i)])), keyText);
+          c.addText(t, keyText);  // checked: raises the duplicate-key error
       }
+      previousKey.assign(key, length);
       for (int k = 0; k < kChannels; ++k)
         m_graph.addPoint(x, y[std::size_t(k)], k);
       data.advanceSampleTime(interval);
