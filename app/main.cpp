@@ -2,6 +2,8 @@
 //
 //   zrvlog            the program on the board of the stored COM port
 //   zrvlog --demo     the same on the built-in simulated board (this process only)
+//   zrvlog --headless / --convert   recording and conversion without the window
+//                                   (app/headless/commandline.h)
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QTimer>
@@ -9,6 +11,7 @@
 #include "app/about/programicon.h"
 #include "app/dialogs/dialogs.h"
 #include "app/appinfo/appinfo.h"
+#include "app/headless/commandline.h"
 #include "app/mainwindow/frmmain.h"
 #include "app/mainwindow/frmsplash.h"
 #include "app/settings/storedsettings.h"
@@ -19,6 +22,8 @@ constexpr int kSplashMilliseconds = 2500;
 }
 
 int main(int argc, char** argv) {
+  // Without the window no display may be needed, so this comes before any QApplication.
+  if (zrvlog::isCommandLineMode(argc, argv)) return zrvlog::runCommandLine(argc, argv);
   QApplication app(argc, argv);
   QApplication::setOrganizationName(QStringLiteral("ZRVLOG"));
   QApplication::setApplicationName(QStringLiteral("ZRVLOG"));
@@ -28,7 +33,9 @@ int main(int argc, char** argv) {
       QStringLiteral("%1.%2.%3").arg(v.major).arg(v.minor).arg(v.revision));
 
   QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral("Data logging with the ZRV I/O board."));
+  parser.setApplicationDescription(
+      QStringLiteral("Data logging with the ZRV I/O board.\n"
+                     "Without a display: zrvlog --headless --help (recording, conversion)."));
   parser.addHelpOption();
   parser.addVersionOption();
   const QCommandLineOption demo(

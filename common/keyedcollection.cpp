@@ -77,36 +77,88 @@ std::size_t KeyedCollection::findSlot(QStringView key, uint64_t hash) const {
   const std::size_t mask = m_slots.size() - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     const uint32_t entry = m_slots[i];
-    if (entry == 0 || sameKey(m_keys.bytesAt(entry - 1), key)) return i;
+    if (entry == 0) return i;
+    if (m_fingerprints[i] == fingerprint(hash) && sameKey(m_keys.bytesAt(entry - 1), key)) return i;
   }
 }
 
-void KeyedCollection::grow() {
-  std::vector<uint32_t> table(m_slots.empty() ? kInitialSlots : m_slots.size() * 2, 0);
+void KeyedCollection::reserve(std::size_t entries) {
+  if (entries <= count()) return;
+  m_keys.reserve(entries - count(), (entries - count()) * 10);
+  if (m_indexed < count()) return;  // the index is built at its full size when needed
+  std::size_t tableSize = m_slots.empty() ? kInitialSlots : m_slots.size();
+  while (entries * 10 > tableSize * 7)
+    tableSize *= 2;
+  if (tableSize > m_slots.size()) grow(tableSize);
+}
+
+void KeyedCollection::catchUp() const {
+  if (m_indexed == m_keys.size()) return;
+  std::size_t tableSize = m_slots.empty() ? kInitialSlots : m_slots.size();
+  while ((m_keys.size() + 1) * 10 > tableSize * 7)
+    tableSize *= 2;
+  grow(tableSize);
+}
+
+void KeyedCollection::appendNewText(std::string_view utf8, QStringView key) {
+  if (m_keys.size() >= UINT32_MAX - 1)
+    throw AutomationError(err::kOutOfMemory, QStringLiteral("too many entries in one collection"));
+  m_keys.append(key);
+  m_values.appendText(utf8);
+}
+
+void KeyedCollection::grow(std::size_t tableSize) const {
+  std::vector<uint32_t> table(tableSize         ? tableSize
+                              : m_slots.empty() ? kInitialSlots
+                                                : m_slots.size() * 2,
+                              0);
+  std::vector<uint8_t> fingerprints(table.size(), 0);
   const std::size_t mask = table.size() - 1;
   for (std::size_t pos = 0; pos < m_keys.size(); ++pos) {
-    std::size_t i = hashStored(m_keys.bytesAt(pos)) & mask;
+    const uint64_t hash = hashStored(m_keys.bytesAt(pos));
+    std::size_t i = hash & mask;
     while (table[i] != 0)
       i = (i + 1) & mask;
     table[i] = static_cast<uint32_t>(pos + 1);
+    fingerprints[i] = fingerprint(hash);
   }
   m_slots = std::move(table);
+  m_fingerprints = std::move(fingerprints);
+  m_indexed = m_keys.size();
 }
 
 void KeyedCollection::add(const Variant& value, QStringView key) {
-  if (m_keys.size() >= UINT32_MAX - 1)
-    throw AutomationError(err::kOutOfMemory, QStringLiteral("too many entries in one collection"));
-  // Keep the table at most 70% full so that probe runs stay short.
-  if ((m_keys.size() + 1) * 10 > m_slots.size() * 7) grow();
-  const std::size_t slot = findSlot(key, hashKey(key));
-  if (m_slots[slot] != 0)
-    throw AutomationError(err::kDuplicateKey, QStringLiteral("key \"%1\"").arg(key));
+  const std::size_t slot = claimSlot(key);
   m_keys.append(key);
   m_values.append(value);
   m_slots[slot] = static_cast<uint32_t>(m_keys.size());
+  m_indexed = m_keys.size();
+}
+
+void KeyedCollection::addText(std::string_view utf8, QStringView key) {
+  const std::size_t slot = claimSlot(key);
+  m_keys.append(key);
+  m_values.appendText(utf8);
+  m_slots[slot] = static_cast<uint32_t>(m_keys.size());
+  m_indexed = m_keys.size();
+}
+
+std::size_t KeyedCollection::claimSlot(QStringView key) {
+  if (m_keys.size() >= UINT32_MAX - 1)
+    throw AutomationError(err::kOutOfMemory, QStringLiteral("too many entries in one collection"));
+  catchUp();
+  // Keep the table at most 70% full so that probe runs stay short.
+  if ((m_keys.size() + 1) * 10 > m_slots.size() * 7) grow();
+  const uint64_t hash = hashKey(key);
+  const std::size_t slot = findSlot(key, hash);
+  if (m_slots[slot] != 0)
+    throw AutomationError(err::kDuplicateKey, QStringLiteral("key \"%1\"").arg(key));
+  m_fingerprints[slot] = fingerprint(hash);
+  return slot;
 }
 
 std::optional<std::size_t> KeyedCollection::positionOf(QStringView key) const {
+  catchUp();
   if (m_slots.empty()) return std::nullopt;
   const uint32_t entry = m_slots[findSlot(key, hashKey(key))];
   if (entry == 0) return std::nullopt;
@@ -142,7 +194,8 @@ void KeyedCollection::clear() {
 }
 
 std::size_t KeyedCollection::memoryBytes() const {
-  return m_keys.memoryBytes() + m_values.memoryBytes() + m_slots.capacity() * sizeof(uint32_t);
+  return m_keys.memoryBytes() + m_values.memoryBytes() + m_slots.capacity() * sizeof(uint32_t) +
+         m_fingerprints.capacity();
 }
 
 }  // namespace zrv

@@ -16,8 +16,10 @@ void TextArena::append(QStringView text) {
     }
   }
   if (ascii) {
+    m_bytes.resize(before + std::size_t(text.size()));
+    char* out = m_bytes.data() + before;
     for (QChar c : text)
-      m_bytes.push_back(static_cast<char>(c.unicode()));
+      *out++ = static_cast<char>(c.unicode());
   } else {
     const QByteArray utf8 = text.toUtf8();
     m_bytes.append(utf8.constData(), static_cast<std::size_t>(utf8.size()));
@@ -27,6 +29,14 @@ void TextArena::append(QStringView text) {
     throw AutomationError(err::kOutOfMemory,
                           QStringLiteral("more than 4 GiB of text in one collection"));
   }
+  m_ends.push_back(static_cast<uint32_t>(m_bytes.size()));
+}
+
+void TextArena::appendUtf8(std::string_view bytes) {
+  if (m_bytes.size() + bytes.size() > std::numeric_limits<uint32_t>::max())
+    throw AutomationError(err::kOutOfMemory,
+                          QStringLiteral("more than 4 GiB of text in one collection"));
+  m_bytes.append(bytes);
   m_ends.push_back(static_cast<uint32_t>(m_bytes.size()));
 }
 

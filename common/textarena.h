@@ -15,6 +15,8 @@ class TextArena {
  public:
   /// Appends a text; raises error 7 once the block would pass 4 GiB.
   void append(QStringView text);
+  /// Appends a text given as valid UTF-8 (no conversion).
+  void appendUtf8(std::string_view bytes);
   QString at(std::size_t index) const { return QString::fromUtf8(bytesAt(index)); }
   /// The UTF-8 bytes of an entry.
   std::string_view bytesAt(std::size_t index) const {
@@ -22,6 +24,11 @@ class TextArena {
     return std::string_view(m_bytes).substr(begin, m_ends[index] - begin);
   }
   std::size_t size() const { return m_ends.size(); }
+  /// Room for this many more entries of about this many bytes in all.
+  void reserve(std::size_t entries, std::size_t bytes) {
+    m_ends.reserve(m_ends.size() + entries);
+    m_bytes.reserve(m_bytes.size() + bytes);
+  }
   void clear();
   std::size_t memoryBytes() const {
     return m_bytes.capacity() + m_ends.capacity() * sizeof(uint32_t);

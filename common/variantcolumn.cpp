@@ -75,6 +75,19 @@ void VariantColumn::append(const Variant& value) {
   ++m_size;
 }
 
+void VariantColumn::appendText(std::string_view utf8) {
+  if (m_storage == Storage::Unset) {
+    m_type = VarType::String;
+    m_storage = Storage::Texts;
+  }
+  if (m_storage != Storage::Texts) {
+    append(Variant(QString::fromUtf8(utf8.data(), qsizetype(utf8.size()))));
+    return;
+  }
+  m_texts.appendUtf8(utf8);
+  ++m_size;
+}
+
 Variant VariantColumn::at(std::size_t index) const {
   switch (m_storage) {
     case Storage::Numbers:

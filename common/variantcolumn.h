@@ -5,6 +5,7 @@
 // per column (dates, or whole milliseconds), a loaded file only texts.
 
 #include <cstddef>
+#include <string_view>
 #include <vector>
 
 #include "textarena.h"
@@ -15,6 +16,8 @@ namespace zrv {
 class VariantColumn {
  public:
   void append(const Variant& value);
+  /// Appends a text value given as valid UTF-8, without making a QString of it.
+  void appendText(std::string_view utf8);
   Variant at(std::size_t index) const;
   std::size_t size() const { return m_size; }
   void clear();

@@ -114,6 +114,25 @@ class frmMain : public QMainWindow {
   void SaveIfChanged();
 
   // --- File and Edit menus, recent files (frmmain_documents.cpp) -----------------------
+  void mnuFileNew_Click();
+  void mnuFileOpen_Click();
+  /// Saves under CurrentFile (Save As while untitled); a failed save changes nothing.
+  void mnuFileSave_Click();
+  void mnuFileSaveAs_Click();
+  void mnuExportCSV_Click();
+  /// The picture export: BMP, or PNG and PDF by the name's extension.
+  void mnuExportBMP_Click();
+  void mnuFilePrint_Click();
+  void mnuCopy_Click();
+  /// A recent-file entry (1-4) was chosen.
+  void mnuFileMRU_Click(int Index);
+  /// Stops a run, offers to save, then loads path. After a failure the data set is
+  /// untitled, so that a later Save cannot write over the file that could not be read.
+  void LoadDataFile(const QString& path);
+  /// Puts path at the top of the recent files (menu and settings store).
+  void AddRecentFile(const QString& path);
+  /// The data file on screen; empty while untitled.
+  const QString& CurrentFile() const { return m_engine->data.CurrentFile; }
 
   // --- Options dialog (frmmain_options.cpp) ---------------------------------------------
   /// View > Options... and the toolbar's Props button: the options dialog, modal to this
@@ -149,6 +168,9 @@ class frmMain : public QMainWindow {
   void restoreRecentFiles();
 
   // --- Document state (frmmain_documents.cpp) -------------------------------------------
+  void showRecentFiles();
+  void setUntitled();
+  std::shared_ptr<class RecentFiles> m_recent;  // shared: the window's header stays light
 
   // --- Options state (frmmain_options.cpp) ----------------------------------------------
 

@@ -1,24 +1,194 @@
-// The File and Edit menus of the main window: until the data file, the exports and printing
-// are in place, their items are shown but cannot be chosen, and there is nothing to save.
+// The File and Edit menus of the main window: New, Open, Save, Save As, the save prompt,
+// the CSV and picture exports, printing, copying and the recent files. The work itself is
+// the documents library's; here the window asks its questions and shows the outcome.
 #include <QAction>
+#include <QFileInfo>
 #include <QMenu>
 
+#include "app/dialogs/dialogs.h"
+#include "app/documents/datafile.h"
+#include "app/documents/recentfiles.h"
+#include "app/graph/graphmodel.h"
+#include "app/graphview/graphview.h"
+#include "app/appinfo/appinfo.h"
 #include "app/mainwindow/frmmain.h"
+#include "common/automationerror.h"
 
 namespace zrvlog {
 
+namespace {
+const QString kZrvFilter = QStringLiteral("ZRV Files (*.zrv)|*.zrv|All Files (*.*)|*.*");
+const QString kCsvFilter =
+    QStringLiteral("Comma delimited (*.csv)|*.csv|Text file (*.txt)|*.txt|All Files|*.*||");
+const QString kPictureFilter = QStringLiteral(
+    "Bitmap (*.bmp)|*.bmp|PNG image (*.png)|*.png|PDF document (*.pdf)|*.pdf|All Files|*.*||");
+}  // namespace
+
 void frmMain::initDocumentCommands() {
   const Menus& m = m_menus;
-  for (QAction* a : {m.mnuFileNew, m.mnuFileOpen, m.mnuFileSave, m.mnuFileSaveAs, m.mnuExportCSV,
-                     m.mnuExportBMP, m.mnuFilePrint, m.mnuCopy})
-    a->setEnabled(false);
-  m.mnuFileExport->setEnabled(false);
-  for (const char* key : {"New", "Open", "Save", "Print", "Copy"})
-    toolButton(QString::fromLatin1(key))->setEnabled(false);
+  connect(m.mnuFileNew, &QAction::triggered, this, &frmMain::mnuFileNew_Click);
+  connect(m.mnuFileOpen, &QAction::triggered, this, &frmMain::mnuFileOpen_Click);
+  connect(m.mnuFileSave, &QAction::triggered, this, &frmMain::mnuFileSave_Click);
+  connect(m.mnuFileSaveAs, &QAction::triggered, this, &frmMain::mnuFileSaveAs_Click);
+  connect(m.mnuExportCSV, &QAction::triggered, this, &frmMain::mnuExportCSV_Click);
+  connect(m.mnuExportBMP, &QAction::triggered, this, &frmMain::mnuExportBMP_Click);
+  connect(m.mnuFilePrint, &QAction::triggered, this, &frmMain::mnuFilePrint_Click);
+  connect(m.mnuCopy, &QAction::triggered, this, &frmMain::mnuCopy_Click);
+  for (int i = 1; i <= RecentFiles::kCount; ++i)
+    connect(m.mnuFileMRU[i], &QAction::triggered, this, [this, i] { mnuFileMRU_Click(i); });
+  m_recent = std::make_shared<RecentFiles>(*m_stored);
 }
 
-void frmMain::restoreRecentFiles() {}
+// ---- Recent files ----------------------------------------------------------------------
 
-void frmMain::SaveIfChanged() {}
+void frmMain::restoreRecentFiles() {
+  m_recent->restore();
+  showRecentFiles();
+}
+
+void frmMain::showRecentFiles() {
+  for (int i = 1; i <= RecentFiles::kCount; ++i) {
+    const RecentFiles::Entry& e = m_recent->entry(i);
+    QAction* item = m_menus.mnuFileMRU[i];
+    // A path is shown as it is: an ampersand in it is not a mnemonic.
+    item->setText(QString(e.caption).replace(QLatin1Char('&'), QStringLiteral("&&")));
+    item->setData(e.path);
+    item->setVisible(e.visible);
+  }
+  m_menus.mnuFileBar5->setVisible(m_recent->anyVisible());
+}
+
+void frmMain::AddRecentFile(const QString& path) {
+  m_recent->add(path);
+  showRecentFiles();
+}
+
+void frmMain::mnuFileMRU_Click(int Index) {
+  LoadDataFile(m_recent->entry(Index).path);
+}
+
+// ---- New, Open, Save ---------------------------------------------------------------------
+
+void frmMain::setUntitled() {
+  m_engine->data.CurrentFile.clear();
+  setWindowTitle(kAppTitle);
+}
+
+void frmMain::SaveIfChanged() {
+  if (!m_engine->data.DataChanged) return;
+  if (m_dialogs->message(this, QStringLiteral("Save file?"), kAppTitle, Buttons::YesNo,
+                         Icon::None) == Answer::Yes)
+    mnuFileSave_Click();
+}
+
+void frmMain::mnuFileNew_Click() {
+  SaveIfChanged();
+  if (m_engine->running()) mnuDataStop_Click();
+  setUntitled();
+  m_engine->InitGraph();
+  m_engine->settings.stopsec = QString();
+}
+
+void frmMain::mnuFileOpen_Click() {
+  const QString path = m_dialogs->openFile(
+      this, FileRequest{QStringLiteral("Open"), kZrvFilter, m_engine->data.CurrentFile});
+  if (!path.isEmpty()) LoadDataFile(path);
+}
+
+void frmMain::mnuFileSave_Click() {
+  DataSet& data = m_engine->data;
+  if (data.CurrentFile.isEmpty()) {
+    mnuFileSaveAs_Click();
+    return;
+  }
+  const SaveResult r = saveDataFile(data.CurrentFile, *m_engine);
+  if (!r.ok) {
+    doerr(r.error);
+    return;
+  }
+  if (!r.rowsError.isEmpty()) doerr(r.rowsError);
+  AddRecentFile(data.CurrentFile);
+  // A run that goes on adds samples that this file does not hold yet.
+  data.DataChanged = m_engine->running();
+}
+
+void frmMain::mnuFileSaveAs_Click() {
+  const QString path = m_dialogs->saveFile(
+      this, FileRequest{QStringLiteral("Save As"), kZrvFilter, m_engine->data.CurrentFile});
+  if (path.isEmpty()) return;
+  m_engine->data.CurrentFile = path;
+  setWindowTitle(kAppTitle + QStringLiteral(" - ") + path);
+  mnuFileSave_Click();
+}
+
+void frmMain::LoadDataFile(const QString& path) {
+  if (m_engine->running()) mnuDataStop_Click();
+  SaveIfChanged();
+  m_engine->data.CurrentFile = path;
+  AddRecentFile(path);
+  m_engine->InitGraph();
+  const LoadResult r = loadDataFile(path, *m_engine);
+  m_menus.mnuAutorange->setChecked(m_engine->autorange());
+  if (r.startTimeRead) setPanel(2, m_engine->data.StartTime.toText());
+  switch (r.status) {
+    case LoadResult::Status::Loaded:
+      setWindowTitle(kAppTitle + QStringLiteral(" - ") + path);
+      return;
+    case LoadResult::Status::IncorrectFormat:
+      setUntitled();
+      msgBox(r.error);
+      return;
+    case LoadResult::Status::CannotOpen:
+    case LoadResult::Status::ReadError:
+      setUntitled();
+      doerr(r.error);
+      return;
+  }
+}
+
+// ---- Export, print, copy -----------------------------------------------------------------
+
+void frmMain::mnuExportCSV_Click() {
+  const QString path = m_dialogs->saveFile(this, FileRequest{QString(), kCsvFilter, QString()});
+  if (path.isEmpty()) return;
+  const SaveResult r = exportCsv(path, m_engine->data, *m_graph);
+  if (!r.ok)
+    doerr(r.error);
+  else if (!r.rowsError.isEmpty())
+    doerr(r.rowsError);
+}
+
+void frmMain::mnuExportBMP_Click() {
+  const QString path = m_dialogs->saveFile(this, FileRequest{QString(), kPictureFilter, QString()});
+  if (path.isEmpty()) return;
+  // The name is used as typed; its extension picks the format, a bitmap by default.
+  const QString suffix = QFileInfo(path).suffix().toLower();
+  try {
+    if (suffix == QLatin1String("png"))
+      m_view->savePng(path);
+    else if (suffix == QLatin1String("pdf"))
+      m_view->savePdf(path);
+    else
+      m_view->saveBitmap(path);
+  } catch (const zrv::AutomationError& e) {
+    doerr(e.message());
+  }
+}
+
+void frmMain::mnuFilePrint_Click() {
+  try {
+    m_view->printPlot();
+  } catch (const zrv::AutomationError& e) {
+    doerr(e.message());
+  }
+}
+
+void frmMain::mnuCopy_Click() {
+  try {
+    m_view->copyGraph();
+  } catch (const zrv::AutomationError& e) {
+    doerr(e.message());
+  }
+}
 
 }  // namespace zrvlog

@@ -11,7 +11,7 @@
 #include <QTemporaryDir>
 
 #include "app/about/sysinfo.h"
-#include "app/mainwindow/appinfo.h"
+#include "app/appinfo/appinfo.h"
 #include "tests/support/scripteddialogs.h"
 
 namespace zrvlog {

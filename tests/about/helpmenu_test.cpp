@@ -12,7 +12,7 @@
 
 #include "app/about/frmabout.h"
 #include "app/about/frmhelp.h"
-#include "app/mainwindow/appinfo.h"
+#include "app/appinfo/appinfo.h"
 #include "app/mainwindow/frmmain.h"
 #include "app/settings/storedsettings.h"
 #include "app/timer/manualtimer.h"

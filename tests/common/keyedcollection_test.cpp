@@ -104,5 +104,22 @@ TEST(KeyedCollection, ClearEmptiesAndAllowsTheKeysAgain) {
   EXPECT_EQ(c.item(u"T0"), Variant(int16_t{2}));
 }
 
+TEST(KeyedCollection, EntriesAppendedUncheckedAreIndexedWhenALookupNeedsThem) {
+  KeyedCollection c;
+  c.add(Variant(int16_t{1}), u"first");
+  for (int i = 0; i < 5000; ++i)
+    c.appendNewText("text " + std::to_string(i), QStringLiteral("T%1").arg(i));
+  EXPECT_EQ(c.count(), 5001u);
+  EXPECT_EQ(c.item(std::size_t{3}), Variant("text 1"));
+  EXPECT_EQ(c.positionOf(u"t4999"), std::size_t{5001}) << "found without regard to case";
+  EXPECT_EQ(c.item(u"FIRST"), Variant(int16_t{1}));
+  EXPECT_THROW(c.add(Variant(), u"T17"), AutomationError);
+  c.appendNewText("late", u"T5000");
+  c.add(Variant(true), u"after");
+  EXPECT_EQ(c.positionOf(u"T5000"), std::size_t{5002});
+  EXPECT_EQ(c.positionOf(u"after"), std::size_t{5003});
+  EXPECT_EQ(c.key(5003), QStringLiteral("after"));
+}
+
 }  // namespace
 }  // namespace zrv

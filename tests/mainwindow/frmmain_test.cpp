@@ -32,6 +32,7 @@ class MainWindowTest : public ::testing::Test {
   }
   void TearDown() override {
     if (window) {
+      window->engine().data.DataChanged = false;  // the save prompt has tests of its own
       window->close();
       window.reset();
     }
@@ -140,7 +141,8 @@ TEST_F(MainWindowTest, StartAndStopFromMenuAndToolbar) {
   EXPECT_FALSE(run->isChecked());
   EXPECT_TRUE(m().mnuDataStart->isEnabled());
   EXPECT_FALSE(m().mnuDataStop->isEnabled());
-  run->trigger();  // pressing the button itself
+  dialogs.answerMessage(Answer::No);  // "Save file?" for the samples of the first run
+  run->trigger();                     // pressing the button itself
   EXPECT_TRUE(board->portopen());
   EXPECT_TRUE(run->isChecked());
   run->trigger();
@@ -221,7 +223,9 @@ TEST_F(MainWindowTest, ClosingDuringARunStopsIt) {
   open();
   window->mnuDataStart_Click();
   timer->fire();
+  dialogs.answerMessage(Answer::No);
   window->close();
+  EXPECT_EQ(dialogs.messages(), std::vector<QString>{QStringLiteral("Save file?")});
   EXPECT_FALSE(board->portopen());
   EXPECT_FALSE(timer->enabled());
 }

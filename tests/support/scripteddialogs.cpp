@@ -46,6 +46,10 @@ ScriptedDialogs& ScriptedDialogs::answerPrint(bool print) {
   m_script.push_back({Kind::Print, {}, {}, print, {}});
   return *this;
 }
+ScriptedDialogs& ScriptedDialogs::answerPrint(std::function<void(QPrinter&)> setUp) {
+  m_script.push_back({Kind::Print, {}, {}, true, {}, std::move(setUp)});
+  return *this;
+}
 ScriptedDialogs& ScriptedDialogs::answerExec(std::function<int(QDialog&)> run) {
   m_script.push_back({Kind::Exec, {}, {}, false, std::move(run)});
   return *this;
@@ -103,9 +107,10 @@ QString ScriptedDialogs::saveFile(QWidget*, const zrvlog::FileRequest& request) 
   return a.text;
 }
 
-bool ScriptedDialogs::print(QWidget*, QPrinter&) {
+bool ScriptedDialogs::print(QWidget*, QPrinter& printer) {
   Answer a;
   if (!take(Kind::Print, {Kind::Print, {}, {}, {}, {}, {}}, a)) return false;
+  if (a.setUpPrinter) a.setUpPrinter(printer);
   return a.flag;
 }
 

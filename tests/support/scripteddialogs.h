@@ -30,6 +30,8 @@ class ScriptedDialogs : public zrvlog::Dialogs {
   ScriptedDialogs& answerOpenFile(const QString& path);
   ScriptedDialogs& answerSaveFile(const QString& path);
   ScriptedDialogs& answerPrint(bool print);
+  /// Answers the print dialog with "print" after setting the printer up (a PDF file, say).
+  ScriptedDialogs& answerPrint(std::function<void(QPrinter&)> setUp);
   /// The function receives the dialog (shown, not yet executed) and returns its result code.
   ScriptedDialogs& answerExec(std::function<int(QDialog&)> run);
 
@@ -54,6 +56,7 @@ class ScriptedDialogs : public zrvlog::Dialogs {
     QString text;
     bool flag = false;
     std::function<int(QDialog&)> run;
+    std::function<void(QPrinter&)> setUpPrinter = nullptr;
   };
   // The next scripted answer if it is of the given kind; records a failure otherwise.
   bool take(Kind kind, const Question& question, Answer& answer);

@@ -1,0 +1,75 @@
+#pragma once
+// The data file (.zrv, format "1.0") and the CSV export, over any QIODevice.
+//
+// A data file holds, in this order: the format version; the start time, stop time,
+// averaging, the Autorange switch and the legend; the axis ranges and grid counts; the
+// sample interval; the graph's caption, colours, label formats, axis texts and fonts (lines
+// 1 to 23); the element count and one line per element; the 25 calibration coefficients;
+// the annotations and the cursors with their counts; then one row per sample (time stamp,
+// jitter, the five channel values, all quoted). See datafile.cpp for the line-by-line layout.
+//
+// Nothing here opens a dialog: every outcome comes back as a value whose texts a window or
+// a command line can show as they are. Path functions name the file in their texts.
+
+#include <QIODevice>
+#include <QString>
+#include <cstdint>
+#include <string_view>
+
+namespace zrvlog {
+
+class AcquisitionEngine;
+class ByteWriter;
+class DataSet;
+class GraphModel;
+
+/// The format version the first field must hold.
+inline constexpr char kDataFileVersion[] = "1.0";
+/// The message shown for a file that is not a data file of this version.
+inline constexpr char kIncorrectFileFormat[] = "Incorrect file format";
+/// The first line of the CSV export.
+inline constexpr char kCsvHeader[] = "\"Time\",\"Jitter\",\"Ch0\",\"Ch1\",\"Ch2\",\"Ch3\",\"Ch4\"";
+
+struct SaveResult {
+  bool ok = false;    ///< everything was written (and, for a path, is in place)
+  QString error;      ///< why not
+  QString rowsError;  ///< a sample that could not be read back: the rows end before it
+  int64_t rows = 0;   ///< sample rows written
+};
+
+struct LoadResult {
+  enum class Status { Loaded, CannotOpen, IncorrectFormat, ReadError };
+  Status status = Status::Loaded;
+  QString error;               ///< for people; kIncorrectFileFormat for IncorrectFormat
+  bool startTimeRead = false;  ///< the start and stop times were read (status panel 2)
+  int64_t rows = 0;            ///< sample rows loaded
+  bool ok() const { return status == Status::Loaded; }
+};
+
+/// The sample rows: one per recorded sample, in recording order, by position (row i holds
+/// the i-th time stamp and jitter and point i of each channel element), each field quoted,
+/// numbers and dates in the user's locale. With the header, kCsvHeader comes first.
+/// Failures of the device raise zrv::AutomationError; a sample that cannot be read back
+/// ends the rows and is reported in rowsError.
+SaveResult WriteSampleRows(ByteWriter& out, const DataSet& data, const GraphModel& graph,
+                           bool withHeader);
+
+/// The whole data file, as the engine holds it now.
+SaveResult writeDataFile(QIODevice& out, AcquisitionEngine& engine);
+/// Saves to path through a temporary file beside it that replaces path only once it is
+/// completely written: a failed save leaves an existing file as it was.
+SaveResult saveDataFile(const QString& path, AcquisitionEngine& engine);
+
+/// The CSV export: the header and the sample rows.
+SaveResult writeCsv(QIODevice& out, const DataSet& data, const GraphModel& graph);
+/// Exports to path, replacing a file only once the export is completely written.
+SaveResult exportCsv(const QString& path, const DataSet& data, const GraphModel& graph);
+
+/// Reads a data file into the engine, which the caller has emptied (InitGraph). Values are
+/// applied as they are read; after an error everything read before it stays.
+LoadResult readDataFile(std::string_view bytes, AcquisitionEngine& engine);
+LoadResult readDataFile(QIODevice& in, AcquisitionEngine& engine);
+/// Opens path and reads it (see above).
+LoadResult loadDataFile(const QString& path, AcquisitionEngine& engine);
+
+}  // namespace zrvlog

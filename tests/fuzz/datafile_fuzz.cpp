@@ -1,0 +1,70 @@
+// Fuzz target of the data-file reader: any bytes must load or fail with a message, never
+// crash or hang, and whatever loads must save to a file that loads and saves back the same.
+#include <QBuffer>
+#include <QFile>
+#include <QLocale>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "app/acquisition/engine.h"
+#include "app/documents/datafile.h"
+#include "app/graph/graphmodel.h"
+#include "app/timer/manualtimer.h"
+#include "tests/acquisition/fakeboardcontrol.h"
+
+namespace {
+
+struct Parts {
+  Parts() : engine(graph, board, timer) { engine.applyStartUpDefaults(); }
+  zrvlog::GraphModel graph;
+  zrvtest::FakeBoardControl board;
+  zrvlog::ManualTimer timer;
+  zrvlog::AcquisitionEngine engine;
+};
+
+QByteArray save(Parts& parts) {
+  QBuffer buffer;
+  buffer.open(QIODevice::WriteOnly);
+  if (!zrvlog::writeDataFile(buffer, parts.engine).ok) std::abort();
+  return buffer.data();
+}
+
+zrvlog::LoadResult load(Parts& parts, std::string_view bytes) {
+  parts.engine.SetTimerInt(1000);
+  parts.engine.InitGraph();
+  return zrvlog::readDataFile(bytes, parts.engine);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  QLocale::setDefault(QLocale::c());
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static Parts first, second;
+  const zrvlog::LoadResult r =
+      load(first, std::string_view(reinterpret_cast<const char*>(data), size));
+  if (!r.ok()) {
+    if (r.error.isEmpty()) std::abort();  // every failure says what went wrong
+    return 0;
+  }
+  const QByteArray saved = save(first);
+  const zrvlog::LoadResult again =
+      load(second, std::string_view(saved.constData(), std::size_t(saved.size())));
+  if (!again.ok() || again.rows != r.rows) std::abort();
+  const QByteArray resaved = save(second);
+  if (resaved != saved) {
+    // For triage: ZRV_FUZZ_DUMP=DIR keeps both saves (first.zrv, second.zrv) to compare.
+    if (const QString dump = qEnvironmentVariable("ZRV_FUZZ_DUMP"); !dump.isEmpty()) {
+      for (const auto& [name, bytes] : {std::pair{"/first.zrv", saved}, {"/second.zrv", resaved}}) {
+        QFile f(dump + QLatin1String(name));
+        if (f.open(QIODevice::WriteOnly)) f.write(bytes);
+      }
+    }
+    std::abort();
+  }
+  return 0;
+}

@@ -1,0 +1,213 @@
+// The zrvlog binary without its window: recording from the simulated board in-process and
+// through zrvsim on a pseudo-terminal, Ctrl+C, a board that stops answering, bad options
+// and ports, and the converter without a display.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include "app/documents/datafile.h"
+#include "tests/documents/documentfixture.h"
+
+namespace zrvlog {
+namespace {
+
+QString binary(const char* name) {
+  return qEnvironmentVariable("ZRV_BIN_DIR") + QLatin1Char('/') + QLatin1String(name);
+}
+
+struct Outcome {
+  int status = -1;
+  QString out, err;
+};
+
+class HeadlessTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+  void TearDown() override {
+    if (sim.state() != QProcess::NotRunning) {
+      sim.terminate();
+      sim.waitForFinished(3000);
+    }
+  }
+
+  // Starts zrvlog with the arguments; the environment has no display.
+  void start(QProcess& p, const QStringList& args) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    p.setProcessEnvironment(env);
+    p.start(binary("zrvlog"), args);
+    ASSERT_TRUE(p.waitForStarted(5000));
+  }
+  Outcome finish(QProcess& p, int ms = 60000) {
+    EXPECT_TRUE(p.waitForFinished(ms)) << "zrvlog did not end";
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromLocal8Bit(p.readAllStandardOutput()),
+            QString::fromLocal8Bit(p.readAllStandardError())};
+  }
+  Outcome run(const QStringList& args) {
+    QProcess p;
+    start(p, args);
+    return finish(p);
+  }
+  QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
+  // Samples in a data file, and its engine for a closer look.
+  LoadResult load(const QString& file) {
+    parts = std::make_unique<zrvtest::EngineParts>();
+    parts->engine.InitGraph();
+    return loadDataFile(file, parts->engine);
+  }
+  QString startSim() {
+    sim.start(binary("zrvsim"), {});
+    if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000)) return {};
+    return QString::fromLocal8Bit(sim.readLine()).trimmed();
+  }
+
+  QTemporaryDir dir;
+  QProcess sim;
+  std::unique_ptr<zrvtest::EngineParts> parts;
+};
+
+TEST_F(HeadlessTest, RecordsFromTheSimulatedBoardUntilTheStopTime) {
+  const Outcome o = run({"--headless", "--port", "sim", "--interval", "0.05", "--stop", "0.5",
+                         "--channels", "3", "--zrv", path("run.zrv"), "--csv", path("run.csv")});
+  ASSERT_EQ(o.status, 0) << o.err.toStdString();
+  EXPECT_TRUE(o.out.contains(path("run.zrv") + QStringLiteral(" (11 samples)")))
+      << o.out.toStdString();
+  EXPECT_TRUE(o.out.contains(path("run.csv")));
+  EXPECT_TRUE(o.err.contains(QStringLiteral("11 samples"))) << o.err.toStdString();
+  const LoadResult r = load(path("run.zrv"));
+  ASSERT_TRUE(r.ok()) << r.error.toStdString();
+  EXPECT_EQ(r.rows, 11) << "every nominal time from 0 to 0.5 s";
+  EXPECT_EQ(parts->engine.GetTimerInt(), 50);
+  EXPECT_EQ(parts->engine.settings.stopsec, zrv::Variant("0.5"));
+  EXPECT_EQ(parts->engine.data.TimeStamps.key(11), QStringLiteral("T0.5"));
+  for (int k = 0; k < 3; ++k) {
+    const double y = parts->graph.pointY(5, k);
+    EXPECT_TRUE(y >= 0 && y <= 5) << k << ": " << y;
+  }
+  EXPECT_EQ(parts->graph.pointY(5, 4), 0.0) << "channels not read keep 0";
+  QFile csv(path("run.csv"));
+  ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+  const QByteArray text = csv.readAll();
+  EXPECT_TRUE(text.startsWith(kCsvHeader));
+  EXPECT_EQ(text.count("\r\n"), 12);
+}
+
+TEST_F(HeadlessTest, CtrlCEndsTheRunAndKeepsEverySample) {
+  QProcess p;
+  start(p, {"--headless", "--port", "sim", "--interval", "0.02", "--zrv", path("stopped.zrv")});
+  // Wait for the first progress line, which comes after a second of recording.
+  p.setReadChannel(QProcess::StandardError);
+  QString err;
+  for (int i = 0; i < 100 && !err.contains(QStringLiteral(" samples, ")); ++i) {
+    p.waitForReadyRead(200);
+    err += QString::fromLocal8Bit(p.readAllStandardError());
+  }
+  ASSERT_TRUE(err.contains(QStringLiteral(" samples, "))) << err.toStdString();
+  ::kill(pid_t(p.processId()), SIGINT);
+  Outcome o = finish(p, 20000);
+  o.err.prepend(err);
+  ASSERT_EQ(o.status, 0) << o.err.toStdString();
+  EXPECT_TRUE(o.err.contains(QStringLiteral("stopped on request")));
+  const QRegularExpression written(QStringLiteral("\\((\\d+) samples\\)"));
+  const auto m = written.match(o.out);
+  ASSERT_TRUE(m.hasMatch()) << o.out.toStdString();
+  const int samples = m.captured(1).toInt();
+  EXPECT_GT(samples, 20);
+  EXPECT_EQ(load(path("stopped.zrv")).rows, samples);
+}
+
+TEST_F(HeadlessTest, RecordsFromZrvsimOnAPseudoTerminal) {
+  const QString device = startSim();
+  ASSERT_TRUE(device.startsWith(QStringLiteral("/dev/"))) << device.toStdString();
+  const Outcome o =
+      run({"--headless", "--port", device, "--interval", "0.05", "--stop", "0.3", "--average", "2",
+           "--reference", "vdd", "--csv", path("pty.csv"), "--zrv", path("pty.zrv")});
+  ASSERT_EQ(o.status, 0) << o.err.toStdString();
+  EXPECT_TRUE(o.err.contains(device)) << o.err.toStdString();
+  const LoadResult r = load(path("pty.zrv"));
+  EXPECT_EQ(r.rows, 7);
+  EXPECT_EQ(parts->engine.settings.AvgCt, 2);
+  EXPECT_NE(parts->graph.pointY(3, 0), 0.0) << "channel 0 of the board carries a signal";
+}
+
+TEST_F(HeadlessTest, ABoardThatStopsAnsweringEndsTheRunAndTheSamplesAreWritten) {
+  const QString device = startSim();
+  ASSERT_FALSE(device.isEmpty());
+  QProcess p;
+  start(p, {"--headless", "--port", device, "--interval", "0.05", "--zrv", path("cut.zrv")});
+  QThread::msleep(1500);
+  sim.kill();
+  sim.waitForFinished(3000);
+  const Outcome o = finish(p, 20000);
+  EXPECT_EQ(o.status, 1) << o.err.toStdString();
+  EXPECT_TRUE(o.err.contains(QStringLiteral("the run stopped"))) << o.err.toStdString();
+  const LoadResult r = load(path("cut.zrv"));
+  EXPECT_TRUE(r.ok()) << r.error.toStdString();
+  EXPECT_GT(r.rows, 5);
+}
+
+TEST_F(HeadlessTest, BadOptionsAndPortsAreClearErrors) {
+  const struct {
+    QStringList args;
+    int status;
+    const char* message;
+  } cases[] = {
+      {{"--headless", "--port", "sim"}, 2, "--zrv FILE and/or --csv FILE"},
+      {{"--headless", "--channels", "7", "--csv", path("x.csv")}, 2, "--channels takes"},
+      {{"--headless", "--interval", "fast", "--csv", path("x.csv")}, 2, "--interval takes"},
+      {{"--headless", "--interval", "0", "--csv", path("x.csv")}, 2, "--interval takes"},
+      {{"--headless", "--reference", "ch9", "--csv", path("x.csv")}, 2, "--reference takes"},
+      {{"--headless", "--port", "COM3", "--csv", path("x.csv")}, 2, "--port takes"},
+      {{"--headless", "--bogus", "--csv", path("x.csv")}, 2, "bogus"},
+      {{"--headless", "--csv", path("no/such/folder/x.csv")}, 2, "does not exist"},
+      {{"--headless", "--port", "/dev/no-such-tty", "--csv", path("x.csv")}, 1, "no-such-tty"},
+      {{"--convert", path("missing.zrv"), "--csv", path("x.csv")}, 1, "No such file"},
+      {{"--convert", path("x.zrv")}, 2, "--csv, --bmp"},
+      {{"--headless", "--help"}, 0, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.join(u' ').toStdString());
+    const Outcome o = run(c.args);
+    EXPECT_EQ(o.status, c.status) << o.err.toStdString();
+    EXPECT_TRUE(o.err.contains(QLatin1String(c.message))) << o.err.toStdString();
+    EXPECT_FALSE(QFile::exists(path("x.csv")));
+  }
+}
+
+TEST_F(HeadlessTest, ConvertsToCsvAndPicturesWithoutADisplay) {
+  ASSERT_EQ(run({"--headless", "--port", "sim", "--interval", "0.05", "--stop", "0.2", "--zrv",
+                 path("in.zrv"), "--csv", path("direct.csv")})
+                .status,
+            0);
+  const Outcome o =
+      run({"--convert", path("in.zrv"), "--csv", path("out.csv"), "--png", path("out.png"), "--bmp",
+           path("out.bmp"), "--pdf", path("out.pdf"), "--size", "640x480"});
+  ASSERT_EQ(o.status, 0) << o.err.toStdString();
+  const auto bytes = [](const QString& file) {
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  };
+  EXPECT_EQ(bytes(path("out.csv")), bytes(path("direct.csv"))) << "the same CSV as the recorder";
+  EXPECT_TRUE(bytes(path("out.png")).startsWith("\x89PNG"));
+  EXPECT_TRUE(bytes(path("out.bmp")).startsWith("BM"));
+  EXPECT_TRUE(bytes(path("out.pdf")).startsWith("%PDF"));
+
+  QFile wrong(path("wrong.zrv"));
+  ASSERT_TRUE(wrong.open(QIODevice::WriteOnly));
+  wrong.write("\"Time\",\"Jitter\"\r\n");
+  wrong.close();
+  const Outcome bad = run({"--convert", path("wrong.zrv"), "--csv", path("w.csv")});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_TRUE(bad.err.contains(QStringLiteral("Incorrect file format"))) << bad.err.toStdString();
+}
+
+}  // namespace
+}  // namespace zrvlog

@@ -1,0 +1,360 @@
+// The File and Edit menus of the main window with scripted dialogs: the save prompt and its
+// flows, the caption, failed loads and saves, the exports, printing, copying and the
+// recent files across a restart.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QPrinter>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include "app/documents/datafile.h"
+#include "app/graph/graphmodel.h"
+#include "app/mainwindow/frmmain.h"
+#include "app/settings/storedsettings.h"
+#include "app/timer/manualtimer.h"
+#include "tests/acquisition/fakeboardcontrol.h"
+#include "tests/support/scripteddialogs.h"
+
+namespace zrvlog {
+namespace {
+
+class DocumentsWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir.isValid());
+    iniPath = dir.filePath(QStringLiteral("ZRVLOG.conf"));
+  }
+  void TearDown() override {
+    close();
+    EXPECT_TRUE(dialogs.scriptUsedUp()) << "questions were scripted that the program never asked";
+  }
+
+  frmMain& open() {
+    stored = std::make_unique<StoredSettings>(iniPath);
+    auto fakeBoard = std::make_unique<zrvtest::FakeBoardControl>();
+    auto fakeTimer = std::make_unique<ManualTimer>();
+    board = fakeBoard.get();
+    timer = fakeTimer.get();
+    window = std::make_unique<frmMain>(
+        MainWindowParts{&dialogs, stored.get(), std::move(fakeBoard), std::move(fakeTimer)});
+    window->Form_Load();
+    window->show();
+    return *window;
+  }
+  void close() {
+    if (!window) return;
+    window->engine().data.DataChanged = false;  // no prompt unless a test asks for one
+    window->close();
+    window.reset();
+  }
+  void record(int samples) {
+    window->mnuDataStart_Click();
+    for (int i = 0; i < samples; ++i)
+      timer->fire();
+    window->mnuDataStop_Click();
+  }
+  QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
+  QByteArray contents(const QString& file) const {
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }
+  // A data file of n samples, saved by a window of its own.
+  void makeFile(const QString& file, int samples) {
+    open();
+    record(samples);
+    ASSERT_TRUE(saveDataFile(file, window->engine()).ok);
+    close();
+  }
+  // The samples in a data file, read by an engine of its own.
+  static int64_t rowsIn(const QString& file) {
+    GraphModel g;
+    zrvtest::FakeBoardControl b;
+    ManualTimer t;
+    AcquisitionEngine e(g, b, t);
+    e.applyStartUpDefaults();
+    e.InitGraph();
+    return loadDataFile(file, e).rows;
+  }
+  const frmMain::Menus& m() const { return window->menus(); }
+  QStringList recentCaptions() const {
+    QStringList out;
+    for (int i = 1; i <= 4; ++i)
+      if (m().mnuFileMRU[i]->isVisible()) out << m().mnuFileMRU[i]->text();
+    return out;
+  }
+
+  QTemporaryDir dir;
+  QString iniPath;
+  zrvtest::ScriptedDialogs dialogs;
+  std::unique_ptr<StoredSettings> stored;
+  std::unique_ptr<frmMain> window;
+  zrvtest::FakeBoardControl* board = nullptr;
+  ManualTimer* timer = nullptr;
+};
+
+TEST_F(DocumentsWindowTest, SaveAsTitlesTheWindowAndSaveReusesTheName) {
+  open();
+  EXPECT_TRUE(m().mnuFileSave->isEnabled());
+  EXPECT_TRUE(window->toolButton(QStringLiteral("Save"))->isEnabled());
+  record(5);
+  EXPECT_TRUE(window->engine().data.DataChanged);
+  const QString file = path("first.zrv");
+  dialogs.answerSaveFile(file);
+  window->tbToolBar_ButtonClick(QStringLiteral("Save"));  // untitled: Save As
+  ASSERT_EQ(dialogs.asked().size(), 1u);
+  const auto& q = dialogs.asked()[0];
+  EXPECT_EQ(q.kind, zrvtest::ScriptedDialogs::Kind::SaveFile);
+  EXPECT_EQ(q.file.title, QStringLiteral("Save As"));
+  EXPECT_EQ(q.file.filter, QStringLiteral("ZRV Files (*.zrv)|*.zrv|All Files (*.*)|*.*"));
+  EXPECT_TRUE(q.file.initialName.isEmpty());
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("ZRVLOG - ") + file);
+  EXPECT_EQ(window->CurrentFile(), file);
+  EXPECT_FALSE(window->engine().data.DataChanged);
+  EXPECT_TRUE(contents(file).startsWith("\"1.0\"\r\n"));
+  EXPECT_EQ(recentCaptions(), QStringList({file}));
+
+  record(2);
+  m().mnuFileSave->trigger();  // titled: no dialog
+  EXPECT_EQ(dialogs.asked().size(), 1u);
+  EXPECT_EQ(rowsIn(file), 2);
+  m().mnuFileNew->trigger();
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("ZRVLOG"));
+  EXPECT_TRUE(window->CurrentFile().isEmpty());
+  EXPECT_EQ(window->engine().data.sampleCount(), 0u);
+}
+
+TEST_F(DocumentsWindowTest, YesWhileUntitledOpensSaveAsAndCancellingItStillRunsTheCommand) {
+  open();
+  record(3);
+  window->engine().settings.stopsec = zrv::Variant("5");
+  dialogs.answerMessage(Answer::Yes).answerSaveFile(QString());
+  m().mnuFileNew->trigger();
+  ASSERT_EQ(dialogs.asked().size(), 2u);
+  EXPECT_EQ(dialogs.asked()[0].text, QStringLiteral("Save file?"));
+  EXPECT_EQ(dialogs.asked()[0].title, QStringLiteral("ZRVLOG"));
+  EXPECT_EQ(dialogs.asked()[0].buttons, Buttons::YesNo);
+  EXPECT_EQ(dialogs.asked()[0].icon, Icon::None);
+  EXPECT_EQ(dialogs.asked()[1].file.title, QStringLiteral("Save As"));
+  EXPECT_EQ(window->engine().data.sampleCount(), 0u) << "New went on";
+  EXPECT_TRUE(window->engine().settings.stopsec.isEmptyText());
+  EXPECT_TRUE(QDir(dir.path()).entryList({QStringLiteral("*.zrv")}, QDir::Files).isEmpty())
+      << "nothing saved";
+}
+
+TEST_F(DocumentsWindowTest, StartingARunWithUnsavedDataAsksAndNoStillStarts) {
+  open();
+  record(3);
+  dialogs.answerMessage(Answer::No);
+  window->mnuDataStart_Click();
+  EXPECT_EQ(dialogs.messages(), std::vector<QString>{QStringLiteral("Save file?")});
+  EXPECT_TRUE(board->portopen());
+  EXPECT_EQ(window->engine().data.sampleCount(), 0u);
+  window->mnuDataStop_Click();
+}
+
+TEST_F(DocumentsWindowTest, OpenDuringARunStopsItAsksAndSavesUnderTheOldName) {
+  const QString other = path("other.zrv"), old = path("old.zrv");
+  makeFile(other, 4);
+  open();
+  record(2);
+  dialogs.answerSaveFile(old);
+  m().mnuFileSaveAs->trigger();
+  window->mnuDataStart_Click();  // saved: no question
+  timer->fire();
+  timer->fire();
+  timer->fire();
+  dialogs.answerOpenFile(other).answerMessage(Answer::Yes);
+  window->tbToolBar_ButtonClick(QStringLiteral("Open"));
+  EXPECT_FALSE(board->portopen()) << "the run was stopped first";
+  const auto& open = dialogs.asked()[1];
+  EXPECT_EQ(open.file.title, QStringLiteral("Open"));
+  EXPECT_EQ(open.file.initialName, old);
+  EXPECT_EQ(dialogs.asked()[2].text, QStringLiteral("Save file?"));
+  EXPECT_EQ(rowsIn(old), 3) << "the run's samples went to the old name";
+  EXPECT_EQ(window->engine().data.sampleCount(), 4u);
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("ZRVLOG - ") + other);
+  EXPECT_EQ(recentCaptions(), QStringList({other, old}));
+}
+
+TEST_F(DocumentsWindowTest, CancelledDialogsChangeNothing) {
+  open();
+  record(2);
+  dialogs.answerOpenFile(QString()).answerSaveFile(QString()).answerSaveFile(QString());
+  m().mnuFileOpen->trigger();
+  m().mnuFileSaveAs->trigger();
+  m().mnuExportCSV->trigger();
+  EXPECT_EQ(dialogs.asked().size(), 3u) << "no message after a cancel";
+  EXPECT_EQ(window->engine().data.sampleCount(), 2u);
+  EXPECT_TRUE(window->engine().data.DataChanged);
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("ZRVLOG"));
+}
+
+TEST_F(DocumentsWindowTest, AFileThatCannotBeLoadedLeavesTheDataSetUntitled) {
+  const QString good = path("good.zrv"), bad = path("bad.zrv"), gone = path("gone.zrv");
+  makeFile(good, 3);
+  QFile f(bad);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write("\"2.0\"\r\n");
+  f.close();
+  open();
+  window->LoadDataFile(good);
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("ZRVLOG - ") + good);
+  EXPECT_FALSE(window->panelText(2).isEmpty()) << "the start time of the file";
+
+  dialogs.answerMessage(Answer::Ok);
+  window->LoadDataFile(bad);
+  EXPECT_EQ(dialogs.asked().back().text, QStringLiteral("Incorrect file format"));
+  EXPECT_EQ(dialogs.asked().back().title, QStringLiteral("ZRVLOG"));
+  EXPECT_TRUE(window->CurrentFile().isEmpty());
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("ZRVLOG"));
+  EXPECT_EQ(contents(bad), "\"2.0\"\r\n");
+
+  // Save now asks for a name instead of writing over the file that could not be read.
+  record(1);
+  dialogs.answerSaveFile(QString());
+  m().mnuFileSave->trigger();
+  EXPECT_EQ(contents(bad), "\"2.0\"\r\n");
+
+  dialogs.answerMessage(Answer::No).answerMessage(Answer::Ok);
+  window->LoadDataFile(gone);
+  EXPECT_EQ(dialogs.asked().back().title, QStringLiteral("Error"));
+  EXPECT_EQ(dialogs.asked().back().text,
+            QStringLiteral("Cannot open %1: No such file or directory").arg(gone));
+  EXPECT_EQ(recentCaptions(), QStringList({gone, bad, good})) << "a failed load stays listed";
+}
+
+TEST_F(DocumentsWindowTest, AFailedSaveShowsTheFileAndReasonAndKeepsTheDataUnsaved) {
+  open();
+  record(2);
+  const QString target = path("missing-folder/run.zrv");
+  dialogs.answerSaveFile(target).answerMessage(Answer::Ok);
+  m().mnuFileSaveAs->trigger();
+  EXPECT_TRUE(dialogs.asked().back().text.startsWith(QStringLiteral("Cannot save ") + target))
+      << dialogs.asked().back().text.toStdString();
+  EXPECT_TRUE(window->engine().data.DataChanged);
+  EXPECT_TRUE(recentCaptions().isEmpty());
+}
+
+TEST_F(DocumentsWindowTest, ASaveDuringARunStillOffersToSaveTheLaterSamples) {
+  open();
+  window->mnuDataStart_Click();
+  timer->fire();
+  dialogs.answerSaveFile(path("live.zrv"));
+  m().mnuFileSave->trigger();
+  EXPECT_TRUE(window->engine().data.DataChanged);
+  timer->fire();
+  dialogs.answerMessage(Answer::Yes);
+  window->close();  // stops, asks, saves both samples
+  window.reset();
+  EXPECT_EQ(rowsIn(path("live.zrv")), 2);
+}
+
+TEST_F(DocumentsWindowTest, RecentFileOrders) {
+  const struct {
+    const char* name;
+    QStringList opened;  // after A, B, C, D were opened in reverse (D first)
+    QStringList expected;
+  } cases[] = {
+      {"open E", {"E"}, {"E", "A", "B", "C"}},
+      {"open C", {"C"}, {"C", "A", "B", "D"}},
+      {"open A again", {"A"}, {"A", "B", "C", "D"}},
+      {"open B", {"B"}, {"B", "A", "C", "D"}},
+      {"letter case counts", {"a"}, {"a", "A", "B", "C"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    QFile::remove(iniPath);
+    open();
+    for (const char* name : {"D", "C", "B", "A"})
+      window->AddRecentFile(QString::fromLatin1(name));
+    for (const QString& name : c.opened)
+      window->AddRecentFile(name);
+    EXPECT_EQ(recentCaptions(), c.expected);
+    EXPECT_TRUE(m().mnuFileBar5->isVisible());
+    close();
+    QSettings ini(iniPath, QSettings::IniFormat);
+    for (int i = 1; i <= 4; ++i) {
+      EXPECT_EQ(ini.value(QStringLiteral("MRU/%1").arg(i)).toString(), c.expected[i - 1]);
+      EXPECT_EQ(ini.value(QStringLiteral("MRUTag/%1").arg(i)).toString(), c.expected[i - 1]);
+    }
+  }
+}
+
+TEST_F(DocumentsWindowTest, RecentFilesSurviveARestartAndReopen) {
+  const QString a = path("a&b.zrv");
+  makeFile(a, 3);
+  open();
+  EXPECT_FALSE(m().mnuFileBar5->isVisible()) << "nothing stored yet";
+  window->LoadDataFile(a);
+  close();
+  open();
+  EXPECT_TRUE(m().mnuFileMRU[1]->isVisible());
+  EXPECT_FALSE(m().mnuFileMRU[2]->isVisible());
+  EXPECT_EQ(m().mnuFileMRU[1]->text(),
+            QString(a).replace(QStringLiteral("&"), QStringLiteral("&&")));
+  m().mnuFileMRU[1]->trigger();
+  EXPECT_EQ(window->engine().data.sampleCount(), 3u);
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("ZRVLOG - ") + a);
+}
+
+TEST_F(DocumentsWindowTest, CsvAndPictureExportsByNameAsTyped) {
+  open();
+  window->resize(800, 600);
+  record(4);
+  const struct {
+    const char* name;
+    QByteArray magic;
+  } pictures[] = {
+      {"plot.bmp", "BM"}, {"plot.png", "\x89PNG"}, {"plot.pdf", "%PDF"}, {"plot", "BM"}};
+  dialogs.answerSaveFile(path("data.txt"));
+  m().mnuExportCSV->trigger();
+  EXPECT_TRUE(dialogs.asked()[0].file.title.isEmpty());
+  EXPECT_EQ(
+      dialogs.asked()[0].file.filter,
+      QStringLiteral("Comma delimited (*.csv)|*.csv|Text file (*.txt)|*.txt|All Files|*.*||"));
+  EXPECT_EQ(contents(path("data.txt")).count("\r\n"), 5);
+  for (const auto& p : pictures) {
+    SCOPED_TRACE(p.name);
+    dialogs.answerSaveFile(path(p.name));
+    m().mnuExportBMP->trigger();
+    EXPECT_TRUE(
+        dialogs.asked().back().file.filter.startsWith(QStringLiteral("Bitmap (*.bmp)|*.bmp|")));
+    EXPECT_TRUE(contents(path(p.name)).startsWith(p.magic));
+  }
+  EXPECT_TRUE(window->engine().data.DataChanged) << "exports save nothing";
+  EXPECT_TRUE(window->CurrentFile().isEmpty());
+
+  dialogs.answerSaveFile(path("no-such-folder/plot.png")).answerMessage(Answer::Ok);
+  m().mnuExportBMP->trigger();
+  EXPECT_EQ(dialogs.asked().back().title, QStringLiteral("Error"));
+  EXPECT_TRUE(dialogs.asked().back().text.contains(path("no-such-folder/plot.png")));
+}
+
+TEST_F(DocumentsWindowTest, PrintsToAPdfPrinterAndCopiesToTheClipboard) {
+  open();
+  record(3);
+  const QString pdf = path("printed.pdf");
+  dialogs.answerPrint([pdf](QPrinter& printer) {
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(pdf);
+  });
+  window->tbToolBar_ButtonClick(QStringLiteral("Print"));
+  EXPECT_TRUE(contents(pdf).startsWith("%PDF"));
+  dialogs.answerPrint(false);
+  m().mnuFilePrint->trigger();
+
+  QApplication::clipboard()->clear();
+  window->tbToolBar_ButtonClick(QStringLiteral("Copy"));
+  const QImage copied = QApplication::clipboard()->image();
+  EXPECT_FALSE(copied.isNull());
+  EXPECT_GT(copied.width(), 100);
+}
+
+}  // namespace
+}  // namespace zrvlog
