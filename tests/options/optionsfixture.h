@@ -47,6 +47,7 @@ class OptionsFixture : public ::testing::Test {
   }
   void TearDown() override {
     if (window) {
+      window->engine().data.DataChanged = false;  // the save prompt has tests of its own
       window->close();
       window.reset();
     }
