@@ -26,14 +26,16 @@ double toAutomationDate(const QDateTime& local) {
 }
 
 QDateTime fromAutomationDate(double days) {
-  double whole = std::trunc(days);
+  const double whole = std::trunc(days);
   qint64 ms = std::llround(std::fabs(days - whole) * kMsPerDay);
+  QDate date = kEpoch.addDays(static_cast<qint64>(whole));
+  // The time of day always runs forward, before the epoch too: a time that rounds up to
+  // midnight is the start of the next calendar day.
   if (ms >= static_cast<qint64>(kMsPerDay)) {
     ms = 0;
-    whole += days < 0 ? -1 : 1;
+    date = date.addDays(1);
   }
-  return QDateTime(kEpoch.addDays(static_cast<qint64>(whole)),
-                   QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms)));
+  return QDateTime(date, QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms)));
 }
 
 QString formatGeneralDate(double days) {

@@ -24,6 +24,13 @@ TEST(AutomationDate, DayCountsBothWays) {
   }
 }
 
+TEST(AutomationDate, TimesThatRoundUpToMidnightStartTheNextDay) {
+  const double almost = 0.9999999999;  // rounds to 24:00
+  EXPECT_EQ(fromAutomationDate(1 + almost), QDateTime(QDate(1900, 1, 1), QTime(0, 0)));
+  EXPECT_EQ(fromAutomationDate(-1 - almost), QDateTime(QDate(1899, 12, 30), QTime(0, 0)))
+      << "day -1 is 1899-12-29; its last instant rounds forward, not back";
+}
+
 TEST(AutomationDate, GeneralDateShowsDateAndTime) {
   QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
   const double when = toAutomationDate(QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7)));
