@@ -9,8 +9,8 @@
 #include <QTimer>
 
 #include "app/about/programicon.h"
-#include "app/dialogs/dialogs.h"
 #include "app/appinfo/appinfo.h"
+#include "app/dialogs/dialogs.h"
 #include "app/headless/commandline.h"
 #include "app/mainwindow/frmmain.h"
 #include "app/mainwindow/frmsplash.h"
@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
   }
 
-  zrvlog::frmMain main({&dialogs, &stored, nullptr, nullptr});
+  zrvlog::frmMain main({&dialogs, &stored, nullptr, nullptr, QString()});
   main.setSimulatedBoard(parser.isSet(demo));
   main.Form_Load();
 
@@ -66,6 +66,7 @@ int main(int argc, char** argv) {
   QTimer::singleShot(parser.isSet(noSplash) ? 0 : kSplashMilliseconds, &main, [&] {
     splash.close();
     main.show();
+    main.offerRecovery();
   });
   return app.exec();
 }

@@ -11,8 +11,8 @@
 
 #include "app/about/programicon.h"
 #include "app/about/sysinfo.h"
-#include "app/dialogs/dialogs.h"
 #include "app/appinfo/appinfo.h"
+#include "app/dialogs/dialogs.h"
 
 Q_LOGGING_CATEGORY(lcAbout, "zrvlog.about", QtWarningMsg)
 

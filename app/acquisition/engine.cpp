@@ -97,6 +97,7 @@ void AcquisitionEngine::buildChannelElements() {
 
 void AcquisitionEngine::ClearAll() {
   data.reset();
+  Q_EMIT dataReset();
   buildChannelElements();
   setGraphRanges();
   m_graph.setProperty(M::GridCountX, Variant(int16_t{20}));
@@ -133,6 +134,7 @@ void AcquisitionEngine::ClearForRun() {
   }
 
   data.reset();
+  Q_EMIT dataReset();
   m_graph.resetElements();
   setGraphRanges();
   for (std::size_t i = 0; i < kRunGraphLook.size(); ++i)

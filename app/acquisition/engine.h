@@ -103,6 +103,9 @@ class AcquisitionEngine : public QObject {
   void tickFailed(const QString& message);
   /// The autorange switch was turned on or off.
   void autorangeChanged(bool on);
+  /// The samples were emptied (Clear, New, a new run, before a file is loaded): what was
+  /// recorded is gone from the data set.
+  void dataReset();
 
  private:
   struct TickValues;

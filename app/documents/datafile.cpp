@@ -1,6 +1,7 @@
 #include "datafile.h"
 
 #include <sys/mman.h>
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -303,27 +304,19 @@ SaveResult writeFileSafely(const QString& path, const QString& verb, Write&& wri
 
 }  // namespace
 
-SaveResult WriteSampleRows(ByteWriter& out, const DataSet& data, const GraphModel& graph,
-                           bool withHeader) {
-  SaveResult result;
-  std::string& b = out.buffer();
-  if (withHeader) {
-    b += kCsvHeader;
-    b += "\r\n";
-  }
-  const std::size_t rows = data.TimeStamps.count();
+std::size_t completeRows(const DataSet& data, const GraphModel& graph) {
   // Every element must hold a point for every row; the rows stop where one does not.
-  std::size_t complete = std::min(rows, data.Jitters.count());
+  std::size_t complete = std::min(data.TimeStamps.count(), data.Jitters.count());
+  for (int k = 0; k < kChannels; ++k)
+    complete = k < graph.elementCount() ? std::min(complete, graph.series(k).size()) : 0;
+  return complete;
+}
+
+void appendSampleRows(std::string& b, GeneralText& text, const DataSet& data,
+                      const GraphModel& graph, std::size_t first, std::size_t end) {
   std::array<const Series*, kChannels> series{};
-  for (int k = 0; k < kChannels; ++k) {
-    if (k >= graph.elementCount()) {
-      complete = 0;
-      break;
-    }
+  for (int k = 0; k < kChannels; ++k)
     series[k] = &graph.series(k);
-    complete = std::min(complete, series[k]->size());
-  }
-  GeneralText text;
   // A stored text ends at a quote of its own, as in every other text field of the file.
   const auto quoted = [&](const Variant& value) {
     b.push_back('"');
@@ -332,7 +325,7 @@ SaveResult WriteSampleRows(ByteWriter& out, const DataSet& data, const GraphMode
     if (const std::size_t q = b.find('"', start); q != std::string::npos) b.resize(q);
     b.push_back('"');
   };
-  for (std::size_t i = 0; i < complete; ++i) {
+  for (std::size_t i = first; i < end; ++i) {
     quoted(data.TimeStamps.item(i + 1));
     b.push_back(',');
     quoted(data.Jitters.item(i + 1));
@@ -342,6 +335,23 @@ SaveResult WriteSampleRows(ByteWriter& out, const DataSet& data, const GraphMode
       text.appendNumber(b, series[k]->y(i));
       b += k < kChannels - 1 ? "\"," : "\"\r\n";
     }
+  }
+}
+
+SaveResult WriteSampleRows(ByteWriter& out, const DataSet& data, const GraphModel& graph,
+                           bool withHeader) {
+  SaveResult result;
+  std::string& b = out.buffer();
+  if (withHeader) {
+    b += kCsvHeader;
+    b += "\r\n";
+  }
+  const std::size_t rows = data.TimeStamps.count();
+  const std::size_t complete = completeRows(data, graph);
+  GeneralText text;
+  constexpr std::size_t kRowsPerFlush = 4096;
+  for (std::size_t i = 0; i < complete; i += kRowsPerFlush) {
+    appendSampleRows(b, text, data, graph, i, std::min(complete, i + kRowsPerFlush));
     out.flushIfFull();
   }
   result.rows = int64_t(complete);
@@ -360,6 +370,17 @@ SaveResult WriteSampleRows(ByteWriter& out, const DataSet& data, const GraphMode
   }
   result.ok = true;
   return result;
+}
+
+QByteArray dataFileHeader(AcquisitionEngine& engine) {
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  ByteWriter out(buffer);
+  FieldWriter fields(out);
+  writeHeaderAndBlocks(fields, engine);
+  out.flush();
+  return bytes;
 }
 
 SaveResult writeDataFile(QIODevice& out, AcquisitionEngine& engine) {

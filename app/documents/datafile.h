@@ -21,6 +21,7 @@ namespace zrvlog {
 class AcquisitionEngine;
 class ByteWriter;
 class DataSet;
+class GeneralText;
 class GraphModel;
 
 /// The format version the first field must hold.
@@ -53,6 +54,16 @@ struct LoadResult {
 /// ends the rows and is reported in rowsError.
 SaveResult WriteSampleRows(ByteWriter& out, const DataSet& data, const GraphModel& graph,
                            bool withHeader);
+
+/// How many samples are complete: a time stamp, a jitter and a point in each channel element.
+std::size_t completeRows(const DataSet& data, const GraphModel& graph);
+/// Appends the rows of samples [first, end) to out, exactly as WriteSampleRows writes them;
+/// end must not pass completeRows(). text keeps the user's formats from call to call.
+void appendSampleRows(std::string& out, GeneralText& text, const DataSet& data,
+                      const GraphModel& graph, std::size_t first, std::size_t end);
+/// Everything a data file holds before its sample rows, as the engine holds it now. Like a
+/// save, it leaves the first element current and the last annotation and cursor.
+QByteArray dataFileHeader(AcquisitionEngine& engine);
 
 /// The whole data file, as the engine holds it now.
 SaveResult writeDataFile(QIODevice& out, AcquisitionEngine& engine);

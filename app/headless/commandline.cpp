@@ -25,6 +25,8 @@
 #include "app/documents/datafile.h"
 #include "app/graph/graphmodel.h"
 #include "app/graphview/graphview.h"
+#include "app/recovery/journalrecovery.h"
+#include "app/recovery/runjournal.h"
 #include "app/settings/storedsettings.h"
 #include "app/timer/manualtimer.h"
 #include "app/timer/precisiontimer.h"
@@ -43,6 +45,7 @@ const char kUsage[] =
     "Usage:\n"
     "  zrvlog --headless [options] --zrv FILE and/or --csv FILE\n"
     "  zrvlog --convert IN.zrv [--csv FILE] [--bmp FILE] [--png FILE] [--pdf FILE]\n"
+    "  zrvlog --recover [--zrv FILE] [--csv FILE]\n"
     "\n"
     "Recording without the window (--headless):\n"
     "  --port N|sim|DEVICE  the board: a COM number (through the port map), sim for the\n"
@@ -65,6 +68,11 @@ const char kUsage[] =
     "  --csv FILE           the samples as comma-separated text\n"
     "  --bmp FILE, --png FILE, --pdf FILE   the graph as a picture\n"
     "  --size WxH           picture size in pixels (default 1024x768)\n"
+    "\n"
+    "Recovering a recording that was not saved (--recover):\n"
+    "  Every run is journalled as it goes (~/.local/share/ZRVLOG/recovery). Without files,\n"
+    "  --recover lists the recordings left by a program that ended without saving; with\n"
+    "  --zrv and/or --csv it writes the newest of them there and then removes it.\n"
     "\n"
     "Exit status: 0 done; 1 the board, the run or a file failed (what was recorded is still\n"
     "written); 2 wrong options.\n";
@@ -183,6 +191,11 @@ int record(const RecordOptions& o) {
   PrecisionTimer timer;
   AcquisitionEngine engine(graph, link, timer);
   engine.applyStartUpDefaults();
+  // A kill, a crash or a power cut during the run leaves the samples here for --recover.
+  RunJournal journal(engine);
+  QObject::connect(&journal, &RunJournal::failed, [](const QString& message) {
+    say(QStringLiteral("the recovery journal stopped: %1").arg(message));
+  });
   try {
     link.setCommPort(port);
     engine.SetTimerInt(o.intervalMs);
@@ -250,7 +263,65 @@ int record(const RecordOptions& o) {
   if (stopRequested) say(QStringLiteral("stopped on request"));
   if (!failure.isEmpty()) say(QStringLiteral("the run stopped: %1").arg(failure));
   const bool written = writeOutputs(o, engine);
+  if (written) {
+    journal.discard();
+  } else if (journal.active()) {
+    journal.flush();
+    say(QStringLiteral("the samples stay in the recovery journal: zrvlog --recover --zrv FILE"));
+  }
   return written && failure.isEmpty() ? kExitOk : kExitFailed;
+}
+
+// ---- Recovering -------------------------------------------------------------------------
+
+int recover(const QStringList& args) {
+  QCommandLineParser p;
+  p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+  const QCommandLineOption recoverOption(QStringLiteral("recover")), help(QStringLiteral("help")),
+      zrv(QStringLiteral("zrv"), {}, QStringLiteral("file")),
+      csv(QStringLiteral("csv"), {}, QStringLiteral("file"));
+  p.addOptions({recoverOption, help, zrv, csv});
+  if (!p.parse(args)) return usageError(p.errorText());
+  if (p.isSet(help)) {
+    std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  if (!p.positionalArguments().isEmpty())
+    return usageError(QStringLiteral("unexpected argument '%1'").arg(p.positionalArguments()[0]));
+  RecordOptions o;
+  o.zrvPath = p.value(zrv);
+  o.csvPath = p.value(csv);
+  for (const QString& path : {o.zrvPath, o.csvPath}) {
+    if (path.isEmpty()) continue;
+    if (const auto problem = unwritableFolder(path))
+      return usageError(QStringLiteral("cannot write %1: %2").arg(path, *problem));
+  }
+
+  const QList<JournalInfo> journals = abandonedJournals(RunJournal::defaultFolder());
+  if (journals.isEmpty()) {
+    report(QStringLiteral("no unsaved recordings to recover"));
+    return kExitOk;
+  }
+  if (o.zrvPath.isEmpty() && o.csvPath.isEmpty()) {
+    for (const JournalInfo& j : journals)
+      report(QStringLiteral("%1 (%2)").arg(describeJournal(j), j.base));
+    report(QStringLiteral("zrvlog --recover --zrv FILE writes the newest of them to FILE"));
+    return kExitOk;
+  }
+  const JournalInfo& newest = journals.front();
+  GraphModel graph;
+  ZrvioLink link;
+  ManualTimer timer;
+  AcquisitionEngine engine(graph, link, timer);
+  engine.applyStartUpDefaults();
+  engine.InitGraph();
+  const LoadResult r = recoverJournal(newest, engine);
+  if (!r.ok()) say(r.error);
+  if (engine.data.sampleCount() == 0) return kExitFailed;
+  report(QStringLiteral("recovered %1").arg(describeJournal(newest)));
+  if (!writeOutputs(o, engine)) return kExitFailed;
+  removeJournal(newest.base);
+  return kExitOk;
 }
 
 int parseRecordOptions(const QStringList& args, RecordOptions& o) {
@@ -425,7 +496,8 @@ int convert(const QStringList& args) {
 }  // namespace
 
 bool isCommandLineMode(int argc, char** argv) {
-  return hasArgument(argc, argv, "--headless") || hasArgument(argc, argv, "--convert");
+  return hasArgument(argc, argv, "--headless") || hasArgument(argc, argv, "--convert") ||
+         hasArgument(argc, argv, "--recover");
 }
 
 int runCommandLine(int argc, char** argv) {
@@ -446,6 +518,11 @@ int runCommandLine(int argc, char** argv) {
   QCoreApplication::setOrganizationName(QStringLiteral("ZRVLOG"));
   QCoreApplication::setApplicationName(QStringLiteral("ZRVLOG"));
   const QStringList args = QCoreApplication::arguments();
+  if (hasArgument(argc, argv, "--recover")) {
+    if (converting || hasArgument(argc, argv, "--headless"))
+      return usageError(QStringLiteral("--recover goes on its own"));
+    return recover(args);
+  }
   if (converting) {
     if (hasArgument(argc, argv, "--headless"))
       return usageError(QStringLiteral("--headless and --convert do not go together"));

@@ -15,11 +15,13 @@
 
 #include "app/acquisition/boardcontrol.h"
 #include "app/acquisition/zrviolink.h"
+#include "app/appinfo/appinfo.h"
 #include "app/dialogs/dialogs.h"
 #include "app/graph/graphmodel.h"
 #include "app/graphview/graphview.h"
-#include "app/appinfo/appinfo.h"
 #include "app/mainwindow/icons.h"
+#include "app/recovery/journalrecovery.h"
+#include "app/recovery/runjournal.h"
 #include "app/settings/storedsettings.h"
 #include "app/timer/precisiontimer.h"
 #include "common/automationerror.h"
@@ -60,11 +62,19 @@ frmMain::frmMain(MainWindowParts parts, QWidget* parent)
       m_stored(parts.storedSettings),
       m_board(parts.board ? std::move(parts.board) : std::make_unique<ZrvioLink>()),
       m_timer(parts.timer ? std::move(parts.timer) : std::make_unique<PrecisionTimer>()),
-      m_graph(std::make_unique<GraphModel>()) {
+      m_graph(std::make_unique<GraphModel>()),
+      m_journalFolder(parts.journalFolder.isEmpty() ? RunJournal::defaultFolder()
+                                                    : parts.journalFolder) {
   Q_ASSERT(m_dialogs && m_stored);
   setObjectName(QStringLiteral("frmMain"));
   setWindowTitle(kAppTitle);
   m_engine = std::make_unique<AcquisitionEngine>(*m_graph, *m_board, *m_timer);
+  m_journal = std::make_unique<RunJournal>(*m_engine, m_journalFolder);
+  connect(m_journal.get(), &RunJournal::failed, this, [this](const QString& message) {
+    doerr(QStringLiteral("The samples are no longer copied to the recovery journal, so a crash "
+                         "would lose them.\n\n%1\n\nThe run goes on; save it when it ends.")
+              .arg(message));
+  });
   m_view = new GraphView(*m_graph, *m_dialogs, this);
   m_view->setObjectName(QStringLiteral("NTGraph1"));
   // Drawing waits for the gap after a tick rather than delaying the next one.
@@ -85,6 +95,8 @@ frmMain::frmMain(MainWindowParts parts, QWidget* parent)
 frmMain::~frmMain() {
   // A window destroyed without being closed still leaves the board and the timer idle.
   if (m_engine->running()) m_engine->stopRun();
+  // The journal lets go of its files before the engine it reads goes.
+  m_journal.reset();
 }
 
 // ---- Construction --------------------------------------------------------------------------
@@ -323,7 +335,10 @@ void frmMain::Form_Unload() {
   // Stop first: the samples offered for saving are then all there is, and the timer and
   // the link are idle before anything else goes.
   if (m_engine->running()) mnuDataStop_Click();
-  SaveIfChanged();
+  const Answer answer = SaveIfChanged();
+  // Saved, or thrown away on purpose: the journal has done its work. Otherwise it stays and
+  // the next start offers the samples again.
+  if (!m_engine->data.DataChanged || answer == Answer::No) m_journal->discard();
   if (!isMinimized()) {
     const double dpi = logicalDpi(this);
     const QRect r = geometry();

@@ -13,6 +13,7 @@
 
 #include "app/acquisition/boardcontrol.h"
 #include "app/acquisition/engine.h"
+#include "app/dialogs/dialogs.h"
 #include "app/timer/samplingtimer.h"
 
 class QAction;
@@ -24,6 +25,7 @@ namespace zrvlog {
 
 class Dialogs;
 class GraphModel;
+class RunJournal;
 class GraphView;
 class StoredSettings;
 
@@ -34,6 +36,8 @@ struct MainWindowParts {
   StoredSettings* storedSettings = nullptr;
   std::unique_ptr<BoardControl> board;
   std::unique_ptr<SamplingTimer> timer;
+  /// Where runs are journalled for recovery; empty: the user's data folder.
+  QString journalFolder;
 };
 
 class frmMain : public QMainWindow {
@@ -62,6 +66,11 @@ class frmMain : public QMainWindow {
 
   /// Marks the program as working on the simulated board (demo mode), visibly.
   void setSimulatedBoard(bool simulated);
+  /// At start-up: offers each recording that a process which ended without saving left in
+  /// the recovery journal, newest first, until one is recovered (the others wait for the
+  /// next start); a recording declined is thrown away.
+  void offerRecovery();
+  RunJournal& journal() { return *m_journal; }
 
   // The menus, named as the program's users and its other windows know them.
   struct Menus {
@@ -111,7 +120,10 @@ class frmMain : public QMainWindow {
   /// The graph's cursor-position event: the track read-out becomes the graph's tooltip.
   void NTGraph1_CursorPosition(double x, double y);
   /// Offers to save unsaved data ("Save file?"); never cancels what the caller does next.
-  void SaveIfChanged();
+  /// Returns the answer (Ok when there was nothing to save). When the user wanted the data
+  /// saved and the save failed or was cancelled, the recovery journal keeps them for the next
+  /// start, whatever the caller does with the data set now.
+  Answer SaveIfChanged();
 
   // --- File and Edit menus, recent files (frmmain_documents.cpp) -----------------------
   void mnuFileNew_Click();
@@ -170,6 +182,8 @@ class frmMain : public QMainWindow {
   // --- Document state (frmmain_documents.cpp) -------------------------------------------
   void showRecentFiles();
   void setUntitled();
+  /// File > Save: Save As while untitled. True when the data set was written.
+  bool saveCurrent();
   std::shared_ptr<class RecentFiles> m_recent;  // shared: the window's header stays light
 
   // --- Options state (frmmain_options.cpp) ----------------------------------------------
@@ -186,6 +200,8 @@ class frmMain : public QMainWindow {
   std::unique_ptr<SamplingTimer> m_timer;
   std::unique_ptr<GraphModel> m_graph;
   std::unique_ptr<AcquisitionEngine> m_engine;
+  QString m_journalFolder;
+  std::unique_ptr<RunJournal> m_journal;
   GraphView* m_view = nullptr;
   Menus m_menus{};
   QToolBar* m_toolBar = nullptr;

@@ -5,13 +5,15 @@
 #include <QFileInfo>
 #include <QMenu>
 
+#include "app/appinfo/appinfo.h"
 #include "app/dialogs/dialogs.h"
 #include "app/documents/datafile.h"
 #include "app/documents/recentfiles.h"
 #include "app/graph/graphmodel.h"
 #include "app/graphview/graphview.h"
-#include "app/appinfo/appinfo.h"
 #include "app/mainwindow/frmmain.h"
+#include "app/recovery/journalrecovery.h"
+#include "app/recovery/runjournal.h"
 #include "common/automationerror.h"
 
 namespace zrvlog {
@@ -74,11 +76,14 @@ void frmMain::setUntitled() {
   setWindowTitle(kAppTitle);
 }
 
-void frmMain::SaveIfChanged() {
-  if (!m_engine->data.DataChanged) return;
-  if (m_dialogs->message(this, QStringLiteral("Save file?"), kAppTitle, Buttons::YesNo,
-                         Icon::None) == Answer::Yes)
-    mnuFileSave_Click();
+Answer frmMain::SaveIfChanged() {
+  if (!m_engine->data.DataChanged) return Answer::Ok;
+  const Answer answer =
+      m_dialogs->message(this, QStringLiteral("Save file?"), kAppTitle, Buttons::YesNo, Icon::None);
+  // The caller goes on and may throw the data set away; when the samples were not saved, the
+  // journal keeps them and the next start offers them back.
+  if (answer == Answer::Yes && !saveCurrent()) m_journal->keep();
+  return answer;
 }
 
 void frmMain::mnuFileNew_Click() {
@@ -96,20 +101,29 @@ void frmMain::mnuFileOpen_Click() {
 }
 
 void frmMain::mnuFileSave_Click() {
+  saveCurrent();
+}
+
+bool frmMain::saveCurrent() {
   DataSet& data = m_engine->data;
   if (data.CurrentFile.isEmpty()) {
-    mnuFileSaveAs_Click();
-    return;
+    const QString path = m_dialogs->saveFile(
+        this, FileRequest{QStringLiteral("Save As"), kZrvFilter, data.CurrentFile});
+    if (path.isEmpty()) return false;
+    data.CurrentFile = path;
+    setWindowTitle(kAppTitle + QStringLiteral(" - ") + path);
   }
   const SaveResult r = saveDataFile(data.CurrentFile, *m_engine);
   if (!r.ok) {
     doerr(r.error);
-    return;
+    return false;
   }
   if (!r.rowsError.isEmpty()) doerr(r.rowsError);
   AddRecentFile(data.CurrentFile);
   // A run that goes on adds samples that this file does not hold yet.
   data.DataChanged = m_engine->running();
+  if (!data.DataChanged) m_journal->discard();
+  return true;
 }
 
 void frmMain::mnuFileSaveAs_Click() {
@@ -118,7 +132,7 @@ void frmMain::mnuFileSaveAs_Click() {
   if (path.isEmpty()) return;
   m_engine->data.CurrentFile = path;
   setWindowTitle(kAppTitle + QStringLiteral(" - ") + path);
-  mnuFileSave_Click();
+  saveCurrent();
 }
 
 void frmMain::LoadDataFile(const QString& path) {
@@ -128,7 +142,6 @@ void frmMain::LoadDataFile(const QString& path) {
   AddRecentFile(path);
   m_engine->InitGraph();
   const LoadResult r = loadDataFile(path, *m_engine);
-  m_menus.mnuAutorange->setChecked(m_engine->autorange());
   if (r.startTimeRead) setPanel(2, m_engine->data.StartTime.toText());
   switch (r.status) {
     case LoadResult::Status::Loaded:
@@ -143,6 +156,28 @@ void frmMain::LoadDataFile(const QString& path) {
       setUntitled();
       doerr(r.error);
       return;
+  }
+}
+
+// ---- Recovery -------------------------------------------------------------------------
+
+void frmMain::offerRecovery() {
+  for (const JournalInfo& journal : abandonedJournals(m_journalFolder)) {
+    const QString question =
+        QStringLiteral("ZRVLOG was not closed properly. %1 was not saved.\n\nRecover it?")
+            .arg(describeJournal(journal));
+    if (m_dialogs->message(this, question, kAppTitle, Buttons::YesNo, Icon::Question) !=
+        Answer::Yes) {
+      removeJournal(journal.base);
+      continue;
+    }
+    m_engine->InitGraph();
+    setUntitled();
+    const LoadResult r = recoverJournal(journal, *m_engine);
+    if (r.startTimeRead) setPanel(2, m_engine->data.StartTime.toText());
+    if (!r.ok()) doerr(r.error);
+    if (!m_journal->adopt(journal)) doerr(m_journal->lastError());
+    return;  // one data set at a time: the others are offered at the next start
   }
 }
 

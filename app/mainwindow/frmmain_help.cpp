@@ -7,8 +7,8 @@
 #include "app/about/frmabout.h"
 #include "app/about/frmhelp.h"
 #include "app/about/helpbook.h"
-#include "app/dialogs/dialogs.h"
 #include "app/appinfo/appinfo.h"
+#include "app/dialogs/dialogs.h"
 #include "app/mainwindow/frmmain.h"
 
 namespace zrvlog {

@@ -23,9 +23,9 @@
 
 #include "app/acquisition/boardcontrol.h"
 #include "app/acquisition/engine.h"
+#include "app/appinfo/appinfo.h"
 #include "app/dialogs/dialogs.h"
 #include "app/graph/graphmodel.h"
-#include "app/appinfo/appinfo.h"
 #include "app/options/polygrid.h"
 #include "app/options/portdevices.h"
 #include "app/settings/storedsettings.h"

@@ -6,8 +6,8 @@
 #include <cmath>
 
 #include "app/acquisition/dataset.h"
-#include "app/dialogs/dialogs.h"
 #include "app/appinfo/appinfo.h"
+#include "app/dialogs/dialogs.h"
 #include "common/numberformat.h"
 #include "common/variant.h"
 

@@ -29,7 +29,7 @@ class HelpMenuTest : public ::testing::Test {
     stored = std::make_unique<StoredSettings>(dir.filePath(QStringLiteral("ZRVLOG.conf")));
     window = std::make_unique<frmMain>(
         MainWindowParts{&dialogs, stored.get(), std::make_unique<zrvtest::FakeBoardControl>(),
-                        std::make_unique<ManualTimer>()});
+                        std::make_unique<ManualTimer>(), QString()});
     window->Form_Load();
     window->show();
   }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -35,12 +36,14 @@ class HeadlessTest : public ::testing::Test {
     }
   }
 
-  // Starts zrvlog with the arguments; the environment has no display.
+  // Starts zrvlog with the arguments; the environment has no display, and recovery journals
+  // of its own (a test's killed run must not turn up in another test).
   void start(QProcess& p, const QStringList& args) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
     p.setProcessEnvironment(env);
     p.start(binary("zrvlog"), args);
     ASSERT_TRUE(p.waitForStarted(5000));
@@ -152,6 +155,74 @@ TEST_F(HeadlessTest, ABoardThatStopsAnsweringEndsTheRunAndTheSamplesAreWritten) 
   const LoadResult r = load(path("cut.zrv"));
   EXPECT_TRUE(r.ok()) << r.error.toStdString();
   EXPECT_GT(r.rows, 5);
+}
+
+TEST_F(HeadlessTest, ABoardThatGoesAwayIsNamedWithTheCause) {
+  const QString device = startSim();
+  ASSERT_FALSE(device.isEmpty());
+  QProcess p;
+  start(p, {"--headless", "--port", device, "--interval", "0.05", "--zrv", path("gone.zrv")});
+  QThread::msleep(1200);
+  sim.kill();
+  sim.waitForFinished(3000);
+  const Outcome o = finish(p, 20000);
+  EXPECT_TRUE(o.err.contains(device)) << "the port is named: " << o.err.toStdString();
+  EXPECT_TRUE(o.err.contains(QStringLiteral("the run stopped"))) << o.err.toStdString();
+  EXPECT_TRUE(o.err.contains(QStringLiteral("removed")) ||
+              o.err.contains(QStringLiteral("no reply")))
+      << "and the cause: " << o.err.toStdString();
+  const LoadResult r = load(path("gone.zrv"));
+  ASSERT_TRUE(r.ok()) << r.error.toStdString();
+  // No sample of zeros from reads that never came: channel 4 of the board is a constant.
+  for (int64_t i = 0; i < r.rows; ++i)
+    ASSERT_NE(parts->graph.pointY(i, 4), 0.0) << i;
+}
+
+TEST_F(HeadlessTest, AKilledRecorderLosesAtMostItsLastSecond) {
+  const QString device = startSim();
+  ASSERT_FALSE(device.isEmpty());
+  QProcess p;
+  start(p, {"--headless", "--port", device, "--interval", "0.02", "--zrv", path("never.zrv")});
+  // Progress lines come once a second; take the count of one, wait more than a second, kill.
+  p.setReadChannel(QProcess::StandardError);
+  const QRegularExpression progress(QStringLiteral("(\\d+) samples, "));
+  QString err;
+  int reported = -1, lines = 0;
+  for (int i = 0; i < 200 && lines < 2; ++i) {
+    p.waitForReadyRead(100);
+    const QString more = QString::fromLocal8Bit(p.readAllStandardError());
+    err += more;
+    for (auto it = progress.globalMatch(more); it.hasNext(); ++lines)
+      reported = it.next().captured(1).toInt();
+  }
+  ASSERT_GE(lines, 2) << err.toStdString();
+  QThread::msleep(1200);
+  ::kill(pid_t(p.processId()), SIGKILL);
+  p.waitForFinished(5000);
+  EXPECT_FALSE(QFile::exists(path("never.zrv")));
+
+  const QString folder = dir.filePath(QStringLiteral("data/ZRVLOG/recovery"));
+  const QStringList rowsFiles = QDir(folder).entryList({QStringLiteral("*.rows")});
+  ASSERT_EQ(rowsFiles.size(), 1) << folder.toStdString();
+  QFile rowsFile(folder + QLatin1Char('/') + rowsFiles[0]);
+  ASSERT_TRUE(rowsFile.open(QIODevice::ReadOnly));
+  QByteArray journalled = rowsFile.readAll();
+  journalled.truncate(journalled.lastIndexOf('\n') + 1);
+
+  const Outcome listed = run({"--recover"});
+  EXPECT_EQ(listed.status, 0);
+  EXPECT_TRUE(listed.out.contains(QStringLiteral("A recording of"))) << listed.out.toStdString();
+  const Outcome o = run({"--recover", "--zrv", path("recovered.zrv")});
+  ASSERT_EQ(o.status, 0) << o.err.toStdString() << o.out.toStdString();
+  const LoadResult r = load(path("recovered.zrv"));
+  ASSERT_TRUE(r.ok()) << r.error.toStdString();
+  EXPECT_GE(r.rows, reported) << "every sample up to a second before the kill";
+  // Identical to what was recorded: the file's rows are the journal's, byte for byte.
+  QFile recovered(path("recovered.zrv"));
+  ASSERT_TRUE(recovered.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(recovered.readAll().endsWith(journalled));
+  EXPECT_TRUE(QDir(folder).entryList({QStringLiteral("*.rows")}).isEmpty()) << "recovered: gone";
+  EXPECT_TRUE(run({"--recover"}).out.contains(QStringLiteral("no unsaved recordings")));
 }
 
 TEST_F(HeadlessTest, BadOptionsAndPortsAreClearErrors) {

@@ -45,8 +45,8 @@ class MainWindowTest : public ::testing::Test {
     auto fakeTimer = std::make_unique<ManualTimer>();
     board = fakeBoard.get();
     timer = fakeTimer.get();
-    window = std::make_unique<frmMain>(
-        MainWindowParts{&dialogs, stored.get(), std::move(fakeBoard), std::move(fakeTimer)});
+    window = std::make_unique<frmMain>(MainWindowParts{&dialogs, stored.get(), std::move(fakeBoard),
+                                                       std::move(fakeTimer), QString()});
     window->Form_Load();
     window->show();
     return *window;

@@ -63,7 +63,7 @@ class OptionsFixture : public ::testing::Test {
     board = fakeBoard.get();
     timer = fakeTimer.get();
     window = std::make_unique<zrvlog::frmMain>(zrvlog::MainWindowParts{
-        &dialogs, stored.get(), std::move(fakeBoard), std::move(fakeTimer)});
+        &dialogs, stored.get(), std::move(fakeBoard), std::move(fakeTimer), QString()});
     window->Form_Load();
     window->show();
     return *window;
