@@ -108,8 +108,8 @@ class AcquisitionEngine : public QObject {
   void dataReset();
 
  private:
-  struct TickValues;
   void takeSample(int32_t Milliseconds);
+  double localNow();
   bool interrupted(uint64_t dataGeneration, uint64_t runGeneration) const;
   int32_t readChannel(int16_t channel);
   void scrollOrFit(int32_t intervalMs);
@@ -123,6 +123,9 @@ class AcquisitionEngine : public QObject {
   bool m_autorange = false;
   bool m_inTick = false;
   uint64_t m_runGeneration = 0;  // changes at every start and stop
+  // The local time's offset from UTC, and when it was taken (see localNow).
+  int64_t m_utcOffsetMs = 0;
+  int64_t m_offsetTakenAt = -1;  // never
 };
 
 }  // namespace zrvlog

@@ -27,8 +27,6 @@ namespace zrvlog {
 
 namespace {
 
-constexpr std::size_t kFlushBytes = std::size_t{256} << 10;
-
 QString systemError(int error) {
   return QString::fromLocal8Bit(std::strerror(error));
 }
@@ -133,15 +131,19 @@ QString RunJournal::defaultFolder() {
 
 void RunJournal::onSampleRecorded() {
   if (!m_error.isEmpty()) return;  // stopped for this data set; the next one tries again
-  const DataSet& data = m_engine.data;
-  const std::size_t complete = completeRows(data, m_engine.graph());
+  if (!active()) {
+    if (completeRows(m_engine.data, m_engine.graph()) <= m_rows || !start()) return;
+  }
+  // Rows are formatted when they are written, a second's worth at a time: a tick pays for
+  // nothing but this check.
+  if (std::chrono::steady_clock::now() - m_lastFlush >= m_timing.flushEvery) flush();
+}
+
+void RunJournal::formatNewRows() {
+  const std::size_t complete = completeRows(m_engine.data, m_engine.graph());
   if (complete <= m_rows) return;
-  if (!active() && !start()) return;
-  appendSampleRows(m_pending, *m_text, data, m_engine.graph(), m_rows, complete);
+  appendSampleRows(m_pending, *m_text, m_engine.data, m_engine.graph(), m_rows, complete);
   m_rows = complete;
-  if (std::chrono::steady_clock::now() - m_lastFlush >= m_timing.flushEvery ||
-      m_pending.size() >= kFlushBytes)
-    flush();
 }
 
 bool RunJournal::start() {
@@ -211,7 +213,9 @@ void RunJournal::writePending() {
 void RunJournal::flush() {
   if (!active()) return;
   writeHeaderIfChanged();
-  if (active()) writePending();
+  if (!active()) return;
+  formatNewRows();
+  writePending();
   m_lastFlush = std::chrono::steady_clock::now();
 }
 
@@ -227,7 +231,10 @@ void RunJournal::fail(const QString& message) {
 void RunJournal::close(bool remove) {
   m_flushTimer.stop();
   if (!active()) return;
-  if (!remove && !m_pending.empty()) writePending();
+  if (!remove && m_error.isEmpty()) {
+    formatNewRows();
+    writePending();
+  }
   m_syncer.reset();   // a last sync of what was written, unless the files are going anyway
   ::close(m_rowsFd);  // lets go of the lock as well
   m_rowsFd = -1;

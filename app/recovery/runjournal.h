@@ -8,9 +8,9 @@
 // it changes; NAME.rows gets the sample rows appended. Put together they are the data file
 // a save would have written, so recovering one gives exactly what a save and a reload give.
 //
-// Costs: rows are formatted into memory with each sample, handed to the system at least
-// once a second, and synced to the disk every few seconds by a thread of their own, so a
-// slow disk never holds up a tick.
+// Costs: a tick only checks the clock. At least once a second the new rows are formatted and
+// handed to the system in one write, and a thread of their own syncs them to the disk every
+// few seconds, so a slow disk never holds up a tick.
 //
 // Ownership: the process that writes a journal holds a lock on its rows file; a journal
 // whose lock is free was left behind by a process that ended (see journalrecovery.h).
@@ -59,7 +59,7 @@ class RunJournal : public QObject {
   bool active() const { return m_rowsFd >= 0; }
   /// The journal's name: NAME.head and NAME.rows; empty while inactive.
   QString base() const { return m_base; }
-  /// Rows formatted so far (written or buffered).
+  /// Rows handed to the system so far.
   std::size_t rows() const { return m_rows; }
 
   /// Writes a changed header and the buffered rows now.
@@ -84,6 +84,7 @@ class RunJournal : public QObject {
   class Syncer;
   void onSampleRecorded();
   bool start();
+  void formatNewRows();
   void writeHeaderIfChanged();
   void writePending();
   void fail(const QString& message);

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QLocale>
 #include <map>
 
 #include "app/graph/graphmodel.h"
 #include "app/timer/manualtimer.h"
+#include "common/automationdate.h"
 #include "common/automationerror.h"
 #include "tests/acquisition/fakeboardcontrol.h"
 #include "tests/support/variantprinter.h"
@@ -211,6 +213,9 @@ TEST_F(EngineTest, FirstTickSetsTheStartTime) {
   EXPECT_EQ(engine.data.StartTime, start);
   EXPECT_EQ(panels[2], QStringLiteral("untouched"));
   EXPECT_EQ(engine.data.TimeStamps.item(std::size_t{1}).type(), zrv::VarType::Date);
+  // Local wall-clock time, whatever the time zone.
+  const double now = zrv::toAutomationDate(QDateTime::currentDateTime());
+  EXPECT_NEAR(engine.data.TimeStamps.item(std::size_t{3}).dateValue(), now, 5.0 / 86400);
 }
 
 TEST_F(EngineTest, FailedStartsLeaveTheLinkClosed) {
