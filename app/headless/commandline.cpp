@@ -93,6 +93,19 @@ int usageError(const QString& problem) {
   return kExitUsage;
 }
 
+// Parses the command line; an exit status when the program ends here (the help was shown,
+// or the options are wrong), nothing when it goes on.
+std::optional<int> parseOrStop(QCommandLineParser& p, const QStringList& args) {
+  if (!p.parse(args)) return usageError(p.errorText());
+  if (p.isSet(QStringLiteral("help"))) {
+    std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  if (!p.positionalArguments().isEmpty())
+    return usageError(QStringLiteral("unexpected argument '%1'").arg(p.positionalArguments()[0]));
+  return std::nullopt;
+}
+
 bool hasArgument(int argc, char** argv, const char* name) {
   for (int i = 1; i < argc; ++i)
     if (std::strcmp(argv[i], name) == 0) return true;
@@ -281,13 +294,7 @@ int recover(const QStringList& args) {
       zrv(QStringLiteral("zrv"), {}, QStringLiteral("file")),
       csv(QStringLiteral("csv"), {}, QStringLiteral("file"));
   p.addOptions({recoverOption, help, zrv, csv});
-  if (!p.parse(args)) return usageError(p.errorText());
-  if (p.isSet(help)) {
-    std::fputs(kUsage, stdout);
-    return kExitOk;
-  }
-  if (!p.positionalArguments().isEmpty())
-    return usageError(QStringLiteral("unexpected argument '%1'").arg(p.positionalArguments()[0]));
+  if (const auto status = parseOrStop(p, args)) return *status;
   RecordOptions o;
   o.zrvPath = p.value(zrv);
   o.csvPath = p.value(csv);
@@ -338,13 +345,7 @@ int parseRecordOptions(const QStringList& args, RecordOptions& o) {
       csv(QStringLiteral("csv"), {}, QStringLiteral("file"));
   p.addOptions(
       {headless, help, port, interval, stop, channels, average, reference, raw, quiet, zrv, csv});
-  if (!p.parse(args)) return usageError(p.errorText());
-  if (p.isSet(help)) {
-    std::fputs(kUsage, stdout);
-    return kExitOk;
-  }
-  if (!p.positionalArguments().isEmpty())
-    return usageError(QStringLiteral("unexpected argument '%1'").arg(p.positionalArguments()[0]));
+  if (const auto status = parseOrStop(p, args)) return *status;
 
   o.port = p.value(port).trimmed();
   if (!o.port.isEmpty() && o.port != QLatin1String("sim") && !o.port.startsWith(QLatin1Char('/'))) {
@@ -428,13 +429,7 @@ int convert(const QStringList& args) {
       pdf(QStringLiteral("pdf"), {}, QStringLiteral("file")),
       size(QStringLiteral("size"), {}, QStringLiteral("wxh"));
   p.addOptions({in, help, csv, bmp, png, pdf, size});
-  if (!p.parse(args)) return usageError(p.errorText());
-  if (p.isSet(help)) {
-    std::fputs(kUsage, stdout);
-    return kExitOk;
-  }
-  if (!p.positionalArguments().isEmpty())
-    return usageError(QStringLiteral("unexpected argument '%1'").arg(p.positionalArguments()[0]));
+  if (const auto status = parseOrStop(p, args)) return *status;
   if (!p.isSet(csv) && !p.isSet(bmp) && !p.isSet(png) && !p.isSet(pdf))
     return usageError(QStringLiteral("say what to make: --csv, --bmp, --png and/or --pdf FILE"));
   QSize pictureSize(1024, 768);

@@ -20,6 +20,7 @@
 #include "app/graph/graphmodel.h"
 #include "app/graphview/graphview.h"
 #include "app/timer/precisiontimer.h"
+#include "bench/stats.h"
 #include "board/portmap.h"
 #include "common/automationerror.h"
 
@@ -35,12 +36,6 @@ struct Outcome {
   std::vector<double> tickUs;    // from the tick's start to its sample being recorded
   std::vector<double> replotUs;  // what each replot cost
 };
-
-double percentileOf(std::vector<double> v, double p) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[std::min(v.size() - 1, std::size_t(p / 100 * double(v.size())))];
-}
 
 Outcome runOnce(int intervalMs, int seconds, int channels, bool autorange) {
   zrvlog::GraphModel graph;
@@ -114,8 +109,9 @@ void report(int intervalMs, const Outcome& o) {
   std::printf(
       "  tick handler us: median %.0f, p99 %.0f, max %.0f; replot us: median %.0f, p99 %.0f, max "
       "%.0f\n",
-      percentileOf(o.tickUs, 50), percentileOf(o.tickUs, 99), percentileOf(o.tickUs, 100),
-      percentileOf(o.replotUs, 50), percentileOf(o.replotUs, 99), percentileOf(o.replotUs, 100));
+      zrvbench::percentile(o.tickUs, 50), zrvbench::percentile(o.tickUs, 99),
+      zrvbench::percentile(o.tickUs, 100), zrvbench::percentile(o.replotUs, 50),
+      zrvbench::percentile(o.replotUs, 99), zrvbench::percentile(o.replotUs, 100));
   std::fflush(stdout);
 }
 

@@ -5,31 +5,23 @@
 //
 // Prints the mean tick cost after 1,000 and after N samples (target: ratio under 1.5) and
 // the growth of the resident set per recorded sample (target: at most 128 bytes).
-#include <unistd.h>
 #include <QCoreApplication>
 #include <QLocale>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 
 #include "app/acquisition/engine.h"
 #include "app/graph/graphmodel.h"
 #include "app/recovery/runjournal.h"
 #include "app/timer/manualtimer.h"
+#include "bench/stats.h"
 #include "tests/acquisition/fakeboardcontrol.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-long residentBytes() {
-  std::ifstream statm("/proc/self/statm");
-  long size = 0, resident = 0;
-  statm >> size >> resident;
-  return resident * sysconf(_SC_PAGESIZE);
-}
 
 // Cost of one tick in microseconds: the best of several rounds, which is what the code costs
 // when the shared machine leaves it alone (one long round mostly measures other processes).
@@ -66,12 +58,12 @@ int main(int argc, char** argv) {
   constexpr int kRounds = 20, kTicksPerRound = 500;
   while (engine.data.sampleCount() < 1'000)
     timer.fire();
-  const long rssSmall = residentBytes();
+  const long rssSmall = zrvbench::residentBytes();
   const double small = tickUs(timer, kRounds, kTicksPerRound);
   const std::size_t fromCount = engine.data.sampleCount();
   while (long(engine.data.sampleCount()) < target)
     timer.fire();
-  const long rssLarge = residentBytes();
+  const long rssLarge = zrvbench::residentBytes();
   const std::size_t toCount = engine.data.sampleCount();
   const double large = tickUs(timer, kRounds, kTicksPerRound);
 

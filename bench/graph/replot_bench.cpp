@@ -11,7 +11,7 @@
 #include "app/dialogs/dialogs.h"
 #include "app/graph/graphmodel.h"
 #include "app/graphview/graphview.h"
-#include "bench/graph/stats.h"
+#include "bench/stats.h"
 
 using namespace zrvlog;
 using zrv::Variant;

@@ -10,7 +10,7 @@
 #include <cstdlib>
 
 #include "app/timer/precisiontimer.h"
-#include "bench/graph/stats.h"
+#include "bench/stats.h"
 
 using namespace zrvlog;
 using Clock = SamplingTimer::Clock;

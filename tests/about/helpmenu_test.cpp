@@ -17,32 +17,18 @@
 #include "app/settings/storedsettings.h"
 #include "app/timer/manualtimer.h"
 #include "tests/acquisition/fakeboardcontrol.h"
+#include "tests/support/mainwindowfixture.h"
 #include "tests/support/scripteddialogs.h"
 
 namespace zrvlog {
 namespace {
 
-class HelpMenuTest : public ::testing::Test {
+class HelpMenuTest : public zrvtest::MainWindowFixture {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(dir.isValid());
-    stored = std::make_unique<StoredSettings>(dir.filePath(QStringLiteral("ZRVLOG.conf")));
-    window = std::make_unique<frmMain>(
-        MainWindowParts{&dialogs, stored.get(), std::make_unique<zrvtest::FakeBoardControl>(),
-                        std::make_unique<ManualTimer>(), QString()});
-    window->Form_Load();
-    window->show();
+    zrvtest::MainWindowFixture::SetUp();
+    open();
   }
-  void TearDown() override {
-    window->close();
-    window.reset();
-    EXPECT_TRUE(dialogs.scriptUsedUp()) << "questions were scripted that the program never asked";
-  }
-
-  QTemporaryDir dir;
-  zrvtest::ScriptedDialogs dialogs;
-  std::unique_ptr<StoredSettings> stored;
-  std::unique_ptr<frmMain> window;
 };
 
 TEST_F(HelpMenuTest, ContentsAndSearchOpenOneHelpWindowAtTheirTab) {

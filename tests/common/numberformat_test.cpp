@@ -6,20 +6,13 @@
 #include <cmath>
 
 #include "common/automationerror.h"
+#include "tests/support/localescope.h"
 #include "tests/support/variantprinter.h"
 
 namespace zrv {
 namespace {
 
-// Runs a test body under a given default locale and puts the previous one back.
-class LocaleScope {
- public:
-  explicit LocaleScope(const QLocale& locale) : m_saved(QLocale()) { QLocale::setDefault(locale); }
-  ~LocaleScope() { QLocale::setDefault(m_saved); }
-
- private:
-  QLocale m_saved;
-};
+using zrvtest::LocaleScope;
 
 struct FormatCase {
   double value;

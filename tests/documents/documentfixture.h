@@ -13,6 +13,7 @@
 #include "app/graph/graphmodel.h"
 #include "app/timer/manualtimer.h"
 #include "tests/acquisition/fakeboardcontrol.h"
+#include "tests/support/localescope.h"
 
 namespace zrvtest {
 
@@ -53,15 +54,5 @@ inline QByteArray readFixture(const char* name) {
   if (!f.open(QIODevice::ReadOnly)) return {};
   return f.readAll();
 }
-
-/// Sets the default locale for one scope.
-class LocaleScope {
- public:
-  explicit LocaleScope(const QLocale& locale) : m_saved(QLocale()) { QLocale::setDefault(locale); }
-  ~LocaleScope() { QLocale::setDefault(m_saved); }
-
- private:
-  QLocale m_saved;
-};
 
 }  // namespace zrvtest

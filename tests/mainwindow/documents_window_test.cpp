@@ -19,47 +19,14 @@
 #include "app/settings/storedsettings.h"
 #include "app/timer/manualtimer.h"
 #include "tests/acquisition/fakeboardcontrol.h"
+#include "tests/support/mainwindowfixture.h"
 #include "tests/support/scripteddialogs.h"
 
 namespace zrvlog {
 namespace {
 
-class DocumentsWindowTest : public ::testing::Test {
+class DocumentsWindowTest : public zrvtest::MainWindowFixture {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(dir.isValid());
-    iniPath = dir.filePath(QStringLiteral("ZRVLOG.conf"));
-  }
-  void TearDown() override {
-    close();
-    EXPECT_TRUE(dialogs.scriptUsedUp()) << "questions were scripted that the program never asked";
-  }
-
-  frmMain& open() {
-    stored = std::make_unique<StoredSettings>(iniPath);
-    auto fakeBoard = std::make_unique<zrvtest::FakeBoardControl>();
-    auto fakeTimer = std::make_unique<ManualTimer>();
-    board = fakeBoard.get();
-    timer = fakeTimer.get();
-    window = std::make_unique<frmMain>(MainWindowParts{&dialogs, stored.get(), std::move(fakeBoard),
-                                                       std::move(fakeTimer), QString()});
-    window->Form_Load();
-    window->show();
-    return *window;
-  }
-  void close() {
-    if (!window) return;
-    window->engine().data.DataChanged = false;  // no prompt unless a test asks for one
-    window->close();
-    window.reset();
-  }
-  void record(int samples) {
-    window->mnuDataStart_Click();
-    for (int i = 0; i < samples; ++i)
-      timer->fire();
-    window->mnuDataStop_Click();
-  }
-  QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
   QByteArray contents(const QString& file) const {
     QFile f(file);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -88,14 +55,6 @@ class DocumentsWindowTest : public ::testing::Test {
       if (m().mnuFileMRU[i]->isVisible()) out << m().mnuFileMRU[i]->text();
     return out;
   }
-
-  QTemporaryDir dir;
-  QString iniPath;
-  zrvtest::ScriptedDialogs dialogs;
-  std::unique_ptr<StoredSettings> stored;
-  std::unique_ptr<frmMain> window;
-  zrvtest::FakeBoardControl* board = nullptr;
-  ManualTimer* timer = nullptr;
 };
 
 TEST_F(DocumentsWindowTest, SaveAsTitlesTheWindowAndSaveReusesTheName) {

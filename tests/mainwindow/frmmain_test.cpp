@@ -16,6 +16,7 @@
 #include "app/settings/storedsettings.h"
 #include "app/timer/manualtimer.h"
 #include "tests/acquisition/fakeboardcontrol.h"
+#include "tests/support/mainwindowfixture.h"
 #include "tests/support/scripteddialogs.h"
 #include "tests/support/variantprinter.h"
 
@@ -24,43 +25,10 @@ namespace {
 
 using zrv::Variant;
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public zrvtest::MainWindowFixture {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(dir.isValid());
-    iniPath = dir.filePath(QStringLiteral("ZRVLOG.conf"));
-  }
-  void TearDown() override {
-    if (window) {
-      window->engine().data.DataChanged = false;  // the save prompt has tests of its own
-      window->close();
-      window.reset();
-    }
-    EXPECT_TRUE(dialogs.scriptUsedUp()) << "questions were scripted that the program never asked";
-  }
-
-  frmMain& open() {
-    stored = std::make_unique<StoredSettings>(iniPath);
-    auto fakeBoard = std::make_unique<zrvtest::FakeBoardControl>();
-    auto fakeTimer = std::make_unique<ManualTimer>();
-    board = fakeBoard.get();
-    timer = fakeTimer.get();
-    window = std::make_unique<frmMain>(MainWindowParts{&dialogs, stored.get(), std::move(fakeBoard),
-                                                       std::move(fakeTimer), QString()});
-    window->Form_Load();
-    window->show();
-    return *window;
-  }
   const frmMain::Menus& m() const { return window->menus(); }
   double dpi() const { return window->screen()->logicalDotsPerInch(); }
-
-  QTemporaryDir dir;
-  QString iniPath;
-  zrvtest::ScriptedDialogs dialogs;
-  std::unique_ptr<StoredSettings> stored;
-  std::unique_ptr<frmMain> window;
-  zrvtest::FakeBoardControl* board = nullptr;
-  ManualTimer* timer = nullptr;
 };
 
 TEST_F(MainWindowTest, MenusCarryTheirCaptionsShortcutsAndInitialStates) {

@@ -11,52 +11,21 @@
 #include "app/settings/storedsettings.h"
 #include "app/timer/manualtimer.h"
 #include "tests/acquisition/fakeboardcontrol.h"
+#include "tests/support/mainwindowfixture.h"
 #include "tests/support/scripteddialogs.h"
 
 namespace zrvlog {
 namespace {
 
-class RecoveryWindowTest : public ::testing::Test {
+class RecoveryWindowTest : public zrvtest::MainWindowFixture {
  protected:
-  void SetUp() override { ASSERT_TRUE(dir.isValid()); }
-  void TearDown() override {
-    if (window) {
-      window->engine().data.DataChanged = false;
-      window->close();
-      window.reset();
-    }
-    EXPECT_TRUE(dialogs.scriptUsedUp()) << "questions were scripted that the program never asked";
-  }
-
-  frmMain& open() {
-    stored = std::make_unique<StoredSettings>(dir.filePath(QStringLiteral("ZRVLOG.conf")));
-    auto fakeTimer = std::make_unique<ManualTimer>();
-    timer = fakeTimer.get();
-    window = std::make_unique<frmMain>(
-        MainWindowParts{&dialogs, stored.get(), std::make_unique<zrvtest::FakeBoardControl>(),
-                        std::move(fakeTimer), folder()});
-    window->Form_Load();
-    return *window;
-  }
-  void record(int samples) {
-    window->mnuDataStart_Click();
-    for (int i = 0; i < samples; ++i)
-      timer->fire();
-    window->mnuDataStop_Click();
-  }
   // The process ends without closing its window: nothing is saved, nothing is asked.
   void crash() {
     window->journal().flush();
     window.reset();
   }
-  QString folder() const { return dir.filePath(QStringLiteral("recovery")); }
+  QString folder() const { return journalFolder(); }
   int journalFiles() const { return int(QDir(folder()).entryList(QDir::Files).size()); }
-
-  QTemporaryDir dir;
-  zrvtest::ScriptedDialogs dialogs;
-  std::unique_ptr<StoredSettings> stored;
-  std::unique_ptr<frmMain> window;
-  ManualTimer* timer = nullptr;
 };
 
 TEST_F(RecoveryWindowTest, AnUnsavedRunIsOfferedAtTheNextStartAndStaysProtectedUntilSaved) {

@@ -17,6 +17,7 @@
 #include "app/timer/manualtimer.h"
 #include "board/portmap.h"
 #include "tests/acquisition/fakeboardcontrol.h"
+#include "tests/support/mainwindowfixture.h"
 #include "tests/support/scripteddialogs.h"
 
 namespace zrvtest {
@@ -35,38 +36,19 @@ class FocusRecordingDialogs : public ScriptedDialogs {
   }
 };
 
-class OptionsFixture : public ::testing::Test {
+class OptionsFixture : public BasicMainWindowFixture<FocusRecordingDialogs> {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(dir.isValid());
-    iniPath = dir.filePath(QStringLiteral("ZRVLOG.conf"));
+    BasicMainWindowFixture::SetUp();
     // The port map is per user; each test gets its own.
     savedConfigHome = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("config")).toLocal8Bit());
     zrv::portmap::clearProcessOverrides();
   }
   void TearDown() override {
-    if (window) {
-      window->engine().data.DataChanged = false;  // the save prompt has tests of its own
-      window->close();
-      window.reset();
-    }
+    BasicMainWindowFixture::TearDown();
     zrv::portmap::clearProcessOverrides();
     qputenv("XDG_CONFIG_HOME", savedConfigHome);
-    EXPECT_TRUE(dialogs.scriptUsedUp()) << "questions were scripted that the program never asked";
-  }
-
-  zrvlog::frmMain& open() {
-    stored = std::make_unique<zrvlog::StoredSettings>(iniPath);
-    auto fakeBoard = std::make_unique<FakeBoardControl>();
-    auto fakeTimer = std::make_unique<zrvlog::ManualTimer>();
-    board = fakeBoard.get();
-    timer = fakeTimer.get();
-    window = std::make_unique<zrvlog::frmMain>(zrvlog::MainWindowParts{
-        &dialogs, stored.get(), std::move(fakeBoard), std::move(fakeTimer), QString()});
-    window->Form_Load();
-    window->show();
-    return *window;
   }
 
   /// Scripts the options dialog: body runs on it while it shows, and the dialog closes
@@ -101,14 +83,7 @@ class OptionsFixture : public ::testing::Test {
     return f.focusWidget() ? f.focusWidget()->objectName() : QString();
   }
 
-  QTemporaryDir dir;
-  QString iniPath;
   QByteArray savedConfigHome;
-  FocusRecordingDialogs dialogs;
-  std::unique_ptr<zrvlog::StoredSettings> stored;
-  std::unique_ptr<zrvlog::frmMain> window;
-  FakeBoardControl* board = nullptr;
-  zrvlog::ManualTimer* timer = nullptr;
 };
 
 }  // namespace zrvtest

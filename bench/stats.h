@@ -1,7 +1,10 @@
 #pragma once
-// Small helpers for the hand-run benchmarks: percentiles of a sample.
+// Small helpers for the hand-run benchmarks: percentiles of a sample, the resident set.
+
+#include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <vector>
 
 namespace zrvbench {
@@ -12,6 +15,14 @@ inline double percentile(std::vector<double> values, double p) {
   std::sort(values.begin(), values.end());
   const size_t rank = std::min(values.size() - 1, size_t(p / 100.0 * double(values.size())));
   return values[rank];
+}
+
+/// This process's resident set in bytes.
+inline long residentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  long size = 0, resident = 0;
+  statm >> size >> resident;
+  return resident * sysconf(_SC_PAGESIZE);
 }
 
 }  // namespace zrvbench
