@@ -3,7 +3,6 @@
 // rule (68 closed, 387 design mode, 382 read-only, 393 write-only, 5 operands that do not fit).
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
 #include <climits>
 #include <thread>
 
@@ -11,6 +10,7 @@
 #include "board/zrvio.h"
 #include "common/automationerror.h"
 #include "errorof.h"
+#include "linkfixture.h"
 #include "testhost.h"
 #include "tests/fakes/scriptedboard.h"
 
@@ -21,34 +21,12 @@ using namespace std::chrono_literals;
 using fake::hex;
 using fake::toHex;
 
-// What opening sends to a board that answers "3" with the default stored bytes.
-const char kHandshake[] = "00 01 04 80 03 FF";
-
-class MembersTest : public ::testing::Test {
+class MembersTest : public LinkTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(m_config.isValid());
-    qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
-    portmap::clearProcessOverrides();
-    io.setPortFactory(board.factory());
-    io.setReplyTimeout(50ms);
-    io.setReadyTimeout(100ms);
-  }
-
   void open() {
-    board.expect(hex("00 01"), hex("33"));
-    io.setPortopen(true);
-    ASSERT_EQ(toHex(board.written()), kHandshake);
-    m_mark = board.written().size();
+    LinkTest::open();
     host.changed.clear();
   }
-  QString sent() const { return toHex(board.written().mid(m_mark)); }
-
-  QTemporaryDir m_config;
-  fake::ScriptedBoard board;
-  TestHost host;
-  ZRVIO io{&host};
-  qsizetype m_mark = 0;
 };
 
 struct ByteCase {

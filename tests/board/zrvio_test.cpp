@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
 #include <climits>
 
 #include "board/portmap.h"
 #include "common/automationerror.h"
 #include "errorof.h"
+#include "linkfixture.h"
 #include "testhost.h"
 #include "tests/fakes/scriptedboard.h"
 
@@ -18,37 +18,7 @@ using namespace std::chrono_literals;
 using fake::hex;
 using fake::toHex;
 
-// What opening sends to a board that answers "3": sync, status, pins 0, directions 255.
-const char kHandshake[] = "00 01 04 80 03 FF";
-
-class ZrvioTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    // A port map of our own: no mapping unless a test makes one.
-    ASSERT_TRUE(m_config.isValid());
-    qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
-    portmap::clearProcessOverrides();
-    io.setPortFactory(board.factory());
-    io.setReplyTimeout(50ms);
-    io.setReadyTimeout(100ms);
-  }
-
-  /// Opens the link with a board that answers the status query, and forgets the handshake.
-  void open() {
-    board.expect(hex("00 01"), hex("33"));
-    io.setPortopen(true);
-    ASSERT_EQ(toHex(board.written()), kHandshake);
-    m_mark = board.written().size();
-  }
-  /// The bytes written since open().
-  QString sent() const { return toHex(board.written().mid(m_mark)); }
-
-  QTemporaryDir m_config;
-  fake::ScriptedBoard board;
-  TestHost host;
-  ZRVIO io{&host};
-  qsizetype m_mark = 0;
-};
+using ZrvioTest = LinkTest;
 
 TEST_F(ZrvioTest, HandshakeReadsUntilTheStatusAnswerThenSendsPinsAndDirections) {
   const struct {
