@@ -161,7 +161,10 @@ int main(int argc, char** argv) {
       else
         break;
     }
-    std::printf("shortest interval without overruns: %d ms\n", shortest);
+    if (shortest > 0)
+      std::printf("shortest interval without overruns: %d ms\n", shortest);
+    else
+      std::printf("no interval from 5 ms down ran without overruns\n");
   } else {
     report(interval, runOnce(interval, seconds, channels, autorange));
   }
