@@ -156,35 +156,31 @@ struct RecordOptions {
   QString zrvPath, csvPath;
 };
 
+// Tells how writing one file went; returns false when it could not be written.
+bool reportWritten(const QString& path, const SaveResult& r, qulonglong samples) {
+  if (!r.ok) {
+    say(r.error);
+    return false;
+  }
+  report(QStringLiteral("wrote %1 (%2 samples)").arg(path).arg(samples));
+  if (!r.rowsError.isEmpty()) say(r.rowsError);
+  return true;
+}
+
 // Writes what was recorded; returns false when a file could not be written.
 bool writeOutputs(const RecordOptions& o, AcquisitionEngine& engine) {
   bool ok = true;
   const auto samples = qulonglong(engine.data.sampleCount());
-  if (!o.zrvPath.isEmpty()) {
-    const SaveResult r = saveDataFile(o.zrvPath, engine);
-    if (r.ok) {
-      report(QStringLiteral("wrote %1 (%2 samples)").arg(o.zrvPath).arg(samples));
-      if (!r.rowsError.isEmpty()) say(r.rowsError);
-    } else {
-      ok = false;
-      say(r.error);
-      // The samples exist nowhere else: keep them where a file can still be written.
-      const QString rescue = QDir::temp().filePath(
-          QStringLiteral("zrvlog-rescued-%1.zrv").arg(QCoreApplication::applicationPid()));
-      if (saveDataFile(rescue, engine).ok)
-        report(QStringLiteral("wrote %1 instead (%2 samples)").arg(rescue).arg(samples));
-    }
+  if (!o.zrvPath.isEmpty() && !reportWritten(o.zrvPath, saveDataFile(o.zrvPath, engine), samples)) {
+    ok = false;
+    // The samples exist nowhere else: keep them where a file can still be written.
+    const QString rescue = QDir::temp().filePath(
+        QStringLiteral("zrvlog-rescued-%1.zrv").arg(QCoreApplication::applicationPid()));
+    if (saveDataFile(rescue, engine).ok)
+      report(QStringLiteral("wrote %1 instead (%2 samples)").arg(rescue).arg(samples));
   }
-  if (!o.csvPath.isEmpty()) {
-    const SaveResult r = exportCsv(o.csvPath, engine.data, engine.graph());
-    if (r.ok) {
-      report(QStringLiteral("wrote %1 (%2 samples)").arg(o.csvPath).arg(samples));
-      if (!r.rowsError.isEmpty()) say(r.rowsError);
-    } else {
-      ok = false;
-      say(r.error);
-    }
-  }
+  if (!o.csvPath.isEmpty())
+    ok &= reportWritten(o.csvPath, exportCsv(o.csvPath, engine.data, engine.graph()), samples);
   return ok;
 }
 
