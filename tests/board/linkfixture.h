@@ -5,6 +5,8 @@
 
 #include <QTemporaryDir>
 #include <chrono>
+#include <functional>
+#include <span>
 
 #include "board/portmap.h"
 #include "board/zrvio.h"
@@ -37,6 +39,31 @@ class LinkTest : public ::testing::Test {
   }
   /// The bytes written since open().
   QString sent() const { return fake::toHex(board.written().mid(m_mark)); }
+
+  /// A member called on a freshly opened link: what it must send, the reply it gets and
+  /// what it must return.
+  struct ByteCase {
+    const char* name;
+    std::function<int32_t(ZRVIO&)> call;
+    const char* out;
+    const char* reply;
+    int32_t result;
+  };
+  void expectBytes(std::span<const ByteCase> cases) {
+    for (const ByteCase& c : cases) {
+      fake::ScriptedBoard b;
+      ZRVIO link(&host);
+      link.setPortFactory(b.factory());
+      b.expect(fake::hex("00 01"), fake::hex("33"));
+      link.setPortopen(true);
+      b.expect(fake::hex(c.out), fake::hex(c.reply));
+      EXPECT_EQ(c.call(link), c.result) << c.name;
+      EXPECT_EQ(fake::toHex(b.written().mid(6)), c.out) << c.name;
+      EXPECT_FALSE(link.errflag()) << c.name;
+      EXPECT_TRUE(link.ready()) << c.name;
+      EXPECT_EQ(b.unread(), 0) << c.name;
+    }
+  }
 
   QTemporaryDir m_config;
   fake::ScriptedBoard board;

@@ -29,14 +29,6 @@ class MembersTest : public LinkTest {
   }
 };
 
-struct ByteCase {
-  const char* name;
-  std::function<int32_t(ZRVIO&)> call;
-  const char* out;
-  const char* reply;
-  int32_t result;
-};
-
 TEST_F(MembersTest, MembersSendTheirBytesAndCombineTheReply) {
   const ByteCase cases[] = {
       {"high(3)", [](ZRVIO& z) { return z.high(3), 0; }, "17", "", 0},
@@ -84,19 +76,7 @@ TEST_F(MembersTest, MembersSendTheirBytesAndCombineTheReply) {
       {"eeprom(65535) = 255", [](ZRVIO& z) { return z.setEeprom(65535, 255), 0; }, "0B FF FF 51 FF",
        "", 0},
   };
-  for (const auto& c : cases) {
-    fake::ScriptedBoard b;
-    ZRVIO link(&host);
-    link.setPortFactory(b.factory());
-    b.expect(hex("00 01"), hex("33"));
-    link.setPortopen(true);
-    b.expect(hex(c.out), hex(c.reply));
-    EXPECT_EQ(c.call(link), c.result) << c.name;
-    EXPECT_EQ(toHex(b.written().mid(6)), c.out) << c.name;
-    EXPECT_FALSE(link.errflag()) << c.name;
-    EXPECT_TRUE(link.ready()) << c.name;
-    EXPECT_EQ(b.unread(), 0) << c.name;
-  }
+  expectBytes(cases);
 }
 
 TEST_F(MembersTest, CommandsOnAClosedPortFailWithDeviceUnavailable) {

@@ -49,13 +49,7 @@ TEST_F(ZrvioTest, HandshakeReadsUntilTheStatusAnswerThenSendsPinsAndDirections) 
 }
 
 TEST_F(ZrvioTest, MembersSendTheirBytesAndCombineTheReply) {
-  const struct {
-    const char* name;
-    std::function<int32_t(ZRVIO&)> call;
-    const char* out;
-    const char* reply;
-    int32_t result;
-  } cases[] = {
+  const ByteCase cases[] = {
       {"a2d(0)", [](ZRVIO& z) { return z.a2d(0); }, "30", "03 FF", 1023},
       {"a2d(3)", [](ZRVIO& z) { return z.a2d(3); }, "36", "00 07", 7},
       {"a2d(8) is channel 0", [](ZRVIO& z) { return z.a2d(8); }, "30", "FF FF", 65535},
@@ -74,19 +68,7 @@ TEST_F(ZrvioTest, MembersSendTheirBytesAndCombineTheReply) {
       {"ok with 33", [](ZRVIO& z) { return int32_t{z.ok()}; }, "01", "33", 1},
       {"ok with 30", [](ZRVIO& z) { return int32_t{z.ok()}; }, "01", "30", 0},
   };
-  for (const auto& c : cases) {
-    fake::ScriptedBoard b;
-    ZRVIO link(&host);
-    link.setPortFactory(b.factory());
-    b.expect(hex("00 01"), hex("33"));
-    link.setPortopen(true);
-    b.expect(hex(c.out), hex(c.reply));
-    EXPECT_EQ(c.call(link), c.result) << c.name;
-    EXPECT_EQ(toHex(b.written().mid(6)), c.out) << c.name;
-    EXPECT_FALSE(link.errflag()) << c.name;
-    EXPECT_TRUE(link.ready()) << c.name;
-    EXPECT_EQ(b.unread(), 0) << c.name;
-  }
+  expectBytes(cases);
 }
 
 TEST_F(ZrvioTest, ReadersTakeFurtherResultsWithoutSending) {
