@@ -156,6 +156,18 @@ struct RecordOptions {
   QString zrvPath, csvPath;
 };
 
+// An engine that never samples, for reading, converting and recovering data files.
+struct FileEngine {
+  FileEngine() {
+    engine.applyStartUpDefaults();
+    engine.InitGraph();
+  }
+  GraphModel graph;
+  ZrvioLink link;  // never opened
+  ManualTimer timer;
+  AcquisitionEngine engine{graph, link, timer};
+};
+
 // Tells how writing one file went; returns false when it could not be written.
 bool reportWritten(const QString& path, const SaveResult& r, qulonglong samples) {
   if (!r.ok) {
@@ -312,12 +324,8 @@ int recover(const QStringList& args) {
     return kExitOk;
   }
   const JournalInfo& newest = journals.front();
-  GraphModel graph;
-  ZrvioLink link;
-  ManualTimer timer;
-  AcquisitionEngine engine(graph, link, timer);
-  engine.applyStartUpDefaults();
-  engine.InitGraph();
+  FileEngine files;
+  AcquisitionEngine& engine = files.engine;
   const LoadResult r = recoverJournal(newest, engine);
   if (!r.ok()) say(r.error);
   if (engine.data.sampleCount() == 0) return kExitFailed;
@@ -439,12 +447,8 @@ int convert(const QStringList& args) {
     pictureSize = QSize(w, h);
   }
 
-  GraphModel graph;
-  ZrvioLink link;
-  ManualTimer timer;
-  AcquisitionEngine engine(graph, link, timer);
-  engine.applyStartUpDefaults();
-  engine.InitGraph();
+  FileEngine files;
+  AcquisitionEngine& engine = files.engine;
   const QString input = p.value(in);
   const LoadResult loaded = loadDataFile(input, engine);
   if (!loaded.ok()) {
@@ -455,15 +459,13 @@ int convert(const QStringList& args) {
   }
   bool ok = true;
   if (p.isSet(csv)) {
-    const SaveResult r = exportCsv(p.value(csv), engine.data, graph);
-    if (r.ok)
-      report(QStringLiteral("wrote %1 (%2 samples)").arg(p.value(csv)).arg(r.rows));
-    else
-      ok = false, say(r.error);
+    const QString path = p.value(csv);
+    ok = reportWritten(path, exportCsv(path, engine.data, files.graph),
+                       qulonglong(engine.data.sampleCount()));
   }
   if (p.isSet(bmp) || p.isSet(png) || p.isSet(pdf)) {
     WidgetDialogs dialogs;
-    GraphView view(graph, dialogs);
+    GraphView view(files.graph, dialogs);
     view.resize(pictureSize);
     const struct {
       const QCommandLineOption& option;
