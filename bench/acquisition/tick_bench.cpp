@@ -37,6 +37,19 @@ double tickUs(zrvlog::ManualTimer& timer, int rounds, int ticksPerRound) {
   return best;
 }
 
+// An engine on a board that answers at once, sampling every 5 ms.
+struct Rig {
+  Rig() {
+    board.logCalls = false;
+    engine.applyStartUpDefaults();
+    engine.SetTimerInt(5);
+  }
+  zrvlog::GraphModel graph;
+  zrvtest::FakeBoardControl board;
+  zrvlog::ManualTimer timer;
+  zrvlog::AcquisitionEngine engine{graph, board, timer};
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -46,13 +59,10 @@ int main(int argc, char** argv) {
   for (int i = 1; i + 1 < argc; ++i)
     if (std::string(argv[i]) == "--samples") target = std::stol(argv[i + 1]);
 
-  zrvlog::GraphModel graph;
-  zrvtest::FakeBoardControl board;
-  board.logCalls = false;
-  zrvlog::ManualTimer timer;
-  zrvlog::AcquisitionEngine engine(graph, board, timer);
-  engine.applyStartUpDefaults();
-  engine.SetTimerInt(5);
+  Rig rig;
+  zrvlog::GraphModel& graph = rig.graph;
+  zrvlog::ManualTimer& timer = rig.timer;
+  zrvlog::AcquisitionEngine& engine = rig.engine;
   engine.startRun();
 
   constexpr int kRounds = 20, kTicksPerRound = 500;
@@ -86,13 +96,9 @@ int main(int argc, char** argv) {
   {
     QTemporaryDir dir;
     constexpr int kSamples = 200'000;
-    zrvlog::GraphModel g;
-    zrvtest::FakeBoardControl b;
-    b.logCalls = false;
-    zrvlog::ManualTimer t;
-    zrvlog::AcquisitionEngine e(g, b, t);
-    e.applyStartUpDefaults();
-    e.SetTimerInt(5);
+    Rig journalled;
+    zrvlog::ManualTimer& t = journalled.timer;
+    zrvlog::AcquisitionEngine& e = journalled.engine;
     zrvlog::RunJournal journal(e, dir.path(), {std::chrono::hours(1), std::chrono::hours(1)});
     e.startRun();
     t.fire();  // the first sample opens the journal
