@@ -259,8 +259,16 @@ void frmMain::buildStatusBar() {
   }
   const auto showClock = [this] {
     const QLocale locale;
-    m_panels[4]->setText(locale.toString(QDate::currentDate(), QLocale::ShortFormat));
-    m_panels[5]->setText(locale.toString(QTime::currentTime(), QLocale::ShortFormat));
+    const QString texts[] = {locale.toString(QDate::currentDate(), QLocale::ShortFormat),
+                             locale.toString(QTime::currentTime(), QLocale::ShortFormat)};
+    // The date and the time are short: they keep their whole text in a narrow window,
+    // where the other panels give way.
+    for (int i = 0; i < 2; ++i) {
+      QLabel* panel = m_panels[4 + i];
+      panel->setText(texts[i]);
+      panel->setMinimumWidth(panel->fontMetrics().horizontalAdvance(texts[i]) +
+                             2 * panel->frameWidth() + panel->fontMetrics().averageCharWidth());
+    }
   };
   showClock();
   auto* clock = new QTimer(this);
