@@ -15,26 +15,6 @@ QPointF clamped(double x, double y) {
   return {std::clamp(x, -kPixelLimit, kPixelLimit), std::clamp(y, -kPixelLimit, kPixelLimit)};
 }
 
-// Lowest and highest of n values, folded into lo and hi. Four independent pairs of running
-// extremes keep the processor from waiting on each comparison in turn: this loop is where a
-// replot of ten million points spends its time.
-void minMax(const double* v, size_t n, double& lo, double& hi) {
-  double l[4] = {lo, lo, lo, lo}, h[4] = {hi, hi, hi, hi};
-  size_t k = 0;
-  for (; k + 4 <= n; k += 4) {
-    for (int j = 0; j < 4; ++j) {
-      l[j] = v[k + j] < l[j] ? v[k + j] : l[j];
-      h[j] = v[k + j] > h[j] ? v[k + j] : h[j];
-    }
-  }
-  for (; k < n; ++k) {
-    l[0] = v[k] < l[0] ? v[k] : l[0];
-    h[0] = v[k] > h[0] ? v[k] : h[0];
-  }
-  lo = std::min(std::min(l[0], l[1]), std::min(l[2], l[3]));
-  hi = std::max(std::max(h[0], h[1]), std::max(h[2], h[3]));
-}
-
 // The first index in [from, to) whose X is greater than x (X sorted).
 size_t upperBound(const ChunkedColumn& xs, double x, size_t from, size_t to) {
   while (from < to) {
@@ -104,7 +84,7 @@ void ElementPlottable::decimate(const Series& s, size_t begin, size_t end,
     if (stop == i) continue;
     const double first = ys[i];
     double lo = first, hi = first;
-    ys.forEachRun(i, stop, [&](const double* v, size_t n) { minMax(v, n, lo, hi); });
+    ys.foldExtremes(i, stop, lo, hi);
     const double a = values->coordToPixel(lo), b = values->coordToPixel(hi);
     out.push_back({px, values->coordToPixel(first), std::min(a, b), std::max(a, b),
                    values->coordToPixel(ys[stop - 1])});

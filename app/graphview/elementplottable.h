@@ -5,8 +5,9 @@
 // Drawing is bounded by the plot's width, not by the number of points: when X is in order
 // the visible index range is found by binary search, and where more points fall on the
 // screen than there are pixel columns each column is summarised by the first, lowest,
-// highest and last value of its points. Only the Y values in view are read, once, per
-// replot. A solid line over such columns is painted as one vertical span per column
+// highest and last value of its points; the point store gives the extremes of a column
+// from its block extremes, so a replot reads a few hundred values per column, however many
+// points fall on it. A solid line over such columns is painted as one vertical span per column
 // (reaching halfway to its neighbours, where the connecting line would run), which the
 // raster engine fills several times faster than it strokes the equivalent polyline.
 

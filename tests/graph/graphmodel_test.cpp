@@ -244,10 +244,13 @@ TEST(GraphModel, ElementsWithTheSameXShareOneColumnUntilOneDiverges) {
       model.addPoint(i * 0.01, e + i, e);
   for (int e = 1; e < 5; ++e)
     EXPECT_EQ(model.series(e).sharedX().get(), model.series(0).sharedX().get());
-  // 8 bytes of X and 5 x 8 of Y per sample, plus at most one partly filled chunk per column.
+  // 8 bytes of X and 5 x 8 of Y per sample with their share of the block extremes, plus at
+  // most one partly filled chunk per column.
+  const double perValue = double(ChunkedColumn::chunkBytes()) / ChunkedColumn::kChunkSize;
   const double perSample = double(model.pointBytes()) / samples;
-  EXPECT_LE(perSample, 48.0 + 6.0 * ChunkedColumn::chunkBytes() / samples);
-  EXPECT_GE(perSample, 48.0);
+  EXPECT_LE(perValue, 8.0 * 1.04);
+  EXPECT_LE(perSample, 6 * perValue + 6.0 * ChunkedColumn::chunkBytes() / samples);
+  EXPECT_GE(perSample, 6 * perValue);
 
   // Element 2 receives another X: it takes its own column, keeping its earlier X values.
   model.addPoint(-1.0, 7.0, 2);
