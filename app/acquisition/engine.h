@@ -20,7 +20,7 @@
 #include <cstdint>
 
 #include "app/acquisition/dataset.h"
-#include "app/acquisition/settings.h"
+#include "app/acquisition/runsettings.h"
 
 namespace zrvlog {
 

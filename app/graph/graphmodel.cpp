@@ -1,9 +1,9 @@
 #include "graphmodel.h"
 
-#include <QLoggingCategory>
 #include <cmath>
 #include <unordered_set>
 
+#include "app/graph/logging.h"
 #include "common/automationerror.h"
 
 Q_LOGGING_CATEGORY(lcGraph, "zrvlog.graph", QtInfoMsg)

@@ -18,13 +18,12 @@
 
 #include "app/dialogs/dialogs.h"
 #include "app/graph/graphmodel.h"
+#include "app/graph/logging.h"
 #include "app/graphview/colour.h"
 #include "app/graphview/elementplottable.h"
 #include "app/graphview/gridticker.h"
 #include "app/graphview/propertydialog.h"
 #include "common/automationerror.h"
-
-Q_DECLARE_LOGGING_CATEGORY(lcGraph)
 
 namespace zrvlog {
 

@@ -17,7 +17,7 @@
 #include "app/recovery/runjournal.h"
 #include "app/timer/manualtimer.h"
 #include "bench/stats.h"
-#include "tests/acquisition/fakeboardcontrol.h"
+#include "tests/fakes/fakeboardcontrol.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "app/timer/manualtimer.h"
 #include "common/automationdate.h"
 #include "common/automationerror.h"
-#include "tests/acquisition/fakeboardcontrol.h"
+#include "tests/fakes/fakeboardcontrol.h"
 #include "tests/support/variantprinter.h"
 
 namespace zrvlog {

@@ -10,9 +10,9 @@
 #include "board/portmap.h"
 #include "board/zrvio.h"
 #include "common/automationerror.h"
-#include "errorof.h"
 #include "testhost.h"
 #include "tests/fakes/scriptedboard.h"
+#include "tests/support/errorof.h"
 
 namespace zrv::dispatch {
 namespace {

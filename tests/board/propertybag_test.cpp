@@ -8,9 +8,9 @@
 
 #include "board/zrvio.h"
 #include "common/automationerror.h"
-#include "errorof.h"
 #include "testhost.h"
 #include "tests/fakes/scriptedboard.h"
+#include "tests/support/errorof.h"
 
 namespace zrv {
 namespace {

@@ -6,10 +6,10 @@
 
 #include "board/portmap.h"
 #include "common/automationerror.h"
-#include "errorof.h"
 #include "linkfixture.h"
 #include "testhost.h"
 #include "tests/fakes/scriptedboard.h"
+#include "tests/support/errorof.h"
 
 namespace zrv {
 namespace {

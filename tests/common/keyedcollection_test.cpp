@@ -6,19 +6,11 @@
 
 #include "common/automationerror.h"
 #include "common/numberformat.h"
+#include "tests/support/errorof.h"
 #include "tests/support/variantprinter.h"
 
 namespace zrv {
 namespace {
-
-int errorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const AutomationError& e) {
-    return e.number();
-  }
-  return 0;
-}
 
 TEST(KeyedCollection, FindsByKeyWithoutRegardToCaseAndByPosition) {
   KeyedCollection c;

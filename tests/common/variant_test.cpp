@@ -5,19 +5,11 @@
 #include <QLocale>
 
 #include "common/automationerror.h"
+#include "tests/support/errorof.h"
 #include "tests/support/variantprinter.h"
 
 namespace zrv {
 namespace {
-
-int errorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const AutomationError& e) {
-    return e.number();
-  }
-  return 0;
-}
 
 TEST(Variant, ArithmeticWidensAsNeeded) {
   struct Case {

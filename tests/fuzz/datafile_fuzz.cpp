@@ -11,7 +11,7 @@
 #include "app/documents/datafile.h"
 #include "app/graph/graphmodel.h"
 #include "app/timer/manualtimer.h"
-#include "tests/acquisition/fakeboardcontrol.h"
+#include "tests/fakes/fakeboardcontrol.h"
 
 namespace {
 

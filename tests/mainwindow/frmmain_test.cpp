@@ -15,7 +15,7 @@
 #include "app/graphview/graphview.h"
 #include "app/settings/storedsettings.h"
 #include "app/timer/manualtimer.h"
-#include "tests/acquisition/fakeboardcontrol.h"
+#include "tests/fakes/fakeboardcontrol.h"
 #include "tests/support/mainwindowfixture.h"
 #include "tests/support/scripteddialogs.h"
 #include "tests/support/variantprinter.h"

@@ -10,7 +10,7 @@
 #include "app/recovery/runjournal.h"
 #include "app/settings/storedsettings.h"
 #include "app/timer/manualtimer.h"
-#include "tests/acquisition/fakeboardcontrol.h"
+#include "tests/fakes/fakeboardcontrol.h"
 #include "tests/support/mainwindowfixture.h"
 #include "tests/support/scripteddialogs.h"
 

@@ -10,6 +10,7 @@
 #include "app/timer/manualtimer.h"
 #include "app/timer/precisiontimer.h"
 #include "common/automationerror.h"
+#include "tests/support/errorof.h"
 
 namespace zrvlog {
 namespace {
@@ -53,15 +54,6 @@ struct Recorder {
   std::vector<Tick> ticks;
   std::function<void(int32_t)> onTick;
 };
-
-int errorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const zrv::AutomationError& e) {
-    return e.number();
-  }
-  return 0;
-}
 
 TEST(PrecisionTimer, TicksComeOnAGridOfDeadlinesStartingOneIntervalAfterEnabling) {
   PrecisionTimer timer;
@@ -219,8 +211,8 @@ TEST(SamplingTimer, IntervalAndStatisticsCheckWhatTheyAreGiven) {
   ManualTimer manual;
   for (SamplingTimer* timer : std::initializer_list<SamplingTimer*>{&precise, &manual}) {
     EXPECT_EQ(timer->interval(), 1000);
-    EXPECT_EQ(errorOf([&] { timer->setInterval(0); }), 5);
-    EXPECT_EQ(errorOf([&] { timer->setInterval(-5); }), 5);
+    EXPECT_EQ(zrv::errorOf([&] { timer->setInterval(0); }), 5);
+    EXPECT_EQ(zrv::errorOf([&] { timer->setInterval(-5); }), 5);
     EXPECT_EQ(timer->interval(), 1000);
 
     TimerStatistics& stats = timer->statistics();
@@ -235,7 +227,7 @@ TEST(SamplingTimer, IntervalAndStatisticsCheckWhatTheyAreGiven) {
       EXPECT_EQ(stats.frequency(), c.frequency);
       EXPECT_EQ(stats.resolution(), c.resolution) << c.frequency;
     }
-    EXPECT_EQ(errorOf([&] { stats.setFrequency(0); }), 5);
+    EXPECT_EQ(zrv::errorOf([&] { stats.setFrequency(0); }), 5);
     EXPECT_EQ(stats.frequency(), 20000);
   }
 }
