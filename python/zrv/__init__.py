@@ -104,12 +104,15 @@ class _Eeprom:
         self._board = board
 
     def __getitem__(self, add):
+        """The byte at add."""
         return self._board._invoke("eeprom", _GET, add)
 
     def __setitem__(self, add, value):
+        """Writes value (0-255) at add."""
         self._board._invoke("eeprom", _PUT, add, value)
 
     def __call__(self, add):
+        """The byte at add, as board.eeprom(add) reads it in other hosts."""
         return self[add]
 
     def __repr__(self):
@@ -154,9 +157,11 @@ class ZRVIO:
             self.portopen = False
 
     def __enter__(self):
+        """The control itself, for `with zrv.ZRVIO(port=...) as board:`."""
         return self
 
     def __exit__(self, *exc):
+        """Closes the port (see close()); exceptions go on."""
         self.close()
         return False
 
