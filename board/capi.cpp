@@ -9,6 +9,7 @@
 
 #include "board/dispatch.h"
 #include "board/host.h"
+#include "board/portmap.h"
 #include "board/zrv.h"
 #include "board/zrvio.h"
 #include "common/automationerror.h"
@@ -236,6 +237,17 @@ size_t zrv_copy_error_text(const zrv_object* object, char* buffer, size_t size) 
     buffer[n] = '\0';
   }
   return text.size();
+}
+
+int zrv_map_port(int16_t comm_port, const char* device) {
+  return guarded(threadFailure(), [&] {
+    if (comm_port < zrv::ZRVIO::kMinCommPort || comm_port > zrv::ZRVIO::kMaxCommPort)
+      throw AutomationError(err::kPortInvalid,
+                            QStringLiteral("COM%1 is not a port number (1 to %2)")
+                                .arg(comm_port)
+                                .arg(zrv::ZRVIO::kMaxCommPort));
+    zrv::portmap::overrideForProcess(comm_port, QString::fromUtf8(device ? device : ""));
+  });
 }
 
 int zrv_get_dispid(const char* name, int32_t* dispid) {

@@ -136,6 +136,12 @@ ZRV_API const char* zrv_error_text(const zrv_object* object);
  * is not 0); returns the length of the whole text. */
 ZRV_API size_t zrv_copy_error_text(const zrv_object* object, char* buffer, size_t size);
 
+/* Maps COM<comm_port> to a device for this process only: "sim" for the simulated board, or a
+ * device path such as /dev/ttyUSB0; NULL or "" removes the mapping. Such mappings win over
+ * the per-user port map, which is not written, and apply from the next opening of a port.
+ * Returns 0, or 8002 for a number outside 1-255 (text: zrv_error_text(NULL)). */
+ZRV_API int zrv_map_port(int16_t comm_port, const char* device);
+
 /* The dispatch number of a member name (case-insensitive): 0, or 438 when there is none. */
 ZRV_API int zrv_get_dispid(const char* name, int32_t* dispid);
 
