@@ -1,12 +1,17 @@
 #pragma once
 // What a run needs of the board: open and close the link, reset and configure the converter,
-// and read channels singly or in repeated runs. The program holds a ZRVIO behind this
-// interface (zrviolink.h); tests hold a fake, so the engine runs without a serial port.
+// read channels singly or in repeated runs, and recover from a read that went wrong. The program
+// holds a ZRVIO behind this interface (zrviolink.h); tests hold a fake, so the engine runs without
+// a serial port.
 
 #include <QString>
 #include <cstdint>
 
 namespace zrvlog {
+
+/// Why a read failed: no reply in time, a reply that cannot be valid (line noise, a board
+/// that reset), or an error of the port itself (an unplugged adapter).
+enum class ReadFailure { None, NoReply, InvalidReply, PortError };
 
 class BoardControl {
  public:
@@ -25,10 +30,15 @@ class BoardControl {
   virtual int32_t a2d(int32_t pin) = 0;
   virtual int32_t readword() = 0;
 
-  /// True when the latest reply byte did not arrive (the value read counts as 0).
+  /// True when the latest read failed: a reply byte did not arrive or the reply cannot be
+  /// valid (the value read counts as 0).
   virtual bool errflag() const = 0;
-  /// Why the latest reply byte failed ("no reply from the board within 200 ms"), for messages.
+  /// Why the latest read failed ("no reply from the board within 200 ms"), for messages.
   virtual QString lastReadError() const = 0;
+  /// The kind of the latest read failure; None after a read that succeeded.
+  virtual ReadFailure lastReadFailure() const = 0;
+  /// Throws away whatever the board sent that no command has read yet.
+  virtual void discardInput() = 0;
   /// The port as people know it, for messages: "COM3 (/dev/ttyUSB0)".
   virtual QString portDescription() const = 0;
 };

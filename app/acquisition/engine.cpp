@@ -1,7 +1,7 @@
 #include "engine.h"
 
-#include <QDateTime>
 #include <QLoggingCategory>
+#include <QMetaObject>
 #include <array>
 #include <cmath>
 #include <limits>
@@ -62,20 +62,64 @@ int32_t checked32(int64_t value) {
 }  // namespace
 
 AcquisitionEngine::AcquisitionEngine(GraphModel& graph, BoardControl& board, SamplingTimer& timer,
-                                     QObject* parent)
-    : QObject(parent), m_graph(graph), m_board(board), m_timer(timer) {
-  connect(&m_timer, &SamplingTimer::tick, this, &AcquisitionEngine::Timer1_Timer);
+                                     AcquisitionThread thread, QObject* parent)
+    : QObject(parent),
+      m_graph(graph),
+      m_board(board),
+      m_timer(timer),
+      m_intervalMs(timer.interval()),
+      m_sampler(std::make_unique<Sampler>(board, timer, m_baton, m_epoch)) {
+  qRegisterMetaType<RawTick>();
+  qRegisterMetaType<ReadPlan>();
+  // Readings come back queued from the acquisition thread, at once from the caller's.
+  connect(m_sampler.get(), &Sampler::sampleTaken, this, &AcquisitionEngine::record);
+  connect(m_sampler.get(), &Sampler::tickMissed, this, &AcquisitionEngine::onTickMissed);
+  connect(m_sampler.get(), &Sampler::failed, this, &AcquisitionEngine::onSamplerFailed);
+  if (thread == AcquisitionThread::Own) {
+    m_thread = std::make_unique<QThread>();
+    m_thread->setObjectName(QStringLiteral("acquisition"));
+    m_timer.moveToThread(m_thread.get());
+    m_sampler->moveToThread(m_thread.get());
+    m_thread->start(QThread::TimeCriticalPriority);
+  }
 }
 
 AcquisitionEngine::~AcquisitionEngine() {
   // The timer and the link may outlive the engine; leave neither running on its behalf.
-  m_timer.setEnabled(false);
+  if (m_running) stopRun();
+  if (!m_thread) {
+    m_sampler->end();
+    return;
+  }
+  // The timer goes back to the thread that owns it, so that it can be destroyed there.
+  QThread* home = thread();
+  QMetaObject::invokeMethod(
+      m_sampler.get(),
+      [this, home] {
+        m_sampler->end();
+        m_timer.moveToThread(home);
+        m_sampler->moveToThread(home);
+      },
+      Qt::BlockingQueuedConnection);
+  m_thread->quit();
+  m_thread->wait();
+}
+
+template <typename F>
+void AcquisitionEngine::onSamplerThread(F&& f) {
+  if (m_thread)
+    QMetaObject::invokeMethod(m_sampler.get(), std::forward<F>(f), Qt::QueuedConnection);
+  else
+    f();
 }
 
 // ---- Resets ------------------------------------------------------------------------------
 
-void AcquisitionEngine::setStatus(StatusPanel panel, const QString& text) {
-  Q_EMIT statusChanged(panel, text);
+void AcquisitionEngine::resetData() {
+  data.reset();
+  // Ticks that began before this belong to the old data set.
+  m_epoch.store(data.generation(), std::memory_order_release);
+  Q_EMIT dataReset();
 }
 
 void AcquisitionEngine::setGraphRanges() {
@@ -96,14 +140,11 @@ void AcquisitionEngine::buildChannelElements() {
 }
 
 void AcquisitionEngine::ClearAll() {
-  data.reset();
-  Q_EMIT dataReset();
+  resetData();
   buildChannelElements();
   setGraphRanges();
   m_graph.setProperty(M::GridCountX, Variant(int16_t{20}));
   m_graph.setProperty(M::GridCountY, Variant(int16_t{10}));
-  setStatus(StatusPanel::Status, {});
-  setStatus(StatusPanel::Start, {});
 }
 
 void AcquisitionEngine::InitGraph() {
@@ -133,8 +174,7 @@ void AcquisitionEngine::ClearForRun() {
       elementLook[c][i] = m_graph.property(kRunElementLook[i]);
   }
 
-  data.reset();
-  Q_EMIT dataReset();
+  resetData();
   m_graph.resetElements();
   setGraphRanges();
   for (std::size_t i = 0; i < kRunGraphLook.size(); ++i)
@@ -146,8 +186,6 @@ void AcquisitionEngine::ClearForRun() {
       m_graph.setProperty(kRunElementLook[i], elementLook[c][i]);
   }
   m_graph.setProperty(M::LegendOn, legend);
-  setStatus(StatusPanel::Status, {});
-  setStatus(StatusPanel::Start, {});
 }
 
 void AcquisitionEngine::quickset(Quickset preset) {
@@ -181,19 +219,24 @@ void AcquisitionEngine::setAutorange(bool on) {
 
 // ---- Runs ----------------------------------------------------------------------------------
 
-bool AcquisitionEngine::running() const {
-  return m_board.portopen();
+void AcquisitionEngine::reclaimLink() {
+  if (!m_baton.withSampler()) return;
+  if (m_thread) {
+    m_baton.waitReleased();
+  } else {
+    m_sampler->end();
+  }
 }
 
 void AcquisitionEngine::startRun() {
   ClearForRun();
+  reclaimLink();
   try {
     m_board.setPortopen(true);
     m_board.resetall();
     m_board.a2dconf(true, settings.ClkX2, settings.RefSel);
   } catch (...) {
-    // A board that was opened but could not be set up must not stay open: the program takes
-    // an open link for a running acquisition.
+    // A board that was opened but could not be set up must not stay open.
     if (m_board.portopen()) {
       try {
         m_board.setPortopen(false);
@@ -204,127 +247,85 @@ void AcquisitionEngine::startRun() {
     throw;
   }
   data.DataChanged = true;
-  ++m_runGeneration;
-  m_timer.setEnabled(true);
+  const uint64_t run = ++m_run;
+  m_running = true;
+  m_missedTicks = 0;
+  m_plan = readPlan();
+  // From here the sampler alone uses the board, until it has closed the link.
+  m_baton.give();
+  onSamplerThread([this, run, plan = m_plan] { m_sampler->begin(run, plan); });
   Q_EMIT runningChanged(true);
 }
 
-void AcquisitionEngine::stopRun() {
-  m_timer.setEnabled(false);
-  ++m_runGeneration;
-  try {
-    m_board.setPortopen(false);
-  } catch (const zrv::AutomationError& e) {
-    // The link is as good as closed when closing it fails; the run is over either way.
-    qCWarning(lcAcq) << "closing the link:" << e.message();
-  }
+void AcquisitionEngine::endRun(RunEnd why, const QString& message) {
+  if (!m_running) return;
+  m_running = false;
+  ++m_run;  // readings still on their way belong to the past
+  onSamplerThread([this] { m_sampler->end(); });
   Q_EMIT runningChanged(false);
+  Q_EMIT runEnded(why, message);
 }
 
-// ---- The tick ------------------------------------------------------------------------------
-
-bool AcquisitionEngine::interrupted(uint64_t dataGeneration, uint64_t runGeneration) const {
-  return data.generation() != dataGeneration || m_runGeneration != runGeneration || !running();
+void AcquisitionEngine::readPlanChanged() {
+  if (readPlan().channels == m_plan.channels && readPlan().average == m_plan.average) return;
+  m_plan = readPlan();
+  onSamplerThread([this, plan = m_plan] { m_sampler->setPlan(plan); });
 }
 
-void AcquisitionEngine::Timer1_Timer(int32_t Milliseconds) {
-  if (m_inTick) return;  // a tick delivered from inside a board wait of the current one
-  m_inTick = true;
-  const uint64_t dataGeneration = data.generation();
-  const uint64_t runGeneration = m_runGeneration;
-  try {
-    takeSample(Milliseconds);
-  } catch (const zrv::AutomationError& e) {
-    m_inTick = false;
-    // A command that stopped, cleared or replaced the data set under the tick explains the
-    // failure (a closed link, say); that is not an error of the run.
-    if (interrupted(dataGeneration, runGeneration)) return;
-    if (running()) stopRun();
-    Q_EMIT tickFailed(e.message());
-    return;
-  }
-  m_inTick = false;
+void AcquisitionEngine::onTickMissed(uint64_t run, int64_t missed, const QString& why) {
+  if (!m_running || run != m_run) return;
+  m_missedTicks = missed;
+  Q_EMIT tickMissed(missed, why);
 }
 
-int32_t AcquisitionEngine::readChannel(int16_t channel) {
-  // A reply that never came reads as 0; recording it would put false zeros in the data.
-  const auto checkReply = [this] {
-    if (m_board.errflag())
-      throw zrv::AutomationError(zrv::err::kDeviceUnavailable,
-                                 QStringLiteral("the board on %1 stopped answering (%2)")
-                                     .arg(m_board.portDescription(), m_board.lastReadError()));
-  };
-  if (settings.AvgCt != 1) m_board.repeat(settings.AvgCt);
-  int64_t sum = m_board.a2d(channel);
-  checkReply();
-  for (int k = 2; k <= settings.AvgCt; ++k) {
-    sum += m_board.readword();
-    checkReply();
-  }
-  return checked32(sum);
+void AcquisitionEngine::onSamplerFailed(uint64_t run, const QString& message) {
+  if (!m_running || run != m_run) return;
+  endRun(RunEnd::Failed, message);
 }
 
-double AcquisitionEngine::localNow() {
-  // The system's local-time conversion looks at the time-zone files on every call, a tenth
-  // of a tick's own cost; the offset from UTC is taken once a second instead.
-  const int64_t now = QDateTime::currentMSecsSinceEpoch();
-  if (m_offsetTakenAt < 0 || now - m_offsetTakenAt >= 1000 || now < m_offsetTakenAt) {
-    m_utcOffsetMs = int64_t{QDateTime::fromMSecsSinceEpoch(now).offsetFromUtc()} * 1000;
-    m_offsetTakenAt = now;
-  }
-  constexpr double kUnixEpoch = 25569.0;  // 1970-01-01 as a day count
-  return kUnixEpoch + double(now + m_utcOffsetMs) / 86'400'000.0;
-}
+// ---- Recording -----------------------------------------------------------------------------
 
-void AcquisitionEngine::takeSample(int32_t Milliseconds) {
-  const double tickStart = localNow();
-  const uint64_t dataGeneration = data.generation();
-  const uint64_t runGeneration = m_runGeneration;
-
-  // Read. Board waits may run other commands; nothing is written until all reads are done.
-  const int16_t channels = settings.ChanLimit;
-  if (channels > 6)
-    throw zrv::AutomationError(zrv::err::kSubscriptOutOfRange,
-                               QStringLiteral("%1 channels: at most 5 can be read").arg(channels));
-  std::array<Variant, 6> raw;
-  for (int16_t c = 0; c < channels; ++c)
-    raw[c] = Variant(readChannel(c));
-  if (interrupted(dataGeneration, runGeneration)) return;
+void AcquisitionEngine::record(const RawTick& tick) {
+  // A reading of a run that has stopped, or of a data set cleared or replaced since its tick
+  // began, belongs nowhere.
+  if (!m_running || tick.run != m_run || tick.epoch != data.generation()) return;
+  m_missedTicks = tick.missedTicks;
+  readPlanChanged();
 
   // Compute every value before recording any, so that a coefficient that is not a number
   // leaves the time stamps, jitters and graph elements in step.
-  const int32_t interval = m_timer.interval();
-  const int32_t jitter = checked32(int64_t{Milliseconds} - interval);
-  std::array<Variant, kChannels> values;
-  for (int c = 0; c < kChannels; ++c) {
-    const Variant average = raw[c] / Variant(settings.AvgCt);
-    Variant acc = data.GetCoef(4, static_cast<int16_t>(c));
-    for (int k = 3; k >= 0; --k)
-      acc = acc * average + data.GetCoef(static_cast<int16_t>(k), static_cast<int16_t>(c));
-    values[c] = acc;
+  SampleReport report;
+  double stopAt = 0;
+  try {
+    report.jitter = checked32(int64_t{tick.milliseconds} - tick.intervalMs);
+    for (int c = 0; c < kChannels; ++c) {
+      // Channels not read count as 0, so their elements still get a point (of a0).
+      const Variant sum = c < tick.plan.channels ? Variant(tick.sums[c]) : Variant();
+      const Variant average = sum / Variant(tick.plan.average);
+      Variant acc = data.GetCoef(4, static_cast<int16_t>(c));
+      for (int k = 3; k >= 0; --k)
+        acc = acc * average + data.GetCoef(static_cast<int16_t>(k), static_cast<int16_t>(c));
+      report.values[c] = acc.toDouble();
+    }
+    const double tolerance = settings.Tol.toDouble();
+    report.overrun = std::fabs(double(tick.intervalMs) - tick.milliseconds) >
+                     tolerance / 100.0 * tick.intervalMs;
+    stopAt = settings.stopsec.isEmptyText() ? 0.0 : settingNumber(settings.stopsec);
+  } catch (const zrv::AutomationError& e) {
+    endRun(RunEnd::Failed, e.message());
+    return;
   }
-  std::array<double, kChannels> ys;
-  for (int c = 0; c < kChannels; ++c)
-    ys[c] = values[c].toDouble();
-  const double tolerance = settings.Tol.toDouble();
-  const double stopAt = settings.stopsec.isEmptyText() ? 0.0 : settingNumber(settings.stopsec);
 
-  // Record.
   if (data.StartTime.isEmptyText()) {
-    data.StartTime = Variant::date(tickStart);
-    setStatus(StatusPanel::Start, zrv::formatGeneralDate(tickStart));
+    data.StartTime = Variant::date(tick.tickStart);
+    report.first = true;
   }
-  data.addSample(Variant::date(tickStart), Variant(jitter));
+  data.addSample(Variant::date(tick.tickStart), Variant(report.jitter));
   const Variant savedElement = m_graph.property(M::ElementIndex);
-  const double x = data.SampleTime.toDouble();
-  QString text;
-  for (int c = 0; c < kChannels; ++c) {
-    m_graph.addPoint(x, ys[c], c);
-    text += zrv::formatPattern(ys[c], u"0.0 ");
-  }
-  setStatus(StatusPanel::RunningTime, zrv::formatPattern(x, u"0.0"));
-  text += QLatin1Char('(') + QString::number(jitter) + QLatin1Char(')');
-  data.advanceSampleTime(interval);
+  report.sampleTime = data.SampleTime.toDouble();
+  for (int c = 0; c < kChannels; ++c)
+    m_graph.addPoint(report.sampleTime, report.values[c], c);
+  data.advanceSampleTime(tick.intervalMs);
   m_graph.setProperty(M::ElementIndex, savedElement);
 
   // The range the user may have zoomed, panned or autoranged to becomes the settings' range.
@@ -332,14 +333,15 @@ void AcquisitionEngine::takeSample(int32_t Milliseconds) {
   settings.MAXX = m_graph.property(M::RangeXMax).toDouble();
   settings.MINY = m_graph.property(M::RangeYMin).toDouble();
   settings.MAXY = m_graph.property(M::RangeYMax).toDouble();
-  scrollOrFit(interval);
+  scrollOrFit(tick.intervalMs);
 
-  if (std::fabs(double(interval) - Milliseconds) > tolerance / 100.0 * interval)
-    text = QStringLiteral("Timing overrun!");
-  setStatus(StatusPanel::Status, text);
-  Q_EMIT sampleRecorded();
+  report.tickStart = tick.tickStart;
+  report.missedTicks = tick.missedTicks;
+  report.samples = data.sampleCount();
+  Q_EMIT sampleRecorded(report);
 
-  if (!settings.stopsec.isEmptyText() && data.SampleTime.toDouble() > stopAt) stopRun();
+  if (!settings.stopsec.isEmptyText() && data.SampleTime.toDouble() > stopAt)
+    endRun(RunEnd::StopTimeReached);
 }
 
 void AcquisitionEngine::scrollOrFit(int32_t intervalMs) {
@@ -360,10 +362,21 @@ void AcquisitionEngine::scrollOrFit(int32_t intervalMs) {
 // ---- Timer access ---------------------------------------------------------------------------
 
 int32_t AcquisitionEngine::GetTimerInt() const {
-  return m_timer.interval();
+  return m_intervalMs;
 }
 void AcquisitionEngine::SetTimerInt(int32_t milliseconds) {
-  m_timer.setInterval(milliseconds);
+  if (!m_thread) {
+    m_timer.setInterval(milliseconds);
+  } else {
+    // The timer lives on the acquisition thread; the check it would make is made here, so
+    // that a refused interval still reaches the caller.
+    if (milliseconds < 1)
+      throw zrv::AutomationError(
+          zrv::err::kInvalidArgument,
+          QStringLiteral("the timer interval must be at least 1 ms, not %1").arg(milliseconds));
+    onSamplerThread([this, milliseconds] { m_timer.setInterval(milliseconds); });
+  }
+  m_intervalMs = milliseconds;
 }
 int32_t AcquisitionEngine::GetTimerFreq() const {
   return m_timer.statistics().frequency();

@@ -1,26 +1,31 @@
 #pragma once
 // AcquisitionEngine: the data set, the settings and the run, without any window.
 //
-// A run opens the board link, and every tick of the sampling timer reads the channels,
-// averages and calibrates them, plots one point per channel, records the tick's wall-clock
-// time and jitter, scrolls or autoranges the graph, flags timing overruns and ends the run at
-// the stop time. The window shows what the engine reports through its signals; the headless
-// recorder and the tests drive the same engine.
+// A run opens the board link and hands it to the Sampler (sampler.h), which reads the
+// channels on every tick of the sampling timer. The engine records each tick's readings on
+// the UI thread: it averages and calibrates them, plots one point per channel, stores the
+// tick's wall-clock time and jitter, scrolls or autoranges the graph, flags timing overruns,
+// and ends the run at the stop time. What happened is reported as values (SampleReport,
+// RunEnd); the window and the headless recorder turn them into texts.
 //
-// Re-entrance: a board command may let the event loop run while it waits for the board, so
-// a user command (Stop, Clear, New, Open) can run in the middle of a tick. A tick never
-// starts inside another, and a tick whose run was stopped or whose data set was cleared or
-// replaced meanwhile ends without writing anything.
-//
-// Errors inside a tick stop the run and are reported through tickFailed(); a tick never lets
-// an exception out into the event loop.
+// Threads: with AcquisitionThread::Own (the program) the sampler and the timer run on a
+// thread of their own and the engine never waits on the board during a run; with
+// AcquisitionThread::Caller (tests, file conversion) they run on the engine's thread and a
+// tick is recorded before ManualTimer::fire() returns. Either way a reading that belongs to a
+// stopped run or to a data set that was cleared or replaced since its tick began is dropped,
+// and the board link closes only after the sampler has let go of it.
 
 #include <QObject>
 #include <QString>
+#include <QThread>
+#include <array>
+#include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "app/acquisition/dataset.h"
 #include "app/acquisition/runsettings.h"
+#include "app/acquisition/sampler.h"
 
 namespace zrvlog {
 
@@ -28,8 +33,27 @@ class BoardControl;
 class GraphModel;
 class SamplingTimer;
 
-/// Status-bar panels the engine writes (1-based, as the window numbers them).
-enum class StatusPanel { Status = 1, Start = 2, RunningTime = 3 };
+/// Where the board is read: on a thread of the engine's own, or on the engine's thread.
+enum class AcquisitionThread { Own, Caller };
+
+/// One recorded sample, as the window and the headless recorder show it.
+struct SampleReport {
+  double sampleTime = 0;                   ///< its nominal time in seconds (X of its points)
+  std::array<double, kChannels> values{};  ///< calibrated values, channels not read included
+  int32_t jitter = 0;                      ///< measured period minus the interval, ms
+  bool overrun = false;                    ///< the period was outside the tolerance
+  bool first = false;                      ///< the run's first sample: it set StartTime
+  double tickStart = 0;                    ///< local date-time of its tick (day count)
+  int64_t missedTicks = 0;                 ///< ticks of the run that could not read so far
+  std::size_t samples = 0;                 ///< samples in the data set, this one included
+};
+
+/// Why a run ended.
+enum class RunEnd {
+  Stopped,          ///< by command (Stop, New, Open, Exit, a signal)
+  StopTimeReached,  ///< by itself, after the sample at the stop time
+  Failed,           ///< the board, the port or the calibration failed; see the message
+};
 
 /// The two calibration presets of the Data menu.
 enum class Quickset { Volts0To5, RawCounts };
@@ -39,11 +63,14 @@ class AcquisitionEngine : public QObject {
 
  public:
   AcquisitionEngine(GraphModel& graph, BoardControl& board, SamplingTimer& timer,
-                    QObject* parent = nullptr);
+                    AcquisitionThread thread = AcquisitionThread::Own, QObject* parent = nullptr);
   ~AcquisitionEngine() override;
 
   GraphModel& graph() { return m_graph; }
+  /// The board control. While a run goes on (and until its last tick has let go of it) the
+  /// sampler alone may use it; reclaimLink() waits for that.
   BoardControl& board() { return m_board; }
+  /// The timer, for its statistics and deadlines. Its interval is set through SetTimerInt.
   SamplingTimer& timer() { return m_timer; }
 
   AcquisitionSettings settings;
@@ -71,17 +98,23 @@ class AcquisitionEngine : public QObject {
   void applyStartUpDefaults();
 
   // --- Runs ----------------------------------------------------------------------------
-  /// Whether a run is going on: the board link is open exactly while one is.
-  bool running() const;
+  /// Whether a run is going on.
+  bool running() const { return m_running; }
   /// Starts a run: ClearForRun, open the link, reset and configure the board, mark the data
-  /// changed, start the timer. On failure the link is closed again, nothing runs, and the
-  /// error (zrv::AutomationError) reaches the caller.
+  /// changed, hand the link to the sampler and start the timer. On failure the link is closed
+  /// again, nothing runs, and the error (zrv::AutomationError) reaches the caller.
   void startRun();
-  /// Stops the run: timer off, link closed. The data stays for saving and export.
-  void stopRun();
-
-  /// The tick: one sample (see the file comment). Connected to the timer.
-  void Timer1_Timer(int32_t Milliseconds);
+  /// Stops the run: no sample is recorded after it; the sampler stops ticking and closes the
+  /// link once its current tick (if any) has finished. The data stays for saving and export.
+  void stopRun() { endRun(RunEnd::Stopped); }
+  /// Ticks of the current (or last) run that could not read.
+  int64_t missedTicks() const { return m_missedTicks; }
+  /// Waits until no tick holds the board any more (after a stop); needed only before using
+  /// the board outside a run.
+  void reclaimLink();
+  /// The channel count or the averaging changed during a run: the next tick reads the new
+  /// way. (A recorded sample also notices, one tick later.)
+  void readPlanChanged();
 
   // --- Timer access, as the options dialog uses it --------------------------------------
   int32_t GetTimerInt() const;
@@ -93,14 +126,15 @@ class AcquisitionEngine : public QObject {
   int32_t GetTimerResMin() const;
 
  Q_SIGNALS:
-  /// A status-bar panel's new text.
-  void statusChanged(zrvlog::StatusPanel panel, const QString& text);
   /// A run started or stopped (by command, at the stop time, or after an error).
   void runningChanged(bool running);
+  /// A run ended, and why; message says what failed, for people (empty otherwise). Comes
+  /// right after runningChanged(false).
+  void runEnded(zrvlog::RunEnd why, const QString& message);
   /// One sample has been recorded.
-  void sampleRecorded();
-  /// A tick failed and the run was stopped; message says what happened, for people.
-  void tickFailed(const QString& message);
+  void sampleRecorded(const zrvlog::SampleReport& report);
+  /// A tick of the run could not read; missed counts them (the run goes on).
+  void tickMissed(int64_t missed, const QString& why);
   /// The autorange switch was turned on or off.
   void autorangeChanged(bool on);
   /// The samples were emptied (Clear, New, a new run, before a file is loaded): what was
@@ -108,24 +142,32 @@ class AcquisitionEngine : public QObject {
   void dataReset();
 
  private:
-  void takeSample(int32_t Milliseconds);
-  double localNow();
-  bool interrupted(uint64_t dataGeneration, uint64_t runGeneration) const;
-  int32_t readChannel(int16_t channel);
+  void record(const RawTick& tick);
+  void endRun(RunEnd why, const QString& message = {});
+  void onTickMissed(uint64_t run, int64_t missed, const QString& why);
+  void onSamplerFailed(uint64_t run, const QString& message);
+  /// Runs f on the sampler's thread: at once on the caller's, queued on the engine's own.
+  template <typename F>
+  void onSamplerThread(F&& f);
+  ReadPlan readPlan() const { return {settings.ChanLimit, settings.AvgCt}; }
+  void resetData();
   void scrollOrFit(int32_t intervalMs);
-  void setStatus(StatusPanel panel, const QString& text);
   void setGraphRanges();
   void buildChannelElements();
 
   GraphModel& m_graph;
   BoardControl& m_board;
   SamplingTimer& m_timer;
+  int32_t m_intervalMs;  // the timer's, as last set from this thread
   bool m_autorange = false;
-  bool m_inTick = false;
-  uint64_t m_runGeneration = 0;  // changes at every start and stop
-  // The local time's offset from UTC, and when it was taken (see localNow).
-  int64_t m_utcOffsetMs = 0;
-  int64_t m_offsetTakenAt = -1;  // never
+  bool m_running = false;
+  uint64_t m_run = 0;  // changes at every start and stop
+  int64_t m_missedTicks = 0;
+  ReadPlan m_plan;                   // as last handed to the sampler
+  std::atomic<uint64_t> m_epoch{0};  // the data set's generation, for the sampler
+  LinkBaton m_baton;
+  std::unique_ptr<QThread> m_thread;  // null with AcquisitionThread::Caller
+  std::unique_ptr<Sampler> m_sampler;
 };
 
 }  // namespace zrvlog

@@ -1,14 +1,21 @@
 #pragma once
 // The board control of the program: a ZRVIO from the board library behind BoardControl.
+//
+// The program reads the board on an acquisition thread of its own, so a command waiting for
+// the board has no events to let through: the link's host never runs the event loop from
+// inside a board wait, which keeps a queued stop or a new setting from running in the middle
+// of a tick.
 
 #include "app/acquisition/boardcontrol.h"
+#include "board/host.h"
 #include "board/zrvio.h"
 
 namespace zrvlog {
 
 class ZrvioLink : public BoardControl {
  public:
-  explicit ZrvioLink(zrv::Host* host = nullptr) : m_zrvio(host) {}
+  /// host: null for a host that lets no events run during board waits.
+  explicit ZrvioLink(zrv::Host* host = nullptr) : m_zrvio(host ? host : &m_quietHost) {}
 
   zrv::ZRVIO& zrvio() { return m_zrvio; }
 
@@ -25,9 +32,16 @@ class ZrvioLink : public BoardControl {
   int32_t readword() override { return m_zrvio.readword(); }
   bool errflag() const override { return m_zrvio.errflag(); }
   QString lastReadError() const override { return m_zrvio.lastReadError(); }
+  ReadFailure lastReadFailure() const override;
+  void discardInput() override;
   QString portDescription() const override { return m_zrvio.portDescription(); }
 
  private:
+  class QuietHost : public zrv::Host {
+   public:
+    void processEvents() override {}
+  };
+  QuietHost m_quietHost;  // declared before the control that points at it
   zrv::ZRVIO m_zrvio;
 };
 

@@ -45,7 +45,7 @@ struct FileEngine {
   GraphModel graph;
   ZrvioLink link;  // never opened
   ManualTimer timer;
-  AcquisitionEngine engine{graph, link, timer};
+  AcquisitionEngine engine{graph, link, timer, AcquisitionThread::Caller};
 };
 
 /// Where a data set goes: a data file and/or a CSV file (empty: not wanted).

@@ -107,18 +107,20 @@ int recordRun(const RecordOptions& o) {
   QObject::connect(&engine, &AcquisitionEngine::runningChanged, &loop, [&](bool running) {
     if (!running) loop.quit();
   });
-  QObject::connect(&engine, &AcquisitionEngine::tickFailed, &loop,
-                   [&](const QString& message) { failure = message; });
-  QObject::connect(&engine, &AcquisitionEngine::statusChanged, &loop,
-                   [&](StatusPanel panel, const QString& text) {
-                     if (panel == StatusPanel::Status && text == QLatin1String("Timing overrun!"))
-                       ++overruns;
+  QObject::connect(&engine, &AcquisitionEngine::runEnded, &loop,
+                   [&](RunEnd why, const QString& message) {
+                     if (why == RunEnd::Failed) failure = message;
                    });
+  QObject::connect(&engine, &AcquisitionEngine::sampleRecorded, &loop,
+                   [&](const SampleReport& report) { overruns += report.overrun ? 1 : 0; });
   const auto progress = [&] {
-    say(QStringLiteral("%1 samples, %2 s, %3 overruns")
-            .arg(qulonglong(engine.data.sampleCount()))
-            .arg(elapsed.elapsed() / 1000.0, 0, 'f', 1)
-            .arg(overruns));
+    QString line = QStringLiteral("%1 samples, %2 s, %3 overruns")
+                       .arg(qulonglong(engine.data.sampleCount()))
+                       .arg(elapsed.elapsed() / 1000.0, 0, 'f', 1)
+                       .arg(overruns);
+    if (engine.missedTicks() > 0)
+      line += QStringLiteral(", %1 missed ticks").arg(engine.missedTicks());
+    say(line);
   };
   QTimer progressTimer;
   QObject::connect(&progressTimer, &QTimer::timeout, &loop, progress);
@@ -142,6 +144,10 @@ int recordRun(const RecordOptions& o) {
   if (!o.quiet) progress();
   if (stopRequested) say(QStringLiteral("stopped on request"));
   if (!failure.isEmpty()) say(QStringLiteral("the run stopped: %1").arg(failure));
+  if (engine.missedTicks() > 0)
+    say(QStringLiteral("%1 ticks could not read the board and have no sample; the time stamps "
+                       "show the gaps")
+            .arg(engine.missedTicks()));
   const bool written = writeOutputs(o, engine);
   if (written) {
     journal.discard();

@@ -24,6 +24,7 @@
 #include "app/recovery/runjournal.h"
 #include "app/settings/storedsettings.h"
 #include "app/timer/precisiontimer.h"
+#include "common/automationdate.h"
 #include "common/automationerror.h"
 #include "common/numberformat.h"
 
@@ -68,7 +69,8 @@ frmMain::frmMain(MainWindowParts parts, QWidget* parent)
   Q_ASSERT(m_dialogs && m_stored);
   setObjectName(QStringLiteral("frmMain"));
   setWindowTitle(kAppTitle);
-  m_engine = std::make_unique<AcquisitionEngine>(*m_graph, *m_board, *m_timer);
+  m_engine =
+      std::make_unique<AcquisitionEngine>(*m_graph, *m_board, *m_timer, parts.acquisitionThread);
   m_journal = std::make_unique<RunJournal>(*m_engine, m_journalFolder);
   connect(m_journal.get(), &RunJournal::failed, this, [this](const QString& message) {
     doerr(QStringLiteral("The samples are no longer copied to the recovery journal, so a crash "
@@ -277,15 +279,33 @@ void frmMain::buildStatusBar() {
 }
 
 void frmMain::connectEngine() {
-  connect(
-      m_engine.get(), &AcquisitionEngine::statusChanged, this,
-      [this](StatusPanel panel, const QString& text) { setPanel(static_cast<int>(panel), text); });
+  connect(m_engine.get(), &AcquisitionEngine::sampleRecorded, this, &frmMain::showSample);
+  connect(m_engine.get(), &AcquisitionEngine::dataReset, this, [this] {
+    setPanel(1, QString());
+    setPanel(2, QString());
+  });
   connect(m_engine.get(), &AcquisitionEngine::runningChanged, this, &frmMain::showRunState);
   connect(m_engine.get(), &AcquisitionEngine::autorangeChanged, m_menus.mnuAutorange,
           &QAction::setChecked);
-  connect(m_engine.get(), &AcquisitionEngine::tickFailed, this, [this](const QString& message) {
-    doerr(QStringLiteral("The acquisition has stopped.\n\n") + message);
-  });
+  connect(m_engine.get(), &AcquisitionEngine::runEnded, this,
+          [this](RunEnd why, const QString& message) {
+            if (why == RunEnd::Failed)
+              doerr(QStringLiteral("The acquisition has stopped.\n\n") + message);
+          });
+}
+
+void frmMain::showSample(const SampleReport& report) {
+  QString text;
+  if (report.overrun) {
+    text = QStringLiteral("Timing overrun!");
+  } else {
+    for (double value : report.values)
+      text += zrv::formatPattern(value, u"0.0 ");
+    text += QLatin1Char('(') + QString::number(report.jitter) + QLatin1Char(')');
+  }
+  setPanel(1, text);
+  if (report.first) setPanel(2, zrv::formatGeneralDate(report.tickStart));
+  setPanel(3, zrv::formatPattern(report.sampleTime, u"0.0"));
 }
 
 QAction* frmMain::toolButton(const QString& key) const {
@@ -371,8 +391,15 @@ void frmMain::showRunState(bool running) {
 }
 
 void frmMain::mnuDataStart_Click() {
+  startAcquisition();
+}
+
+void frmMain::startAcquisition() {
   SaveIfChanged();
   toolButton(QStringLiteral("Run"))->setChecked(true);
+  // The run replaces the samples on screen: they are no longer those of the file they came
+  // from, so a Save must not write over it.
+  setUntitled();
   try {
     m_engine->startRun();
   } catch (const zrv::AutomationError& e) {
@@ -404,14 +431,7 @@ void frmMain::tbToolBar_ButtonClick(const QString& key) {
       mnuDataStop_Click();
       return;
     }
-    // The toolbar shows no message box; a start that fails says why in the status bar.
-    SaveIfChanged();
-    try {
-      m_engine->startRun();
-    } catch (const zrv::AutomationError& e) {
-      showRunState(false);
-      setPanel(1, QStringLiteral("Not started: ") + e.message());
-    }
+    startAcquisition();
   } else if (key == QLatin1String("Props")) {
     trigger(m_menus.mnuViewOptions);
   }
@@ -428,6 +448,9 @@ void frmMain::mnuViewStatusBar_Click() {
 }
 
 void frmMain::mnuViewRefresh_Click() {
+  // Clearing throws the samples away, as New does: offer to keep them first.
+  SaveIfChanged();
+  setUntitled();
   m_engine->ClearAll();
 }
 

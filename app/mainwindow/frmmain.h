@@ -38,6 +38,8 @@ struct MainWindowParts {
   std::unique_ptr<SamplingTimer> timer;
   /// Where runs are journalled for recovery; empty: the user's data folder.
   QString journalFolder;
+  /// Where the board is read: tests with a manual timer read on the window's thread.
+  AcquisitionThread acquisitionThread = AcquisitionThread::Own;
 };
 
 class frmMain : public QMainWindow {
@@ -171,6 +173,10 @@ class frmMain : public QMainWindow {
   void connectEngine();
   void setCursorMode(int32_t mode);
   void showRunState(bool running);
+  void showSample(const SampleReport& report);
+  /// Start from the menu, F9 or the toolbar: offers to save, then starts; says why when the
+  /// run cannot start.
+  void startAcquisition();
   void setPanel(int panel, const QString& text);
   void Form_Unload();
   // The commands of the File, Edit and Help menus and of the options dialog (own files).

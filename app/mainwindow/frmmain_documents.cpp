@@ -66,7 +66,10 @@ void frmMain::AddRecentFile(const QString& path) {
 }
 
 void frmMain::mnuFileMRU_Click(int Index) {
-  LoadDataFile(m_recent->entry(Index).path);
+  // A copy: loading moves the entry to the top, which would change what a reference into
+  // the list names halfway through the load.
+  const QString path = m_recent->entry(Index).path;
+  LoadDataFile(path);
 }
 
 // ---- New, Open, Save ---------------------------------------------------------------------
@@ -135,7 +138,9 @@ void frmMain::mnuFileSaveAs_Click() {
   saveCurrent();
 }
 
-void frmMain::LoadDataFile(const QString& path) {
+void frmMain::LoadDataFile(const QString& requested) {
+  // The name may come from a list that the steps below change (the recent files).
+  const QString path = requested;
   if (m_engine->running()) mnuDataStop_Click();
   SaveIfChanged();
   m_engine->data.CurrentFile = path;

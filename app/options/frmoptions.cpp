@@ -454,7 +454,7 @@ void frmOptions::Form_Load() {
   }
   cboDevice->blockSignals(false);
   // The port cannot change under an open link, nor the device it stands for.
-  m_linkOpen = board.portopen();
+  m_linkOpen = engine.running();
   // A port beyond the list (set by hand in the stored settings) falls back to COM1, and the
   // page says that Apply will switch to it.
   const int16_t port = board.CommPort();
@@ -714,10 +714,12 @@ bool frmOptions::cmdApply_Click() {
     s.Tol = TTol->text();
     s.AvgCt = whole16(Avg);
     s.ChanLimit = whole16(Chan);
+    engine.readPlanChanged();
     s.RefSel = static_cast<int16_t>(RefSel->currentData().toInt());
     m_refNote->hide();
     engine.SetTimerInt(whole32(SampRate, 1000.0));
-    if (!board.portopen()) {
+    if (!engine.running()) {
+      engine.reclaimLink();  // a run just stopped may still be finishing its last read
       board.setCommPort(static_cast<int16_t>(CPort->currentIndex() + 1));
       m_portNote->hide();
     }

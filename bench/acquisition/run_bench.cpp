@@ -54,24 +54,21 @@ Outcome runOnce(int intervalMs, int seconds, int channels, bool autorange) {
   engine.setAutorange(autorange);
 
   Outcome outcome;
-  QObject::connect(&engine, &zrvlog::AcquisitionEngine::statusChanged,
-                   [&](zrvlog::StatusPanel p, const QString& t) {
-                     if (p == zrvlog::StatusPanel::Status && t == QLatin1String("Timing overrun!"))
-                       ++outcome.overruns;
-                   });
   int seenReplots = view.replotCount();
-  QObject::connect(&engine, &zrvlog::AcquisitionEngine::sampleRecorded, [&] {
-    using us = std::chrono::duration<double, std::micro>;
-    outcome.tickUs.push_back(
-        us(zrvlog::SamplingTimer::Clock::now() - timer.lastTick().started).count());
-    if (view.replotCount() != seenReplots) {
-      seenReplots = view.replotCount();
-      outcome.replotUs.push_back(us(view.lastReplotCost()).count());
-    }
-  });
-  QObject::connect(&engine, &zrvlog::AcquisitionEngine::tickFailed, [](const QString& m) {
-    std::fprintf(stderr, "tick failed: %s\n", qPrintable(m));
-  });
+  QObject::connect(&engine, &zrvlog::AcquisitionEngine::sampleRecorded,
+                   [&](const zrvlog::SampleReport& report) {
+                     outcome.overruns += report.overrun ? 1 : 0;
+                     using us = std::chrono::duration<double, std::micro>;
+                     if (view.replotCount() != seenReplots) {
+                       seenReplots = view.replotCount();
+                       outcome.replotUs.push_back(us(view.lastReplotCost()).count());
+                     }
+                   });
+  QObject::connect(&engine, &zrvlog::AcquisitionEngine::runEnded,
+                   [](zrvlog::RunEnd why, const QString& m) {
+                     if (why == zrvlog::RunEnd::Failed)
+                       std::fprintf(stderr, "the run failed: %s\n", qPrintable(m));
+                   });
   QEventLoop loop;
   QObject::connect(&engine, &zrvlog::AcquisitionEngine::runningChanged, [&](bool running) {
     if (!running) loop.quit();

@@ -18,36 +18,21 @@
 #include <functional>
 #include <random>
 
-#include "app/acquisition/boardcontrol.h"
 #include "app/acquisition/engine.h"
 #include "app/documents/datafile.h"
 #include "app/graph/graphmodel.h"
 #include "app/timer/manualtimer.h"
 #include "common/automationdate.h"
+#include "tests/fakes/fakeboardcontrol.h"
 
 namespace {
 
-// A board is never opened here; the engine only needs one to exist.
-class NoBoard : public zrvlog::BoardControl {
- public:
-  bool portopen() const override { return false; }
-  void setPortopen(bool) override {}
-  int16_t CommPort() const override { return 1; }
-  void setCommPort(int16_t) override {}
-  void resetall() override {}
-  void a2dconf(bool, bool, int16_t) override {}
-  void repeat(int32_t) override {}
-  int32_t a2d(int32_t) override { return 0; }
-  int32_t readword() override { return 0; }
-  bool errflag() const override { return false; }
-  QString lastReadError() const override { return {}; }
-  QString portDescription() const override { return QStringLiteral("none"); }
-};
-
 struct Parts {
-  Parts() : engine(graph, board, timer) { engine.applyStartUpDefaults(); }
+  Parts() : engine(graph, board, timer, zrvlog::AcquisitionThread::Caller) {
+    engine.applyStartUpDefaults();
+  }
   zrvlog::GraphModel graph;
-  NoBoard board;
+  zrvtest::FakeBoardControl board;  // never opened: the engine only needs one to exist
   zrvlog::ManualTimer timer;
   zrvlog::AcquisitionEngine engine;
 };

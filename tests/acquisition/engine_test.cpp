@@ -22,11 +22,13 @@ using M = GraphMember;
 
 class EngineTest : public ::testing::Test {
  protected:
-  EngineTest() : engine(graph, board, timer) {
-    QObject::connect(&engine, &AcquisitionEngine::statusChanged,
-                     [this](StatusPanel p, const QString& t) { panels[int(p)] = t; });
-    QObject::connect(&engine, &AcquisitionEngine::tickFailed,
-                     [this](const QString& m) { failures << m; });
+  EngineTest() : engine(graph, board, timer, AcquisitionThread::Caller) {
+    QObject::connect(&engine, &AcquisitionEngine::sampleRecorded,
+                     [this](const SampleReport& r) { reports.push_back(r); });
+    QObject::connect(&engine, &AcquisitionEngine::runEnded, [this](RunEnd why, const QString& m) {
+      ends.push_back(why);
+      if (why == RunEnd::Failed) failures << m;
+    });
     engine.applyStartUpDefaults();
   }
 
@@ -48,7 +50,8 @@ class EngineTest : public ::testing::Test {
   zrvtest::FakeBoardControl board;
   ManualTimer timer;
   AcquisitionEngine engine;
-  std::map<int, QString> panels;
+  std::vector<SampleReport> reports;
+  std::vector<RunEnd> ends;
   QStringList failures;
 };
 
@@ -112,7 +115,10 @@ TEST_F(EngineTest, TwoChannelsReadFivePlotted) {
     ASSERT_EQ(points(c), 1) << c;
   EXPECT_EQ(graph.pointY(0, 2), 0.0);
   EXPECT_EQ(graph.pointY(0, 0), 100 * kVoltsPerCount);
-  EXPECT_EQ(panels[1], QStringLiteral("0.5 1.0 0.0 0.0 0.0 (0)"));
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].values,
+            (std::array<double, 5>{100 * kVoltsPerCount, 200 * kVoltsPerCount, 0, 0, 0}));
+  EXPECT_EQ(reports[0].jitter, 0);
 }
 
 TEST_F(EngineTest, RepeatIsSentOnlyWhenAveraging) {
@@ -136,7 +142,7 @@ TEST_F(EngineTest, FullScaleCountShowsFiveVolts) {
   board.raw[0] = 1023;
   run(1);
   EXPECT_EQ(graph.pointY(0, 0), 4.9999999999999964);
-  EXPECT_TRUE(panels[1].startsWith(QStringLiteral("5.0 "))) << panels[1].toStdString();
+  EXPECT_EQ(reports.at(0).values[0], 4.9999999999999964);
 }
 
 TEST_F(EngineTest, ScrollsByPagesWhenTheNextSampleLeavesTheRange) {
@@ -158,7 +164,8 @@ TEST_F(EngineTest, TimingToleranceBoundary) {
   engine.startRun();
   for (const auto& tc : cases) {
     timer.fire(tc.ms);
-    EXPECT_EQ(panels[1] == QStringLiteral("Timing overrun!"), tc.overrun) << tc.ms;
+    EXPECT_EQ(reports.back().overrun, tc.overrun) << tc.ms;
+    EXPECT_EQ(reports.back().jitter, tc.ms - 1000) << tc.ms;
   }
   EXPECT_EQ(engine.data.Jitters.item(std::size_t{3}), Variant(int32_t{251}));
   EXPECT_EQ(engine.data.Jitters.item(std::size_t{5}), Variant(int32_t{-251}));
@@ -206,12 +213,13 @@ TEST_F(EngineTest, FirstTickSetsTheStartTime) {
   run(1);
   ASSERT_EQ(engine.data.StartTime.type(), zrv::VarType::Date);
   const Variant start = engine.data.StartTime;
-  const QString panel = panels[2];
-  EXPECT_FALSE(panel.isEmpty());
-  panels[2] = QStringLiteral("untouched");
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_TRUE(reports[0].first);
+  EXPECT_EQ(reports[0].tickStart, start.dateValue());
   run(2);
   EXPECT_EQ(engine.data.StartTime, start);
-  EXPECT_EQ(panels[2], QStringLiteral("untouched"));
+  EXPECT_FALSE(reports.at(1).first);
+  EXPECT_FALSE(reports.at(2).first);
   EXPECT_EQ(engine.data.TimeStamps.item(std::size_t{1}).type(), zrv::VarType::Date);
   // Local wall-clock time, whatever the time zone.
   const double now = zrv::toAutomationDate(QDateTime::currentDateTime());
@@ -248,16 +256,94 @@ TEST_F(EngineTest, ATickThatFailsStopsTheRunAndRecordsNothingHalfway) {
     EXPECT_EQ(points(c), 0) << c;
 }
 
-TEST_F(EngineTest, ASilentBoardStopsTheRunWithoutRecordingZeros) {
+TEST_F(EngineTest, AFailedReadIsRetriedOnceAfterTheInputIsDrained) {
+  struct Case {
+    const char* name;
+    int failReads;
+    ReadFailure kind;
+    std::size_t samples;
+    int64_t missed;
+  } cases[] = {
+      {"one bad reply costs nothing", 1, ReadFailure::InvalidReply, 1, 0},
+      {"one missing reply costs nothing", 1, ReadFailure::NoReply, 1, 0},
+      {"two in a row cost the tick", 2, ReadFailure::NoReply, 0, 1},
+  };
+  for (const auto& tc : cases) {
+    engine.startRun();
+    board.calls.clear();
+    board.failReads = tc.failReads;
+    board.failureKind = tc.kind;
+    timer.fire();
+    EXPECT_TRUE(engine.running()) << tc.name;
+    EXPECT_EQ(engine.data.sampleCount(), tc.samples) << tc.name;
+    EXPECT_EQ(engine.missedTicks(), tc.missed) << tc.name;
+    EXPECT_EQ(board.count("discardInput"), 1) << tc.name;
+    for (int c = 0; c < 5; ++c)
+      EXPECT_EQ(points(c), int64_t(tc.samples)) << tc.name;
+    engine.stopRun();
+  }
+}
+
+TEST_F(EngineTest, AMissedTickRecordsNothingAndTheNextSampleShowsTheGap) {
   run(2);
-  board.silent = true;
+  board.failReads = 2;  // the read and its retry
   timer.fire();
-  EXPECT_FALSE(engine.running());
-  ASSERT_EQ(failures.size(), 1);
-  EXPECT_TRUE(failures[0].contains(QStringLiteral("COM1 (fake)"))) << failures[0].toStdString();
-  EXPECT_TRUE(failures[0].contains(QStringLiteral("no reply"))) << failures[0].toStdString();
-  EXPECT_EQ(engine.data.sampleCount(), 2u);
-  EXPECT_EQ(points(0), 2);
+  EXPECT_EQ(engine.data.sampleCount(), 2u) << "no zeros, no half rows";
+  EXPECT_EQ(engine.missedTicks(), 1);
+  timer.fire();
+  // Keys stay on the interval's grid, so that keys rebuilt from the interval on reload match;
+  // the gap shows in the jitter of the sample after it.
+  EXPECT_EQ(keys(), QStringList({"T0", "T1", "T2"}));
+  EXPECT_EQ(engine.data.Jitters.item(std::size_t{3}), Variant(int32_t{1000}));
+  EXPECT_TRUE(reports.back().overrun);
+  EXPECT_EQ(reports.back().missedTicks, 1);
+  for (int c = 0; c < 5; ++c)
+    EXPECT_EQ(points(c), 3) << c;
+}
+
+TEST_F(EngineTest, TheRunEndsWhenTheBoardIsSilentForTwoSecondsOrThePortFails) {
+  struct Case {
+    const char* name;
+    ReadFailure kind;
+    int32_t intervalMs;
+    int ticksUntilTheEnd;  // failed ticks the run survives, the last one ending it
+    const char* says;
+  } cases[] = {
+      {"silent at 1 s", ReadFailure::NoReply, 1000, 3, "has not answered for 2 s"},
+      {"silent at 500 ms", ReadFailure::NoReply, 500, 5, "has not answered for 2 s"},
+      {"silent at 10 s: one miss is survived", ReadFailure::NoReply, 10000, 2,
+       "has not answered for 10 s"},
+      {"unplugged", ReadFailure::PortError, 1000, 1, "the device was removed"},
+  };
+  for (const auto& tc : cases) {
+    failures.clear();
+    engine.SetTimerInt(tc.intervalMs);
+    engine.startRun();
+    timer.fire();
+    board.silent = true;
+    board.failureKind = tc.kind;
+    for (int i = 1; i < tc.ticksUntilTheEnd; ++i) {
+      timer.fire();
+      EXPECT_TRUE(engine.running()) << tc.name << " after failed tick " << i;
+    }
+    timer.fire();
+    EXPECT_FALSE(engine.running()) << tc.name;
+    ASSERT_EQ(failures.size(), 1) << tc.name;
+    EXPECT_TRUE(failures[0].contains(QStringLiteral("COM1 (fake)"))) << failures[0].toStdString();
+    EXPECT_TRUE(failures[0].contains(QLatin1String(tc.says))) << failures[0].toStdString();
+    EXPECT_EQ(engine.data.sampleCount(), 1u) << tc.name;
+    EXPECT_FALSE(board.portopen()) << tc.name;
+    board.silent = false;
+  }
+}
+
+TEST_F(EngineTest, EveryRunEndSaysWhy) {
+  engine.settings.stopsec = QStringLiteral("1");
+  run(5);
+  engine.settings.stopsec = QString();
+  run(1);
+  engine.stopRun();
+  EXPECT_EQ(ends, std::vector<RunEnd>({RunEnd::StopTimeReached, RunEnd::Stopped}));
 }
 
 TEST_F(EngineTest, CommandsInsideATicksBoardWaitWinOverTheTick) {

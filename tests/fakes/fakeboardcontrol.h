@@ -6,8 +6,11 @@
 #include <QString>
 #include <QStringList>
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <optional>
+#include <thread>
 
 #include "app/acquisition/boardcontrol.h"
 #include "common/automationerror.h"
@@ -20,9 +23,14 @@ class FakeBoardControl : public zrvlog::BoardControl {
   QStringList
       calls;  // "open", "close", "resetall", "a2dconf(1,1,0)", "repeat(4)", "a2d(0)", "readword"
   std::optional<zrv::AutomationError> failOpen, failA2dconf, failA2d;
-  bool silent = false;                     // reads time out: 0 with errflag
+  bool silent = false;  // reads time out: 0 with errflag
+  int failReads = 0;    // the next this many reads fail as silent ones do
+  zrvlog::ReadFailure failureKind = zrvlog::ReadFailure::NoReply;  // of a failed read
   bool logCalls = true;                    // off for long runs, where the log would dominate
   std::function<void(int32_t)> duringA2d;  // runs inside a2d, before it returns
+  // How long every a2d takes, as a board at the end of a slow line or busy with a long
+  // command would; may be changed from another thread while a run goes on.
+  std::atomic<int> a2dMilliseconds{0};
 
   bool portopen() const override { return m_open; }
   void setPortopen(bool open) override {
@@ -51,22 +59,31 @@ class FakeBoardControl : public zrvlog::BoardControl {
   }
   int32_t a2d(int32_t pin) override {
     if (duringA2d) duringA2d(pin);
+    if (const int ms = a2dMilliseconds.load())
+      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     requireOpen();
     if (failA2d) throw *failA2d;
     log(QStringLiteral("a2d(%1)").arg(pin));
     m_lastPin = pin;
-    m_errflag = silent;
-    return silent ? 0 : raw[pin % 8];
+    m_errflag = readFails();
+    return m_errflag ? 0 : raw[pin % 8];
   }
   int32_t readword() override {
     log(QStringLiteral("readword"));
-    m_errflag = silent;
-    return silent ? 0 : raw[m_lastPin % 8];
+    m_errflag = readFails();
+    return m_errflag ? 0 : raw[m_lastPin % 8];
   }
   bool errflag() const override { return m_errflag; }
   QString lastReadError() const override {
-    return m_errflag ? QStringLiteral("no reply from the board within 200 ms") : QString();
+    if (!m_errflag) return {};
+    return failureKind == zrvlog::ReadFailure::PortError
+               ? QStringLiteral("the device was removed")
+               : QStringLiteral("no reply from the board within 200 ms");
   }
+  zrvlog::ReadFailure lastReadFailure() const override {
+    return m_errflag ? failureKind : zrvlog::ReadFailure::None;
+  }
+  void discardInput() override { log(QStringLiteral("discardInput")); }
   QString portDescription() const override { return QStringLiteral("COM%1 (fake)").arg(m_port); }
 
   int count(const QString& call) const { return static_cast<int>(calls.count(call)); }
@@ -75,6 +92,12 @@ class FakeBoardControl : public zrvlog::BoardControl {
   }
 
  private:
+  bool readFails() {
+    if (silent) return true;
+    if (failReads <= 0) return false;
+    --failReads;
+    return true;
+  }
   void requireOpen() const {
     if (!m_open)
       throw zrv::AutomationError(zrv::err::kDeviceUnavailable, QStringLiteral("port closed"));

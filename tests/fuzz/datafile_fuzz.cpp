@@ -16,7 +16,9 @@
 namespace {
 
 struct Parts {
-  Parts() : engine(graph, board, timer) { engine.applyStartUpDefaults(); }
+  Parts() : engine(graph, board, timer, zrvlog::AcquisitionThread::Caller) {
+    engine.applyStartUpDefaults();
+  }
   zrvlog::GraphModel graph;
   zrvtest::FakeBoardControl board;
   zrvlog::ManualTimer timer;

@@ -43,7 +43,7 @@ class DocumentsWindowTest : public zrvtest::MainWindowFixture {
     GraphModel g;
     zrvtest::FakeBoardControl b;
     ManualTimer t;
-    AcquisitionEngine e(g, b, t);
+    AcquisitionEngine e(g, b, t, AcquisitionThread::Caller);
     e.applyStartUpDefaults();
     e.InitGraph();
     return loadDataFile(file, e).rows;
@@ -78,10 +78,17 @@ TEST_F(DocumentsWindowTest, SaveAsTitlesTheWindowAndSaveReusesTheName) {
   EXPECT_TRUE(contents(file).startsWith("\"1.0\"\r\n"));
   EXPECT_EQ(recentCaptions(), QStringList({file}));
 
-  record(2);
   m().mnuFileSave->trigger();  // titled: no dialog
   EXPECT_EQ(dialogs.asked().size(), 1u);
-  EXPECT_EQ(rowsIn(file), 2);
+  // A new run is a new document: its first Save asks for a name and leaves the file alone.
+  record(2);
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("ZRVLOG"));
+  const QString second = path("second.zrv");
+  dialogs.answerSaveFile(second);
+  m().mnuFileSave->trigger();
+  EXPECT_EQ(dialogs.asked().size(), 2u);
+  EXPECT_EQ(rowsIn(file), 5) << "the file the data came from is untouched";
+  EXPECT_EQ(rowsIn(second), 2);
   m().mnuFileNew->trigger();
   EXPECT_EQ(window->windowTitle(), QStringLiteral("ZRVLOG"));
   EXPECT_TRUE(window->CurrentFile().isEmpty());
@@ -117,7 +124,7 @@ TEST_F(DocumentsWindowTest, StartingARunWithUnsavedDataAsksAndNoStillStarts) {
   window->mnuDataStop_Click();
 }
 
-TEST_F(DocumentsWindowTest, OpenDuringARunStopsItAsksAndSavesUnderTheOldName) {
+TEST_F(DocumentsWindowTest, OpenDuringARunStopsItAndAsksWhereTheRunGoes) {
   const QString other = path("other.zrv"), old = path("old.zrv");
   makeFile(other, 4);
   open();
@@ -128,17 +135,20 @@ TEST_F(DocumentsWindowTest, OpenDuringARunStopsItAsksAndSavesUnderTheOldName) {
   timer->fire();
   timer->fire();
   timer->fire();
-  dialogs.answerOpenFile(other).answerMessage(Answer::Yes);
+  const QString run = path("run.zrv");
+  dialogs.answerOpenFile(other).answerMessage(Answer::Yes).answerSaveFile(run);
   window->tbToolBar_ButtonClick(QStringLiteral("Open"));
   EXPECT_FALSE(board->portopen()) << "the run was stopped first";
   const auto& open = dialogs.asked()[1];
   EXPECT_EQ(open.file.title, QStringLiteral("Open"));
-  EXPECT_EQ(open.file.initialName, old);
+  EXPECT_TRUE(open.file.initialName.isEmpty()) << "the run's samples are untitled";
   EXPECT_EQ(dialogs.asked()[2].text, QStringLiteral("Save file?"));
-  EXPECT_EQ(rowsIn(old), 3) << "the run's samples went to the old name";
+  EXPECT_EQ(dialogs.asked()[3].file.title, QStringLiteral("Save As"));
+  EXPECT_EQ(rowsIn(old), 2) << "the file saved before the run is untouched";
+  EXPECT_EQ(rowsIn(run), 3) << "the run's samples went to the name asked for";
   EXPECT_EQ(window->engine().data.sampleCount(), 4u);
   EXPECT_EQ(window->windowTitle(), QStringLiteral("ZRVLOG - ") + other);
-  EXPECT_EQ(recentCaptions(), QStringList({other, old}));
+  EXPECT_EQ(recentCaptions(), QStringList({other, run, old}));
 }
 
 TEST_F(DocumentsWindowTest, CancelledDialogsChangeNothing) {
@@ -243,6 +253,50 @@ TEST_F(DocumentsWindowTest, RecentFileOrders) {
       EXPECT_EQ(ini.value(QStringLiteral("MRUTag/%1").arg(i)).toString(), c.expected[i - 1]);
     }
   }
+}
+
+TEST_F(DocumentsWindowTest, EveryRecentFileEntryOpensTheFileItNames) {
+  // Four files told apart by their sample counts.
+  QStringList files;
+  for (int n = 1; n <= 4; ++n) {
+    files << path(QStringLiteral("run%1.zrv").arg(n).toLatin1().constData());
+    makeFile(files.back(), n);
+  }
+  open();
+  for (const QString& file : files)
+    window->LoadDataFile(file);
+  for (int entry = 1; entry <= 4; ++entry) {
+    const QStringList before = recentCaptions();
+    ASSERT_EQ(before.size(), 4);
+    const QString chosen = before[entry - 1];
+    m().mnuFileMRU[entry]->trigger();
+    const int samples = files.indexOf(chosen) + 1;
+    EXPECT_EQ(window->engine().data.sampleCount(), std::size_t(samples)) << "entry " << entry;
+    EXPECT_EQ(window->CurrentFile(), chosen) << "entry " << entry;
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("ZRVLOG - ") + chosen) << "entry " << entry;
+    QStringList expected = before;
+    expected.move(entry - 1, 0);
+    EXPECT_EQ(recentCaptions(), expected) << "entry " << entry;
+  }
+}
+
+TEST_F(DocumentsWindowTest, ClearAsksToSaveUnsavedSamplesAndLeavesTheDocumentUntitled) {
+  const QString file = path("kept.zrv");
+  makeFile(file, 3);
+  open();
+  window->LoadDataFile(file);
+  m().mnuViewRefresh->trigger();  // nothing unsaved: no question
+  EXPECT_TRUE(dialogs.asked().empty());
+  EXPECT_TRUE(window->CurrentFile().isEmpty()) << "a Save must not write the empty set over it";
+  record(2);
+  const QString saved = path("cleared.zrv");
+  dialogs.answerMessage(Answer::Yes).answerSaveFile(saved);
+  m().mnuViewRefresh->trigger();
+  ASSERT_GE(dialogs.asked().size(), 1u);
+  EXPECT_EQ(dialogs.asked()[0].text, QStringLiteral("Save file?"));
+  EXPECT_EQ(rowsIn(saved), 2);
+  EXPECT_EQ(rowsIn(file), 3);
+  EXPECT_EQ(window->engine().data.sampleCount(), 0u);
 }
 
 TEST_F(DocumentsWindowTest, RecentFilesSurviveARestartAndReopen) {

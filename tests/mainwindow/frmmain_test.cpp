@@ -120,37 +120,41 @@ TEST_F(MainWindowTest, StartAndStopFromMenuAndToolbar) {
   EXPECT_FALSE(board->portopen());
 }
 
-TEST_F(MainWindowTest, AFailedStartIsReportedFromTheMenuAndShownQuietlyFromTheToolbar) {
+TEST_F(MainWindowTest, AFailedStartSaysWhyTheSameWayFromTheMenuAndTheToolbar) {
   open();
   board->failOpen =
       zrv::AutomationError(8010, QStringLiteral("COM1 (/dev/ttyS0): Permission denied"));
-  dialogs.answerMessage(Answer::Ok);
-  window->mnuDataStart_Click();
-  ASSERT_EQ(dialogs.asked().size(), 1u);
-  EXPECT_EQ(dialogs.asked()[0].title, QStringLiteral("Error"));
-  EXPECT_EQ(dialogs.asked()[0].icon, Icon::None);
-  EXPECT_TRUE(dialogs.asked()[0].text.contains(QStringLiteral("Permission denied")));
-  EXPECT_FALSE(board->portopen());
-  EXPECT_FALSE(window->toolButton(QStringLiteral("Run"))->isChecked());
-  EXPECT_TRUE(m().mnuDataStart->isEnabled());
-  EXPECT_FALSE(m().mnuDataStop->isEnabled());
-
-  window->tbToolBar_ButtonClick(QStringLiteral("Run"));
-  EXPECT_EQ(dialogs.asked().size(), 1u) << "no message box from the toolbar";
-  EXPECT_TRUE(window->panelText(1).contains(QStringLiteral("Permission denied")));
-  EXPECT_FALSE(window->toolButton(QStringLiteral("Run"))->isChecked());
+  const std::function<void()> starts[] = {
+      [&] { window->mnuDataStart_Click(); },
+      [&] { window->tbToolBar_ButtonClick(QStringLiteral("Run")); }};
+  for (const auto& start : starts) {
+    dialogs.answerMessage(Answer::Ok);
+    const std::size_t before = dialogs.asked().size();
+    start();
+    ASSERT_EQ(dialogs.asked().size(), before + 1);
+    EXPECT_EQ(dialogs.asked().back().title, QStringLiteral("Error"));
+    EXPECT_TRUE(dialogs.asked().back().text.contains(QStringLiteral("Permission denied")));
+    EXPECT_FALSE(board->portopen());
+    EXPECT_FALSE(window->toolButton(QStringLiteral("Run"))->isChecked());
+    EXPECT_TRUE(m().mnuDataStart->isEnabled());
+    EXPECT_FALSE(m().mnuDataStop->isEnabled());
+  }
 }
 
-TEST_F(MainWindowTest, ATickErrorStopsTheRunAndShowsTheError) {
+TEST_F(MainWindowTest, ASilentBoardStopsTheRunAndShowsWhy) {
   open();
   window->mnuDataStart_Click();
+  timer->fire();
   board->silent = true;
   dialogs.answerMessage(Answer::Ok);
-  timer->fire();
+  for (int i = 0; i < 3; ++i)  // the third second without an answer ends it
+    timer->fire();
   EXPECT_FALSE(board->portopen());
   ASSERT_EQ(dialogs.messages().size(), 1u);
-  EXPECT_TRUE(dialogs.messages()[0].contains(QStringLiteral("stopped answering")));
+  EXPECT_TRUE(dialogs.messages()[0].contains(QStringLiteral("has not answered for 2 s")))
+      << dialogs.messages()[0].toStdString();
   EXPECT_TRUE(m().mnuDataStart->isEnabled());
+  EXPECT_EQ(window->engine().data.sampleCount(), 1u);
 }
 
 TEST_F(MainWindowTest, StoredSettingsOnAnEmptyAndOnABrokenStore) {
