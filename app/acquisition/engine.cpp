@@ -8,6 +8,7 @@
 
 #include "app/acquisition/boardcontrol.h"
 #include "app/graph/graphmodel.h"
+#include "app/timer/realtime.h"
 #include "app/timer/samplingtimer.h"
 #include "common/automationdate.h"
 #include "common/automationerror.h"
@@ -80,7 +81,11 @@ AcquisitionEngine::AcquisitionEngine(GraphModel& graph, BoardControl& board, Sam
     m_thread->setObjectName(QStringLiteral("acquisition"));
     m_timer.moveToThread(m_thread.get());
     m_sampler->moveToThread(m_thread.get());
-    m_thread->start(QThread::TimeCriticalPriority);
+    // Reading the board on time is this thread's whole job; the system may refuse.
+    connect(
+        m_thread.get(), &QThread::started, m_thread.get(),
+        [this] { m_realTime = requestRealTimePriority(); }, Qt::DirectConnection);
+    m_thread->start();
   }
 }
 
@@ -336,6 +341,8 @@ void AcquisitionEngine::record(const RawTick& tick) {
   scrollOrFit(tick.intervalMs);
 
   report.tickStart = tick.tickStart;
+  report.started = tick.started;
+  report.reading = tick.reading;
   report.missedTicks = tick.missedTicks;
   report.samples = data.sampleCount();
   Q_EMIT sampleRecorded(report);

@@ -20,6 +20,7 @@
 #include <QThread>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -38,14 +39,16 @@ enum class AcquisitionThread { Own, Caller };
 
 /// One recorded sample, as the window and the headless recorder show it.
 struct SampleReport {
-  double sampleTime = 0;                   ///< its nominal time in seconds (X of its points)
-  std::array<double, kChannels> values{};  ///< calibrated values, channels not read included
-  int32_t jitter = 0;                      ///< measured period minus the interval, ms
-  bool overrun = false;                    ///< the period was outside the tolerance
-  bool first = false;                      ///< the run's first sample: it set StartTime
-  double tickStart = 0;                    ///< local date-time of its tick (day count)
-  int64_t missedTicks = 0;                 ///< ticks of the run that could not read so far
-  std::size_t samples = 0;                 ///< samples in the data set, this one included
+  double sampleTime = 0;                          ///< its nominal time in seconds (X of its points)
+  std::array<double, kChannels> values{};         ///< calibrated values, channels not read included
+  int32_t jitter = 0;                             ///< measured period minus the interval, ms
+  bool overrun = false;                           ///< the period was outside the tolerance
+  bool first = false;                             ///< the run's first sample: it set StartTime
+  double tickStart = 0;                           ///< local date-time of its tick (day count)
+  std::chrono::steady_clock::time_point started;  ///< the same instant, to the microsecond
+  std::chrono::steady_clock::duration reading{};  ///< how long reading the board took
+  int64_t missedTicks = 0;                        ///< ticks of the run that could not read so far
+  std::size_t samples = 0;                        ///< samples in the data set, this one included
 };
 
 /// Why a run ended.
@@ -107,6 +110,8 @@ class AcquisitionEngine : public QObject {
   /// Stops the run: no sample is recorded after it; the sampler stops ticking and closes the
   /// link once its current tick (if any) has finished. The data stays for saving and export.
   void stopRun() { endRun(RunEnd::Stopped); }
+  /// Whether the acquisition thread got real-time priority (see app/timer/realtime.h).
+  bool realTimePriority() const { return m_realTime; }
   /// Ticks of the current (or last) run that could not read.
   int64_t missedTicks() const { return m_missedTicks; }
   /// Waits until no tick holds the board any more (after a stop); needed only before using
@@ -167,6 +172,7 @@ class AcquisitionEngine : public QObject {
   std::atomic<uint64_t> m_epoch{0};  // the data set's generation, for the sampler
   LinkBaton m_baton;
   std::unique_ptr<QThread> m_thread;  // null with AcquisitionThread::Caller
+  std::atomic<bool> m_realTime{false};
   std::unique_ptr<Sampler> m_sampler;
 };
 

@@ -67,6 +67,7 @@ void Sampler::Timer1_Timer(int32_t Milliseconds) {
   m_inTick = true;
   RawTick tick;
   tick.run = m_run;
+  tick.started = std::chrono::steady_clock::now();
   tick.tickStart = localNow();
   tick.epoch = m_epoch.load(std::memory_order_acquire);
   tick.intervalMs = m_timer.interval();
@@ -80,6 +81,7 @@ void Sampler::Timer1_Timer(int32_t Milliseconds) {
     why = e.message();
   }
   m_inTick = false;
+  tick.reading = std::chrono::steady_clock::now() - tick.started;
 
   switch (outcome) {
     case Outcome::Read:

@@ -43,9 +43,11 @@ struct ReadPlan {
 
 /// One tick's readings, as handed from the sampler to the engine.
 struct RawTick {
-  uint64_t run = 0;                       ///< the run it was read for (begin()'s number)
-  uint64_t epoch = 0;                     ///< the data set generation when the tick began
-  double tickStart = 0;                   ///< local date-time at which the tick began (day count)
+  uint64_t run = 0;      ///< the run it was read for (begin()'s number)
+  uint64_t epoch = 0;    ///< the data set generation when the tick began
+  double tickStart = 0;  ///< local date-time at which the tick began (day count)
+  std::chrono::steady_clock::time_point started;  ///< the same instant on the steady clock
+  std::chrono::steady_clock::duration reading{};  ///< how long reading the channels took
   int32_t milliseconds = 0;               ///< measured since the tick of the previous sample
   int32_t intervalMs = 0;                 ///< the timer's interval at this tick
   ReadPlan plan;                          ///< what was read

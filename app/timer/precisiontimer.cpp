@@ -8,6 +8,7 @@
 #include <ctime>
 #include <limits>
 
+#include "app/timer/realtime.h"
 #include "common/automationerror.h"
 
 Q_LOGGING_CATEGORY(lcTimer, "zrvlog.timer", QtInfoMsg)
@@ -146,6 +147,8 @@ int64_t PrecisionTimer::droppedTicks() const {
 }
 
 void PrecisionTimer::run() {
+  // Waking up on time is this thread's whole job.
+  requestRealTimePriority();
   int32_t slack = -1;
   std::unique_lock lock(m_mutex);
   while (!m_schedule.quit) {
