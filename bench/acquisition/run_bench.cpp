@@ -100,6 +100,8 @@ Outcome runProgram(int intervalMs, int seconds, int channels, bool autorange) {
           periods.push_back(
               std::chrono::duration<double, std::micro>(report.started - previous).count());
         previous = report.started;
+        outcome.readingUs.push_back(
+            std::chrono::duration<double, std::micro>(report.reading).count());
       });
   QObject::connect(&engine, &zrvlog::AcquisitionEngine::runEnded,
                    [](zrvlog::RunEnd why, const QString& m) {
