@@ -7,8 +7,10 @@
 #include <QLabel>
 #include <QLoggingCategory>
 #include <QMenuBar>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTime>
 #include <QTimer>
 #include <QToolBar>
@@ -19,6 +21,7 @@
 #include "app/dialogs/dialogs.h"
 #include "app/graph/graphmodel.h"
 #include "app/graphview/graphview.h"
+#include "app/mainwindow/elidedlabel.h"
 #include "app/mainwindow/icons.h"
 #include "app/recovery/journalrecovery.h"
 #include "app/recovery/runjournal.h"
@@ -36,6 +39,15 @@ namespace {
 
 using zrv::Variant;
 
+// The unit a Y label format puts after its number ("%g V" gives " V"), for read-outs.
+QString valueUnit(const QString& format) {
+  static const QRegularExpression conversion(QStringLiteral("%[-+ #0]*\\d*(\\.\\d+)?[fgeEG]"));
+  const QRegularExpressionMatch m = conversion.match(format);
+  if (!m.hasMatch()) return {};
+  const QString after = format.mid(m.capturedEnd()).trimmed();
+  return after.isEmpty() ? QString() : QLatin1Char(' ') + after;
+}
+
 // The toolbar, left to right: key, tooltip, icon. Separators go before the keys marked.
 struct ToolButtonSpec {
   const char* key;
@@ -49,6 +61,9 @@ constexpr ToolButtonSpec kToolButtons[] = {
     {"Copy", "Copy", ToolIcon::Copy, false},       {"Run", "Start/Stop", ToolIcon::Run, true},
     {"Props", "Options", ToolIcon::Options, true},
 };
+
+// The share of the screen's free area a first window takes.
+constexpr double kFirstWindowShare = 0.7;
 
 double logicalDpi(const QWidget* widget) {
   const QScreen* screen = widget->screen() ? widget->screen() : QGuiApplication::primaryScreen();
@@ -247,15 +262,24 @@ void frmMain::buildStatusBar() {
   QStatusBar* bar = statusBar();
   bar->setObjectName(QStringLiteral("sbStatusBar"));
   bar->setSizeGripEnabled(true);
-  for (int i = 1; i <= 5; ++i) {
-    const PanelSpec& spec = kPanels[i - 1];
-    auto* label = new QLabel(QString::fromLatin1(spec.text), bar);
-    label->setObjectName(QStringLiteral("panel%1").arg(i));
-    label->setToolTip(QString::fromLatin1(spec.tooltip));
+  const auto panel = [bar](const QString& text, const QString& purpose) {
+    auto* label = new ElidedLabel(text, bar);
+    label->setToolTip(purpose);
+    label->setPurpose(purpose);
     label->setFrameShape(QFrame::StyledPanel);
     label->setFrameShadow(QFrame::Sunken);
     label->setMinimumWidth(20);
     label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    return label;
+  };
+  // Left of the five panels: what the program is doing, in words.
+  m_state = panel(QString(), QStringLiteral("What the acquisition is doing"));
+  m_state->setObjectName(QStringLiteral("panelState"));
+  bar->addPermanentWidget(m_state, 6);
+  for (int i = 1; i <= 5; ++i) {
+    const PanelSpec& spec = kPanels[i - 1];
+    ElidedLabel* label = panel(QString::fromLatin1(spec.text), QString::fromLatin1(spec.tooltip));
+    label->setObjectName(QStringLiteral("panel%1").arg(i));
     bar->addPermanentWidget(label, spec.stretch);
     m_panels[i] = label;
   }
@@ -281,17 +305,72 @@ void frmMain::buildStatusBar() {
 void frmMain::connectEngine() {
   connect(m_engine.get(), &AcquisitionEngine::sampleRecorded, this, &frmMain::showSample);
   connect(m_engine.get(), &AcquisitionEngine::dataReset, this, [this] {
+    // Nothing the panels said about the samples holds any more.
     setPanel(1, QString());
+    m_panels[1]->setDetail(QString());
     setPanel(2, QString());
+    setPanel(3, QString());
+    m_lastSampleTime = 0;
+    if (!m_engine->running()) showDataState();
+  });
+  connect(m_engine.get(), &AcquisitionEngine::tickMissed, this, [this](int64_t, const QString&) {
+    m_state->setText(QStringLiteral("Recording: ") +
+                     samplesAndTime(m_engine->data.sampleCount(), m_lastSampleTime, ", "));
   });
   connect(m_engine.get(), &AcquisitionEngine::runningChanged, this, &frmMain::showRunState);
   connect(m_engine.get(), &AcquisitionEngine::autorangeChanged, m_menus.mnuAutorange,
           &QAction::setChecked);
   connect(m_engine.get(), &AcquisitionEngine::runEnded, this,
           [this](RunEnd why, const QString& message) {
+            showRunEnded(why);
             if (why == RunEnd::Failed)
               doerr(QStringLiteral("The acquisition has stopped.\n\n") + message);
           });
+  connect(m_engine.get(), &AcquisitionEngine::runningChanged, this, [this](bool running) {
+    if (running) m_state->setText(QStringLiteral("Recording: ") + samplesAndTime(0, 0, ", "));
+  });
+}
+
+QString frmMain::samplesAndTime(std::size_t samples, double lastTime, const char* joiner) const {
+  const QLocale locale;
+  QString text = samples == 1 ? QStringLiteral("1 sample")
+                              : locale.toString(qulonglong(samples)) + QStringLiteral(" samples");
+  text += QLatin1String(joiner) + zrv::formatPattern(lastTime, u"0.0") + QStringLiteral(" s");
+  if (const int64_t missed = m_engine->missedTicks(); missed > 0)
+    text += QStringLiteral(", %1 missed tick%2")
+                .arg(locale.toString(qlonglong(missed)))
+                .arg(missed == 1 ? QString() : QStringLiteral("s"));
+  return text;
+}
+
+void frmMain::showRunEnded(RunEnd why) {
+  const std::size_t samples = m_engine->data.sampleCount();
+  const QString text = samplesAndTime(samples, m_lastSampleTime, " in ");
+  switch (why) {
+    case RunEnd::StopTimeReached:
+      m_state->setText(QStringLiteral("Finished: ") + text);
+      break;
+    case RunEnd::Stopped:
+      m_state->setText(QStringLiteral("Stopped: ") + text);
+      break;
+    case RunEnd::Failed:
+      m_state->setText(QStringLiteral("Stopped by an error: ") + text);
+      break;
+  }
+}
+
+void frmMain::showDataState() {
+  const std::size_t samples = m_engine->data.sampleCount();
+  m_state->setText(samples == 0 ? QStringLiteral("No samples")
+                                : samplesAndTime(samples, m_lastSampleTime, ", "));
+}
+
+QString frmMain::stateText() const {
+  return m_state->text();
+}
+
+QString frmMain::panelToolTip(int panel) const {
+  return m_panels[panel]->toolTipText();
 }
 
 void frmMain::showSample(const SampleReport& report) {
@@ -304,8 +383,22 @@ void frmMain::showSample(const SampleReport& report) {
     text += QLatin1Char('(') + QString::number(report.jitter) + QLatin1Char(')');
   }
   setPanel(1, text);
+  // The same values with their channels and units, for the panel's tooltip.
+  const QString unit = valueUnit(m_graph->property(GraphMember::LabelFormatY).toText());
+  QStringList lines;
+  for (int c = 0; c < kChannels; ++c)
+    lines << QStringLiteral("%1: %2%3")
+                 .arg(m_graph->itemValue(GraphMember::ElementLabel, c).toText(),
+                      zrv::formatPattern(report.values[c], u"0.000"), unit);
+  lines << QStringLiteral("Jitter: %1 ms%2")
+               .arg(report.jitter)
+               .arg(report.overrun ? QStringLiteral(" (timing overrun)") : QString());
+  m_panels[1]->setDetail(lines.join(QLatin1Char('\n')));
   if (report.first) setPanel(2, zrv::formatGeneralDate(report.tickStart));
-  setPanel(3, zrv::formatPattern(report.sampleTime, u"0.0"));
+  setPanel(3, zrv::formatPattern(report.sampleTime, u"0.0") + QStringLiteral(" s"));
+  m_lastSampleTime = report.sampleTime;
+  m_state->setText(QStringLiteral("Recording: ") +
+                   samplesAndTime(report.samples, report.sampleTime, ", "));
 }
 
 QAction* frmMain::toolButton(const QString& key) const {
@@ -344,12 +437,32 @@ void frmMain::Form_Load() {
     qCWarning(lcMain) << "stored port refused, using COM1:" << e.message();
     m_board->setCommPort(kDefaultComPort);
   }
-  const TwipsGeometry g = m_stored->mainGeometry();
-  const double dpi = logicalDpi(this);
-  setGeometry(twipsToPixels(g.left, dpi), twipsToPixels(g.top, dpi), twipsToPixels(g.width, dpi),
-              twipsToPixels(g.height, dpi));
+  placeWindow();
   restoreRecentFiles();
   m_engine->applyStartUpDefaults();
+}
+
+void frmMain::placeWindow() {
+  const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+  const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+  // A first start opens at a comfortable share of the screen, centred.
+  const auto centred = [&](QSize size) {
+    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter,
+                                    size.boundedTo(available.size()), available));
+  };
+  if (!m_stored->hasMainGeometry()) {
+    centred(available.size() * kFirstWindowShare);
+    return;
+  }
+  const TwipsGeometry g = m_stored->mainGeometry();
+  const double dpi = logicalDpi(this);
+  const QRect stored(twipsToPixels(g.left, dpi), twipsToPixels(g.top, dpi),
+                     twipsToPixels(g.width, dpi), twipsToPixels(g.height, dpi));
+  // A place on a screen that is no longer there would leave the window out of reach.
+  if (available.intersects(stored))
+    setGeometry(stored);
+  else
+    centred(stored.size());
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {

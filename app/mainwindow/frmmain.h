@@ -26,6 +26,7 @@ namespace zrvlog {
 class Dialogs;
 class GraphModel;
 class RunJournal;
+class ElidedLabel;
 class GraphView;
 class StoredSettings;
 
@@ -100,6 +101,12 @@ class frmMain : public QMainWindow {
   QAction* toolButton(const QString& key) const;
   /// The text of a status-bar panel (1-5).
   QString panelText(int panel) const;
+  /// The tooltip a status-bar panel (1-5) shows now: what it is for, and its whole text when
+  /// it is too narrow for it (panel 1: the values with their channels and units).
+  QString panelToolTip(int panel) const;
+  /// What the acquisition is doing, left of the panels: "Recording: 1,234 samples, 20.5 s",
+  /// "Finished: 201 samples in 20.0 s", ...
+  QString stateText() const;
 
  public Q_SLOTS:
   void mnuDataStart_Click();
@@ -174,11 +181,20 @@ class frmMain : public QMainWindow {
   void setCursorMode(int32_t mode);
   void showRunState(bool running);
   void showSample(const SampleReport& report);
+  void showRunEnded(RunEnd why);
+  /// The state text for the samples on screen: "N samples, T s" (none: "No samples").
+  void showDataState();
+  /// After a file was loaded or a recording recovered: the state and the running time.
+  void showLoadedData();
+  QString samplesAndTime(std::size_t samples, double lastTime, const char* joiner) const;
+  double m_lastSampleTime = 0;  // the nominal time of the latest sample on screen
   /// Start from the menu, F9 or the toolbar: offers to save, then starts; says why when the
   /// run cannot start.
   void startAcquisition();
   void setPanel(int panel, const QString& text);
   void Form_Unload();
+  /// The stored geometry, or a centred share of the screen on a first start.
+  void placeWindow();
   // The commands of the File, Edit and Help menus and of the options dialog (own files).
   void initDocumentCommands();
   void initOptionsCommands();
@@ -212,7 +228,8 @@ class frmMain : public QMainWindow {
   Menus m_menus{};
   QToolBar* m_toolBar = nullptr;
   QAction* m_simulatedLabel = nullptr;
-  QLabel* m_panels[6] = {};  // 1 to 5
+  ElidedLabel* m_panels[6] = {};   // 1 to 5
+  ElidedLabel* m_state = nullptr;  // left of panel 1: recording, finished, ...
   bool m_unloaded = false;
 };
 

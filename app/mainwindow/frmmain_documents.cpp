@@ -15,6 +15,7 @@
 #include "app/recovery/journalrecovery.h"
 #include "app/recovery/runjournal.h"
 #include "common/automationerror.h"
+#include "common/numberformat.h"
 
 namespace zrvlog {
 
@@ -148,6 +149,7 @@ void frmMain::LoadDataFile(const QString& requested) {
   m_engine->InitGraph();
   const LoadResult r = loadDataFile(path, *m_engine);
   if (r.startTimeRead) setPanel(2, m_engine->data.StartTime.toText());
+  showLoadedData();
   switch (r.status) {
     case LoadResult::Status::Loaded:
       setWindowTitle(kAppTitle + QStringLiteral(" - ") + path);
@@ -162,6 +164,15 @@ void frmMain::LoadDataFile(const QString& requested) {
       doerr(r.error);
       return;
   }
+}
+
+void frmMain::showLoadedData() {
+  const DataSet& data = m_engine->data;
+  const std::size_t n = data.sampleCount();
+  // The key of the last sample holds its time: "T20.5".
+  m_lastSampleTime = n ? zrv::parseNumber(data.TimeStamps.key(n).mid(1)).value_or(0) : 0;
+  if (n) setPanel(3, zrv::formatPattern(m_lastSampleTime, u"0.0") + QStringLiteral(" s"));
+  showDataState();
 }
 
 // ---- Recovery -------------------------------------------------------------------------
@@ -180,6 +191,7 @@ void frmMain::offerRecovery() {
     setUntitled();
     const LoadResult r = recoverJournal(journal, *m_engine);
     if (r.startTimeRead) setPanel(2, m_engine->data.StartTime.toText());
+    showLoadedData();
     if (!r.ok()) doerr(r.error);
     if (!m_journal->adopt(journal)) doerr(m_journal->lastError());
     return;  // one data set at a time: the others are offered at the next start

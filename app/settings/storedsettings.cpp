@@ -59,6 +59,11 @@ TwipsGeometry StoredSettings::mainGeometry() const {
   return g;
 }
 
+bool StoredSettings::hasMainGeometry() const {
+  // A size half given still counts: the missing half takes its default, as ever.
+  return number(settingkeys::kMainWidth, 0) > 0 || number(settingkeys::kMainHeight, 0) > 0;
+}
+
 void StoredSettings::setMainGeometry(const TwipsGeometry& g) {
   // Single precision (7 digits), as the geometry has always been stored.
   const auto text = [](double v) { return QString::number(v, 'g', 7); };

@@ -47,6 +47,8 @@ class StoredSettings {
 
   /// The stored window geometry; each missing or non-numeric value falls back on its own.
   TwipsGeometry mainGeometry() const;
+  /// Whether a usable window size is stored (a first start has none).
+  bool hasMainGeometry() const;
   void setMainGeometry(const TwipsGeometry& geometry);
 
   /// A recent-file entry (1-4): caption from "MRU", path from "MRUTag"; empty when missing.

@@ -102,7 +102,7 @@ TEST_F(MainWindowTest, StartAndStopFromMenuAndToolbar) {
   EXPECT_FALSE(m().mnuDataStart->isEnabled());
   EXPECT_TRUE(m().mnuDataStop->isEnabled());
   timer->fire();
-  EXPECT_EQ(window->panelText(3), QStringLiteral("0.0"));
+  EXPECT_EQ(window->panelText(3), QStringLiteral("0.0 s"));
   EXPECT_FALSE(window->panelText(2).isEmpty());
   window->tbToolBar_ButtonClick(QStringLiteral("Run"));  // a run is going on: Run stops it
   EXPECT_FALSE(board->portopen());
@@ -170,6 +170,44 @@ TEST_F(MainWindowTest, StoredSettingsOnAnEmptyAndOnABrokenStore) {
   EXPECT_EQ(g.x(), twipsToPixels(1000, dpi())) << "a non-numeric value falls back to its default";
   EXPECT_EQ(g.width(), twipsToPixels(9000, dpi()));
   EXPECT_EQ(g.height(), twipsToPixels(6500, dpi()));
+}
+
+TEST_F(MainWindowTest, AFirstStartOpensAtAComfortableShareOfTheScreenCentred) {
+  open();
+  const QRect available = window->screen()->availableGeometry();
+  const QRect g = window->geometry();
+  EXPECT_NEAR(g.width(), 0.7 * available.width(), 2);
+  EXPECT_NEAR(g.height(), 0.7 * available.height(), 2);
+  EXPECT_NEAR(g.center().x(), available.center().x(), 2);
+  EXPECT_NEAR(g.center().y(), available.center().y(), 2);
+}
+
+TEST_F(MainWindowTest, TheStatusBarSaysWhatTheRunIsDoingAndForgetsOldSamples) {
+  open();
+  window->engine().settings.stopsec = QStringLiteral("2");
+  EXPECT_EQ(window->stateText(), QStringLiteral("No samples"));
+  window->mnuDataStart_Click();
+  EXPECT_EQ(window->stateText(), QStringLiteral("Recording: 0 samples, 0.0 s"));
+  timer->fire();
+  timer->fire();
+  EXPECT_EQ(window->stateText(), QStringLiteral("Recording: 2 samples, 1.0 s"));
+  EXPECT_EQ(window->panelText(3), QStringLiteral("1.0 s"));
+  // Panel 1 keeps its short form; its tooltip names the channels, units and the jitter.
+  EXPECT_EQ(window->panelText(1), QStringLiteral("0.5 1.0 1.5 2.0 2.4 (0)"));
+  const QString tip = window->panelToolTip(1);
+  for (const char* part : {"Channel 1: 0.489 V", "Channel 5: 2.444 V", "Jitter: 0 ms"})
+    EXPECT_TRUE(tip.contains(QLatin1String(part))) << tip.toStdString();
+  board->failReads = 2;  // a tick that cannot read
+  timer->fire();
+  EXPECT_EQ(window->stateText(), QStringLiteral("Recording: 2 samples, 1.0 s, 1 missed tick"));
+  timer->fire();  // the sample at the stop time ends the run by itself
+  EXPECT_FALSE(window->engine().running());
+  EXPECT_EQ(window->stateText(), QStringLiteral("Finished: 3 samples in 2.0 s, 1 missed tick"));
+  dialogs.answerMessage(Answer::No);
+  m().mnuViewRefresh->trigger();
+  EXPECT_EQ(window->stateText(), QStringLiteral("No samples"));
+  for (int panel : {1, 2, 3})
+    EXPECT_TRUE(window->panelText(panel).isEmpty()) << panel;
 }
 
 TEST_F(MainWindowTest, GeometryIsStoredOnCloseUnlessMinimized) {
