@@ -41,6 +41,8 @@ class BoardControl {
   virtual void discardInput() = 0;
   /// The port as people know it, for messages: "COM3 (/dev/ttyUSB0)".
   virtual QString portDescription() const = 0;
+  /// The device the port number stands for ("/dev/ttyUSB0", "sim").
+  virtual QString deviceName() const = 0;
 };
 
 }  // namespace zrvlog

@@ -1,5 +1,7 @@
 #include "zrviolink.h"
 
+#include "board/portmap.h"
+
 namespace zrvlog {
 
 ReadFailure ZrvioLink::lastReadFailure() const {
@@ -8,5 +10,9 @@ ReadFailure ZrvioLink::lastReadFailure() const {
 }
 
 void ZrvioLink::discardInput() {}
+
+QString ZrvioLink::deviceName() const {
+  return zrv::portmap::resolve(m_zrvio.CommPort());
+}
 
 }  // namespace zrvlog

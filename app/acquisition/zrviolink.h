@@ -35,6 +35,7 @@ class ZrvioLink : public BoardControl {
   ReadFailure lastReadFailure() const override;
   void discardInput() override;
   QString portDescription() const override { return m_zrvio.portDescription(); }
+  QString deviceName() const override;
 
  private:
   class QuietHost : public zrv::Host {

@@ -517,7 +517,27 @@ void frmMain::startAcquisition() {
     m_engine->startRun();
   } catch (const zrv::AutomationError& e) {
     showRunState(false);
-    doerr(QStringLiteral("The acquisition could not start.\n\n") + e.message());
+    doerr(startFailure(e));
+  }
+}
+
+QString frmMain::startFailure(const zrv::AutomationError& e) const {
+  const QString port = QStringLiteral("COM%1").arg(m_board->CommPort());
+  const QString device = m_board->deviceName();
+  const QString choose = QStringLiteral("choose the board's port in Options > ZRV");
+  // The device is the user's to fix: say which one, what is wrong with it, and where to go.
+  switch (e.number()) {
+    case zrv::err::kPortInvalid:
+      return QStringLiteral("%1 is %2, which does not exist: %3.\n\n(%4)")
+          .arg(port, device, choose, e.message());
+    case zrv::err::kPortUnavailable:
+      return QStringLiteral(
+                 "%1 is %2, which cannot be opened: it may be in use by another "
+                 "program, or your user may need to be in the \"dialout\" group. "
+                 "Otherwise %3.\n\n(%4)")
+          .arg(port, device, choose, e.message());
+    default:
+      return QStringLiteral("The acquisition could not start.\n\n") + e.message();
   }
 }
 

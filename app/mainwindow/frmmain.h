@@ -16,6 +16,10 @@
 #include "app/dialogs/dialogs.h"
 #include "app/timer/samplingtimer.h"
 
+namespace zrv {
+class AutomationError;
+}
+
 class QAction;
 class QLabel;
 class QMenu;
@@ -191,6 +195,8 @@ class frmMain : public QMainWindow {
   /// Start from the menu, F9 or the toolbar: offers to save, then starts; says why when the
   /// run cannot start.
   void startAcquisition();
+  /// Why a run could not start, for people: the port, its device and what to do.
+  QString startFailure(const zrv::AutomationError& e) const;
   void setPanel(int panel, const QString& text);
   void Form_Unload();
   /// The stored geometry, or a centred share of the screen on a first start.

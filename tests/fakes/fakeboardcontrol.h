@@ -85,6 +85,7 @@ class FakeBoardControl : public zrvlog::BoardControl {
   }
   void discardInput() override { log(QStringLiteral("discardInput")); }
   QString portDescription() const override { return QStringLiteral("COM%1 (fake)").arg(m_port); }
+  QString deviceName() const override { return QStringLiteral("/dev/fake%1").arg(m_port); }
 
   int count(const QString& call) const { return static_cast<int>(calls.count(call)); }
   void log(const QString& call) {

@@ -141,6 +141,27 @@ TEST_F(MainWindowTest, AFailedStartSaysWhyTheSameWayFromTheMenuAndTheToolbar) {
   }
 }
 
+TEST_F(MainWindowTest, AFailedStartNamesThePortItsDeviceAndWhatToDo) {
+  struct Case {
+    int number;
+    const char* says;
+  } cases[] = {
+      {8002, "COM1 is /dev/fake1, which does not exist: choose the board's port in Options > ZRV"},
+      {8010, "COM1 is /dev/fake1, which cannot be opened"},
+      {68, "The acquisition could not start."},
+  };
+  open();
+  for (const auto& tc : cases) {
+    board->failOpen = zrv::AutomationError(tc.number, QStringLiteral("the library's words"));
+    dialogs.answerMessage(Answer::Ok);
+    window->mnuDataStart_Click();
+    ASSERT_FALSE(dialogs.messages().empty());
+    EXPECT_TRUE(dialogs.messages().back().startsWith(QLatin1String(tc.says)))
+        << dialogs.messages().back().toStdString();
+    EXPECT_TRUE(dialogs.messages().back().contains(QStringLiteral("the library's words")));
+  }
+}
+
 TEST_F(MainWindowTest, ASilentBoardStopsTheRunAndShowsWhy) {
   open();
   window->mnuDataStart_Click();
