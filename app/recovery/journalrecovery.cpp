@@ -118,11 +118,20 @@ RowScan scanRows(const QByteArray& bytes, bool keepIntact) {
       if (tail.find('\0') != std::string_view::npos) damage += tail.size();
       break;
     }
-    const std::string_view line = all.substr(pos, end + 1 - pos);
+    std::string_view line = all.substr(pos, end + 1 - pos);
     pos = end + 1;
     if (!isSampleRow(line, numbers)) {
-      damage += line.size();
-      continue;
+      // Zeros run on into the next row, whose line end they did not reach: it starts after
+      // the last of them.
+      const std::size_t zero = line.rfind('\0');
+      const std::string_view after =
+          zero == std::string_view::npos ? std::string_view() : line.substr(zero + 1);
+      if (after.empty() || !isSampleRow(after, numbers)) {
+        damage += line.size();
+        continue;
+      }
+      damage += line.size() - after.size();
+      line = after;
     }
     if (damage > 0) damaged.push_back(std::exchange(damage, 0));
     if (scan.rows == 0)
@@ -189,8 +198,10 @@ LockState readUnlocked(const QString& rows, QByteArray& bytes, QString& error) {
 QList<JournalInfo> abandonedJournals(const QString& folder, QStringList* leftAlone) {
   QList<JournalInfo> found;
   const auto skip = [&](const QString& message) {
-    qCWarning(lcJournal).noquote() << message;
-    if (leftAlone) *leftAlone << message;
+    if (leftAlone)
+      *leftAlone << message;
+    else
+      qCWarning(lcJournal).noquote() << message;
   };
   const QDir dir(folder);
   for (const QFileInfo& rows :
