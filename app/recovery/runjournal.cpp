@@ -89,12 +89,16 @@ class RunJournal::Syncer {
   }
   /// Rows were written; with folderChanged, a file of the journal appeared or was renamed.
   void markWritten(bool folderChanged = false) {
+    bool idle = false;
     {
       std::lock_guard lock(m_mutex);
       m_rowsDirty = true;
       m_folderDirty |= folderChanged;
+      idle = m_idle;
     }
-    m_wake.notify_one();
+    // Waking a thread costs the waker its turn on a busy machine: only an idle syncer is
+    // woken; one that waits for the gap syncs these rows with the others when it ends.
+    if (idle) m_wake.notify_one();
   }
 
  private:
@@ -103,7 +107,9 @@ class RunJournal::Syncer {
     std::unique_lock lock(m_mutex);
     Clock::time_point lastSync{};
     for (;;) {
+      m_idle = true;
       m_wake.wait(lock, [this] { return m_stop || m_rowsDirty || m_folderDirty; });
+      m_idle = false;
       if (m_stop) break;
       if (m_wake.wait_until(lock, lastSync + m_gap, [this] { return m_stop; })) break;
       syncNow(lock);
@@ -127,6 +133,7 @@ class RunJournal::Syncer {
   std::mutex m_mutex;
   std::condition_variable m_wake;
   bool m_rowsDirty = false, m_folderDirty = false, m_stop = false;
+  bool m_idle = false;   // waiting for rows to sync, not for the gap to end
   std::thread m_thread;  // last: it starts running once everything above is set up
 };
 
