@@ -272,8 +272,10 @@ int recordRun(const RecordOptions& o) {
   if (written) {
     journal.discard();
   } else {
+    const bool journalled = journal.active();
     journal.keep();
-    say(QStringLiteral("the samples stay in the recovery journal: zrvlog --recover --zrv FILE"));
+    if (journalled)
+      say(QStringLiteral("the samples stay in the recovery journal: zrvlog --recover --zrv FILE"));
   }
   if (!written || !failure.isEmpty()) return kExitFailed;
   return readerGone ? kExitReaderGone : kExitOk;
