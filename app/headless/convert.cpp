@@ -20,6 +20,12 @@ int convert(const QStringList& args) {
       size(QStringLiteral("size"), {}, QStringLiteral("wxh"));
   p.addOptions({in, help, csv, bmp, png, pdf, size});
   if (const auto status = parseOrStop(p, args)) return *status;
+  if (const auto problem = clobberedFile({{QStringLiteral("--convert"), p.value(in)}},
+                                         {{QStringLiteral("--csv"), p.value(csv)},
+                                          {QStringLiteral("--bmp"), p.value(bmp)},
+                                          {QStringLiteral("--png"), p.value(png)},
+                                          {QStringLiteral("--pdf"), p.value(pdf)}}))
+    return usageError(*problem);
   if (!p.isSet(csv) && !p.isSet(bmp) && !p.isSet(png) && !p.isSet(pdf))
     return usageError(QStringLiteral("say what to make: --csv, --bmp, --png and/or --pdf FILE"));
   QSize pictureSize(1024, 768);
