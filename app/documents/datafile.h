@@ -77,10 +77,13 @@ SaveResult writeCsv(QIODevice& out, const DataSet& data, const GraphModel& graph
 SaveResult exportCsv(const QString& path, const DataSet& data, const GraphModel& graph);
 
 /// Reads a data file into the engine, which the caller has emptied (InitGraph). Values are
-/// applied as they are read; after an error everything read before it stays.
+/// applied as they are read; after an error everything read before it stays. No field may
+/// be longer than kMaxFieldBytes, and what is not a data file is refused from its first
+/// field: a large damaged file costs no more than its first bytes.
 LoadResult readDataFile(std::string_view bytes, AcquisitionEngine& engine);
 LoadResult readDataFile(QIODevice& in, AcquisitionEngine& engine);
-/// Opens path and reads it (see above).
+/// Opens path and reads it (see above), mapping it only once its first bytes have shown the
+/// format version.
 LoadResult loadDataFile(const QString& path, AcquisitionEngine& engine);
 
 }  // namespace zrvlog
