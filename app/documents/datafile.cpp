@@ -584,6 +584,7 @@ void Loader::run(LoadResult& result) {
     m_graph.setProperty(M::CursorIndex, Variant(k));
     readRecord(kCursorCells, QStringLiteral("cursor %1").arg(k));
   }
+  result.rowsReached = true;
   readRows(result);
   result.status = LoadResult::Status::Loaded;
 }

@@ -43,8 +43,13 @@ struct LoadResult {
   Status status = Status::Loaded;
   QString error;               ///< for people; kIncorrectFileFormat for IncorrectFormat
   bool startTimeRead = false;  ///< the start and stop times were read (status panel 2)
+  bool rowsReached = false;    ///< everything before the sample rows was read and applied
   int64_t rows = 0;            ///< sample rows loaded
   bool ok() const { return status == Status::Loaded; }
+  /// A read error among the sample rows (a file cut short by a crash, a damaged row): the
+  /// settings, the graph's look and the first `rows` samples are whole, so the data set can
+  /// be used as far as it goes.
+  bool partial() const { return status == Status::ReadError && rowsReached; }
 };
 
 /// The sample rows: one per recorded sample, in recording order, by position (row i holds
