@@ -302,7 +302,49 @@ SaveResult writeFileSafely(const QString& path, const QString& verb, Write&& wri
   return result;
 }
 
+// A number as the CSV writes one (or as a file written in a point locale holds one).
+bool isPlainNumber(std::string_view t, std::string_view separator) {
+  std::size_t i = 0;
+  const auto digits = [&] {
+    const std::size_t start = i;
+    while (i < t.size() && t[i] >= '0' && t[i] <= '9')
+      ++i;
+    return i - start;
+  };
+  if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+  std::size_t mantissa = digits();
+  if (i < t.size() && t[i] == '.') {
+    ++i;
+    mantissa += digits();
+  } else if (!separator.empty() && t.substr(i, separator.size()) == separator) {
+    i += separator.size();
+    mantissa += digits();
+  }
+  if (mantissa == 0) return false;
+  if (i < t.size() && (t[i] == 'E' || t[i] == 'e')) {
+    ++i;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+    if (digits() == 0) return false;
+  }
+  return i == t.size();
+}
+
 }  // namespace
+
+bool startsLikeFormula(std::string_view cell, std::string_view separator) {
+  if (cell.empty()) return false;
+  switch (cell.front()) {
+    case '=':
+    case '+':
+    case '-':
+    case '@':
+    case '\t':
+    case '\r':
+      return !isPlainNumber(cell, separator);
+    default:
+      return false;
+  }
+}
 
 std::size_t completeRows(const DataSet& data, const GraphModel& graph) {
   // Every element must hold a point for every row; the rows stop where one does not.
@@ -313,7 +355,7 @@ std::size_t completeRows(const DataSet& data, const GraphModel& graph) {
 }
 
 void appendSampleRows(std::string& b, GeneralText& text, const DataSet& data,
-                      const GraphModel& graph, std::size_t first, std::size_t end) {
+                      const GraphModel& graph, std::size_t first, std::size_t end, RowTexts texts) {
   std::array<const Series*, kChannels> series{};
   for (int k = 0; k < kChannels; ++k)
     series[k] = &graph.series(k);
@@ -323,6 +365,10 @@ void appendSampleRows(std::string& b, GeneralText& text, const DataSet& data,
     const std::size_t start = b.size();
     text.appendVariant(b, value);
     if (const std::size_t q = b.find('"', start); q != std::string::npos) b.resize(q);
+    // A loaded file's text such as =cmd|' /C calc'!A0 must reach a spreadsheet as text.
+    if (texts == RowTexts::Spreadsheet &&
+        startsLikeFormula(std::string_view(b).substr(start), text.separator()))
+      b.insert(start, 1, '\'');
     b.push_back('"');
   };
   for (std::size_t i = first; i < end; ++i) {
@@ -349,9 +395,11 @@ SaveResult WriteSampleRows(ByteWriter& out, const DataSet& data, const GraphMode
   const std::size_t rows = data.TimeStamps.count();
   const std::size_t complete = completeRows(data, graph);
   GeneralText text;
+  // Only the CSV export has the header; its readers are spreadsheets.
+  const RowTexts texts = withHeader ? RowTexts::Spreadsheet : RowTexts::AsStored;
   constexpr std::size_t kRowsPerFlush = 4096;
   for (std::size_t i = 0; i < complete; i += kRowsPerFlush) {
-    appendSampleRows(b, text, data, graph, i, std::min(complete, i + kRowsPerFlush));
+    appendSampleRows(b, text, data, graph, i, std::min(complete, i + kRowsPerFlush), texts);
     out.flushIfFull();
   }
   result.rows = int64_t(complete);
