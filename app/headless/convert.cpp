@@ -47,13 +47,14 @@ int convert(const QStringList& args) {
     say(loaded.status == LoadResult::Status::IncorrectFormat
             ? QStringLiteral("%1: %2").arg(input, loaded.error)
             : loaded.error);
-    return kExitFailed;
+    // A file cut short among its rows (by a crash, say) still gives the rows before the cut.
+    if (!loaded.partial()) return kExitFailed;
   }
-  bool ok = true;
+  bool ok = loaded.ok();
   if (p.isSet(csv)) {
     const QString path = p.value(csv);
-    ok = reportWritten(path, exportCsv(path, engine.data, files.graph),
-                       qulonglong(engine.data.sampleCount()));
+    ok &= reportWritten(path, exportCsv(path, engine.data, files.graph),
+                        qulonglong(engine.data.sampleCount()));
   }
   if (p.isSet(bmp) || p.isSet(png) || p.isSet(pdf)) {
     WidgetDialogs dialogs;
