@@ -62,8 +62,6 @@ inline constexpr uint8_t kStatusOk = 0x33;
 /// Largest value of a 16-bit operand (argument load) and of an 8-bit operand.
 inline constexpr int kMaxArgument = 0xFFFF;
 inline constexpr int kMaxByteOperand = 0xFF;
-/// Largest A/D reference selector that fits bits 5-1 of the configuration byte alone.
-inline constexpr int kMaxCselect = 31;
 /// Largest cselect a2dconf takes: twice it still fits the configuration byte, its bits 6
 /// and 7 merging with clkx2 and justify.
 inline constexpr int kMaxCselectOperand = 127;
