@@ -81,7 +81,9 @@ FileBytes readRegularFile(const QString& path) {
   if (::stat(native.constData(), &st) != 0) {
     const int error = errno;
     struct stat link {};
-    if (error == ENOENT && ::lstat(native.constData(), &link) != 0) return file;  // no map
+    // No such file, not even a dangling link, or no folder for it: no map.
+    if ((error == ENOENT || error == ENOTDIR) && ::lstat(native.constData(), &link) != 0)
+      return file;
     file.exists = true;
     return cannotRead(error);
   }
