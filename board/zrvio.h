@@ -22,8 +22,9 @@
 //   Reading a reply never raises. A read fails when no byte comes within the limit
 //   (ReadFailure::NoReply), when the device reports an error such as an unplugged adapter
 //   or a closed port (PortError), or when an A/D result cannot be one (InvalidReply, see
-//   below). The read then gives 0 for the failed byte (a word whose second byte failed
-//   keeps its first: 256 * first), and 0 for an invalid A/D result; errflag() turns True,
+//   below). The read then gives 0 for the failed byte (a word whose first byte failed is 0,
+//   its second not waited for; one whose second failed keeps its first: 256 * first), and 0
+//   for an invalid A/D result; errflag() turns True,
 //   lastReadFailure() says which failure and lastReadError() why ("no reply from the board
 //   within 200 ms", "the device was removed", "the board sent 42752, which is no A/D
 //   result"). The next successful read clears errflag() and lastReadFailure().
@@ -42,7 +43,8 @@
 //   - The results of a repeated conversion (repeat(n) directly before a2d, then n - 1
 //     readword calls) are A/D results too and get the same check. Once one of them fails,
 //     the rest of that conversion is drained, and each remaining readword of it fails at
-//     once with the same failure instead of waiting for results that will not come.
+//     once with the same failure instead of waiting for results that will not come. Any
+//     other command, readbyte or discardInput ends the conversion's check.
 //   A byte gained or lost inside a result can still form a plausible value; the check
 //   catches the shifts that make results impossible, and the link is in step again at the
 //   next command.
@@ -52,7 +54,7 @@
 //   replyTimeout() (default 200 ms) of the read starting; an unplugged device fails the
 //   read at once. Before sending, a command waits at most readyTimeout() (default 500 ms)
 //   for CTS and for an owed reply; it then fails with 68. So a silent board fails any
-//   command in about 200 ms.
+//   command in about 220 ms: the reply limit and the drain's quiet time.
 //   Commands that keep the board busy get that time on top, taking durations in the units
 //   of protocol::units (1 ms; measurements in 1 us up to 65.535 ms): count's reply may take
 //   its duration longer, pulsein's twice the measurement limit, rctime's the limit once; and
