@@ -204,6 +204,20 @@ ByteRead DevicePort::readByte(Deadline deadline) {
   }
 }
 
+void DevicePort::discardInput() {
+  m_bufferPos = m_bufferLen = 0;
+  if (!isOpen() || m_removed) return;
+  // The driver's queue first, then whatever reached the descriptor meanwhile; a removed
+  // device is left for the next transfer to report.
+  ::tcflush(m_fd, TCIFLUSH);
+  for (int i = 0; i < 256; ++i) {
+    const ssize_t n = ::read(m_fd, m_buffer, sizeof m_buffer);
+    if (n > 0) continue;
+    if (n < 0 && errno == EINTR) continue;
+    break;
+  }
+}
+
 bool DevicePort::cts() {
   if (!isOpen() || m_ctsUnknown) return true;
   int lines = 0;

@@ -20,6 +20,7 @@ class DevicePort final : public SerialPort {
   bool isOpen() const override;
   PortStatus write(const QByteArray& bytes, Deadline deadline) override;
   ByteRead readByte(Deadline deadline) override;
+  void discardInput() override;
   bool cts() override;
 
  private:

@@ -19,7 +19,8 @@
 
 namespace zrv::protocol {
 
-/// Command codes of the board (the pin/channel commands are the code for pin 0; add 2 * pin).
+/// Command codes of the board. Pin and channel commands are the code for pin 0 (forPin adds
+/// the pin); commands marked "+ bit 0" carry bit 0 of an operand or a state (withLowBit).
 namespace cmd {
 inline constexpr uint8_t kSync = 0x00;          ///< synchronise; no reply
 inline constexpr uint8_t kStatus = 0x01;        ///< status query; replies kStatusOk
@@ -61,8 +62,9 @@ inline constexpr uint8_t kStatusOk = 0x33;
 /// Largest value of a 16-bit operand (argument load) and of an 8-bit operand.
 inline constexpr int kMaxArgument = 0xFFFF;
 inline constexpr int kMaxByteOperand = 0xFF;
-/// Largest A/D reference selector: it fills bits 5-1 of the configuration byte.
-inline constexpr int kMaxCselect = 31;
+/// Largest cselect a2dconf takes: twice it still fits the configuration byte, its bits 6
+/// and 7 merging with clkx2 and justify.
+inline constexpr int kMaxCselectOperand = 127;
 /// Largest tone: bit 0 rides in the selector byte and 14 more bits in two data bytes.
 inline constexpr int kMaxTone = 0x7FFF;
 /// Size of the board's EEPROM; addresses beyond it wrap around on the board.
@@ -88,8 +90,19 @@ constexpr bool isCommandByte(uint8_t b) {
 }
 
 /// Command byte 16 * (g mod 8) + 2 * (s mod 8) + (b mod 2); the low bits of each argument.
+/// The layout behind the codes of cmd and ext, which is how the library spells commands.
 constexpr uint8_t makecmd(int g, int s, int b) {
   return static_cast<uint8_t>(16 * (g & 7) + 2 * (s & 7) + (b & 1));
+}
+
+/// A pin or channel command (or extended selector) for pin p, taken modulo 8: base + 2p.
+constexpr uint8_t forPin(uint8_t base, int pin) {
+  return static_cast<uint8_t>(base + 2 * (pin & 7));
+}
+
+/// A command (or extended selector) carrying bit 0 of an operand or state in its low bit.
+constexpr uint8_t withLowBit(uint8_t base, int value) {
+  return static_cast<uint8_t>(base | (value & 1));
 }
 
 /// Data byte carrying bits 1-7 of an 8-bit operand: 128 + v / 2 (bit 0 rides in the command).
@@ -103,15 +116,47 @@ constexpr std::array<uint8_t, 2> makeword(uint16_t v) {
   return {static_cast<uint8_t>(0x80 | (v >> 9)), static_cast<uint8_t>(0x80 | ((v >> 1) & 0x7F))};
 }
 
-/// The argument-load command for v: makecmd(0, 4 + bit 0, bit 8), then makeword(v).
+/// The argument-load command for v: kLoadArgument + 2 * bit 0 + bit 8, then makeword(v).
 ZRV_EXPORT QByteArray sendarg(uint16_t v);
 
 /// A command byte followed by its data bytes, as one write.
 ZRV_EXPORT QByteArray command(uint8_t commandByte, const QByteArray& data = {});
 
-/// The A/D configuration value: justify in bit 7, clkx2 in bit 6, cselect (0-31) in bits 5-1.
+/// The A/D configuration value: justify in bit 7, clkx2 in bit 6, cselect in bits 5-1. A
+/// cselect of 32-127 (up to kMaxCselectOperand) reaches into bits 6 and 7, where its bits
+/// are or-ed with clkx2 and justify: cselect 64 sets the justify bit.
 constexpr uint8_t a2dConfigValue(bool justify, bool clkx2, uint8_t cselect) {
-  return static_cast<uint8_t>((justify ? 0x80 : 0) | (clkx2 ? 0x40 : 0) | ((cselect & 0x1F) << 1));
+  return static_cast<uint8_t>((justify ? 0x80 : 0) | (clkx2 ? 0x40 : 0) | ((cselect << 1) & 0xFE));
+}
+
+/// How the converter places its 10-bit result in the two reply bytes of a conversion.
+enum class A2dLayout {
+  Unknown,         ///< not configured by this link: any word may be a result
+  RightJustified,  ///< in the low 10 bits: 0 to kA2dFullScale
+  LeftJustified,   ///< in the high 10 bits: the low 6 bits are 0
+};
+
+/// Largest result of the 10-bit converter, right-justified.
+inline constexpr int kA2dFullScale = 1023;
+
+/// The layout a configuration value selects: bit 7 (justify, or cselect's bit 6) set puts
+/// the result in the low bits.
+constexpr A2dLayout a2dLayoutOf(uint8_t configValue) {
+  return (configValue & 0x80) ? A2dLayout::RightJustified : A2dLayout::LeftJustified;
+}
+
+/// Whether a reply word can be a conversion result in a layout. A word that cannot is a
+/// reply the line corrupted (noise, a lost or extra byte), not a measurement.
+constexpr bool isA2dResult(int32_t word, A2dLayout layout) {
+  switch (layout) {
+    case A2dLayout::RightJustified:
+      return word >= 0 && word <= kA2dFullScale;
+    case A2dLayout::LeftJustified:
+      return word >= 0 && word <= 0xFFFF && (word & 0x3F) == 0;
+    case A2dLayout::Unknown:
+      break;
+  }
+  return true;
 }
 
 /// The prescale code of setcounter (bits 2-1 of its selector): 2, 4 and 8 have their own,

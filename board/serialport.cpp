@@ -5,6 +5,12 @@
 
 namespace zrv {
 
+void SerialPort::discardInput() {
+  constexpr int kMaxDiscarded = 64 * 1024;
+  for (int i = 0; i < kMaxDiscarded && readByte(Clock::now()).ok(); ++i) {
+  }
+}
+
 std::unique_ptr<SerialPort> makeSerialPort(const QString& device) {
   if (device == QLatin1String(kSimDevice)) return std::make_unique<SimPort>();
   return std::make_unique<DevicePort>(device);

@@ -60,6 +60,9 @@ class ZRV_EXPORT SerialPort {
   /// Returns the next received byte as soon as it is there, or a failure once the deadline
   /// has passed (TimedOut) or the device reports an error (at once, not at the deadline).
   virtual ByteRead readByte(Deadline deadline) = 0;
+  /// Throws away every received byte not read yet, without waiting. The default reads what
+  /// is waiting until nothing is (at most 64 KiB, so that a noisy line cannot hold it).
+  virtual void discardInput();
   /// The CTS input. Ports that cannot report it (pseudo-terminals) say asserted.
   virtual bool cts() = 0;
 };

@@ -40,7 +40,7 @@ namespace zrv {
 class ZRV_EXPORT SimBoard {
  public:
   /// Highest value of the converter (10 bits).
-  static constexpr int kFullScale = 1023;
+  static constexpr int kFullScale = protocol::kA2dFullScale;
   /// The level of the constant channel 4.
   static constexpr int kConstantLevel = 768;
   /// Input pin p changes level every (p + 1) times this (seconds).

@@ -18,6 +18,7 @@ class ZRV_EXPORT SimPort final : public SerialPort {
   bool isOpen() const override { return m_open; }
   PortStatus write(const QByteArray& bytes, Deadline deadline) override;
   ByteRead readByte(Deadline deadline) override;
+  void discardInput() override { m_readPos = m_received.size(); }
   bool cts() override { return m_board.cts(); }
 
   ~SimPort() override;

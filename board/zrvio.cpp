@@ -14,8 +14,9 @@ namespace zrv {
 
 namespace {
 
+using protocol::forPin;
 using protocol::makebyte;
-using protocol::makecmd;
+using protocol::withLowBit;
 namespace cmd = protocol::cmd;
 namespace ext = protocol::ext;
 namespace units = protocol::units;
@@ -26,6 +27,11 @@ constexpr auto kReadyPollInterval = std::chrono::microseconds(200);
 
 // The handshake reads at most this many bytes looking for the status answer.
 constexpr int kHandshakeReads = 10;
+
+// After a failed read, bytes still arriving belong to the broken reply (or are noise); a
+// line this long quiet has nothing more of it. Long enough for USB adapters that hold
+// received bytes for their 16 ms latency timer.
+constexpr auto kQuietGap = std::chrono::milliseconds(20);
 
 QByteArray dataByte(uint8_t value) {
   return QByteArray(1, static_cast<char>(makebyte(value)));
@@ -96,6 +102,8 @@ Host& ZRVIO::host() const {
 
 QString ZRVIO::portDescription() const {
   const QString device = m_port ? m_device : portmap::resolve(m_commPort);
+  // No device when the port map cannot be used; the open error says why.
+  if (device.isEmpty()) return QStringLiteral("COM%1").arg(m_commPort);
   return QStringLiteral("COM%1 (%2)").arg(m_commPort).arg(device);
 }
 
@@ -153,7 +161,13 @@ void ZRVIO::setPortopen(bool open) {
 }
 
 void ZRVIO::openPort() {
-  const QString device = portmap::resolve(m_commPort);
+  QString mapError;
+  const QString device = portmap::lookup(m_commPort, &mapError).device;
+  // A port map that cannot be read maps nothing; guessing the default device could open
+  // another board or modem.
+  if (!mapError.isEmpty())
+    throw AutomationError(err::kPortInvalid,
+                          QStringLiteral("COM%1: %2").arg(m_commPort).arg(mapError));
   std::unique_ptr<SerialPort> port = m_portFactory ? m_portFactory(device) : makeSerialPort(device);
   const PortStatus status = port->open();
   if (!status.ok()) {
@@ -166,6 +180,11 @@ void ZRVIO::openPort() {
   m_device = device;
   m_boardBusyUntil = {};
   m_lastReadError.clear();
+  m_readFailure = ReadFailure::None;
+  // Whatever configured the board before, this link has not.
+  m_a2dLayout = protocol::A2dLayout::Unknown;
+  m_pendingRepeat = m_lastRepeat = 1;
+  forgetOwedResults();
   qCDebug(lcBoard).noquote() << "link open on" << portDescription();
 }
 
@@ -178,15 +197,17 @@ void ZRVIO::closePort() {
 }
 
 void ZRVIO::handshake() {
-  { auto sync = sendcmd(makecmd(0, 0, 0), false); }
+  { auto sync = sendcmd(cmd::kSync, false); }
   {
-    auto status = sendcmd(makecmd(0, 0, 1), true);
-    // Stale bytes may precede the answer; one deadline for all reads keeps a silent board
-    // from costing ten timeouts.
+    auto status = sendcmd(cmd::kStatus, true);
+    // Bytes a board sends as it wakes up may precede the answer; one deadline for all reads
+    // keeps a silent board from costing ten timeouts.
     const Deadline deadline = replyDeadline();
     bool answered = false;
-    for (int i = 0; i < kHandshakeReads && !answered; ++i)
+    for (int i = 0; i < kHandshakeReads && !answered; ++i) {
       answered = getbyte(deadline) == protocol::kStatusOk;
+      if (m_errflag) break;  // nothing came in time: the other reads would fail at once
+    }
     if (!answered)
       qCWarning(lcBoard).noquote() << portDescription() << "did not answer the status query";
   }
@@ -208,7 +229,8 @@ void ZRVIO::sendTris() {
 void ZRVIO::sendStoredByte(const char* property, uint8_t command, int32_t value) {
   checkByte(property, value);
   // Bit 0 of the byte rides in the command byte.
-  auto write = sendcmddata(command | (value & 1), dataByte(static_cast<uint8_t>(value)), false);
+  auto write =
+      sendcmddata(withLowBit(command, value), dataByte(static_cast<uint8_t>(value)), false);
 }
 
 // ---- Guarded send and receiver -----------------------------------------------------------
@@ -238,7 +260,14 @@ ZRVIO::BusyHold ZRVIO::guardedWrite(const QByteArray& bytes, bool expectReply) {
   waitUntilReady();
   // No events are processed between the readiness check and taking busy.
   BusyHold hold(&m_busy);
+  // What is waiting now answers no command of ours; read as this reply, it would put every
+  // later reply out of step.
+  if (expectReply) m_port->discardInput();
   writeBytes(bytes);
+  // A repeat count goes to the command after it; further results of an earlier repeated
+  // conversion are no longer read once another command has gone out.
+  m_lastRepeat = std::exchange(m_pendingRepeat, 1);
+  forgetOwedResults();
   if (!expectReply) hold.release();
   return hold;
 }
@@ -284,12 +313,23 @@ void ZRVIO::boardBusyFor(Clock::duration busy) {
 
 int32_t ZRVIO::getword(Deadline deadline) {
   const uint8_t first = getbyte(deadline);
+  // A byte that comes after the first one failed is no second byte of this reply.
+  if (m_errflag) return 0;
   const uint8_t second = getbyte(deadline);
   return protocol::word(first, second);
 }
 
+int32_t ZRVIO::getA2dResult(Deadline deadline) {
+  const int32_t value = getword(deadline);
+  if (m_errflag || protocol::isA2dResult(value, m_a2dLayout)) return value;
+  failRead(ReadFailure::InvalidReply,
+           QStringLiteral("the board sent %1, which is no A/D result").arg(value));
+  return 0;
+}
+
 uint8_t ZRVIO::getbyte(Deadline deadline) {
   m_errflag = false;
+  m_readFailure = ReadFailure::None;
   ByteRead read;
   if (m_port)
     read = m_port->readByte(deadline);
@@ -297,19 +337,45 @@ uint8_t ZRVIO::getbyte(Deadline deadline) {
     read.status =
         PortStatus::failure(PortStatus::Code::NotOpen, QStringLiteral("the port is not open"));
   if (read.ok()) return read.byte;
-  m_errflag = true;
-  m_lastReadError =
-      read.status.code == PortStatus::Code::TimedOut
-          ? QStringLiteral("no reply from the board within %1 ms").arg(m_replyTimeout.count())
-          : read.status.reason;
-  qCDebug(lcBoard).noquote() << "read failed on" << portDescription() << m_lastReadError;
+  if (read.status.code == PortStatus::Code::TimedOut)
+    failRead(ReadFailure::NoReply,
+             QStringLiteral("no reply from the board within %1 ms").arg(m_replyTimeout.count()));
+  else
+    failRead(ReadFailure::PortError, read.status.reason);
   return 0;
+}
+
+void ZRVIO::failRead(ReadFailure failure, const QString& reason) {
+  m_errflag = true;
+  m_readFailure = failure;
+  m_lastReadError = reason;
+  qCDebug(lcBoard).noquote() << "read failed on" << portDescription() << reason;
+  // A late or broken reply must not pose as the next one; a device in error has nothing.
+  if (failure != ReadFailure::PortError) drainInput();
+}
+
+void ZRVIO::drainInput() {
+  if (!portopen()) return;
+  m_port->discardInput();
+  const Deadline limit = Clock::now() + m_replyTimeout;
+  while (m_port->readByte(std::min(Clock::now() + kQuietGap, limit)).ok() && Clock::now() < limit) {
+  }
+}
+
+void ZRVIO::discardInput() {
+  forgetOwedResults();
+  if (portopen()) m_port->discardInput();
+}
+
+void ZRVIO::forgetOwedResults() {
+  m_resultsOwed = 0;
+  m_resultsLost = ReadFailure::None;
 }
 
 // ---- Status --------------------------------------------------------------------------------
 
 bool ZRVIO::ok() {
-  auto reply = sendcmd(makecmd(0, 0, 1), true);
+  auto reply = sendcmd(cmd::kStatus, true);
   return getbyte(replyDeadline()) == protocol::kStatusOk;
 }
 
@@ -329,30 +395,35 @@ void ZRVIO::setErrflag(bool) {
 
 void ZRVIO::resetall() {
   auto reset = sendcmd(cmd::kReset, false);
+  // The converter's reset layout is the board's affair (the simulated one powers up
+  // left-justified); results pass unchecked until a2dconf sets it again.
+  m_a2dLayout = protocol::A2dLayout::Unknown;
 }
 
 // ---- Analog conversion and repeated reads --------------------------------------------------
 
 int32_t ZRVIO::a2d(int32_t pin) {
   checkPin(pin);
-  auto reply = sendcmd(makecmd(3, pin, 0), true);
-  return getword(replyDeadline());
+  auto reply = sendcmd(forPin(cmd::kA2d, pin), true);
+  // A repeat count sent just before makes the board send that many results back to back;
+  // readword takes the further ones.
+  const int32_t conversions = m_lastRepeat;
+  const int32_t value = getA2dResult(replyDeadline());
+  m_resultsOwed = conversions - 1;
+  if (m_errflag) m_resultsLost = m_readFailure;
+  return value;
 }
 
 void ZRVIO::a2dconf(bool justify, bool clkx2, int16_t cselect) {
-  // cselect * 2 must fit the configuration byte.
-  if (cselect < 0 || cselect > 127)
+  // cselect * 2 must fit the configuration byte; from 32 on its bits merge with justify
+  // and clkx2, as callers of the control have always had it.
+  if (cselect < 0 || cselect > protocol::kMaxCselectOperand)
     throw AutomationError(
         err::kOverflow,
         QStringLiteral("cselect %1 does not fit the A/D configuration byte").arg(cselect));
-  // Bits 5-1 hold cselect; larger values would silently change justify and clkx2.
-  if (cselect > protocol::kMaxCselect)
-    throw AutomationError(err::kInvalidArgument,
-                          QStringLiteral("cselect %1 is not an A/D reference code (0 to %2)")
-                              .arg(cselect)
-                              .arg(protocol::kMaxCselect));
   const uint8_t value = protocol::a2dConfigValue(justify, clkx2, static_cast<uint8_t>(cselect));
-  auto write = sendcmddata(cmd::kA2dConfig, dataByte(value), false);
+  { auto write = sendcmddata(cmd::kA2dConfig, dataByte(value), false); }
+  m_a2dLayout = protocol::a2dLayoutOf(value);
 }
 
 void ZRVIO::repeat(int32_t ct) {
@@ -362,15 +433,31 @@ void ZRVIO::repeat(int32_t ct) {
   if (ct < 1 || ct > protocol::kMaxArgument + 1)
     throw AutomationError(err::kInvalidArgument,
                           QStringLiteral("repeat count %1 is not 1 to 65536").arg(ct));
-  auto write = sendargcmd(ct - 1, cmd::kRepeat, {}, false);
+  { auto write = sendargcmd(ct - 1, cmd::kRepeat, {}, false); }
+  m_pendingRepeat = ct;
 }
 
 int32_t ZRVIO::readbyte() {
+  // Results taken bytewise cannot be told apart any more.
+  forgetOwedResults();
   return getbyte(replyDeadline());
 }
 
 int32_t ZRVIO::readword() {
-  return getword(replyDeadline());
+  if (m_resultsOwed == 0) return getword(replyDeadline());
+  --m_resultsOwed;
+  if (m_resultsLost != ReadFailure::None) {
+    // The rest of this conversion was drained after a failed read: it will not come, and
+    // waiting for it would cost a reply limit per result.
+    m_errflag = true;
+    m_readFailure = m_resultsLost;
+    m_lastReadError =
+        QStringLiteral("the rest of the repeated conversion was dropped after a failed read");
+    return 0;
+  }
+  const int32_t value = getA2dResult(replyDeadline());
+  if (m_errflag) m_resultsLost = m_readFailure;
+  return value;
 }
 
 // ---- Digital pins and the LED --------------------------------------------------------------
@@ -411,22 +498,22 @@ void ZRVIO::writeStoredByte(const char* property, uint8_t command, int32_t value
 
 void ZRVIO::toggle(int32_t pin) {
   checkPin(pin);
-  auto write = sendcmd(makecmd(2, pin, 0), false);
+  auto write = sendcmd(forPin(cmd::kToggle, pin), false);
 }
 
 void ZRVIO::high(int32_t pin) {
   checkPin(pin);
-  auto write = sendcmd(makecmd(1, pin, 1), false);
+  auto write = sendcmd(forPin(cmd::kHigh, pin), false);
 }
 
 void ZRVIO::low(int32_t pin) {
   checkPin(pin);
-  auto write = sendcmd(makecmd(1, pin, 0), false);
+  auto write = sendcmd(forPin(cmd::kLow, pin), false);
 }
 
 int32_t ZRVIO::inp(int32_t pin) {
   checkPin(pin);
-  auto reply = sendcmd(makecmd(2, pin, 1), true);
+  auto reply = sendcmd(forPin(cmd::kInput, pin), true);
   return getbyte(replyDeadline()) == '0' ? 0 : 1;
 }
 
@@ -437,7 +524,7 @@ bool ZRVIO::led() const {
 
 void ZRVIO::setLed(bool on) {
   requireRunTimeSet("led");
-  auto write = sendcmd(makecmd(0, 6, on ? 1 : 0), false);
+  auto write = sendcmd(withLowBit(cmd::kLed, on ? 1 : 0), false);
   host().propertyChanged(QStringLiteral("led"));
 }
 
@@ -446,14 +533,14 @@ void ZRVIO::setLed(bool on) {
 int32_t ZRVIO::count(int32_t pin, int32_t duration) {
   checkPin(pin);
   checkWord("duration", duration);
-  auto reply = sendargcmd(duration, makecmd(4, pin, 0), {}, true);
+  auto reply = sendargcmd(duration, forPin(cmd::kCount, pin), {}, true);
   return getword(replyDeadline(durationOf(duration)));
 }
 
 void ZRVIO::pulseout(int32_t pin, int32_t period) {
   checkPin(pin);
   checkWord("period", period);
-  { auto write = sendargcmd(period, makecmd(4, pin, 1), {}, false); }
+  { auto write = sendargcmd(period, forPin(cmd::kPulseOut, pin), {}, false); }
   boardBusyFor(durationOf(period));
 }
 
@@ -462,7 +549,7 @@ int32_t ZRVIO::pulsein(int32_t pin, int32_t state) {
   if (state < 0)
     throw AutomationError(err::kInvalidArgument,
                           QStringLiteral("state %1 is not a pin state (0 or 1)").arg(state));
-  auto reply = sendcmd(makecmd(7, pin, state), true);
+  auto reply = sendcmd(withLowBit(forPin(cmd::kPulseIn, pin), state), true);
   // The board may wait as long for the pulse to begin as it then measures it.
   return getword(replyDeadline(2 * units::kMeasureLimit));
 }
@@ -472,7 +559,7 @@ void ZRVIO::pwm(int32_t pin, int32_t duty, int32_t fduration) {
   checkByte("duty", duty);
   checkWord("fduration", fduration);
   // Pin -1 is the board's fixed PWM output, which has a command of its own.
-  const uint8_t command = pin == -1 ? makecmd(5, 2, duty) : makecmd(6, pin, duty);
+  const uint8_t command = withLowBit(pin == -1 ? cmd::kPwmFixed : forPin(cmd::kPwmPin, pin), duty);
   { auto write = sendargcmd(fduration, command, dataByte(static_cast<uint8_t>(duty)), false); }
   boardBusyFor(durationOf(fduration));
 }
@@ -496,7 +583,8 @@ int32_t ZRVIO::rctime(int32_t pin, int32_t state) {
                           QStringLiteral("state %1 is not a pin state (0 or 1)").arg(state));
   // The selector goes out with the command in one guarded write, so no command from a host
   // event can come between them.
-  auto reply = sendcmddata(cmd::kExtended, rawByte(ext::kRcTime + 2 * (pin & 7) + state), true);
+  auto reply =
+      sendcmddata(cmd::kExtended, rawByte(withLowBit(forPin(ext::kRcTime, pin), state)), true);
   return getword(replyDeadline(units::kMeasureLimit));
 }
 
@@ -511,7 +599,8 @@ void ZRVIO::setCounter(int32_t) {
 }
 
 void ZRVIO::setcounter(int16_t prescale, bool countmode) {
-  const int selector = ext::kSetCounter + protocol::prescaleCode(prescale) + (countmode ? 1 : 0);
+  const uint8_t selector =
+      withLowBit(ext::kSetCounter + protocol::prescaleCode(prescale), countmode ? 1 : 0);
   auto write = sendcmddata(cmd::kExtended, rawByte(selector), false);
 }
 
@@ -532,8 +621,8 @@ void ZRVIO::setEeprom(int32_t add, int32_t value) {
   checkWord("address", add);
   checkByte("value", value);
   {
-    auto write =
-        sendargcmd(add, makecmd(5, 0, value), dataByte(static_cast<uint8_t>(value)), false);
+    auto write = sendargcmd(add, withLowBit(cmd::kEepromWrite, value),
+                            dataByte(static_cast<uint8_t>(value)), false);
   }
   host().propertyChanged(QStringLiteral("eeprom"));
 }

@@ -13,18 +13,48 @@
 //          numbers, durations and counts included); raised before anything is sent.
 //   Serial-port errors name the port and the device, e.g. "COM3 (/dev/ttyUSB0): Permission
 //   denied": 8000 port number changed while open, 8002 invalid port number or no such
-//   device, 8005 port already open, 8010 the device cannot be opened (permission, in use),
-//   8012 a transfer on a closed port, 8020 a write failed (device removed, no room).
-//   Failed byte reads never raise: the read gives 0, errflag() turns True and
-//   lastReadError() says why ("no reply from the board within 200 ms", "the device was
-//   removed").
+//   device, or a port map file that cannot be used ("COM3: the port map
+//   /home/a/.config/Corvane/ZRV.conf, line 2: holds binary data, not text"), 8005 port
+//   already open, 8010 the device cannot be opened (permission, in use), 8012 a transfer on
+//   a closed port, 8020 a write failed (device removed, no room).
+//
+// Failed reads
+//   Reading a reply never raises. A read fails when no byte comes within the limit
+//   (ReadFailure::NoReply), when the device reports an error such as an unplugged adapter
+//   or a closed port (PortError), or when an A/D result cannot be one (InvalidReply, see
+//   below). The read then gives 0 for the failed byte (a word whose first byte failed is 0,
+//   its second not waited for; one whose second failed keeps its first: 256 * first), and 0
+//   for an invalid A/D result; errflag() turns True,
+//   lastReadFailure() says which failure and lastReadError() why ("no reply from the board
+//   within 200 ms", "the device was removed", "the board sent 42752, which is no A/D
+//   result"). The next successful read clears errflag() and lastReadFailure().
+//
+//   Staying in step. The board's replies carry no framing, so one byte too many (line
+//   noise, a board reset) or too few would shift every later reply for good. Hence:
+//   - before every command that owes a reply, whatever the board sent that no command has
+//     read is thrown away (discardInput() does the same on request);
+//   - after a failed read, the input is drained until the line has been quiet for 20 ms
+//     (at most replyTimeout()), so the rest of a broken reply cannot pose as the next one;
+//   - A/D results are checked against the converter's layout as this link last set it with
+//     a2dconf: right-justified (justify True, or a cselect that sets bit 7) a result is at
+//     most 1023, left-justified its low 6 bits are 0. Until the link has configured the
+//     converter (after opening, and after resetall) the layout is the board's own affair,
+//     possibly left over from another program, so every word passes.
+//   - The results of a repeated conversion (repeat(n) directly before a2d, then n - 1
+//     readword calls) are A/D results too and get the same check. Once one of them fails,
+//     the rest of that conversion is drained, and each remaining readword of it fails at
+//     once with the same failure instead of waiting for results that will not come. Any
+//     other command, readbyte or discardInput ends the conversion's check.
+//   A byte gained or lost inside a result can still form a plausible value; the check
+//   catches the shifts that make results impossible, and the link is in step again at the
+//   next command.
 //
 // Waits
 //   A reply (one or two bytes, or the handshake's status answer) must complete within
 //   replyTimeout() (default 200 ms) of the read starting; an unplugged device fails the
 //   read at once. Before sending, a command waits at most readyTimeout() (default 500 ms)
 //   for CTS and for an owed reply; it then fails with 68. So a silent board fails any
-//   command in about 200 ms.
+//   command in about 220 ms: the reply limit and the drain's quiet time.
 //   Commands that keep the board busy get that time on top, taking durations in the units
 //   of protocol::units (1 ms; measurements in 1 us up to 65.535 ms): count's reply may take
 //   its duration longer, pulsein's twice the measurement limit, rctime's the limit once; and
@@ -46,9 +76,13 @@
 #include <utility>
 
 #include "board/export.h"
+#include "board/protocol.h"
 #include "board/serialport.h"
 
 namespace zrv {
+
+/// Why the latest failed read failed.
+enum class ReadFailure { None, NoReply, InvalidReply, PortError };
 
 class Host;
 class PropertyBag;
@@ -82,8 +116,13 @@ class ZRV_EXPORT ZRVIO {
   std::chrono::milliseconds replyTimeout() const { return m_replyTimeout; }
   void setReadyTimeout(std::chrono::milliseconds timeout) { m_readyTimeout = timeout; }
   std::chrono::milliseconds readyTimeout() const { return m_readyTimeout; }
-  /// Why the last failed byte read failed; empty until one has.
+  /// Why the last failed read failed, for people; empty until one has.
   QString lastReadError() const { return m_lastReadError; }
+  /// Why the latest failed read failed; None after a successful read.
+  ReadFailure lastReadFailure() const { return m_readFailure; }
+  /// Discards whatever the board sent that no command has read (stale replies, noise).
+  /// Results of a repeated conversion not read yet go too. Nothing happens while closed.
+  void discardInput();
   /// The port and its device for messages: "COM3 (/dev/ttyUSB0)".
   QString portDescription() const;
 
@@ -110,7 +149,7 @@ class ZRV_EXPORT ZRVIO {
   bool ready();
   /// Always fails: 387 in design mode, else 382.
   void setReady(bool value);
-  /// True when the most recent byte read failed. "Error flag"
+  /// True when the most recent read failed (see Failed reads above). "Error flag"
   bool errflag() const { return m_errflag; }
   /// Always fails: 387 in design mode, else 382.
   void setErrflag(bool value);
@@ -120,21 +159,24 @@ class ZRV_EXPORT ZRVIO {
   // ---- Analog conversion and repeated reads --------------------------------------------
 
   /// One A/D conversion of channel pin (taken modulo 8; 5 when negative): sends 30+2p and
-  /// returns the two reply bytes as 256 * first + second. "Read a analog input"
+  /// returns the two reply bytes as 256 * first + second; 0 with errflag set for a result
+  /// the configured layout rules out. "Read a analog input"
   int32_t a2d(int32_t pin);
-  /// Configures the converter: sends 31 and the data byte 80 + justify*40 + clkx2*20 +
-  /// cselect. cselect outside 0-127: 6; 32-127 (which would overwrite justify and clkx2): 5.
-  /// "Set the A/D configuration options"
+  /// Configures the converter: sends 31 and the data byte makebyte(v), v = justify*80 |
+  /// clkx2*40 | cselect*2; so for cselect 0-31 the byte is 80 + justify*40 + clkx2*20 +
+  /// cselect. cselect 32-127 passes, its upper bits merging with clkx2 and justify (64 sets
+  /// the justify bit); outside 0-127: 6. "Set the A/D configuration options"
   void a2dconf(bool justify, bool clkx2, int16_t cselect);
   /// Makes the board run the next repeatable command ct times (sends the argument ct - 1,
   /// then 5B). ct from 1 to 65536; 5 otherwise (6 for the smallest 32-bit value).
   /// "Set the repeat count for repeatable operations"
   void repeat(int32_t ct);
   /// One further reply byte of a repeated command; sends nothing, needs no open port (a
-  /// failed read gives 0 and sets errflag). "Read a byte from a repeat operation"
+  /// failed read gives 0 and sets errflag). Reading a repeated conversion bytewise ends
+  /// its check. "Read a byte from a repeat operation"
   int32_t readbyte();
-  /// One further 16-bit reply, high byte first; as readbyte otherwise.
-  /// "Read a word from a repeat operation"
+  /// One further 16-bit reply, high byte first; as readbyte otherwise. The further results
+  /// of a repeated conversion are checked as a2d's. "Read a word from a repeat operation"
   int32_t readword();
 
   // ---- Digital pins and the LED --------------------------------------------------------
@@ -257,8 +299,16 @@ class ZRV_EXPORT ZRVIO {
   void boardBusyFor(Clock::duration busy);
   /// One reply byte, or 0 with errflag set when none arrives by the deadline.
   uint8_t getbyte(Deadline deadline);
-  /// Two reply bytes, high byte first.
+  /// Two reply bytes, high byte first; the second is not waited for when the first failed.
   int32_t getword(Deadline deadline);
+  /// An A/D result: a word the converter's layout allows, else 0 with errflag set.
+  int32_t getA2dResult(Deadline deadline);
+  /// Records a failed read (errflag, failure, reason) and drains what is still arriving.
+  void failRead(ReadFailure failure, const QString& reason);
+  /// Reads and throws away bytes until the line is quiet.
+  void drainInput();
+  /// Forgets the further results of the last repeated conversion.
+  void forgetOwedResults();
   /// Reads a stored byte back from the board (56 or 57) into *stored.
   int32_t readStoredByte(uint8_t command, int32_t* stored);
   /// Stores a byte property and, with the port open, sends it (02 or 04, data byte).
@@ -286,6 +336,14 @@ class ZRV_EXPORT ZRVIO {
   std::chrono::milliseconds m_readyTimeout = kDefaultReadyTimeout;
   Deadline m_boardBusyUntil{};  ///< until when the board may still run the last command
   QString m_lastReadError;
+  ReadFailure m_readFailure = ReadFailure::None;
+
+  // The converter as this link has configured it, and the repeated conversion under way.
+  protocol::A2dLayout m_a2dLayout = protocol::A2dLayout::Unknown;
+  int32_t m_pendingRepeat = 1;  ///< what the board repeats the next command (if repeatable)
+  int32_t m_lastRepeat = 1;     ///< ... and what it applied to the last command sent
+  int32_t m_resultsOwed = 0;    ///< further results of the last a2d not read yet
+  ReadFailure m_resultsLost = ReadFailure::None;  ///< why they were drained, if they were
 };
 
 }  // namespace zrv

@@ -302,7 +302,49 @@ SaveResult writeFileSafely(const QString& path, const QString& verb, Write&& wri
   return result;
 }
 
+// A number as the CSV writes one (or as a file written in a point locale holds one).
+bool isPlainNumber(std::string_view t, std::string_view separator) {
+  std::size_t i = 0;
+  const auto digits = [&] {
+    const std::size_t start = i;
+    while (i < t.size() && t[i] >= '0' && t[i] <= '9')
+      ++i;
+    return i - start;
+  };
+  if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+  std::size_t mantissa = digits();
+  if (i < t.size() && t[i] == '.') {
+    ++i;
+    mantissa += digits();
+  } else if (!separator.empty() && t.substr(i, separator.size()) == separator) {
+    i += separator.size();
+    mantissa += digits();
+  }
+  if (mantissa == 0) return false;
+  if (i < t.size() && (t[i] == 'E' || t[i] == 'e')) {
+    ++i;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+    if (digits() == 0) return false;
+  }
+  return i == t.size();
+}
+
 }  // namespace
+
+bool startsLikeFormula(std::string_view cell, std::string_view separator) {
+  if (cell.empty()) return false;
+  switch (cell.front()) {
+    case '=':
+    case '+':
+    case '-':
+    case '@':
+    case '\t':
+    case '\r':
+      return !isPlainNumber(cell, separator);
+    default:
+      return false;
+  }
+}
 
 std::size_t completeRows(const DataSet& data, const GraphModel& graph) {
   // Every element must hold a point for every row; the rows stop where one does not.
@@ -313,7 +355,7 @@ std::size_t completeRows(const DataSet& data, const GraphModel& graph) {
 }
 
 void appendSampleRows(std::string& b, GeneralText& text, const DataSet& data,
-                      const GraphModel& graph, std::size_t first, std::size_t end) {
+                      const GraphModel& graph, std::size_t first, std::size_t end, RowTexts texts) {
   std::array<const Series*, kChannels> series{};
   for (int k = 0; k < kChannels; ++k)
     series[k] = &graph.series(k);
@@ -323,6 +365,10 @@ void appendSampleRows(std::string& b, GeneralText& text, const DataSet& data,
     const std::size_t start = b.size();
     text.appendVariant(b, value);
     if (const std::size_t q = b.find('"', start); q != std::string::npos) b.resize(q);
+    // A loaded file's text such as =cmd|' /C calc'!A0 must reach a spreadsheet as text.
+    if (texts == RowTexts::Spreadsheet &&
+        startsLikeFormula(std::string_view(b).substr(start), text.separator()))
+      b.insert(start, 1, '\'');
     b.push_back('"');
   };
   for (std::size_t i = first; i < end; ++i) {
@@ -349,9 +395,11 @@ SaveResult WriteSampleRows(ByteWriter& out, const DataSet& data, const GraphMode
   const std::size_t rows = data.TimeStamps.count();
   const std::size_t complete = completeRows(data, graph);
   GeneralText text;
+  // Only the CSV export has the header; its readers are spreadsheets.
+  const RowTexts texts = withHeader ? RowTexts::Spreadsheet : RowTexts::AsStored;
   constexpr std::size_t kRowsPerFlush = 4096;
   for (std::size_t i = 0; i < complete; i += kRowsPerFlush) {
-    appendSampleRows(b, text, data, graph, i, std::min(complete, i + kRowsPerFlush));
+    appendSampleRows(b, text, data, graph, i, std::min(complete, i + kRowsPerFlush), texts);
     out.flushIfFull();
   }
   result.rows = int64_t(complete);
@@ -426,6 +474,26 @@ SaveResult exportCsv(const QString& path, const DataSet& data, const GraphModel&
 
 namespace {
 
+// The first field is at most kMaxFieldBytes long after a byte order mark, and the byte after
+// it shows whether it is longer: this many bytes decide whether a file is a data file.
+constexpr std::size_t kVersionProbeBytes = 3 + kMaxFieldBytes + 1;
+
+bool isVersion(const Field& field) {
+  return field.kind == Field::Kind::Quoted && field.text == kDataFileVersion;
+}
+
+// Whether bytes (the whole file or its first kVersionProbeBytes) open with the version.
+bool startsWithVersion(std::string_view bytes) {
+  try {
+    return isVersion(FieldReader(bytes).next());
+  } catch (const AutomationError&) {
+    return false;  // empty, or a first field too long to be one
+  }
+}
+
+const char* const kRowFieldNames[] = {"time stamp", "jitter",    "channel 0", "channel 1",
+                                      "channel 2",  "channel 3", "channel 4"};
+
 class Loader {
  public:
   Loader(std::string_view bytes, AcquisitionEngine& engine)
@@ -437,7 +505,8 @@ class Loader {
   Field take(QString what) {
     m_what = std::move(what);
     m_line = m_fields.line();
-    return m_fields.next();
+    m_field = m_fields.next();
+    return m_field;
   }
   Variant takeVariant(QString what) { return m_fields.toVariant(take(std::move(what))); }
   void applyCell(const Cell& cell, const Variant& v, LoadResult& result);
@@ -453,6 +522,7 @@ class Loader {
  public:
   QString m_what;
   int m_line = 1;
+  Field m_field;  // the last field of lines 1 to 23 and the blocks
 };
 
 void Loader::applyCell(const Cell& cell, const Variant& v, LoadResult& result) {
@@ -517,12 +587,13 @@ void Loader::readRecord(const std::array<Cell, N>& cells, const QString& record)
 
 void Loader::run(LoadResult& result) {
   // Line 1: a data file of this version, or nothing is applied at all.
-  if (m_fields.atEnd()) {
-    result.status = LoadResult::Status::IncorrectFormat;
-    return;
+  Field version;
+  try {
+    version = take(QStringLiteral("format version"));
+  } catch (const AutomationError&) {
+    version = {};  // empty, or a first field too long to be one
   }
-  const Field version = take(QStringLiteral("format version"));
-  if (version.kind != Field::Kind::Quoted || version.text != kDataFileVersion) {
+  if (!isVersion(version)) {
     result.status = LoadResult::Status::IncorrectFormat;
     return;
   }
@@ -561,6 +632,7 @@ void Loader::run(LoadResult& result) {
     m_graph.setProperty(M::CursorIndex, Variant(k));
     readRecord(kCursorCells, QStringLiteral("cursor %1").arg(k));
   }
+  result.rowsReached = true;
   readRows(result);
   result.status = LoadResult::Status::Loaded;
 }
@@ -577,12 +649,7 @@ void Loader::readRows(LoadResult& result) {
   // What is being read is put into words only when something goes wrong.
   int field = 0;
   int channel = -1;
-  // Room for as many keys as the rest of the file holds rows like its first one.
-  if (const std::size_t rowBytes = m_fields.bytesOfNextLine(); rowBytes > 0) {
-    const std::size_t rows = m_fields.bytesLeft() / rowBytes + 16;
-    data.TimeStamps.reserve(data.TimeStamps.count() + rows);
-    data.Jitters.reserve(data.Jitters.count() + rows);
-  }
+  const std::size_t firstRowStart = m_fields.bytesLeft();
   // The nominal times only grow, and so (in the 15-digit general format) do their keys: a
   // key that differs from the one before is new, and goes in without an index lookup.
   const bool startedEmpty = data.TimeStamps.count() == 0 && data.Jitters.count() == 0;
@@ -634,16 +701,31 @@ void Loader::readRows(LoadResult& result) {
         m_graph.addPoint(x, y[std::size_t(k)], k);
       data.advanceSampleTime(interval);
       result.rows = row;
+      if (row == 1) {
+        // Room for as many keys as the rest of the file holds rows like this one, counting no
+        // row shorter than the writer's shortest. Only once a row has been read whole: a
+        // short first line before a mass of other bytes must not reserve for all of them.
+        constexpr std::size_t kShortestRow = 2 * 2 + 5 * 3 + 6 + 2;  // "","","0",... CR LF
+        const std::size_t rowBytes = std::max(firstRowStart - m_fields.bytesLeft(), kShortestRow);
+        const std::size_t rows = m_fields.bytesLeft() / rowBytes + 16;
+        data.TimeStamps.reserve(data.TimeStamps.count() + rows);
+        data.Jitters.reserve(data.Jitters.count() + rows);
+      }
     }
-  } catch (const AutomationError&) {
-    if (field < int(f.size()))
+  } catch (const AutomationError& e) {
+    if (field < int(f.size()) && e.number() == err::kInputPastEndOfFile) {
       m_what =
           QStringLiteral("sample row %1, which ends after %2 of its 7 fields").arg(row).arg(field);
-    else if (channel >= 0)
-      m_what = QStringLiteral("sample row %1, channel %2").arg(row).arg(channel),
+    } else if (field < int(f.size())) {
+      m_what =
+          QStringLiteral("sample row %1, %2").arg(row).arg(QLatin1String(kRowFieldNames[field]));
+      m_line = m_fields.line();  // where the field that could not be read starts
+    } else if (channel >= 0) {
+      m_what = QStringLiteral("sample row %1, channel %2").arg(row).arg(channel);
       m_line = f[2 + std::size_t(channel)].line;
-    else
+    } else {
       m_what = QStringLiteral("sample row %1").arg(row);
+    }
     throw;
   }
 }
@@ -657,16 +739,46 @@ LoadResult readDataFile(std::string_view bytes, AcquisitionEngine& engine) {
     loader.run(result);
   } catch (const AutomationError& e) {
     result.status = LoadResult::Status::ReadError;
+    // A conversion names the whole value it could not take; a long one is quoted by its start.
+    QString message = e.message();
+    if (const QString value = FieldReader::toText(loader.m_field);
+        value.size() > kExcerptCharacters)
+      message.replace(value, excerpt(QStringView(value)));
     result.error =
-        QStringLiteral("%1 (line %2, %3)").arg(e.message()).arg(loader.m_line).arg(loader.m_what);
+        QStringLiteral("%1 (line %2, %3)").arg(message).arg(loader.m_line).arg(loader.m_what);
   }
   if (result.status == LoadResult::Status::IncorrectFormat)
     result.error = QString::fromLatin1(kIncorrectFileFormat);
   return result;
 }
 
+namespace {
+
+// Up to kVersionProbeBytes from the start of a device, also from a pipe that gives less.
+QByteArray readHead(QIODevice& in) {
+  QByteArray head;
+  while (head.size() < qsizetype(kVersionProbeBytes)) {
+    const QByteArray more = in.read(qint64(kVersionProbeBytes) - head.size());
+    if (more.isEmpty()) break;
+    head += more;
+  }
+  return head;
+}
+
+LoadResult incorrectFormat() {
+  LoadResult result;
+  result.status = LoadResult::Status::IncorrectFormat;
+  result.error = QString::fromLatin1(kIncorrectFileFormat);
+  return result;
+}
+
+}  // namespace
+
 LoadResult readDataFile(QIODevice& in, AcquisitionEngine& engine) {
-  const QByteArray bytes = in.readAll();
+  QByteArray bytes = readHead(in);
+  if (!startsWithVersion(std::string_view(bytes.constData(), std::size_t(bytes.size()))))
+    return incorrectFormat();
+  bytes += in.readAll();
   return readDataFile(std::string_view(bytes.constData(), std::size_t(bytes.size())), engine);
 }
 
@@ -678,15 +790,23 @@ LoadResult loadDataFile(const QString& path, AcquisitionEngine& engine) {
     result.error = QStringLiteral("Cannot open %1: %2").arg(path, file.errorString());
     return result;
   }
-  QByteArray copy;
+  // Only a file that opens like a data file is mapped or read any further.
+  QByteArray copy = readHead(file);
+  if (file.error() != QFileDevice::NoError) {
+    result.status = LoadResult::Status::CannotOpen;
+    result.error = QStringLiteral("Cannot read %1: %2").arg(path, file.errorString());
+    return result;
+  }
+  if (!startsWithVersion(std::string_view(copy.constData(), std::size_t(copy.size()))))
+    return incorrectFormat();
   std::string_view bytes;
-  // A mapped file costs no copy, and mapping it populated costs one page-in instead of a
-  // fault per page; devices that cannot be mapped are read whole.
+  // A mapped file costs no copy, and only the pages read become resident: a damaged file
+  // that fails early costs no more memory than what was read of it. Devices that cannot be
+  // mapped are read whole.
   void* mapped = MAP_FAILED;
   const qint64 size = file.size();
   if (size > 0) {
-    mapped =
-        ::mmap(nullptr, std::size_t(size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, file.handle(), 0);
+    mapped = ::mmap(nullptr, std::size_t(size), PROT_READ, MAP_PRIVATE, file.handle(), 0);
     if (mapped != MAP_FAILED)
       bytes = std::string_view(static_cast<const char*>(mapped), std::size_t(size));
   }
@@ -694,7 +814,7 @@ LoadResult loadDataFile(const QString& path, AcquisitionEngine& engine) {
     if (mapped != MAP_FAILED) ::munmap(mapped, std::size_t(size));
   });
   if (bytes.empty()) {
-    copy = file.readAll();
+    copy += file.readAll();
     if (file.error() != QFileDevice::NoError) {
       result.status = LoadResult::Status::CannotOpen;
       result.error = QStringLiteral("Cannot read %1: %2").arg(path, file.errorString());

@@ -43,13 +43,31 @@ struct LoadResult {
   Status status = Status::Loaded;
   QString error;               ///< for people; kIncorrectFileFormat for IncorrectFormat
   bool startTimeRead = false;  ///< the start and stop times were read (status panel 2)
+  bool rowsReached = false;    ///< everything before the sample rows was read and applied
   int64_t rows = 0;            ///< sample rows loaded
   bool ok() const { return status == Status::Loaded; }
+  /// A read error among the sample rows (a file cut short by a crash, a damaged row): the
+  /// settings, the graph's look and the first `rows` samples are whole, so the data set can
+  /// be used as far as it goes.
+  bool partial() const { return status == Status::ReadError && rowsReached; }
 };
+
+/// How the texts of the samples (time stamps, jitters) are written.
+enum class RowTexts {
+  AsStored,     ///< as the data set holds them: the data file and its journal
+  Spreadsheet,  ///< a text that a spreadsheet would run as a formula (it begins with =, +,
+                ///< -, @, a tab or a CR and is no plain number) gets an apostrophe first
+};
+
+/// Whether a cell of the CSV would start a formula in a spreadsheet: it begins with =, +, -,
+/// @, a tab or a CR and is not a plain number (a sign, digits with a point or the given
+/// decimal separator, an exponent).
+bool startsLikeFormula(std::string_view cell, std::string_view separator);
 
 /// The sample rows: one per recorded sample, in recording order, by position (row i holds
 /// the i-th time stamp and jitter and point i of each channel element), each field quoted,
-/// numbers and dates in the user's locale. With the header, kCsvHeader comes first.
+/// numbers and dates in the user's locale. With the header, kCsvHeader comes first and the
+/// rows are the CSV export's (RowTexts::Spreadsheet); without it, the data file's.
 /// Failures of the device raise zrv::AutomationError; a sample that cannot be read back
 /// ends the rows and is reported in rowsError.
 SaveResult WriteSampleRows(ByteWriter& out, const DataSet& data, const GraphModel& graph,
@@ -60,7 +78,8 @@ std::size_t completeRows(const DataSet& data, const GraphModel& graph);
 /// Appends the rows of samples [first, end) to out, exactly as WriteSampleRows writes them;
 /// end must not pass completeRows(). text keeps the user's formats from call to call.
 void appendSampleRows(std::string& out, GeneralText& text, const DataSet& data,
-                      const GraphModel& graph, std::size_t first, std::size_t end);
+                      const GraphModel& graph, std::size_t first, std::size_t end,
+                      RowTexts texts = RowTexts::AsStored);
 /// Everything a data file holds before its sample rows, as the engine holds it now. Like a
 /// save, it leaves the first element current and the last annotation and cursor.
 QByteArray dataFileHeader(AcquisitionEngine& engine);
@@ -77,10 +96,13 @@ SaveResult writeCsv(QIODevice& out, const DataSet& data, const GraphModel& graph
 SaveResult exportCsv(const QString& path, const DataSet& data, const GraphModel& graph);
 
 /// Reads a data file into the engine, which the caller has emptied (InitGraph). Values are
-/// applied as they are read; after an error everything read before it stays.
+/// applied as they are read; after an error everything read before it stays. No field may
+/// be longer than kMaxFieldBytes, and what is not a data file is refused from its first
+/// field: a large damaged file costs no more than its first bytes.
 LoadResult readDataFile(std::string_view bytes, AcquisitionEngine& engine);
 LoadResult readDataFile(QIODevice& in, AcquisitionEngine& engine);
-/// Opens path and reads it (see above).
+/// Opens path and reads it (see above), mapping it only once its first bytes have shown the
+/// format version.
 LoadResult loadDataFile(const QString& path, AcquisitionEngine& engine);
 
 }  // namespace zrvlog

@@ -187,6 +187,22 @@ std::optional<double> parseFileDate(std::string_view t) {
 
 // ---- Reading ----------------------------------------------------------------------------
 
+QString excerpt(QStringView text) {
+  qsizetype length = std::min(text.size(), kExcerptCharacters);
+  if (length < text.size() && text[length - 1].isHighSurrogate()) --length;
+  QString out = text.left(length).toString();
+  for (QChar& c : out)
+    if (c.unicode() < 0x20 || c.unicode() == 0x7F) c = QChar::ReplacementCharacter;
+  if (length < text.size()) out += QChar(0x2026);
+  return out;
+}
+
+QString excerpt(std::string_view bytes) {
+  // Bytes enough for one character more than is quoted, which shows that there is more.
+  constexpr std::size_t kBytes = 4 * (std::size_t(kExcerptCharacters) + 1);
+  return excerpt(decodeFileText(bytes.substr(0, kBytes)));
+}
+
 FieldReader::FieldReader(std::string_view bytes)
     : m_bytes(bytes), m_otherSeparator(userSeparatorUtf8()) {
   if (m_bytes.substr(0, 3) == "\xEF\xBB\xBF") m_pos = 3;
@@ -204,27 +220,33 @@ bool FieldReader::atEnd() const {
 Field FieldReader::next() {
   const std::size_t n = m_bytes.size();
   const char* b = m_bytes.data();
-  std::size_t p = m_pos;
-  while (p < n && (b[p] == ' ' || b[p] == '\t'))
-    ++p;
   if (m_pos >= n)
     throw AutomationError(err::kInputPastEndOfFile,
                           QStringLiteral("the file ends at line %1").arg(m_line));
+  // No search looks further than the longest field allowed.
+  const std::size_t limit = std::min(n, m_pos + kMaxFieldBytes);
+  const auto isSeparator = [b](std::size_t i) {
+    return b[i] == ',' || b[i] == '\r' || b[i] == '\n';
+  };
+  std::size_t p = m_pos;
+  while (p < limit && (b[p] == ' ' || b[p] == '\t'))
+    ++p;
   Field f;
   f.line = m_line;
-  std::size_t end;  // where the separator search starts
-  if (p < n && b[p] == '"') {
-    const char* close = static_cast<const char*>(std::memchr(b + p + 1, '"', n - p - 1));
-    const std::size_t q = close ? std::size_t(close - b) : n;
+  std::size_t end;       // the separator, or the end of the input
+  bool tooLong = false;  // the field goes on past the limit
+  if (p < limit && b[p] == '"') {
+    const char* close = static_cast<const char*>(std::memchr(b + p + 1, '"', limit - p - 1));
+    const std::size_t q = close ? std::size_t(close - b) : limit;
     f.kind = Field::Kind::Quoted;
     f.text = m_bytes.substr(p + 1, q - p - 1);
-    m_line += int(std::count(f.text.begin(), f.text.end(), '\n'));
-    end = close ? q + 1 : n;
-    while (end < n && b[end] != ',' && b[end] != '\r' && b[end] != '\n')
+    end = close ? q + 1 : limit;
+    tooLong = !close && limit < n;  // a separator at the limit is still inside the quotes
+    while (end < limit && !isSeparator(end))
       ++end;
   } else {
     end = p;
-    while (end < n && b[end] != ',' && b[end] != '\r' && b[end] != '\n')
+    while (end < limit && !isSeparator(end))
       ++end;
     std::size_t e = end;
     while (e > p && (b[e - 1] == ' ' || b[e - 1] == '\t'))
@@ -232,6 +254,14 @@ Field FieldReader::next() {
     f.kind = e > p ? Field::Kind::Bare : Field::Kind::Empty;
     f.text = m_bytes.substr(p, e - p);
   }
+  if (tooLong || (end == limit && end < n && !isSeparator(end))) {
+    const std::size_t start = f.kind == Field::Kind::Quoted ? p + 1 : p;
+    throw AutomationError(err::kOverflow,
+                          QStringLiteral("field longer than %1 KiB, starting \"%2\"")
+                              .arg(kMaxFieldBytes / 1024)
+                              .arg(excerpt(m_bytes.substr(start, end - start))));
+  }
+  if (f.kind == Field::Kind::Quoted) m_line += int(std::count(f.text.begin(), f.text.end(), '\n'));
   // One separator: a comma, CR LF, or a lone CR or LF.
   if (end < n) {
     if (b[end] == ',') {
@@ -293,7 +323,7 @@ double FieldReader::toDouble(const Field& f) const {
     if (const auto number = parseNumberBytes(f.text, ",")) return *number;
   }
   throw AutomationError(err::kTypeMismatch,
-                        QStringLiteral("\"%1\" is not a number").arg(decodeFileText(f.text)));
+                        QStringLiteral("\"%1\" is not a number").arg(excerpt(f.text)));
 }
 
 }  // namespace zrvlog

@@ -10,7 +10,8 @@
 // like a comma. Leading blanks are skipped; a field opening with a double quote is text up to
 // the next double quote, and the rest up to the separator is dropped; #TRUE#, #FALSE# and
 // #date# are booleans and dates; an empty field is an empty variant; anything else runs to
-// the separator and is a number where it is one, else text.
+// the separator and is a number where it is one, else text. A field is at most
+// kMaxFieldBytes long from its separator before to its separator after.
 
 #include <QIODevice>
 #include <QString>
@@ -22,6 +23,19 @@
 #include "common/variant.h"
 
 namespace zrvlog {
+
+/// The longest field a data file holds. Real ones (a caption, a time stamp, a number) are far
+/// shorter; a longer one is refused before it is read whole, so a damaged or hostile file
+/// costs no more than this much work per field.
+inline constexpr std::size_t kMaxFieldBytes = 64 * 1024;
+/// How much of a bad value a message quotes.
+inline constexpr qsizetype kExcerptCharacters = 40;
+
+/// The start of a text for a message: at most kExcerptCharacters characters, then "…" when
+/// there is more; control characters show as U+FFFD.
+QString excerpt(QStringView text);
+/// The same for the bytes of a field, decoded as the file's text is.
+QString excerpt(std::string_view bytes);
 
 /// Buffered output to a device. A failed write raises zrv::AutomationError 75 with the
 /// device's reason; nothing is written after that.
@@ -87,16 +101,13 @@ class FieldReader {
 
   /// No byte left but blanks and line ends.
   bool atEnd() const;
-  /// The next field; raises zrv::AutomationError 62 at the end of the input.
+  /// The next field; raises zrv::AutomationError 62 at the end of the input and 6 (Overflow)
+  /// for a field longer than kMaxFieldBytes, having looked at no more of it than that.
   Field next();
   /// The line the next field starts on.
   int line() const { return m_line; }
-  /// Bytes not read yet, and the length of the line that starts here (to estimate counts).
+  /// Bytes not read yet (to estimate counts).
   std::size_t bytesLeft() const { return m_bytes.size() - m_pos; }
-  std::size_t bytesOfNextLine() const {
-    const std::size_t end = m_bytes.find('\n', m_pos);
-    return end == std::string_view::npos ? bytesLeft() : end + 1 - m_pos;
-  }
 
   /// What a field reads as when assigned to a variant.
   zrv::Variant toVariant(const Field& field) const;

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <csignal>
 #include <memory>
 
 #include "app/headless/cli.h"
@@ -16,6 +17,9 @@ bool isCommandLineMode(int argc, char** argv) {
 }
 
 int runCommandLine(int argc, char** argv) {
+  // A reader that goes away (| head) shows up as a failed write, which each mode handles:
+  // progress lines stop, a live CSV ends the run. It must not end the process unwritten.
+  std::signal(SIGPIPE, SIG_IGN);
   const bool converting = hasArgument(argc, argv, "--convert");
   const bool pictures =
       converting && (hasArgument(argc, argv, "--bmp") || hasArgument(argc, argv, "--png") ||

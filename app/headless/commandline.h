@@ -3,12 +3,14 @@
 //
 //   zrvlog --headless [--port N|sim|DEVICE] [--interval S] [--stop S] [--channels N]
 //                     [--average N] [--reference vdd|ch3|ch3-ch2] [--raw] [--quiet]
-//                     [--zrv FILE] [--csv FILE]
+//                     [--zrv FILE] [--csv FILE|-]
 //   zrvlog --convert IN.zrv [--csv FILE] [--bmp FILE] [--png FILE] [--pdf FILE] [--size WxH]
+//   zrvlog --recover [--zrv FILE] [--csv FILE] [--discard]
 //
-// The recorder runs the same engine as the window and writes the same files; Ctrl+C or
-// SIGTERM ends the run and keeps every sample taken. Exit status: 0 done, 1 the run, the
-// board or a file failed (what was recorded is still written), 2 the options are wrong.
+// The recorder runs the same engine as the window and writes the same files; Ctrl+C,
+// SIGTERM or SIGHUP ends the run and keeps every sample taken. Exit statuses (cli.h): 0
+// done, 1 the run, the board or a file failed (what was recorded is still written), 2 the
+// options are wrong, 3 the reader of the live CSV went away.
 
 namespace zrvlog {
 

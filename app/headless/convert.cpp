@@ -20,6 +20,12 @@ int convert(const QStringList& args) {
       size(QStringLiteral("size"), {}, QStringLiteral("wxh"));
   p.addOptions({in, help, csv, bmp, png, pdf, size});
   if (const auto status = parseOrStop(p, args)) return *status;
+  if (const auto problem = clobberedFile({{QStringLiteral("--convert"), p.value(in)}},
+                                         {{QStringLiteral("--csv"), p.value(csv)},
+                                          {QStringLiteral("--bmp"), p.value(bmp)},
+                                          {QStringLiteral("--png"), p.value(png)},
+                                          {QStringLiteral("--pdf"), p.value(pdf)}}))
+    return usageError(*problem);
   if (!p.isSet(csv) && !p.isSet(bmp) && !p.isSet(png) && !p.isSet(pdf))
     return usageError(QStringLiteral("say what to make: --csv, --bmp, --png and/or --pdf FILE"));
   QSize pictureSize(1024, 768);
@@ -41,13 +47,14 @@ int convert(const QStringList& args) {
     say(loaded.status == LoadResult::Status::IncorrectFormat
             ? QStringLiteral("%1: %2").arg(input, loaded.error)
             : loaded.error);
-    return kExitFailed;
+    // A file cut short among its rows (by a crash, say) still gives the rows before the cut.
+    if (!loaded.partial()) return kExitFailed;
   }
-  bool ok = true;
+  bool ok = loaded.ok();
   if (p.isSet(csv)) {
     const QString path = p.value(csv);
-    ok = reportWritten(path, exportCsv(path, engine.data, files.graph),
-                       qulonglong(engine.data.sampleCount()));
+    ok &= reportWritten(path, exportCsv(path, engine.data, files.graph),
+                        qulonglong(engine.data.sampleCount()));
   }
   if (p.isSet(bmp) || p.isSet(png) || p.isSet(pdf)) {
     WidgetDialogs dialogs;

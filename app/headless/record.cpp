@@ -1,6 +1,9 @@
 // The headless recorder: the engine of the window, a precision timer, the recovery journal,
-// progress on standard error, and the files written when the run ends.
+// progress on standard error, the live CSV on standard output, and the files written when
+// the run ends.
 #include <fcntl.h>
+#include <limits.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <QCommandLineParser>
@@ -8,11 +11,18 @@
 #include <QEventLoop>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
 
 #include "app/acquisition/engine.h"
 #include "app/acquisition/zrviolink.h"
+#include "app/documents/datafile.h"
+#include "app/documents/numbertext.h"
 #include "app/graph/graphmodel.h"
 #include "app/headless/cli.h"
 #include "app/recovery/runjournal.h"
@@ -25,24 +35,125 @@ namespace zrvlog::cli {
 
 namespace {
 
+// About 31 years: any run fits, and the number stays a plain one.
+constexpr double kMaxStopSeconds = 1e9;
+
 // ---- Signals ----------------------------------------------------------------------------
 
 int g_signalPipe[2] = {-1, -1};
 
-void onStopSignal(int) {
-  const char c = 1;
+void onStopSignal(int signal) {
+  const char c = char(signal);
   // Nothing else is safe in a handler; the event loop reads the byte.
   [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
 }
 
+// Ctrl+C, SIGTERM and SIGHUP (the terminal or the remote session closed) end the run
+// cleanly, with every file written.
 bool catchStopSignals() {
   if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
   struct sigaction action {};
   action.sa_handler = onStopSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0;
+  return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0 &&
+         sigaction(SIGHUP, &action, nullptr) == 0;
 }
+
+QString signalName(int signal) {
+  switch (signal) {
+    case SIGINT:
+      return QStringLiteral("Ctrl+C");
+    case SIGTERM:
+      return QStringLiteral("SIGTERM");
+    case SIGHUP:
+      return QStringLiteral("SIGHUP: the terminal or the session closed");
+    default:
+      return QStringLiteral("signal %1").arg(signal);
+  }
+}
+
+// ---- The live CSV ---------------------------------------------------------------------------
+
+// The CSV on standard output while the run records: the export's header, then every sample's
+// row as soon as it is taken, written as the export writes it. A tick never waits for the
+// reader: rows it has not taken yet wait here and go out when standard output can take more.
+class LiveCsv : public QObject {
+ public:
+  explicit LiveCsv(AcquisitionEngine& engine)
+      : m_engine(engine), m_ready(STDOUT_FILENO, QSocketNotifier::Write) {
+    m_pending = kCsvHeader;
+    m_pending += "\r\n";
+    m_ready.setEnabled(false);
+    connect(&m_ready, &QSocketNotifier::activated, this, [this] { writeOut(); });
+    connect(&engine, &AcquisitionEngine::sampleRecorded, this, &LiveCsv::takeRows);
+    writeOut();
+  }
+  std::function<void()> onReaderGone;
+  bool readerGone() const { return m_gone; }
+
+  void takeRows() {
+    const std::size_t complete = completeRows(m_engine.data, m_engine.graph());
+    if (complete > m_rows) {
+      appendSampleRows(m_pending, m_text, m_engine.data, m_engine.graph(), m_rows, complete);
+      m_rows = complete;
+    }
+    writeOut();
+  }
+  /// Notices a reader that went away while no row was due (a long interval).
+  void checkReader() {
+    pollfd out{STDOUT_FILENO, POLLOUT, 0};
+    if (::poll(&out, 1, 0) == 1 && (out.revents & (POLLERR | POLLHUP)) != 0) gone();
+  }
+  /// The rows not written yet, at the end of the run: waits for the reader while it reads,
+  /// and gives up on another stop signal.
+  void finish(int stopPipe) {
+    takeRows();
+    while (!m_gone && m_done < m_pending.size()) {
+      pollfd fds[2] = {{STDOUT_FILENO, POLLOUT, 0}, {stopPipe, POLLIN, 0}};
+      if (::poll(fds, stopPipe >= 0 ? 2 : 1, -1) < 0 && errno != EINTR) return;
+      if ((fds[1].revents & POLLIN) != 0) return;
+      writeOut();
+    }
+  }
+
+ private:
+  void writeOut() {
+    while (!m_gone && m_done < m_pending.size()) {
+      pollfd out{STDOUT_FILENO, POLLOUT, 0};
+      if (::poll(&out, 1, 0) < 0 && errno != EINTR) return gone();
+      if ((out.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return gone();
+      if ((out.revents & POLLOUT) == 0) break;
+      // One pipe buffer at most: after POLLOUT that much goes without blocking.
+      const std::size_t chunk = std::min<std::size_t>(m_pending.size() - m_done, PIPE_BUF);
+      const ssize_t n = ::write(STDOUT_FILENO, m_pending.data() + m_done, chunk);
+      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (n <= 0) return gone();
+      m_done += std::size_t(n);
+    }
+    if (m_done == m_pending.size()) {
+      m_pending.clear();
+      m_done = 0;
+    }
+    m_ready.setEnabled(!m_gone && !m_pending.empty());
+  }
+  void gone() {
+    if (m_gone) return;
+    m_gone = true;
+    m_ready.setEnabled(false);
+    if (onReaderGone) onReaderGone();
+  }
+
+  AcquisitionEngine& m_engine;
+  QSocketNotifier m_ready;
+  GeneralText m_text;
+  std::string m_pending;
+  std::size_t m_done = 0;  // bytes of m_pending written
+  std::size_t m_rows = 0;  // rows formatted so far
+  bool m_gone = false;
+};
+
+// ---- The run --------------------------------------------------------------------------------
 
 struct RecordOptions : OutputFiles {
   QString port;
@@ -53,6 +164,7 @@ struct RecordOptions : OutputFiles {
   int16_t reference = 0;
   bool raw = false;
   bool quiet = false;
+  bool liveCsv() const { return csvPath == QLatin1String("-"); }
 };
 
 int recordRun(const RecordOptions& o) {
@@ -91,19 +203,26 @@ int recordRun(const RecordOptions& o) {
   if (!catchStopSignals())
     say(QStringLiteral("Ctrl+C cannot be caught: %1").arg(qt_error_string()));
   QEventLoop loop;
-  bool stopRequested = false;
+  int stopSignal = 0;
   QString failure;
   int overruns = 0;
   QElapsedTimer elapsed;
   QSocketNotifier stopNotifier(g_signalPipe[0], QSocketNotifier::Read);
   QObject::connect(&stopNotifier, &QSocketNotifier::activated, &loop, [&] {
     char buf[16];
-    while (::read(g_signalPipe[0], buf, sizeof buf) > 0) {
-    }
-    stopRequested = true;
+    for (ssize_t n; (n = ::read(g_signalPipe[0], buf, sizeof buf)) > 0;)
+      stopSignal = buf[n - 1];
     if (engine.running()) engine.stopRun();
     loop.quit();
   });
+  std::unique_ptr<LiveCsv> live;
+  if (o.liveCsv()) {
+    live = std::make_unique<LiveCsv>(engine);
+    live->onReaderGone = [&] {
+      if (engine.running()) engine.stopRun();
+      loop.quit();
+    };
+  }
   QObject::connect(&engine, &AcquisitionEngine::runningChanged, &loop, [&](bool running) {
     if (!running) loop.quit();
   });
@@ -123,7 +242,10 @@ int recordRun(const RecordOptions& o) {
     say(line);
   };
   QTimer progressTimer;
-  QObject::connect(&progressTimer, &QTimer::timeout, &loop, progress);
+  QObject::connect(&progressTimer, &QTimer::timeout, &loop, [&] {
+    if (!o.quiet) progress();
+    if (live) live->checkReader();
+  });
 
   say(QStringLiteral("recording from %1 every %2 ms%3; Ctrl+C ends the run")
           .arg(link.portDescription())
@@ -136,13 +258,17 @@ int recordRun(const RecordOptions& o) {
     return kExitFailed;
   }
   elapsed.start();
-  if (!o.quiet) progressTimer.start(1000);
+  if (!o.quiet || live) progressTimer.start(1000);
   // A signal that came during the start is waiting in the pipe and ends the run at once.
-  if (engine.running()) loop.exec();
+  if (engine.running() && !(live && live->readerGone())) loop.exec();
   progressTimer.stop();
   if (engine.running()) engine.stopRun();
+  if (live) live->finish(g_signalPipe[0]);
   if (!o.quiet) progress();
-  if (stopRequested) say(QStringLiteral("stopped on request"));
+  if (stopSignal != 0) say(QStringLiteral("stopped on request (%1)").arg(signalName(stopSignal)));
+  const bool readerGone = live && live->readerGone();
+  if (readerGone)
+    say(QStringLiteral("the run stopped: standard output was closed (its reader went away)"));
   if (!failure.isEmpty()) say(QStringLiteral("the run stopped: %1").arg(failure));
   if (engine.missedTicks() > 0)
     say(QStringLiteral("%1 ticks could not read the board and have no sample; the time stamps "
@@ -151,11 +277,14 @@ int recordRun(const RecordOptions& o) {
   const bool written = writeOutputs(o, engine);
   if (written) {
     journal.discard();
-  } else if (journal.active()) {
-    journal.flush();
-    say(QStringLiteral("the samples stay in the recovery journal: zrvlog --recover --zrv FILE"));
+  } else {
+    const bool journalled = journal.active();
+    journal.keep();
+    if (journalled)
+      say(QStringLiteral("the samples stay in the recovery journal: zrvlog --recover --zrv FILE"));
   }
-  return written && failure.isEmpty() ? kExitOk : kExitFailed;
+  if (!written || !failure.isEmpty()) return kExitFailed;
+  return readerGone ? kExitReaderGone : kExitOk;
 }
 
 int parseRecordOptions(const QStringList& args, RecordOptions& o) {
@@ -179,26 +308,29 @@ int parseRecordOptions(const QStringList& args, RecordOptions& o) {
     bool ok = false;
     const int n = o.port.toInt(&ok);
     if (!ok || n < 1 || n > 255)
-      return usageError(QStringLiteral("--port takes a COM number (1-255), sim or a device path, "
-                                       "not '%1'")
+      return usageError(QStringLiteral("--port takes a COM number from 1 to 255, sim or a "
+                                       "device path, not '%1'")
                             .arg(o.port));
   }
-  if (p.isSet(interval)) {
+  // Seconds as a plain number (a point for decimals), finite and within the option's range.
+  const auto seconds = [&](const QCommandLineOption& option, double lo, double hi,
+                           const char* range) -> std::optional<double> {
     bool ok = false;
-    const double s = p.value(interval).toDouble(&ok);
-    const double ms = s * 1000.0;
-    if (!ok || !(ms >= 0.5) || ms > 2147483647.0)
-      return usageError(QStringLiteral("--interval takes seconds of at least 0.001, not '%1'")
-                            .arg(p.value(interval)));
-    o.intervalMs = static_cast<int32_t>(std::llround(ms));
+    const double s = p.value(option).trimmed().toDouble(&ok);
+    if (ok && std::isfinite(s) && s >= lo && s <= hi) return s;
+    usageError(QStringLiteral("--%1 takes seconds from %2, not '%3'")
+                   .arg(option.names()[0], QLatin1String(range), p.value(option)));
+    return std::nullopt;
+  };
+  if (p.isSet(interval)) {
+    // Whole milliseconds of a 32-bit interval.
+    const auto s = seconds(interval, 0.0005, 2147483.6474, "0.001 to 2147483.647");
+    if (!s) return kExitUsage;
+    o.intervalMs = static_cast<int32_t>(std::llround(*s * 1000.0));
   }
   if (p.isSet(stop)) {
-    bool ok = false;
-    const double s = p.value(stop).toDouble(&ok);
-    if (!ok || s < 0)
-      return usageError(
-          QStringLiteral("--stop takes a number of seconds, not '%1'").arg(p.value(stop)));
-    o.stop = p.value(stop).trimmed();
+    if (!seconds(stop, 0, kMaxStopSeconds, "0 to 1000000000")) return kExitUsage;
+    o.stop = p.value(stop).trimmed();  // kept as typed, as the options dialog keeps it
   }
   const auto whole = [&](const QCommandLineOption& option, int lo, int hi, int16_t& out,
                          const char* what) -> bool {
@@ -236,8 +368,11 @@ int parseRecordOptions(const QStringList& args, RecordOptions& o) {
   o.csvPath = p.value(csv);
   if (o.zrvPath.isEmpty() && o.csvPath.isEmpty())
     return usageError(QStringLiteral("say where the samples go: --zrv FILE and/or --csv FILE"));
+  if (o.zrvPath == QLatin1String("-"))
+    return usageError(QStringLiteral("--zrv takes a file; only --csv - writes to standard output"));
+  if (const auto problem = clobberedFile({}, o.named())) return usageError(*problem);
   for (const QString& path : {o.zrvPath, o.csvPath}) {
-    if (path.isEmpty()) continue;
+    if (path.isEmpty() || path == QLatin1String("-")) continue;
     if (const auto problem = unwritableFolder(path))
       return usageError(QStringLiteral("cannot write %1: %2").arg(path, *problem));
   }
@@ -249,6 +384,8 @@ int parseRecordOptions(const QStringList& args, RecordOptions& o) {
 int record(const QStringList& args) {
   RecordOptions options;
   if (const int status = parseRecordOptions(args, options); status >= 0) return status;
+  // Standard output carries the samples; what is said about them goes to standard error.
+  if (options.liveCsv()) reportToStandardError();
   return recordRun(options);
 }
 

@@ -7,44 +7,85 @@
 
 namespace zrvlog::cli {
 
+namespace {
+
+QString journalLine(const JournalInfo& j) {
+  QStringList notes;
+  notes << (j.kept ? QStringLiteral("kept unsaved on purpose")
+                   : QStringLiteral("left by a program that ended unexpectedly"));
+  if (j.lostRows > 0)
+    notes << QStringLiteral("about %1 more in a damaged part cannot be read").arg(j.lostRows);
+  if (j.withoutHeader) notes << QStringLiteral("its settings are missing");
+  return QStringLiteral("%1 (%2): %3")
+      .arg(describeJournal(j), notes.join(QStringLiteral("; ")), j.base);
+}
+
+}  // namespace
+
 int recover(const QStringList& args) {
   QCommandLineParser p;
   p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
   const QCommandLineOption recoverOption(QStringLiteral("recover")), help(QStringLiteral("help")),
       zrv(QStringLiteral("zrv"), {}, QStringLiteral("file")),
-      csv(QStringLiteral("csv"), {}, QStringLiteral("file"));
-  p.addOptions({recoverOption, help, zrv, csv});
+      csv(QStringLiteral("csv"), {}, QStringLiteral("file")), discard(QStringLiteral("discard"));
+  p.addOptions({recoverOption, help, zrv, csv, discard});
   if (const auto status = parseOrStop(p, args)) return *status;
   OutputFiles o;
   o.zrvPath = p.value(zrv);
   o.csvPath = p.value(csv);
+  if (const auto problem = clobberedFile({}, o.named())) return usageError(*problem);
   for (const QString& path : {o.zrvPath, o.csvPath}) {
     if (path.isEmpty()) continue;
     if (const auto problem = unwritableFolder(path))
       return usageError(QStringLiteral("cannot write %1: %2").arg(path, *problem));
   }
 
-  const QList<JournalInfo> journals = abandonedJournals(RunJournal::defaultFolder());
+  QStringList leftAlone;
+  const QList<JournalInfo> journals = abandonedJournals(RunJournal::defaultFolder(), &leftAlone);
+  for (const QString& line : leftAlone)
+    say(line);
   if (journals.isEmpty()) {
     report(QStringLiteral("no unsaved recordings to recover"));
-    return kExitOk;
+    return leftAlone.isEmpty() ? kExitOk : kExitFailed;
   }
-  if (o.zrvPath.isEmpty() && o.csvPath.isEmpty()) {
+  const bool writing = !o.zrvPath.isEmpty() || !o.csvPath.isEmpty();
+  if (!writing && !p.isSet(discard)) {
     for (const JournalInfo& j : journals)
-      report(QStringLiteral("%1 (%2)").arg(describeJournal(j), j.base));
+      report(journalLine(j));
     report(QStringLiteral("zrvlog --recover --zrv FILE writes the newest of them to FILE"));
     return kExitOk;
   }
   const JournalInfo& newest = journals.front();
+  if (!writing) {
+    removeJournal(newest.base);
+    report(QStringLiteral("removed %1").arg(journalLine(newest)));
+    return kExitOk;
+  }
+  const QString rows = newest.base + QStringLiteral(".rows"),
+                head = newest.base + QStringLiteral(".head");
+  if (const auto problem = clobberedFile(
+          {{QStringLiteral("the journal"), rows}, {QStringLiteral("the journal"), head}},
+          o.named()))
+    return usageError(*problem);
+
   FileEngine files;
   AcquisitionEngine& engine = files.engine;
-  const LoadResult r = recoverJournal(newest, engine);
+  const RecoveryResult r = recoverJournal(newest, engine);
   if (!r.ok()) say(r.error);
   if (engine.data.sampleCount() == 0) return kExitFailed;
   report(QStringLiteral("recovered %1").arg(describeJournal(newest)));
   if (!writeOutputs(o, engine)) return kExitFailed;
+  if (!r.complete()) {
+    if (!r.shortfall().isEmpty()) say(r.shortfall());
+    if (!p.isSet(discard)) {
+      // What could not be read may still be worth a closer look; nothing goes unasked.
+      say(QStringLiteral("the journal stays: %1 (zrvlog --recover --discard removes it)")
+              .arg(newest.base));
+      return kExitFailed;
+    }
+  }
   removeJournal(newest.base);
-  return kExitOk;
+  return r.complete() ? kExitOk : kExitFailed;
 }
 
 }  // namespace zrvlog::cli

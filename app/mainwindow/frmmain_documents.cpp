@@ -179,9 +179,12 @@ void frmMain::showLoadedData() {
 
 void frmMain::offerRecovery() {
   for (const JournalInfo& journal : abandonedJournals(m_journalFolder)) {
+    QString recording = describeJournal(journal);
+    recording[0] = recording[0].toUpper();
+    // A journal kept on purpose (the save at the end was cancelled or failed) is no crash.
     const QString question =
-        QStringLiteral("ZRVLOG was not closed properly. %1 was not saved.\n\nRecover it?")
-            .arg(describeJournal(journal));
+        (journal.kept ? QString() : QStringLiteral("ZRVLOG was not closed properly. ")) +
+        QStringLiteral("%1 was not saved. Recover it?").arg(recording);
     if (m_dialogs->message(this, question, kAppTitle, Buttons::YesNo, Icon::Question) !=
         Answer::Yes) {
       removeJournal(journal.base);
@@ -189,10 +192,11 @@ void frmMain::offerRecovery() {
     }
     m_engine->InitGraph();
     setUntitled();
-    const LoadResult r = recoverJournal(journal, *m_engine);
+    const RecoveryResult r = recoverJournal(journal, *m_engine);
     if (r.startTimeRead) setPanel(2, m_engine->data.StartTime.toText());
     showLoadedData();
     if (!r.ok()) doerr(r.error);
+    if (!r.shortfall().isEmpty()) doerr(r.shortfall());
     if (!m_journal->adopt(journal)) doerr(m_journal->lastError());
     return;  // one data set at a time: the others are offered at the next start
   }

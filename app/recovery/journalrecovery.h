@@ -1,10 +1,16 @@
 #pragma once
 // Finding and recovering the journals of runs whose process ended without saving (see
 // runjournal.h).
+//
+// Recovery gives back what can be read and says what it cannot: rows in a damaged part of
+// the rows file are skipped (every intact row after them is recovered) and counted, and a
+// journal whose header is gone comes back with the default settings. Nothing that cannot
+// be read is removed.
 
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 
 #include "app/documents/datafile.h"
@@ -14,26 +20,43 @@ namespace zrvlog {
 class AcquisitionEngine;
 
 struct JournalInfo {
-  QString base;         ///< NAME of NAME.head and NAME.rows
-  int64_t samples = 0;  ///< complete sample rows
-  QString startTime;    ///< when the run's first sample was taken, in the user's format
-  QDateTime written;    ///< when the journal was last written to
+  QString base;                ///< NAME of NAME.head and NAME.rows
+  int64_t samples = 0;         ///< intact sample rows: what a recovery gives back
+  int64_t lostRows = 0;        ///< rows in damaged parts, estimated from the bytes they took
+  QString startTime;           ///< when the run's first sample was taken, in the user's format
+  QDateTime written;           ///< when the journal was last written to
+  bool withoutHeader = false;  ///< NAME.head is gone: the settings are the defaults
+  bool kept = false;           ///< its process kept it unsaved on purpose (it did not crash)
 };
 
 /// The journals in folder that no running process writes, newest first. Journals without a
-/// single complete sample are removed on the way: there is nothing in them to recover.
-QList<JournalInfo> abandonedJournals(const QString& folder);
+/// single sample are removed on the way (there is nothing in them to recover), but only when
+/// they could be read and belong to this user. Journals that cannot be read are left alone,
+/// and leftAlone (when given) gets a line for people on each.
+QList<JournalInfo> abandonedJournals(const QString& folder, QStringList* leftAlone = nullptr);
+
+/// What a recovery gave back, and what it could not.
+struct RecoveryResult : LoadResult {
+  int64_t lostRows = 0;        ///< as in JournalInfo
+  bool withoutHeader = false;  ///< as in JournalInfo
+  /// Everything the journal held came back.
+  bool complete() const { return ok() && lostRows == 0 && !withoutHeader; }
+  /// What did not come back, for people; empty when nothing is missing.
+  QString shortfall() const;
+};
 
 /// Loads a journal into the engine, which the caller has emptied (InitGraph), as saving the
 /// data set and loading the file would have: the same values, time stamps, jitters, settings
-/// and coefficients. A row cut off at the end is left out. The data set is untitled and
-/// unsaved afterwards.
-LoadResult recoverJournal(const JournalInfo& journal, AcquisitionEngine& engine);
+/// and coefficients. A row cut off at the end is left out, and so are damaged rows. Without
+/// a header the engine's own settings stand in for the lost ones. The data set is untitled
+/// and unsaved afterwards.
+RecoveryResult recoverJournal(const JournalInfo& journal, AcquisitionEngine& engine);
 
 /// Removes a journal's files.
 void removeJournal(const QString& base);
 
-/// "A recording of 1234 samples started on 08/12/2026 01:02:03" (for the recovery prompt).
+/// "a recording of 1234 samples from 08/12/2026 01:02:03" (for the recovery prompt and the
+/// list of the command line; capitalise it to start a sentence).
 QString describeJournal(const JournalInfo& journal);
 
 }  // namespace zrvlog

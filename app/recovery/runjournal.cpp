@@ -9,8 +9,8 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLoggingCategory>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <cerrno>
 #include <cstring>
@@ -20,6 +20,7 @@
 #include "app/documents/numbertext.h"
 #include "app/graph/graphmodel.h"
 #include "app/recovery/journalrecovery.h"
+#include "app/recovery/privatefiles.h"
 
 Q_LOGGING_CATEGORY(lcJournal, "zrvlog.journal", QtWarningMsg)
 
@@ -27,22 +28,21 @@ namespace zrvlog {
 
 namespace {
 
-QString systemError(int error) {
-  return QString::fromLocal8Bit(std::strerror(error));
-}
-
 QString rowsPath(const QString& base) {
   return base + QStringLiteral(".rows");
 }
 QString headerPath(const QString& base) {
   return base + QStringLiteral(".head");
 }
+QString keptPath(const QString& base) {
+  return base + QStringLiteral(".kept");
+}
 
 // Opens a journal's rows file for appending and takes its lock; -1 with errno when either
 // fails (EWOULDBLOCK: another process writes it).
 int openLocked(const QString& path, int flags) {
-  const int fd =
-      ::open(QFile::encodeName(path).constData(), flags | O_WRONLY | O_APPEND | O_CLOEXEC, 0600);
+  const int fd = ::open(QFile::encodeName(path).constData(),
+                        flags | O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return -1;
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
@@ -72,12 +72,13 @@ struct SelectionGuard {
 
 }  // namespace
 
-// Syncs the rows file to the disk now and then, away from the UI thread: a sync can take a
-// while on a busy disk, and a tick must not wait for it.
+// Syncs the rows file to the disk after each flush, away from the UI thread: a sync can take
+// a while on a busy disk, and a tick must not wait for it. Flushes that come quicker than
+// the gap are synced together.
 class RunJournal::Syncer {
  public:
-  Syncer(int fd, std::chrono::milliseconds every)
-      : m_fd(fd), m_every(every), m_thread([this] { run(); }) {}
+  Syncer(int fd, QString folder, std::chrono::milliseconds gap)
+      : m_fd(fd), m_folder(std::move(folder)), m_gap(gap), m_thread([this] { run(); }) {}
   ~Syncer() {
     {
       std::lock_guard lock(m_mutex);
@@ -86,28 +87,53 @@ class RunJournal::Syncer {
     m_wake.notify_one();
     m_thread.join();
   }
-  void markWritten() { m_dirty.store(true, std::memory_order_release); }
+  /// Rows were written; with folderChanged, a file of the journal appeared or was renamed.
+  void markWritten(bool folderChanged = false) {
+    bool idle = false;
+    {
+      std::lock_guard lock(m_mutex);
+      m_rowsDirty = true;
+      m_folderDirty |= folderChanged;
+      idle = m_idle;
+    }
+    // Waking a thread costs the waker its turn on a busy machine: only an idle syncer is
+    // woken; one that waits for the gap syncs these rows with the others when it ends.
+    if (idle) m_wake.notify_one();
+  }
 
  private:
   void run() {
+    using Clock = std::chrono::steady_clock;
     std::unique_lock lock(m_mutex);
-    while (!m_stop) {
-      m_wake.wait_for(lock, m_every, [this] { return m_stop; });
-      if (m_dirty.exchange(false)) {
-        lock.unlock();
-        ::fdatasync(m_fd);
-        lock.lock();
-      }
+    Clock::time_point lastSync{};
+    for (;;) {
+      m_idle = true;
+      m_wake.wait(lock, [this] { return m_stop || m_rowsDirty || m_folderDirty; });
+      m_idle = false;
+      if (m_stop) break;
+      if (m_wake.wait_until(lock, lastSync + m_gap, [this] { return m_stop; })) break;
+      syncNow(lock);
+      lastSync = Clock::now();
     }
-    if (m_dirty.exchange(false)) ::fdatasync(m_fd);
+    syncNow(lock);  // what was written before the end
+  }
+  void syncNow(std::unique_lock<std::mutex>& lock) {
+    const bool rows = std::exchange(m_rowsDirty, false);
+    const bool folder = std::exchange(m_folderDirty, false);
+    if (!rows && !folder) return;
+    lock.unlock();
+    if (rows) ::fdatasync(m_fd);
+    if (folder) syncFolder(m_folder);
+    lock.lock();
   }
 
   const int m_fd;
-  const std::chrono::milliseconds m_every;
-  std::atomic<bool> m_dirty{false};
+  const QString m_folder;
+  const std::chrono::milliseconds m_gap;
   std::mutex m_mutex;
   std::condition_variable m_wake;
-  bool m_stop = false;
+  bool m_rowsDirty = false, m_folderDirty = false, m_stop = false;
+  bool m_idle = false;   // waiting for rows to sync, not for the gap to end
   std::thread m_thread;  // last: it starts running once everything above is set up
 };
 
@@ -147,8 +173,8 @@ void RunJournal::formatNewRows() {
 }
 
 bool RunJournal::start() {
-  if (!QDir().mkpath(m_folder)) {
-    fail(QStringLiteral("Cannot create the folder %1").arg(m_folder));
+  if (const auto problem = makePrivateFolder(m_folder)) {
+    fail(*problem);
     return false;
   }
   const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
@@ -169,7 +195,7 @@ bool RunJournal::start() {
     }
   }
   m_text = std::make_unique<GeneralText>();
-  m_syncer = std::make_unique<Syncer>(m_rowsFd, m_timing.syncEvery);
+  m_syncer = std::make_unique<Syncer>(m_rowsFd, m_folder, m_timing.minSyncGap);
   m_header.clear();
   m_lastFlush = std::chrono::steady_clock::now();
   m_flushTimer.start();
@@ -184,12 +210,13 @@ void RunJournal::writeHeaderIfChanged() {
     header = dataFileHeader(m_engine);
   }
   if (header == m_header) return;
-  QSaveFile file(headerPath(m_base));
-  if (!file.open(QIODevice::WriteOnly) || file.write(header) != header.size() || !file.commit()) {
-    fail(QStringLiteral("Cannot write %1: %2").arg(headerPath(m_base), file.errorString()));
+  if (const auto problem = replacePrivateFile(headerPath(m_base), header)) {
+    fail(*problem);
     return;
   }
   m_header = header;
+  // The new name has to reach the disk as well as the bytes.
+  if (m_syncer) m_syncer->markWritten(true);
 }
 
 void RunJournal::writePending() {
@@ -224,6 +251,8 @@ void RunJournal::fail(const QString& message) {
   const bool first = m_error.isEmpty();
   m_error = message;
   m_pending.clear();  // what could not be written stays out; the rows before it are whole
+  // The files stay for a crash before the data set is saved, and go with it once it is.
+  if (active()) m_leftBehind = m_base;
   close(false);
   if (first) Q_EMIT failed(message);
 }
@@ -243,16 +272,36 @@ void RunJournal::close(bool remove) {
   m_base.clear();
 }
 
+void RunJournal::removeLeftBehind() {
+  if (m_leftBehind.isEmpty()) return;
+  removeJournal(m_leftBehind);
+  m_leftBehind.clear();
+}
+
 void RunJournal::discard() {
   m_pending.clear();  // thrown away with the files
   close(true);
+  removeLeftBehind();
   m_rows = 0;
   m_header.clear();
   m_error.clear();
 }
 
 void RunJournal::keep() {
+  const QString base = active() ? m_base : m_leftBehind;
   close(false);
+  m_leftBehind.clear();
+  // The next start can then say that the data were kept unsaved, not lost in a crash.
+  if (!base.isEmpty()) {
+    const int fd = createPrivateFile(keptPath(base));
+    if (fd >= 0) {
+      ::fdatasync(fd);
+      ::close(fd);
+      syncFolder(m_folder);
+    } else if (errno != EEXIST) {
+      qCWarning(lcJournal) << "Cannot mark" << base << "as kept:" << systemError(errno);
+    }
+  }
   // Should this data set go on, a new journal starts with all of its rows, whole on its own.
   m_rows = 0;
   m_header.clear();
@@ -279,11 +328,17 @@ bool RunJournal::adopt(const JournalInfo& journal) {
     ::close(fd);
     return false;
   }
+  // Journals of older versions were readable by others.
+  ::fchmod(fd, 0600);
+  ::chmod(QFile::encodeName(headerPath(journal.base)).constData(), 0600);
   m_rowsFd = fd;
   m_base = journal.base;
   m_rows = completeRows(m_engine.data, m_engine.graph());
   m_text = std::make_unique<GeneralText>();
-  m_syncer = std::make_unique<Syncer>(m_rowsFd, m_timing.syncEvery);
+  m_syncer =
+      std::make_unique<Syncer>(m_rowsFd, QFileInfo(m_base).absolutePath(), m_timing.minSyncGap);
+  // In use again: should this process end unexpectedly, that is what the next start says.
+  QFile::remove(keptPath(m_base));
   QFile header(headerPath(m_base));
   if (header.open(QIODevice::ReadOnly)) m_header = header.readAll();
   m_lastFlush = std::chrono::steady_clock::now();

@@ -9,12 +9,17 @@
 // a save would have written, so recovering one gives exactly what a save and a reload give.
 //
 // Costs: a tick only checks the clock. At least once a second the new rows are formatted and
-// handed to the system in one write, and a thread of their own syncs them to the disk every
-// few seconds, so a slow disk never holds up a tick.
+// handed to the system in one write, and a thread of their own syncs them to the disk right
+// after (at most once a second), so a slow disk never holds up a tick. The folder is synced
+// too when a journal's files appear in it, or the files could vanish with a power cut.
 //
 // Ownership: the process that writes a journal holds a lock on its rows file; a journal
-// whose lock is free was left behind by a process that ended (see journalrecovery.h).
-// The journal goes when its data is safe or deliberately thrown away: discard().
+// whose lock is free was left behind by a process that ended (see journalrecovery.h). The
+// files are private to the user (mode 0600, in a folder of mode 0700). A journal left on
+// purpose, by keep(), says so in a third file, NAME.kept; one without it was left by a
+// process that ended unexpectedly.
+// The journal goes when its data is safe or deliberately thrown away: discard(); so does a
+// journal that stopped on a write error, once its data set is saved.
 
 #include <QByteArray>
 #include <QObject>
@@ -34,10 +39,11 @@ class AcquisitionEngine;
 class GeneralText;
 struct JournalInfo;
 
-/// How often a journal writes: buffered rows reach the system, written rows the disk.
+/// How often a journal writes: buffered rows reach the system at every flush, and the disk
+/// right after it, but not more often than once per minSyncGap.
 struct JournalTiming {
   std::chrono::milliseconds flushEvery{1000};
-  std::chrono::milliseconds syncEvery{3000};
+  std::chrono::milliseconds minSyncGap{1000};
 };
 
 class RunJournal : public QObject {
@@ -64,10 +70,12 @@ class RunJournal : public QObject {
 
   /// Writes a changed header and the buffered rows now.
   void flush();
-  /// The data set is safe (saved) or was deliberately thrown away: the files go.
+  /// The data set is safe (saved) or was deliberately thrown away: the files go, those of a
+  /// journal that stopped on an error as well.
   void discard();
-  /// Lets go of the journal but leaves its files, to be recovered later, whatever becomes
-  /// of the data set (a save that failed before the data set is thrown away).
+  /// Lets go of the journal but leaves its files, marked as kept on purpose, to be recovered
+  /// later, whatever becomes of the data set (a save that failed or was cancelled before the
+  /// data set is thrown away).
   void keep();
   /// Continues a recovered journal, whose rows the engine now holds, so that the recovered
   /// data stay protected until they are saved. False (with lastError()) when it cannot.
@@ -89,11 +97,13 @@ class RunJournal : public QObject {
   void writePending();
   void fail(const QString& message);
   void close(bool remove);
+  void removeLeftBehind();
 
   AcquisitionEngine& m_engine;
   QString m_folder;
   Timing m_timing;
   QString m_base;
+  QString m_leftBehind;  // a journal that stopped on an error: its files wait for discard()
   int m_rowsFd = -1;
   std::size_t m_rows = 0;
   std::string m_pending;

@@ -269,6 +269,26 @@ static void testHost(void) {
   zrv_release(io);
 }
 
+/* A port map that cannot be read fails the open with the serial-port error 8002, its text
+ * naming the file and the line, instead of opening the default device. */
+static void testBrokenPortMap(void) {
+  char path[512];
+  snprintf(path, sizeof path, "%s/Corvane/ZRV.conf", configDir);
+  writeFile(path,
+            "[Ports]\nCOM4=sim\n\x7F"
+            "ELF\x02\x01\n");
+  zrv_object* io = NULL;
+  CHECK(zrv_create(ZRV_PROGID, &io) == 0);
+  CHECK(put(io, kCommPort, i2(4)) == 0);
+  CHECK(put(io, kPortopen, boolean(1)) == 8002);
+  CHECK(zrv_error_number(io) == 8002);
+  CHECK(strstr(zrv_error_text(io), path) != NULL);
+  CHECK(strstr(zrv_error_text(io), "line 3") != NULL);
+  CHECK(get(io, kPortopen, ZRV_VT_BOOL) == ZRV_FALSE);
+  zrv_release(io);
+  writePortMap(NULL);
+}
+
 /* zrvsim on a pseudo-terminal: the C host opens a real device, and the library says
  * nothing on stderr while doing so (no notifier complaining about a missing application). */
 static void testPseudoTerminal(void) {
@@ -352,6 +372,7 @@ int main(void) {
   testMembers();
   testSimulatedBoard();
   testHost();
+  testBrokenPortMap();
   testPseudoTerminal();
 
   char command[600];

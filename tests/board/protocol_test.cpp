@@ -70,15 +70,45 @@ TEST(Protocol, A2dConfigurationMatchesTheByteExamples) {
     uint8_t cselect;
     const char* bytes;
   } cases[] = {
-      {true, false, 0, "31 C0"},  {false, true, 2, "31 A2"}, {true, true, 31, "31 FF"},
-      {true, true, 0, "31 E0"},   {true, true, 1, "31 E1"},  {true, true, 8, "31 E8"},
+      {true, false, 0, "31 C0"},
+      {false, true, 2, "31 A2"},
+      {true, true, 31, "31 FF"},
+      {true, true, 0, "31 E0"},
+      {true, true, 1, "31 E1"},
+      {true, true, 8, "31 E8"},
       {false, false, 0, "31 80"},
+      // cselect 32-127: the bits above bit 5 merge with clkx2 and justify.
+      {false, false, 32, "31 A0"},
+      {false, false, 64, "31 C0"},
+      {false, true, 33, "31 A1"},
+      {true, false, 127, "31 FF"},
+      {false, false, 96, "31 E0"},
   };
   for (const auto& c : cases) {
     const QByteArray bytes = command(
         cmd::kA2dConfig,
         QByteArray(1, static_cast<char>(makebyte(a2dConfigValue(c.justify, c.clkx2, c.cselect)))));
     EXPECT_EQ(toHex(bytes), c.bytes) << c.justify << c.clkx2 << int(c.cselect);
+  }
+}
+
+TEST(Protocol, A2dResultsFitTheLayoutTheConfigurationSelects) {
+  EXPECT_EQ(a2dLayoutOf(a2dConfigValue(true, false, 0)), A2dLayout::RightJustified);
+  EXPECT_EQ(a2dLayoutOf(a2dConfigValue(false, true, 31)), A2dLayout::LeftJustified);
+  EXPECT_EQ(a2dLayoutOf(a2dConfigValue(false, false, 64)), A2dLayout::RightJustified);
+  const struct {
+    int32_t word;
+    bool right, left, unknown;
+  } cases[] = {
+      {0, true, true, true},       {1, true, false, true},       {1023, true, false, true},
+      {1024, false, true, true},   {0x0040, true, true, true},   {0x0041, true, false, true},
+      {0xFFC0, false, true, true}, {0xFFFF, false, false, true}, {42752, false, true, true},
+      {42753, false, false, true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(isA2dResult(c.word, A2dLayout::RightJustified), c.right) << c.word;
+    EXPECT_EQ(isA2dResult(c.word, A2dLayout::LeftJustified), c.left) << c.word;
+    EXPECT_EQ(isA2dResult(c.word, A2dLayout::Unknown), c.unknown) << c.word;
   }
 }
 

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <climits>
 
 #include "board/portmap.h"
@@ -60,6 +63,11 @@ TEST_F(ZrvioTest, MembersSendTheirBytesAndCombineTheReply) {
       {"a2dconf(T,T,0)", [](ZRVIO& z) { return z.a2dconf(true, true, 0), 0; }, "31 E0", "", 0},
       {"a2dconf(T,T,1)", [](ZRVIO& z) { return z.a2dconf(true, true, 1), 0; }, "31 E1", "", 0},
       {"a2dconf(T,T,8)", [](ZRVIO& z) { return z.a2dconf(true, true, 8), 0; }, "31 E8", "", 0},
+      // cselect 32-127: its upper bits merge with clkx2 (bit 6) and justify (bit 7).
+      {"a2dconf(F,F,32)", [](ZRVIO& z) { return z.a2dconf(false, false, 32), 0; }, "31 A0", "", 0},
+      {"a2dconf(F,F,64)", [](ZRVIO& z) { return z.a2dconf(false, false, 64), 0; }, "31 C0", "", 0},
+      {"a2dconf(F,T,33)", [](ZRVIO& z) { return z.a2dconf(false, true, 33), 0; }, "31 A1", "", 0},
+      {"a2dconf(T,F,127)", [](ZRVIO& z) { return z.a2dconf(true, false, 127), 0; }, "31 FF", "", 0},
       {"repeat(1)", [](ZRVIO& z) { return z.repeat(1), 0; }, "08 80 80 5B", "", 0},
       {"repeat(4)", [](ZRVIO& z) { return z.repeat(4), 0; }, "0A 80 81 5B", "", 0},
       {"repeat(256)", [](ZRVIO& z) { return z.repeat(256), 0; }, "0A 80 FF 5B", "", 0},
@@ -105,8 +113,6 @@ TEST_F(ZrvioTest, OperandsThatDoNotFitAreRefusedBeforeSending) {
       {"cselect -1", [&] { io.a2dconf(true, false, -1); }, err::kOverflow},
       {"cselect 128", [&] { io.a2dconf(true, false, 128); }, err::kOverflow},
       {"cselect 32767", [&] { io.a2dconf(true, false, 32767); }, err::kOverflow},
-      {"cselect 32 would set clkx2", [&] { io.a2dconf(false, false, 32); }, err::kInvalidArgument},
-      {"cselect 127", [&] { io.a2dconf(false, false, 127); }, err::kInvalidArgument},
       {"repeat(0)", [&] { io.repeat(0); }, err::kInvalidArgument},
       {"repeat(-3)", [&] { io.repeat(-3); }, err::kInvalidArgument},
       {"repeat(65537)", [&] { io.repeat(65537); }, err::kInvalidArgument},
@@ -355,6 +361,36 @@ TEST_F(ZrvioTest, OpenFailuresNameThePortAndTheDevice) {
     }
     EXPECT_FALSE(io.portopen());
   }
+}
+
+TEST_F(ZrvioTest, PortMapThatCannotBeReadFailsTheOpenInsteadOfGuessingTheDevice) {
+  const QString file = portmap::configFile();
+  ASSERT_TRUE(QDir().mkpath(QFileInfo(file).absolutePath()));
+  {
+    QFile map(file);
+    ASSERT_TRUE(map.open(QIODevice::WriteOnly));
+    map.write(
+        "[Ports]\nCOM3=/dev/ttyUSB0\n\x7F"
+        "ELF\x02\x01\x01\n");
+  }
+  io.setCommPort(3);
+  EXPECT_EQ(io.portDescription(), "COM3");
+  try {
+    io.setPortopen(true);
+    ADD_FAILURE() << "opened through a broken port map";
+  } catch (const AutomationError& e) {
+    EXPECT_EQ(e.number(), err::kPortInvalid);
+    EXPECT_EQ(
+        e.detail(),
+        QStringLiteral("COM3: the port map %1, line 3: holds binary data, not text").arg(file));
+  }
+  EXPECT_FALSE(io.portopen());
+  EXPECT_EQ(board.opens(), 0);
+  // A mapping of this process needs no file.
+  portmap::overrideForProcess(3, "/dev/ttyUSB5");
+  board.expect(hex("00 01"), hex("33"));
+  io.setPortopen(true);
+  EXPECT_EQ(board.devicesOpened(), QStringList{"/dev/ttyUSB5"});
 }
 
 TEST_F(ZrvioTest, HandshakeThatCannotWriteLeavesThePortClosed) {

@@ -425,6 +425,76 @@ TEST(Csv, EmptyDataSetIsTheHeaderAloneAndLoadedStampsStayTexts) {
       "\r\n\"5 Mar 2024 13:04:06\",\"-3\",\"1\",\"2.25\",\"1E-05\",\"5\",\"-1.75\"\r\n"));
 }
 
+// The CSV of a data set whose samples hold the given time stamps and jitters.
+QList<QByteArray> csvRows(const std::vector<std::pair<Variant, Variant>>& samples) {
+  EngineParts p;
+  for (const auto& [stamp, jitter] : samples) {
+    p.engine.data.addSample(stamp, jitter);
+    for (int k = 0; k < kChannels; ++k)
+      p.graph.addPoint(p.engine.data.SampleTime.toDouble(), -0.5 * k, k);
+    p.engine.data.advanceSampleTime(1000);
+  }
+  QBuffer csv;
+  csv.open(QIODevice::WriteOnly);
+  EXPECT_TRUE(writeCsv(csv, p.engine.data, p.graph).ok);
+  QList<QByteArray> rows = csv.data().split('\n');
+  rows.removeFirst();  // the header
+  rows.removeLast();   // after the last CR LF
+  return rows;
+}
+
+TEST(Csv, TextsThatASpreadsheetWouldRunAsFormulasGetAnApostrophe) {
+  const struct {
+    const char* stamp;
+    const char* written;
+  } cases[] = {
+      {"=cmd|' /C calc'!A0", "'=cmd|' /C calc'!A0"},
+      {"+1+1", "'+1+1"},
+      {"-2+3+cmd|' /C calc'!A0", "'-2+3+cmd|' /C calc'!A0"},
+      {"@SUM(A1:A9)", "'@SUM(A1:A9)"},
+      {"\t=1", "'\t=1"},
+      {"\r=1", "'\r=1"},
+      {"-", "'-"},
+      {"-1.5e", "'-1.5e"},
+      {"-3", "-3"},
+      {"-1.25", "-1.25"},
+      {"+7", "+7"},
+      {"-.5", "-.5"},
+      {"-4.88758553274682E-03", "-4.88758553274682E-03"},
+      {"5 Mar 2024 13:04:06", "5 Mar 2024 13:04:06"},
+      {"plain text = fine", "plain text = fine"},
+      {"", ""},
+  };
+  std::vector<std::pair<Variant, Variant>> samples;
+  for (const auto& c : cases)
+    samples.push_back({Variant(c.stamp), Variant(c.stamp)});
+  const QList<QByteArray> rows = csvRows(samples);
+  ASSERT_EQ(rows.size(), qsizetype(std::size(cases)));
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const QByteArray cell = QByteArray("\"") + cases[i].written + "\"";
+    EXPECT_TRUE(rows[qsizetype(i)].startsWith(cell + "," + cell + ",\"0\",\"-0.5\","))
+        << "time stamp and jitter of " << cases[i].stamp << ": "
+        << rows[qsizetype(i)].toStdString();
+  }
+
+  // Numbers in the user's notation stay numbers; recorded samples have no text to guard.
+  zrvtest::LocaleScope german(QLocale(QLocale::German, QLocale::Germany));
+  EXPECT_EQ(csvRows({{Variant("-1,5"), Variant(int32_t{-2})}, {Variant("=1,5"), Variant(-0.25)}}),
+            QList<QByteArray>({"\"-1,5\",\"-2\",\"0\",\"-0,5\",\"-1\",\"-1,5\",\"-2\"\r",
+                               "\"'=1,5\",\"-0,25\",\"0\",\"-0,5\",\"-1\",\"-1,5\",\"-2\"\r"}));
+}
+
+TEST(Csv, AFormulaInALoadedFileReachesTheCsvAsTextAndTheDataFileAsStored) {
+  const QByteArray formula = "=cmd|' /C calc'!A0";
+  EngineParts p;
+  ASSERT_TRUE(p.load(golden().replace("\"5 Mar 2024 13:04:05\"", "\"" + formula + "\"")).ok());
+  QBuffer csv;
+  csv.open(QIODevice::WriteOnly);
+  ASSERT_TRUE(writeCsv(csv, p.engine.data, p.graph).ok);
+  EXPECT_TRUE(csv.data().contains("\r\n\"'" + formula + "\",\"0\",")) << csv.data().toStdString();
+  EXPECT_TRUE(p.save().contains("\r\n\"" + formula + "\",\"0\","));
+}
+
 // A device that takes a given number of bytes and then fails like a full disk.
 class FullDevice : public QIODevice {
  public:

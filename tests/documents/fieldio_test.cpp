@@ -6,6 +6,7 @@
 
 #include <QBuffer>
 #include <QTimeZone>
+#include <optional>
 #include <random>
 
 #include "app/documents/numbertext.h"
@@ -14,6 +15,7 @@
 #include "common/automationerror.h"
 #include "common/numberformat.h"
 #include "tests/documents/documentfixture.h"
+#include "tests/support/errorof.h"
 #include "tests/support/variantprinter.h"
 
 namespace zrvlog {
@@ -215,6 +217,72 @@ TEST(FieldReading, NumbersWithAPointOrTheUsersSeparator) {
   EXPECT_EQ(r.toDouble(r.next()), 7.0);
   EXPECT_THROW(r.toDouble(r.next()), zrv::AutomationError);
   EXPECT_THROW(r.toDouble(r.next()), zrv::AutomationError);
+}
+
+TEST(FieldReading, FieldsLongerThanTheLimitAreRefused) {
+  const std::size_t max = kMaxFieldBytes;
+  const auto text = [](std::size_t n, char c = 'x') { return std::string(n, c); };
+  const struct {
+    const char* name;
+    std::string input;
+    std::optional<std::size_t> length;  // of the first field's text; nothing: refused
+  } cases[] = {
+      {"bare, at the limit", text(max) + ",y", max},
+      {"bare, one byte over", text(max + 1) + ",y", std::nullopt},
+      {"bare, at the limit at the end", text(max), max},
+      {"bare, over the limit at the end", text(max + 1), std::nullopt},
+      {"quoted, at the limit", "\"" + text(max - 2) + "\"\r\n", max - 2},
+      {"quoted, one byte over", "\"" + text(max - 1) + "\"\r\n", std::nullopt},
+      {"quoted, then dropped bytes past the limit", "\"a\"" + text(max) + ",", std::nullopt},
+      {"an open quote to the end", "\"" + text(max - 1), max - 1},
+      {"an open quote past the limit", "\"" + text(max), std::nullopt},
+      {"a quote closed past the limit", "\"" + text(max - 1) + ",\",", std::nullopt},
+      {"blanks, at the limit", text(max, ' ') + ",", 0},
+      {"blanks, over the limit", text(max + 1, ' ') + ",", std::nullopt},
+      {"the limit is per field", "a," + text(max), 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FieldReader r(c.input);
+    try {
+      const Field f = r.next();
+      ASSERT_TRUE(c.length.has_value()) << "read a field of " << f.text.size() << " bytes";
+      EXPECT_EQ(f.text.size(), *c.length);
+      while (!r.atEnd())
+        r.next();
+    } catch (const zrv::AutomationError& e) {
+      ASSERT_FALSE(c.length.has_value()) << e.message().toStdString();
+      EXPECT_EQ(e.number(), zrv::err::kOverflow);
+      EXPECT_TRUE(e.message().contains(QStringLiteral("64 KiB"))) << e.message().toStdString();
+      EXPECT_LT(e.message().size(), 100) << "quotes only the start of the field";
+    }
+  }
+}
+
+TEST(FieldReading, MessagesQuoteTheStartOfAValue) {
+  const QString ellipsis(QChar(0x2026));
+  const QString forty(kExcerptCharacters, u'x');
+  const struct {
+    QString text;
+    QString shown;
+  } cases[] = {
+      {QStringLiteral("short"), QStringLiteral("short")},
+      {forty, forty},
+      {forty + u'y', forty + ellipsis},
+      {QStringLiteral("a\tb") + QChar(0) + u'c', QStringLiteral("a\uFFFDb\uFFFDc")},
+      {forty.left(39) + QStringLiteral("\U0001F600"), forty.left(39) + ellipsis},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(excerpt(QStringView(c.text)), c.shown) << c.text.toStdString();
+  const std::string utf8 = std::string(100, 'a') + "\xC3\xA9";
+  EXPECT_EQ(excerpt(std::string_view("\x80 \xC3\xA9")), QStringLiteral("\u20AC \u00E9"));
+  EXPECT_EQ(excerpt(std::string_view(utf8)), QString(40, u'a') + ellipsis);
+  zrvtest::LocaleScope c(QLocale::c());
+  const std::string notANumber = "\"" + std::string(1000, '9') + "x\"";
+  FieldReader r(notANumber);
+  EXPECT_EQ(zrv::messageOf([&] { r.toDouble(r.next()); }),
+            QStringLiteral("Type mismatch: \"") + QString(40, u'9') + ellipsis +
+                QStringLiteral("\" is not a number"));
 }
 
 TEST(FieldReading, ParsedNumbersMatchTheGeneralParser) {

@@ -36,6 +36,9 @@ class ScriptedBoard::Port final : public SerialPort {
     return m_board.readByte(deadline);
   }
   bool cts() override { return m_board.m_cts; }
+  void discardInput() override {
+    if (m_open) m_board.discardInput();
+  }
 
  private:
   ScriptedBoard& m_board;
@@ -102,6 +105,12 @@ void ScriptedBoard::matchExpectations() {
   }
   // Bytes written while nothing is expected are not held against later expectations.
   if (m_expectations.isEmpty()) m_unmatched.clear();
+}
+
+void ScriptedBoard::discardInput() {
+  ++m_discards;
+  m_discarded += m_replies.mid(m_replyPos);
+  m_replyPos = m_replies.size();
 }
 
 ByteRead ScriptedBoard::readByte(Deadline deadline) {

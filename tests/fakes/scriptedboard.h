@@ -12,7 +12,8 @@
 // (bytes written while no expectation is pending are not matched), and each match makes its
 // reply readable. Bytes queued with queueReply are readable at
 // once. A read with nothing to give waits for its deadline (as a silent device does) unless
-// setInstantTimeouts is on. Failures can be injected for open, write and read.
+// setInstantTimeouts is on. discardInput drops what is readable (see discarded()).
+// Failures can be injected for open, write and read.
 
 #include <QByteArray>
 #include <QList>
@@ -66,6 +67,9 @@ class ScriptedBoard {
   bool scriptDone() const { return m_expectations.isEmpty() && m_mismatches.isEmpty(); }
   /// Bytes queued but not read yet.
   qsizetype unread() const { return m_replies.size() - m_replyPos; }
+  /// Bytes thrown away unread by discardInput, in order, and how often it was called.
+  QByteArray discarded() const { return m_discarded; }
+  int discards() const { return m_discards; }
   bool isOpen() const { return m_open; }
   int opens() const { return m_opens; }
   QStringList devicesOpened() const { return m_devices; }
@@ -78,6 +82,7 @@ class ScriptedBoard {
   void close() { m_open = false; }
   PortStatus write(const QByteArray& bytes);
   ByteRead readByte(Deadline deadline);
+  void discardInput();
   void matchExpectations();
 
   struct Expectation {
@@ -89,6 +94,8 @@ class ScriptedBoard {
   QByteArray m_written;
   QByteArray m_replies;
   qsizetype m_replyPos = 0;
+  QByteArray m_discarded;
+  int m_discards = 0;
   QStringList m_mismatches;
   QStringList m_devices;
   QList<Deadline> m_readDeadlines;

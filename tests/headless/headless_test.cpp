@@ -1,81 +1,17 @@
 // The zrvlog binary without its window: recording from the simulated board in-process and
 // through zrvsim on a pseudo-terminal, Ctrl+C, a board that stops answering, bad options
 // and ports, and the converter without a display.
-#include <gtest/gtest.h>
 #include <signal.h>
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QThread>
 
-#include "app/documents/datafile.h"
-#include "tests/documents/documentfixture.h"
+#include "tests/headless/headlessfixture.h"
 
 namespace zrvlog {
 namespace {
-
-QString binary(const char* name) {
-  return qEnvironmentVariable("ZRV_BIN_DIR") + QLatin1Char('/') + QLatin1String(name);
-}
-
-struct Outcome {
-  int status = -1;
-  QString out, err;
-};
-
-class HeadlessTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(dir.isValid()); }
-  void TearDown() override {
-    if (sim.state() != QProcess::NotRunning) {
-      sim.terminate();
-      sim.waitForFinished(3000);
-    }
-  }
-
-  // Starts zrvlog with the arguments; the environment has no display, and recovery journals
-  // of its own (a test's killed run must not turn up in another test).
-  void start(QProcess& p, const QStringList& args) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("DISPLAY"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
-    p.setProcessEnvironment(env);
-    p.start(binary("zrvlog"), args);
-    ASSERT_TRUE(p.waitForStarted(5000));
-  }
-  Outcome finish(QProcess& p, int ms = 60000) {
-    EXPECT_TRUE(p.waitForFinished(ms)) << "zrvlog did not end";
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromLocal8Bit(p.readAllStandardOutput()),
-            QString::fromLocal8Bit(p.readAllStandardError())};
-  }
-  Outcome run(const QStringList& args) {
-    QProcess p;
-    start(p, args);
-    return finish(p);
-  }
-  QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
-  // Samples in a data file, and its engine for a closer look.
-  LoadResult load(const QString& file) {
-    parts = std::make_unique<zrvtest::EngineParts>();
-    parts->engine.InitGraph();
-    return loadDataFile(file, parts->engine);
-  }
-  QString startSim() {
-    sim.start(binary("zrvsim"), {});
-    if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000)) return {};
-    return QString::fromLocal8Bit(sim.readLine()).trimmed();
-  }
-
-  QTemporaryDir dir;
-  QProcess sim;
-  std::unique_ptr<zrvtest::EngineParts> parts;
-};
 
 TEST_F(HeadlessTest, RecordsFromTheSimulatedBoardUntilTheStopTime) {
   const Outcome o = run({"--headless", "--port", "sim", "--interval", "0.05", "--stop", "0.5",
@@ -197,7 +133,7 @@ TEST_F(HeadlessTest, AKilledRecorderLosesAtMostItsLastSecond) {
 
   const Outcome listed = run({"--recover"});
   EXPECT_EQ(listed.status, 0);
-  EXPECT_TRUE(listed.out.contains(QStringLiteral("A recording of"))) << listed.out.toStdString();
+  EXPECT_TRUE(listed.out.contains(QStringLiteral("a recording of"))) << listed.out.toStdString();
   const Outcome o = run({"--recover", "--zrv", path("recovered.zrv")});
   ASSERT_EQ(o.status, 0) << o.err.toStdString() << o.out.toStdString();
   const LoadResult r = load(path("recovered.zrv"));
@@ -220,7 +156,23 @@ TEST_F(HeadlessTest, BadOptionsAndPortsAreClearErrors) {
       {{"--headless", "--port", "sim"}, 2, "--zrv FILE and/or --csv FILE"},
       {{"--headless", "--channels", "7", "--csv", path("x.csv")}, 2, "--channels takes"},
       {{"--headless", "--interval", "fast", "--csv", path("x.csv")}, 2, "--interval takes"},
-      {{"--headless", "--interval", "0", "--csv", path("x.csv")}, 2, "--interval takes"},
+      {{"--headless", "--interval", "0", "--csv", path("x.csv")},
+       2,
+       "--interval takes seconds from 0.001 to 2147483.647, not '0'"},
+      {{"--headless", "--interval", "nan", "--csv", path("x.csv")}, 2, "--interval takes"},
+      {{"--headless", "--interval", "inf", "--csv", path("x.csv")}, 2, "--interval takes"},
+      {{"--headless", "--interval", "2147484", "--csv", path("x.csv")}, 2, "--interval takes"},
+      {{"--headless", "--stop", "nan", "--csv", path("x.csv")}, 2, "--stop takes"},
+      {{"--headless", "--stop", "inf", "--csv", path("x.csv")}, 2, "--stop takes"},
+      {{"--headless", "--stop", "-1", "--csv", path("x.csv")},
+       2,
+       "--stop takes seconds from 0 to 1000000000, not '-1'"},
+      {{"--headless", "--average", "nan", "--csv", path("x.csv")},
+       2,
+       "--average takes a count from 1 to 255, not 'nan'"},
+      {{"--headless", "--channels", "inf", "--csv", path("x.csv")}, 2, "--channels takes"},
+      {{"--headless", "--port", "0", "--csv", path("x.csv")}, 2, "COM number from 1 to 255"},
+      {{"--headless", "--zrv", "-"}, 2, "only --csv - writes to standard output"},
       {{"--headless", "--reference", "ch9", "--csv", path("x.csv")}, 2, "--reference takes"},
       {{"--headless", "--port", "COM3", "--csv", path("x.csv")}, 2, "--port takes"},
       {{"--headless", "--bogus", "--csv", path("x.csv")}, 2, "bogus"},
@@ -229,6 +181,9 @@ TEST_F(HeadlessTest, BadOptionsAndPortsAreClearErrors) {
       {{"--convert", path("missing.zrv"), "--csv", path("x.csv")}, 1, "No such file"},
       {{"--convert", path("x.zrv")}, 2, "--csv, --bmp"},
       {{"--headless", "--help"}, 0, ""},
+      {{"--help"}, 0, ""},
+      {{"--version"}, 0, ""},
+      {{"--bogus"}, 2, "bogus"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.join(u' ').toStdString());
@@ -236,7 +191,12 @@ TEST_F(HeadlessTest, BadOptionsAndPortsAreClearErrors) {
     EXPECT_EQ(o.status, c.status) << o.err.toStdString();
     EXPECT_TRUE(o.err.contains(QLatin1String(c.message))) << o.err.toStdString();
     EXPECT_FALSE(QFile::exists(path("x.csv")));
+    // Help and version need no display, and say something.
+    if (c.status == 0) {
+      EXPECT_FALSE(o.out.isEmpty());
+    }
   }
+  EXPECT_TRUE(run({"--version"}).out.startsWith(QStringLiteral("ZRVLOG ")));
 }
 
 TEST_F(HeadlessTest, ConvertsToCsvAndPicturesWithoutADisplay) {
@@ -248,10 +208,7 @@ TEST_F(HeadlessTest, ConvertsToCsvAndPicturesWithoutADisplay) {
       run({"--convert", path("in.zrv"), "--csv", path("out.csv"), "--png", path("out.png"), "--bmp",
            path("out.bmp"), "--pdf", path("out.pdf"), "--size", "640x480"});
   ASSERT_EQ(o.status, 0) << o.err.toStdString();
-  const auto bytes = [](const QString& file) {
-    QFile f(file);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-  };
+  const auto bytes = fileBytes;
   EXPECT_EQ(bytes(path("out.csv")), bytes(path("direct.csv"))) << "the same CSV as the recorder";
   EXPECT_TRUE(bytes(path("out.png")).startsWith("\x89PNG"));
   EXPECT_TRUE(bytes(path("out.bmp")).startsWith("BM"));

@@ -1,6 +1,9 @@
 // The main window and the run journal: recovery offered at start-up, and the journal kept
 // or removed as the save prompt and closing decide.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -37,7 +40,7 @@ TEST_F(RecoveryWindowTest, AnUnsavedRunIsOfferedAtTheNextStartAndStaysProtectedU
   dialogs.answerMessage(Answer::Yes);
   window->offerRecovery();
   ASSERT_EQ(dialogs.messages().size(), 1u);
-  EXPECT_TRUE(dialogs.messages()[0].contains(QStringLiteral("7 samples started on")))
+  EXPECT_TRUE(dialogs.messages()[0].contains(QStringLiteral("7 samples from ")))
       << dialogs.messages()[0].toStdString();
   EXPECT_EQ(window->engine().data.sampleCount(), 7u);
   EXPECT_TRUE(window->engine().data.DataChanged);
@@ -70,14 +73,14 @@ TEST_F(RecoveryWindowTest, ClosingKeepsTheJournalOnlyWhileTheDataAreNeitherSaved
   } cases[] = {
       {"answered No", [&] { dialogs.answerMessage(Answer::No); }, 0},
       {"Yes, then the Save As dialog cancelled",
-       [&] { dialogs.answerMessage(Answer::Yes).answerSaveFile({}); }, 2},
+       [&] { dialogs.answerMessage(Answer::Yes).answerSaveFile({}); }, 3},
       {"Yes, then a save that fails",
        [&] {
          dialogs.answerMessage(Answer::Yes)
              .answerSaveFile(dir.filePath(QStringLiteral("no/such/folder/x.zrv")))
              .answerMessage(Answer::Ok);  // the error
        },
-       2},
+       3},
   };
   for (const auto& tc : cases) {
     QDir(folder()).removeRecursively();
@@ -100,6 +103,67 @@ TEST_F(RecoveryWindowTest, NewAfterAFailedSaveLeavesTheSamplesInTheJournal) {
   EXPECT_EQ(window->engine().data.sampleCount(), 0u) << "New goes on, as it always has";
   ASSERT_EQ(abandonedJournals(folder()).size(), 1);
   EXPECT_EQ(abandonedJournals(folder())[0].samples, 5);
+}
+
+TEST_F(RecoveryWindowTest, ThePromptSaysWhetherZrvlogCrashedOrTheRecordingWasLeftUnsaved) {
+  const struct {
+    const char* name;
+    std::function<void()> end;
+    const char* opening;
+  } cases[] = {
+      {"a crash", [&] { crash(); },
+       "ZRVLOG was not closed properly. A recording of 7 samples from "},
+      {"Save file? Yes, then the Save As dialog cancelled at exit",
+       [&] {
+         dialogs.answerMessage(Answer::Yes).answerSaveFile({});
+         window->close();
+         window.reset();
+       },
+       "A recording of 7 samples from "},
+  };
+  for (const auto& tc : cases) {
+    SCOPED_TRACE(tc.name);
+    QDir(folder()).removeRecursively();
+    open();
+    record(7);
+    const QString start = window->engine().data.StartTime.toText();
+    tc.end();
+    open();
+    dialogs.answerMessage(Answer::No);
+    window->offerRecovery();
+    ASSERT_FALSE(dialogs.messages().empty());
+    EXPECT_EQ(dialogs.messages().back(),
+              QLatin1String(tc.opening) + start + QStringLiteral(" was not saved. Recover it?"));
+    close();
+  }
+}
+
+TEST_F(RecoveryWindowTest, AJournalThatFailedMidRunGoesOnceTheDataAreSaved) {
+  open();
+  window->mnuDataStart_Click();
+  timer->fire();
+  window->journal().flush();
+  const QString rows = window->journal().base() + QStringLiteral(".rows");
+  ASSERT_EQ(journalFiles(), 2);
+  // The disk fills up: the rows file cannot grow.
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit was{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &was), 0);
+  rlimit full = was;
+  full.rlim_cur = rlim_t(QFileInfo(rows).size());
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
+  dialogs.answerMessage(Answer::Ok);  // the journal's error
+  timer->fire();
+  window->journal().flush();
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &was), 0);
+  EXPECT_FALSE(window->journal().lastError().isEmpty());
+  timer->fire();
+  window->mnuDataStop_Click();
+  EXPECT_EQ(journalFiles(), 2) << "what it holds stays until the data are safe";
+
+  dialogs.answerSaveFile(dir.filePath(QStringLiteral("saved.zrv")));
+  window->mnuFileSave_Click();
+  EXPECT_EQ(journalFiles(), 0) << "saved: nothing is offered at the next start";
 }
 
 }  // namespace

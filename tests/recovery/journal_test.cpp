@@ -3,6 +3,7 @@
 #include "app/recovery/runjournal.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -53,6 +54,18 @@ class JournalTest : public ::testing::Test {
     EXPECT_TRUE(recovered.engine.data.DataChanged) << "recovered data are not saved anywhere yet";
     EXPECT_TRUE(recovered.engine.data.CurrentFile.isEmpty());
     return recovered.save();
+  }
+
+  // A journal of samples whose process ended without saving; its rows as written.
+  QByteArray crashedJournal(zrvtest::EngineParts& parts, const QString& in, int samples,
+                            QString& base) {
+    RunJournal journal(parts.engine, in);
+    tick(parts, samples);
+    parts.engine.stopRun();
+    journal.flush();
+    base = journal.base();
+    QFile rows(base + QStringLiteral(".rows"));
+    return rows.open(QIODevice::ReadOnly) ? rows.readAll() : QByteArray();
   }
 
   QTemporaryDir dir;
@@ -155,10 +168,11 @@ TEST_F(JournalTest, KeptFilesSurviveTheDataSetAndANewRunStartsAFreshJournal) {
   parts.engine.stopRun();
   journal->keep();  // e.g. the save before New failed
   parts.engine.InitGraph();
-  EXPECT_EQ(files().size(), 2) << "the kept journal is not thrown away with the data set";
+  EXPECT_EQ(files().size(), 3) << "the kept journal (rows, header, mark) is not thrown away "
+                                  "with the data set";
   tick(parts, 2);
   journal->flush();
-  EXPECT_EQ(files().size(), 4);
+  EXPECT_EQ(files().size(), 5);
   EXPECT_EQ(abandonedJournals(folder()).size(), 1) << "only the kept one is abandoned";
   parts.engine.stopRun();
 }
@@ -217,6 +231,128 @@ TEST_F(JournalTest, EmptyAndHeadlessLeftoversAreClearedAway) {
   touch("run-b.head", "\"1.0\"\r\n");  // a header without rows
   EXPECT_TRUE(abandonedJournals(folder()).isEmpty());
   EXPECT_TRUE(files().isEmpty()) << files().join(' ').toStdString();
+}
+
+TEST_F(JournalTest, DamagedRowsAreSkippedCountedAndEveryRowAfterThemRecovered) {
+  // Where row i starts in the rows file.
+  const auto rowStart = [](const QByteArray& rows, int i) {
+    qsizetype pos = 0;
+    for (int k = 0; k < i; ++k)
+      pos = rows.indexOf('\n', pos) + 1;
+    return pos;
+  };
+  const struct {
+    const char* name;
+    std::function<void(QByteArray&)> damage;
+    int64_t intact, lost;
+    bool lastRowIntact;
+  } cases[] = {
+      {"zeros from inside row 20 to inside row 27",
+       [&](QByteArray& b) {
+         const qsizetype from = rowStart(b, 20) + 10, to = rowStart(b, 27) + 10;
+         b.replace(from, to - from, QByteArray(to - from, '\0'));
+       },
+       42, 8, true},
+      {"zeros where the last 3 rows were (a power cut before the sync)",
+       [&](QByteArray& b) {
+         const qsizetype from = rowStart(b, 47);
+         b.replace(from, b.size() - from, QByteArray(b.size() - from, '\0'));
+       },
+       47, 3, false},
+      {"a value that is no number",
+       [&](QByteArray& b) {
+         const qsizetype at = b.indexOf("\",\"", rowStart(b, 5) + 30);
+         b[at - 1] = 'x';
+       },
+       49, 1, true},
+  };
+  for (const auto& tc : cases) {
+    SCOPED_TRACE(tc.name);
+    QDir(folder()).removeRecursively();
+    zrvtest::EngineParts parts;
+    QString base;
+    QByteArray rows = crashedJournal(parts, folder(), 50, base);
+    const QByteArray lastRow = rows.mid(rowStart(rows, 49));
+    tc.damage(rows);
+    QFile file(base + QStringLiteral(".rows"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(rows);
+    file.close();
+
+    const QList<JournalInfo> journals = abandonedJournals(folder());
+    ASSERT_EQ(journals.size(), 1);
+    EXPECT_EQ(journals[0].samples, tc.intact);
+    EXPECT_EQ(journals[0].lostRows, tc.lost);
+    zrvtest::EngineParts back;
+    back.engine.InitGraph();
+    const RecoveryResult r = recoverJournal(journals[0], back.engine);
+    EXPECT_TRUE(r.ok()) << r.error.toStdString();
+    EXPECT_FALSE(r.complete());
+    EXPECT_EQ(r.lostRows, tc.lost);
+    EXPECT_TRUE(r.shortfall().contains(QStringLiteral("About %1 sample").arg(tc.lost)))
+        << r.shortfall().toStdString();
+    EXPECT_EQ(int64_t(back.engine.data.sampleCount()), tc.intact);
+    if (tc.lastRowIntact) {
+      EXPECT_TRUE(back.save().endsWith(lastRow)) << "the rows after the damage";
+    }
+    EXPECT_EQ(files().size(), 2) << "nothing is removed by looking";
+  }
+}
+
+TEST_F(JournalTest, RowsWhoseHeaderIsGoneComeBackWithTheDefaultSettings) {
+  zrvtest::EngineParts parts;
+  parts.engine.SetTimerInt(250);
+  QString base;
+  crashedJournal(parts, folder(), 58, base);
+  ASSERT_TRUE(QFile::remove(base + QStringLiteral(".head")));
+
+  const QList<JournalInfo> journals = abandonedJournals(folder());
+  ASSERT_EQ(journals.size(), 1) << "rows without their header are still a recording";
+  EXPECT_EQ(journals[0].samples, 58);
+  EXPECT_TRUE(journals[0].withoutHeader);
+  EXPECT_EQ(journals[0].startTime, parts.engine.data.TimeStamps.item(1).toText())
+      << "the first sample's time stamp tells when it started";
+  zrvtest::EngineParts back;
+  back.engine.InitGraph();
+  const RecoveryResult r = recoverJournal(journals[0], back.engine);
+  EXPECT_TRUE(r.ok()) << r.error.toStdString();
+  EXPECT_TRUE(r.withoutHeader);
+  EXPECT_TRUE(r.shortfall().contains(QStringLiteral("default settings")));
+  EXPECT_EQ(back.engine.data.sampleCount(), 58u);
+  EXPECT_EQ(back.engine.GetTimerInt(), 1000) << "the default interval stands in";
+  EXPECT_EQ(back.engine.data.TimeStamps.item(58).toText(),
+            parts.engine.data.TimeStamps.item(58).toText());
+  EXPECT_EQ(files(), QStringList{QFileInfo(base).fileName() + QStringLiteral(".rows")});
+}
+
+TEST_F(JournalTest, TheJournalIsPrivateAndSaysWhenItWasKeptOnPurpose) {
+  ASSERT_TRUE(QDir().mkpath(folder()));
+  ASSERT_TRUE(QFile::setPermissions(folder(), QFile::ReadOwner | QFile::WriteOwner |
+                                                  QFile::ExeOwner | QFile::ReadOther |
+                                                  QFile::ExeOther));  // as older versions made it
+  zrvtest::EngineParts parts;
+  QString base;
+  crashedJournal(parts, folder(), 3, base);
+  ASSERT_EQ(abandonedJournals(folder()).size(), 1);
+  EXPECT_FALSE(abandonedJournals(folder())[0].kept) << "its process ended without a word";
+  {
+    zrvtest::EngineParts more;
+    RunJournal journal(more.engine, folder());
+    tick(more, 2);
+    more.engine.stopRun();
+    journal.keep();
+  }
+  const auto mode = [](const QString& path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 0777 : 0u;
+  };
+  EXPECT_EQ(mode(folder()), 0700u);
+  ASSERT_EQ(files().size(), 5);
+  for (const QString& name : files())
+    EXPECT_EQ(mode(folder() + QLatin1Char('/') + name), 0600u) << name.toStdString();
+  const QList<JournalInfo> journals = abandonedJournals(folder());
+  ASSERT_EQ(journals.size(), 2);
+  EXPECT_EQ(std::count_if(journals.begin(), journals.end(), [](auto& j) { return j.kept; }), 1);
 }
 
 }  // namespace

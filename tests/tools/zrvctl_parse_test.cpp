@@ -78,6 +78,27 @@ TEST(ZrvctlCommandLine, PortsAndOptions) {
   }
 }
 
+TEST(ZrvctlCommandLine, MapChangesInTheOrderGiven) {
+  const struct {
+    QStringList words;
+    std::vector<MapChange> changes;
+    bool list;
+  } cases[] = {
+      {{"--map", "3=/tmp/zrv-sim"}, {{3, "/tmp/zrv-sim"}}, false},
+      {{"--map=12=sim", "--unmap", "3", "--list-ports"}, {{12, "sim"}, {3, ""}}, true},
+      {{"--unmap=255", "--map", " 1 = /dev/ttyUSB0 "}, {{255, ""}, {1, "/dev/ttyUSB0"}}, false},
+      {{"--map", "3=/dev/serial/by-id/usb-FTDI=A50285BI"},
+       {{3, "/dev/serial/by-id/usb-FTDI=A50285BI"}},
+       false},
+  };
+  for (const auto& c : cases) {
+    const Options o = parse(c.words);
+    EXPECT_EQ(o.mapChanges, c.changes) << c.words.join(' ').toStdString();
+    EXPECT_EQ(o.listPorts, c.list) << c.words.join(' ').toStdString();
+    EXPECT_TRUE(o.commands.empty());
+  }
+}
+
 TEST(ZrvctlCommandLine, MistakesAreFoundBeforeAnythingRuns) {
   const struct {
     QStringList words;
@@ -103,6 +124,21 @@ TEST(ZrvctlCommandLine, MistakesAreFoundBeforeAnythingRuns) {
       {{"CommPort=3"}, "CommPort cannot be set here: zrvctl opens the link on the port of --port"},
       {{"=5"}, "'=5' names no member"},
       {{"a2d", "0", "tris", "a2d"}, "a2d takes 1 argument (pin), given 0"},
+      {{"--map"}, "--map needs N=DEVICE"},
+      {{"--unmap"}, "--unmap needs N"},
+      {{"--map", "3"}, "--map takes N=DEVICE, such as --map 3=/dev/ttyUSB0, not '3'"},
+      {{"--map", "0=/dev/ttyUSB0"}, "--map 0=/dev/ttyUSB0: '0' is not a COM number (1 to 255)"},
+      {{"--map", "256=sim"}, "--map 256=sim: '256' is not a COM number (1 to 255)"},
+      {{"--map", "COM3=sim"}, "--map COM3=sim: 'COM3' is not a COM number (1 to 255)"},
+      {{"--map", "3="}, "--map 3=: the device is missing (--unmap 3 removes the entry)"},
+      {{"--map=3=  "}, "--map 3=  : the device is missing (--unmap 3 removes the entry)"},
+      {{"--map", "3=ttyUSB0"},
+       "--map 3=ttyUSB0: the device must be \"sim\" or an absolute path such as /dev/ttyUSB0"},
+      {{"--map", "3=/dev/tty\tUSB0"}, "--map: a device name cannot hold control characters"},
+      {{"--unmap", "-1"}, "--unmap -1: '-1' is not a COM number (1 to 255)"},
+      {{"--unmap=x"}, "--unmap x: 'x' is not a COM number (1 to 255)"},
+      {{"--map", "3=sim", "a2d", "0"},
+       "--map and --unmap only change the port map; call the members in a run of their own"},
   };
   for (const auto& c : cases) {
     try {

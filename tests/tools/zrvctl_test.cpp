@@ -5,8 +5,14 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <functional>
+#include <optional>
 
 #include "board/dispatch.h"
 #include "board/portmap.h"
@@ -46,9 +52,16 @@ class ZrvctlTest : public ::testing::Test {
     return r;
   }
 
+  /// The port map's bytes, or nothing when it is not a readable file.
+  static std::optional<QByteArray> mapBytes() {
+    QFile file(zrv::portmap::configFile());
+    if (!QFileInfo(file).isFile() || !file.open(QIODevice::ReadOnly)) return std::nullopt;
+    return file.readAll();
+  }
+
   /// Starts zrvsim and returns its device.
-  QString startSim() {
-    m_sim.start(m_bin + "/zrvsim", {});
+  QString startSim(const QStringList& args = {}) {
+    m_sim.start(m_bin + "/zrvsim", args);
     EXPECT_TRUE(m_sim.waitForStarted(5000));
     while (!m_sim.canReadLine())
       if (!m_sim.waitForReadyRead(5000)) return {};
@@ -167,6 +180,103 @@ TEST_F(ZrvctlTest, ListPortsShowsTheMapAndTheDefaultRule) {
   EXPECT_TRUE(r.lines[2].startsWith("  COM12  sim")) << r.lines[2].toStdString();
   EXPECT_EQ(r.lines[3], "  any other COM<n>: /dev/ttyS<n-1> (COM1: /dev/ttyS0)");
   EXPECT_EQ(r.lines[4], "Serial devices present:");
+}
+
+TEST_F(ZrvctlTest, MapAndUnmapWriteThePerUserPortMapCreatingItsFolder) {
+  // A fresh account: not even the configuration folder exists yet.
+  qputenv("XDG_CONFIG_HOME", m_config.filePath("home/.config").toLocal8Bit());
+  const QString file = zrv::portmap::configFile();
+  const struct {
+    QStringList args;
+    int status;
+    QStringList lines;  // the first lines of stdout
+    const char* map;    // the file afterwards; nullptr: no file
+  } steps[] = {
+      {{"--unmap", "3"}, 0, {"COM3: no entry in " + file + " (it means /dev/ttyS2)"}, nullptr},
+      {{"--map", "3=/tmp/zrv-sim"},
+       0,
+       {"COM3: /tmp/zrv-sim, in " + file},
+       "[Ports]\nCOM3=/tmp/zrv-sim\n"},
+      {{"--map=12=sim", "--map", "3=/dev/ttyUSB0"},
+       0,
+       {"COM12: sim, in " + file, "COM3: /dev/ttyUSB0, in " + file},
+       "[Ports]\nCOM3=/dev/ttyUSB0\nCOM12=sim\n"},
+      {{"--map", "0=sim"}, 2, {}, "[Ports]\nCOM3=/dev/ttyUSB0\nCOM12=sim\n"},
+      {{"--map", "4=", "--unmap", "3"}, 2, {}, "[Ports]\nCOM3=/dev/ttyUSB0\nCOM12=sim\n"},
+      {{"--unmap", "3", "--list-ports"},
+       0,
+       {"COM3: no entry in " + file + " (it means /dev/ttyS2)", "Port map (" + file + "):"},
+       "[Ports]\nCOM12=sim\n"},
+  };
+  for (const auto& s : steps) {
+    const ToolRun r = zrvctl(s.args);
+    const std::string what = s.args.join(' ').toStdString();
+    EXPECT_EQ(r.status, s.status) << what << ": " << r.errors.toStdString();
+    EXPECT_EQ(r.lines.mid(0, s.lines.size()), s.lines) << what;
+    EXPECT_EQ(mapBytes(), s.map ? std::optional<QByteArray>(s.map) : std::nullopt) << what;
+  }
+  EXPECT_EQ(zrv::portmap::resolve(12), "sim");
+}
+
+TEST_F(ZrvctlTest, PortMapThatCannotBeUsedIsReportedNeverBlocksAndIsLeftAlone) {
+  const QString file = zrv::portmap::configFile();
+  const struct {
+    const char* name;
+    std::function<void()> make;
+    const char* problem;  // after "the port map <file>"
+  } cases[] = {
+      {"binary garbage",
+       [&] {
+         QFile f(file);
+         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+         f.write(
+             QByteArray("\x7F"
+                        "ELF\x02\x01\x01\0\0",
+                        9));
+       },
+       ", line 1: holds binary data, not text"},
+      {"a folder", [&] { ASSERT_TRUE(QDir().mkpath(file)); }, " is a folder, not a file"},
+      {"a FIFO", [&] { ASSERT_EQ(::mkfifo(QFile::encodeName(file).constData(), 0600), 0); },
+       " is not a regular file (a FIFO, socket or device), so it is not read"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    QDir(QFileInfo(file).absolutePath()).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(file).absolutePath()));
+    c.make();
+    const std::optional<QByteArray> before = mapBytes();
+    const QString problem = QStringLiteral("the port map %1%2").arg(file, c.problem);
+
+    ToolRun r = zrvctl({"--list-ports"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.errors, "zrvctl: " + problem + "\n");
+    EXPECT_TRUE(r.lines.contains(
+        "  (the file cannot be used: opening a COM number fails until it is fixed)"))
+        << r.lines.join('\n').toStdString();
+
+    r = zrvctl({"--port", "3", "ok"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.errors, "zrvctl: cannot open the link: error 8002: Invalid port number: COM3: " +
+                            problem + "\n");
+
+    r = zrvctl({"--map", "3=sim"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.errors,
+              "zrvctl: cannot change COM3 in the port map: " + problem + "; it is left as it is\n");
+    EXPECT_EQ(mapBytes(), before);
+    EXPECT_TRUE(QFileInfo::exists(file));
+  }
+}
+
+TEST_F(ZrvctlTest, TheReadmeRecipeReachesZrvsimOnAFreshAccount) {
+  qputenv("XDG_CONFIG_HOME", m_config.filePath("fresh/.config").toLocal8Bit());
+  const QString link = m_config.filePath("zrv-sim");
+  ASSERT_TRUE(startSim({"--pace", "--link", link}).startsWith("/dev/"));
+  ToolRun r = zrvctl({"--map", "3=" + link});
+  ASSERT_EQ(r.status, 0) << r.errors.toStdString();
+  r = zrvctl({"--port", "3", "ok", "a2dconf(true,false,0)", "a2d(4)"});
+  EXPECT_EQ(r.status, 0) << r.errors.toStdString();
+  EXPECT_EQ(r.lines, (QStringList{"True", "768"}));
 }
 
 }  // namespace

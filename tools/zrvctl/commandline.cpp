@@ -69,6 +69,46 @@ void parsePort(const QString& text, Options& options) {
   options.device.clear();
 }
 
+namespace {
+
+// A COM number for --map and --unmap; `option` and `text` for the message.
+int16_t mapNumber(const QString& number, const char* option, const QString& text) {
+  bool ok = false;
+  const int n = number.trimmed().toInt(&ok);
+  if (!ok || n < zrv::ZRVIO::kMinCommPort || n > zrv::ZRVIO::kMaxCommPort)
+    throw UsageError(QStringLiteral("%1 %2: '%3' is not a COM number (1 to 255)")
+                         .arg(QLatin1String(option), text, number.trimmed()));
+  return static_cast<int16_t>(n);
+}
+
+}  // namespace
+
+MapChange parseMapping(const QString& text) {
+  const qsizetype equals = text.indexOf(u'=');
+  if (equals < 0)
+    throw UsageError(
+        QStringLiteral("--map takes N=DEVICE, such as --map 3=/dev/ttyUSB0, not '%1'").arg(text));
+  MapChange change{mapNumber(text.left(equals), "--map", text), text.mid(equals + 1).trimmed()};
+  if (change.device.isEmpty())
+    throw UsageError(QStringLiteral("--map %1: the device is missing (--unmap %2 removes the "
+                                    "entry)")
+                         .arg(text)
+                         .arg(change.commPort));
+  // The library opens the device from whatever folder the host runs in.
+  if (change.device != QLatin1String(zrv::kSimDevice) && !change.device.startsWith(u'/'))
+    throw UsageError(QStringLiteral("--map %1: the device must be \"sim\" or an absolute path "
+                                    "such as /dev/ttyUSB0")
+                         .arg(text));
+  for (const QChar c : change.device)
+    if (c.category() == QChar::Other_Control)
+      throw UsageError(QStringLiteral("--map: a device name cannot hold control characters"));
+  return change;
+}
+
+MapChange parseUnmapping(const QString& text) {
+  return {mapNumber(text, "--unmap", text), QString()};
+}
+
 Variant parseValue(const QString& text) {
   const QString t = text.trimmed();
   if (t.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0) return Variant(true);
@@ -104,6 +144,17 @@ Options parse(const QStringList& args) {
       parsePort(args[++i], options);
     } else if (arg.startsWith(QLatin1String("--port="))) {
       parsePort(arg.mid(7), options);
+    } else if (arg == QLatin1String("--map") || arg == QLatin1String("--unmap")) {
+      if (i + 1 >= args.size())
+        throw UsageError(arg == QLatin1String("--map") ? QStringLiteral("--map needs N=DEVICE")
+                                                       : QStringLiteral("--unmap needs N"));
+      const QString& value = args[++i];
+      options.mapChanges.push_back(arg == QLatin1String("--map") ? parseMapping(value)
+                                                                 : parseUnmapping(value));
+    } else if (arg.startsWith(QLatin1String("--map="))) {
+      options.mapChanges.push_back(parseMapping(arg.mid(6)));
+    } else if (arg.startsWith(QLatin1String("--unmap="))) {
+      options.mapChanges.push_back(parseUnmapping(arg.mid(8)));
     } else if (arg == QLatin1String("--")) {
       ++i;
       break;
@@ -172,12 +223,16 @@ Options parse(const QStringList& args) {
     }
     options.commands.push_back(std::move(c));
   }
+  if (!options.mapChanges.empty() && !options.commands.empty())
+    throw UsageError(QStringLiteral(
+        "--map and --unmap only change the port map; call the members in a run of their own"));
   return options;
 }
 
 QString helpText() {
   QString text = QStringLiteral(
       "Usage: zrvctl [--port N|sim|DEVICE] MEMBER...\n"
+      "       zrvctl --map N=DEVICE | --unmap N ... [--list-ports]\n"
       "       zrvctl --list-ports\n"
       "       zrvctl --help\n"
       "\n"
@@ -193,6 +248,10 @@ QString helpText() {
       "                   \"sim\" for the built-in simulated board, or a device path such\n"
       "                   as /dev/ttyUSB0\n"
       "  --list-ports     show the port map and the serial devices present\n"
+      "  --map N=DEVICE   map COM<N> (1-255) to DEVICE (\"sim\" or an absolute path such as\n"
+      "                   /dev/ttyUSB0) in the per-user port map, for every program that\n"
+      "                   uses the library; the file and its folder are made as needed\n"
+      "  --unmap N        remove COM<N>'s entry: it means /dev/ttyS<N-1> again\n"
       "  -h, --help       show this text\n"
       "\n"
       "Members:\n"
@@ -206,7 +265,7 @@ QString helpText() {
       "\n"
       "Exit status:\n"
       "  0  every member ran\n"
-      "  1  a member, or opening the link, failed: \"error N: text\" on stderr\n"
+      "  1  a member, opening the link, or the port map failed: the reason on stderr\n"
       "  2  the command line is wrong; nothing was sent\n"
       "  3  the board did not answer (a reply timed out or could not be read)\n"
       "\n"

@@ -2,6 +2,7 @@
 // zrvctl's command line: options, then members of the control to call in turn.
 //
 //   zrvctl [--port N|sim|DEVICE] MEMBER...
+//   zrvctl --map N=DEVICE | --unmap N ...
 //
 // A member is written as
 //   name                 read a property, or call a method without arguments
@@ -41,9 +42,18 @@ struct Command {
   std::vector<zrv::Variant> args;
 };
 
+/// A change of the per-user port map: COM<n> to a device, or (no device) unmapped.
+struct MapChange {
+  int16_t commPort = 0;
+  QString device;
+  friend bool operator==(const MapChange&, const MapChange&) = default;
+};
+
 struct Options {
   bool help = false;
   bool listPorts = false;
+  /// --map and --unmap, in the order given; they are made before --list-ports shows the map.
+  std::vector<MapChange> mapChanges;
   /// The COM number the control uses, and the device it stands for in this process only
   /// (empty: the port map decides).
   int16_t commPort = 1;
@@ -53,6 +63,10 @@ struct Options {
 
 /// The port of --port: a COM number (1-255), "sim" or a device path.
 void parsePort(const QString& text, Options& options);
+/// --map's N=DEVICE: a COM number (1-255) and "sim" or an absolute device path.
+MapChange parseMapping(const QString& text);
+/// --unmap's N.
+MapChange parseUnmapping(const QString& text);
 /// A value as zrvctl understands it (see above).
 zrv::Variant parseValue(const QString& text);
 /// Parses the arguments after the program name; throws UsageError.

@@ -35,16 +35,43 @@ QString sourceText(zrv::portmap::Source source) {
   return QStringLiteral("default");
 }
 
+int changeMap(const std::vector<zrvctl::MapChange>& changes) {
+  const QString file = zrv::portmap::configFile();
+  for (const zrvctl::MapChange& c : changes) {
+    QString error;
+    if (!zrv::portmap::setMapping(c.commPort, c.device, &error)) {
+      err(QStringLiteral("cannot change COM%1 in the port map: %2").arg(c.commPort).arg(error));
+      return kFailed;
+    }
+    if (c.device.isEmpty())
+      out(QStringLiteral("COM%1: no entry in %2 (it means %3)\n")
+              .arg(c.commPort)
+              .arg(file, zrv::portmap::defaultDevice(c.commPort)));
+    else
+      out(QStringLiteral("COM%1: %2, in %3\n").arg(c.commPort).arg(c.device, file));
+  }
+  return kDone;
+}
+
 int listPorts() {
   QString text = QStringLiteral("Port map (%1):\n").arg(zrv::portmap::configFile());
-  const auto entries = zrv::portmap::entries();
+  QString mapError;
+  const auto entries = zrv::portmap::entries(&mapError);
   for (const auto& e : entries)
     text += QStringLiteral("  %1 %2 (%3)\n")
                 .arg(QStringLiteral("COM%1").arg(e.commPort).leftJustified(6),
                      e.device.leftJustified(24), sourceText(e.source));
-  if (entries.isEmpty()) text += QStringLiteral("  (no entries)\n");
-  text += QStringLiteral("  any other COM<n>: %1 (COM1: %2)\n")
-              .arg(QStringLiteral("/dev/ttyS<n-1>"), zrv::portmap::defaultDevice(1));
+  // A file that cannot be read maps nothing, and no number falls back to its default
+  // device; "no entries" would hide that.
+  if (!mapError.isEmpty())
+    text += QStringLiteral(
+        "  (the file cannot be used: opening a COM number fails until it is "
+        "fixed)\n");
+  else if (entries.isEmpty())
+    text += QStringLiteral("  (no entries)\n");
+  if (mapError.isEmpty())
+    text += QStringLiteral("  any other COM<n>: %1 (COM1: %2)\n")
+                .arg(QStringLiteral("/dev/ttyS<n-1>"), zrv::portmap::defaultDevice(1));
   text += QStringLiteral("Serial devices present:\n");
   const auto ports = QSerialPortInfo::availablePorts();
   for (const QSerialPortInfo& p : ports) {
@@ -57,7 +84,9 @@ int listPorts() {
   }
   if (ports.isEmpty()) text += QStringLiteral("  (none found)\n");
   out(text);
-  return kDone;
+  if (mapError.isEmpty()) return kDone;
+  err(mapError);
+  return kFailed;
 }
 
 QString failure(const zrv::AutomationError& e) {
@@ -116,6 +145,10 @@ int main(int argc, char** argv) {
   if (options.help) {
     out(zrvctl::helpText());
     return kDone;
+  }
+  if (!options.mapChanges.empty()) {
+    const int status = changeMap(options.mapChanges);
+    if (status != kDone || !options.listPorts) return status;
   }
   if (options.listPorts) return listPorts();
   return run(options);
