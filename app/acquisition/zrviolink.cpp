@@ -5,11 +5,22 @@
 namespace zrvlog {
 
 ReadFailure ZrvioLink::lastReadFailure() const {
-  // Until the library tells the kinds apart, a failed read is a missing reply.
-  return m_zrvio.errflag() ? ReadFailure::NoReply : ReadFailure::None;
+  switch (m_zrvio.lastReadFailure()) {
+    case zrv::ReadFailure::None:
+      return ReadFailure::None;
+    case zrv::ReadFailure::NoReply:
+      return ReadFailure::NoReply;
+    case zrv::ReadFailure::InvalidReply:
+      return ReadFailure::InvalidReply;
+    case zrv::ReadFailure::PortError:
+      return ReadFailure::PortError;
+  }
+  return ReadFailure::NoReply;
 }
 
-void ZrvioLink::discardInput() {}
+void ZrvioLink::discardInput() {
+  m_zrvio.discardInput();
+}
 
 QString ZrvioLink::deviceName() const {
   return zrv::portmap::resolve(m_zrvio.CommPort());

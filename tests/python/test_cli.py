@@ -18,7 +18,7 @@ class Cli(unittest.TestCase):
             (["--port", "sim", "ok"], 0, "True\n", ""),
             (["--port", "sim", "eeprom", "16", "65"], 0, "", ""),
             (["--port", "sim", "led"], 1, "", "error 393"),
-            (["--port", "sim", "a2dconf", "true", "false", "0x40"], 1, "", "error 5"),
+            (["--port", "sim", "a2dconf", "true", "false", "200"], 1, "", "error 6"),
             (["--port", "0", "ok"], 1, "", "error 8002"),
             (["--port", "sim", "nosuch"], 2, "", "no member 'nosuch'"),
             (["--port", "sim", "a2d"], 2, "", "a2d takes 1 argument(s), not 0"),

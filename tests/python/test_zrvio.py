@@ -67,7 +67,7 @@ class Errors(unittest.TestCase):
             ("counter assigned", lambda: setattr(board, "counter", 1), 382),
             ("errflag assigned", lambda: setattr(board, "errflag", True), 382),
             ("negative pin", lambda: board.high(-1), 5),
-            ("cselect 40", lambda: board.a2dconf(True, False, 40), 5),
+            ("a negative pin", lambda: board.a2d(-1), 5),
             ("cselect 200", lambda: board.a2dconf(True, False, 200), 6),
             ("too wide an int", lambda: board.a2d(2**40), 6),
             ("huge int", lambda: board.a2d(10**400), 6),
