@@ -18,6 +18,7 @@
 #include <span>
 #include <vector>
 
+#include "app/graph/cursormode.h"
 #include "app/graph/graphmembers.h"
 #include "app/graph/pointstore.h"
 #include "common/variant.h"
@@ -101,6 +102,11 @@ class GraphModel : public QObject {
   Extents shownExtents() const;
   /// The point of an element nearest to x (by X), or nothing when the element is empty.
   std::optional<size_t> nearestPoint(int element, double x) const;
+
+  /// The mouse mode CursorMode names; nothing when it holds a number no mode has.
+  std::optional<CursorMode> cursorMode() const {
+    return cursorModeOf(graphValue(GraphMember::CursorMode).longValue());
+  }
 
   Range rangeX() const;
   Range rangeY() const;

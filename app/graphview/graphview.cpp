@@ -9,7 +9,6 @@
 #include <QMouseEvent>
 #include <QPdfWriter>
 #include <QPrinter>
-#include <QRubberBand>
 #include <QSaveFile>
 #include <QTimer>
 #include <QToolTip>
@@ -21,6 +20,7 @@
 #include "app/graph/logging.h"
 #include "app/graphview/colour.h"
 #include "app/graphview/elementplottable.h"
+#include "app/graphview/gestures.h"
 #include "app/graphview/gridticker.h"
 #include "app/graphview/propertydialog.h"
 #include "common/automationerror.h"
@@ -131,11 +131,24 @@ struct GraphView::Private {
   bool fullReplotDone = false;
   QTimer replotTimer;
   std::function<std::optional<Clock::time_point>()> deadlineSource;
-  // Mouse gestures.
-  QRubberBand* band = nullptr;
-  QPoint pressPos;
-  QCPRange pressX, pressY;
-  bool dragging = false;
+  // The mouse in each cursor mode, and the one that saw the last event.
+  std::unique_ptr<TrackGesture> track;
+  std::unique_ptr<ZoomGesture> zoom;
+  std::unique_ptr<PanGesture> pan;
+  PlotGesture* activeGesture = nullptr;
+  PlotGesture* gesture(std::optional<CursorMode> mode) const {
+    switch (mode.value_or(CursorMode::Normal)) {
+      case CursorMode::Track:
+        return track.get();
+      case CursorMode::Zoom:
+        return zoom.get();
+      case CursorMode::Pan:
+        return pan.get();
+      case CursorMode::Normal:
+        break;
+    }
+    return nullptr;
+  }
   // The tooltip Qt showed for the plot, if it still shows.
   QPoint tipPos;
   bool tipShown = false;
@@ -163,8 +176,13 @@ GraphView::GraphView(GraphModel& model, Dialogs& dialogs, QWidget* parent)
   d->dataLayer = d->plot->layer(QStringLiteral("data"));
   d->dataLayer->setMode(QCPLayer::lmBuffered);
   d->frame = new FrameDecoration(d->plot);
-  d->band = new QRubberBand(QRubberBand::Rectangle, d->plot);
-  d->band->hide();
+  const Navigate navigate = [this](GraphModel::Range x, GraphModel::Range y) {
+    m_model.setRanges(x, y);
+  };
+  d->track = std::make_unique<TrackGesture>(
+      *d->plot, m_model, [this](double x, double y) { Q_EMIT cursorPosition(x, y); });
+  d->zoom = std::make_unique<ZoomGesture>(*d->plot, m_model, navigate);
+  d->pan = std::make_unique<PanGesture>(*d->plot, m_model, navigate);
 
   d->replotTimer.setSingleShot(true);
   d->replotTimer.setTimerType(Qt::PreciseTimer);
@@ -249,29 +267,52 @@ void GraphView::replotNow() {
 
 // --- Model to plot -------------------------------------------------------------------------
 
-void GraphView::sync() {
-  QCustomPlot* p = d->plot;
-  const GraphModel& m = m_model;
-  auto g = [&](GraphMember member) -> const Variant& { return m.graphValue(member); };
+// The colours and fonts of one drawing, resolved from the model's settings.
+struct GraphView::Look {
+  QColor frame, plotArea, axis, labels, grid;
+  QFont tick, axisTitle, title, legend;
+};
+
+GraphView::Look GraphView::look() const {
+  auto g = [&](GraphMember member) -> const Variant& { return m_model.graphValue(member); };
   auto colour = [&](GraphMember member) { return fromBgr(g(member).longValue()); };
+  return {colour(GraphMember::FrameColor),
+          colour(GraphMember::PlotAreaColor),
+          colour(GraphMember::AxisColor),
+          colour(GraphMember::LabelColor),
+          colour(GraphMember::GridColor),
+          fontOf(g(GraphMember::TickFont), 9),
+          fontOf(g(GraphMember::AxisTitleFont), 10),
+          fontOf(g(GraphMember::TitleFont), 12, true),
+          fontOf(g(GraphMember::LegendFont), 9)};
+}
 
-  const QColor axis = colour(GraphMember::AxisColor), labels = colour(GraphMember::LabelColor);
-  const QColor plotArea = colour(GraphMember::PlotAreaColor);
-  p->setBackground(colour(GraphMember::FrameColor));
-  p->axisRect()->setBackground(plotArea);
+void GraphView::sync() {
+  const Look l = look();
+  syncAxes(l);
+  syncTicks(l);
+  syncCaption(l);
+  syncElements(l);
+  syncAnnotations(l);
+  syncCursors();
+}
+
+void GraphView::syncAxes(const Look& l) {
+  QCustomPlot* p = d->plot;
+  auto g = [&](GraphMember member) -> const Variant& { return m_model.graphValue(member); };
+  p->setBackground(l.frame);
+  p->axisRect()->setBackground(l.plotArea);
   d->frame->style = g(GraphMember::FrameStyle).longValue();
-  d->frame->colour = axis;
+  d->frame->colour = l.axis;
 
-  const QFont tickFont = fontOf(g(GraphMember::TickFont), 9);
-  const QFont axisTitleFont = fontOf(g(GraphMember::AxisTitleFont), 10);
-  const QPen gridPen(colour(GraphMember::GridColor), 1, Qt::DotLine);
+  const QPen gridPen(l.grid, 1, Qt::DotLine);
   for (QCPAxis* a : p->axisRect()->axes()) {
-    a->setBasePen(QPen(axis, 1));
-    a->setTickPen(QPen(axis, 1));
-    a->setTickLabelColor(labels);
-    a->setTickLabelFont(tickFont);
-    a->setLabelColor(labels);
-    a->setLabelFont(axisTitleFont);
+    a->setBasePen(QPen(l.axis, 1));
+    a->setTickPen(QPen(l.axis, 1));
+    a->setTickLabelColor(l.labels);
+    a->setTickLabelFont(l.tick);
+    a->setLabelColor(l.labels);
+    a->setLabelFont(l.axisTitle);
     a->grid()->setPen(gridPen);
     a->grid()->setZeroLinePen(gridPen);
     a->grid()->setVisible(g(GraphMember::GridShown).boolValue() &&
@@ -283,22 +324,26 @@ void GraphView::sync() {
   const bool logX = g(GraphMember::LogX).boolValue(), logY = g(GraphMember::LogY).boolValue();
   p->xAxis->setScaleType(logX ? QCPAxis::stLogarithmic : QCPAxis::stLinear);
   p->yAxis->setScaleType(logY ? QCPAxis::stLogarithmic : QCPAxis::stLinear);
-  p->xAxis->setRange(displayRange(m.rangeX(), logX));
-  p->yAxis->setRange(displayRange(m.rangeY(), logY));
+  p->xAxis->setRange(displayRange(m_model.rangeX(), logX));
+  p->yAxis->setRange(displayRange(m_model.rangeY(), logY));
   p->xAxis2->setRange(p->xAxis->range());
   p->yAxis2->setRange(p->yAxis->range());
   p->xAxis2->setScaleType(p->xAxis->scaleType());
   p->yAxis2->setScaleType(p->yAxis->scaleType());
+}
 
-  // Ticks: the divisions asked for, labels thinned where they would overlap.
-  const QFontMetrics metrics(tickFont);
+void GraphView::syncTicks(const Look& l) {
+  QCustomPlot* p = d->plot;
+  auto g = [&](GraphMember member) -> const Variant& { return m_model.graphValue(member); };
+  // The divisions asked for, labels thinned where they would overlap.
+  const QFontMetrics metrics(l.tick);
   auto tickSettings = [&](GridTicker& ticker, QCPAxis* a, GraphMember count, GraphMember format,
-                          GraphMember time, bool log, bool horizontal) {
+                          GraphMember time, bool horizontal) {
     GridTicker::Settings s;
     s.divisions = std::max<int>(1, g(count).integerValue());
     s.format = g(format).textValue();
     s.timeLabels = g(time).boolValue();
-    s.logarithmic = log;
+    s.logarithmic = a->scaleType() == QCPAxis::stLogarithmic;
     ticker.setSettings(s);
     const QCPRange r = a->range();
     const double step = r.size() / s.divisions;
@@ -311,19 +356,22 @@ void GraphView::sync() {
     ticker.setSettings(s);
   };
   tickSettings(*d->xTicker, p->xAxis, GraphMember::GridCountX, GraphMember::LabelFormatX,
-               GraphMember::TimeLabelsX, logX, true);
+               GraphMember::TimeLabelsX, true);
   // Room for half of the last X label on the right and of the top Y label above: a label
   // that the border would cut is left out altogether.
   const QCPRange xr = p->xAxis->range();
   const int lastLabel = metrics.horizontalAdvance(d->xTicker->label(xr.upper, xr.size()));
   p->axisRect()->setMinimumMargins(QMargins(0, metrics.height() / 2 + 6, lastLabel / 2 + 8, 0));
   tickSettings(*d->yTicker, p->yAxis, GraphMember::GridCountY, GraphMember::LabelFormatY,
-               GraphMember::TimeLabelsY, logY, false);
+               GraphMember::TimeLabelsY, false);
   p->xAxis2->setTicker(d->xTicker);
   p->yAxis2->setTicker(d->yTicker);
+}
 
-  // Caption above the plot, only while there is one.
-  const QString caption = g(GraphMember::Caption).textValue();
+void GraphView::syncCaption(const Look& l) {
+  // Above the plot, only while there is one.
+  QCustomPlot* p = d->plot;
+  const QString caption = m_model.graphValue(GraphMember::Caption).textValue();
   if (!caption.isEmpty() && !d->title) {
     p->plotLayout()->insertRow(0);
     d->title = new QCPTextElement(p, caption);
@@ -335,11 +383,14 @@ void GraphView::sync() {
   }
   if (d->title) {
     d->title->setText(caption);
-    d->title->setFont(fontOf(g(GraphMember::TitleFont), 12, true));
-    d->title->setTextColor(labels);
+    d->title->setFont(l.title);
+    d->title->setTextColor(l.labels);
   }
+}
 
-  // Elements.
+void GraphView::syncElements(const Look& l) {
+  QCustomPlot* p = d->plot;
+  const GraphModel& m = m_model;
   while (int(d->elements.size()) > m.elementCount()) {
     p->removePlottable(d->elements.back());
     d->elements.pop_back();
@@ -349,11 +400,11 @@ void GraphView::sync() {
     d->elements.back()->setLayer(d->dataLayer);
   }
   QCPLegend* legend = p->legend;
-  legend->setVisible(g(GraphMember::LegendOn).boolValue());
-  legend->setFont(fontOf(g(GraphMember::LegendFont), 9));
-  legend->setTextColor(labels);
-  legend->setBrush(QBrush(plotArea));
-  legend->setBorderPen(QPen(axis, 1));
+  legend->setVisible(m.graphValue(GraphMember::LegendOn).boolValue());
+  legend->setFont(l.legend);
+  legend->setTextColor(l.labels);
+  legend->setBrush(QBrush(l.plotArea));
+  legend->setBorderPen(QPen(l.axis, 1));
   legend->clearItems();
   for (int e = 0; e < m.elementCount(); ++e) {
     ElementPlottable* plottable = d->elements[e];
@@ -371,8 +422,11 @@ void GraphView::sync() {
     plottable->setVisible(v(GraphMember::ElementShow).boolValue());
     if (plottable->visible()) plottable->addToLegend(legend);
   }
+}
 
-  // Annotations.
+void GraphView::syncAnnotations(const Look& l) {
+  QCustomPlot* p = d->plot;
+  const GraphModel& m = m_model;
   while (int(d->annotations.size()) > m.annotationCount()) {
     p->removeItem(d->annotations.back());
     d->annotations.pop_back();
@@ -393,11 +447,15 @@ void GraphView::sync() {
     text->setColor(fromBgr(v(GraphMember::AnnoLabelColor).longValue()));
     text->setBrush(QBrush(fromBgr(v(GraphMember::AnnoLabelBkColor).longValue())));
     text->setRotation(v(GraphMember::AnnoLabelHorizontal).boolValue() ? 0 : -90);
-    text->setFont(tickFont);
+    text->setFont(l.tick);
     text->setVisible(v(GraphMember::AnnoVisible).boolValue());
   }
+}
 
-  // Cursors: a vertical and a horizontal line each, shown as the style says.
+void GraphView::syncCursors() {
+  // A vertical and a horizontal line each, shown as the style says.
+  QCustomPlot* p = d->plot;
+  const GraphModel& m = m_model;
   while (int(d->cursors.size()) > m.cursorCount()) {
     p->removeItem(d->cursors.back().vertical);
     p->removeItem(d->cursors.back().horizontal);
@@ -449,118 +507,36 @@ QPointF GraphView::toAxis(QPointF pixel) const {
 
 // --- Mouse -----------------------------------------------------------------------------------
 
-void GraphView::track(QPoint pos) {
-  const QPointF at = toAxis(QPointF(pos) + QPointF(d->plot->pos()));
-  double x = at.x(), y = at.y();
-  const int cursor = m_model.currentCursor();
-  if (cursor >= 0) {
-    if (m_model.itemValue(GraphMember::CursorSnap, cursor).integerValue() == 1) {
-      const int element = m_model.currentElement();
-      if (const auto i = m_model.nearestPoint(element, x)) {
-        x = m_model.series(element).x(*i);
-        y = m_model.series(element).y(*i);
-      }
-    }
-    m_model.setValue(GraphMember::CursorPosX, cursor, Variant(x));
-    m_model.setValue(GraphMember::CursorPosY, cursor, Variant(y));
-  } else {
-    m_model.setTrackPosition(x, y);
-  }
-  Q_EMIT cursorPosition(x, y);
-}
-
 bool GraphView::eventFilter(QObject* watched, QEvent* event) {
   if (watched != d->plot) return QWidget::eventFilter(watched, event);
-  const auto type = event->type();
-  if (type == QEvent::ToolTip) {
-    // Qt shows the tooltip itself; remember where, so that a new text can replace it.
-    d->tipPos = static_cast<QHelpEvent*>(event)->globalPos();
-    d->tipShown = true;
-    return false;
-  }
-  if (type == QEvent::Leave) d->tipShown = false;
-  if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove &&
-      type != QEvent::MouseButtonRelease)
-    return false;
-  const auto* mouse = static_cast<QMouseEvent*>(event);
-  const QPoint pos = mouse->position().toPoint();
-  const bool inPlot = d->plot->axisRect()->rect().contains(pos);
-  const int mode = m_model.graphValue(GraphMember::CursorMode).longValue();
-  QCPAxis* xa = d->plot->xAxis;
-  QCPAxis* ya = d->plot->yAxis;
-
-  switch (mode) {
-    case 1:  // track
-      d->plot->setCursor(inPlot ? Qt::CrossCursor : Qt::ArrowCursor);
-      if (inPlot && type != QEvent::MouseButtonRelease) track(pos);
+  switch (event->type()) {
+    case QEvent::ToolTip:
+      // Qt shows the tooltip itself; remember where, so that a new text can replace it.
+      d->tipPos = static_cast<QHelpEvent*>(event)->globalPos();
+      d->tipShown = true;
       return false;
-    case 2:  // zoom
-      d->plot->setCursor(inPlot ? Qt::CrossCursor : Qt::ArrowCursor);
-      if (type == QEvent::MouseButtonPress && inPlot && mouse->button() == Qt::LeftButton) {
-        d->pressPos = pos;
-        d->dragging = true;
-        d->band->setGeometry(QRect(pos, QSize()));
-        d->band->show();
-      } else if (type == QEvent::MouseMove && d->dragging) {
-        d->band->setGeometry(QRect(d->pressPos, pos).normalized());
-      } else if (type == QEvent::MouseButtonRelease && d->dragging &&
-                 mouse->button() == Qt::LeftButton) {
-        d->dragging = false;
-        d->band->hide();
-        const QRect r = QRect(d->pressPos, pos).normalized();
-        // A click or a sliver is not a zoom request.
-        if (r.width() >= 4 && r.height() >= 4) {
-          const double x1 = xa->pixelToCoord(r.left()), x2 = xa->pixelToCoord(r.right());
-          const double y1 = ya->pixelToCoord(r.bottom()), y2 = ya->pixelToCoord(r.top());
-          m_model.setRanges({std::min(x1, x2), std::max(x1, x2)},
-                            {std::min(y1, y2), std::max(y1, y2)});
-        }
-      } else if (type == QEvent::MouseButtonPress && inPlot && mouse->button() == Qt::RightButton) {
-        auto out = [](QCPAxis* a, double centre) {
-          QCPRange r = a->range();
-          r = a->scaleType() == QCPAxis::stLogarithmic
-                  ? QCPRange(centre * std::pow(r.lower / centre, 2.0),
-                             centre * std::pow(r.upper / centre, 2.0))
-                  : QCPRange(centre + (r.lower - centre) * 2, centre + (r.upper - centre) * 2);
-          return GraphModel::Range{r.lower, r.upper};
-        };
-        m_model.setRanges(out(xa, xa->pixelToCoord(pos.x())), out(ya, ya->pixelToCoord(pos.y())));
-      }
-      return true;
-    case 3:  // pan
-      if (type == QEvent::MouseButtonPress && inPlot && mouse->button() == Qt::LeftButton) {
-        d->pressPos = pos;
-        d->pressX = xa->range();
-        d->pressY = ya->range();
-        d->dragging = true;
-        d->plot->setCursor(Qt::ClosedHandCursor);
-      } else if (type == QEvent::MouseMove && d->dragging) {
-        const QRect rect = d->plot->axisRect()->rect();
-        auto shifted = [](QCPRange r, bool log, double pixels, double length) {
-          const double fraction = pixels / std::max(1.0, length);
-          if (log) {
-            const double f = std::pow(r.upper / r.lower, fraction);
-            return GraphModel::Range{r.lower * f, r.upper * f};
-          }
-          const double delta = r.size() * fraction;
-          return GraphModel::Range{r.lower + delta, r.upper + delta};
-        };
-        const QPoint moved = pos - d->pressPos;
-        m_model.setRanges(
-            shifted(d->pressX, xa->scaleType() == QCPAxis::stLogarithmic, -moved.x(), rect.width()),
-            shifted(d->pressY, ya->scaleType() == QCPAxis::stLogarithmic, moved.y(),
-                    rect.height()));
-      } else if (type == QEvent::MouseButtonRelease && d->dragging) {
-        d->dragging = false;
-      }
-      if (!d->dragging) d->plot->setCursor(inPlot ? Qt::OpenHandCursor : Qt::ArrowCursor);
-      return true;
+    case QEvent::Leave:
+      d->tipShown = false;
+      return false;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseMove:
+    case QEvent::MouseButtonRelease:
+      break;
     default:
-      d->dragging = false;
-      d->band->hide();
-      d->plot->setCursor(Qt::ArrowCursor);
       return false;
   }
+  PlotGesture* gesture = d->gesture(m_model.cursorMode());
+  if (gesture != d->activeGesture) {
+    if (d->activeGesture) d->activeGesture->cancel();
+    d->activeGesture = gesture;
+  }
+  if (!gesture) {
+    d->plot->setCursor(Qt::ArrowCursor);
+    return false;
+  }
+  const auto* mouse = static_cast<QMouseEvent*>(event);
+  const bool inPlot = d->plot->axisRect()->rect().contains(mouse->position().toPoint());
+  return gesture->mouseEvent(*mouse, inPlot);
 }
 
 // --- Tooltip ---------------------------------------------------------------------------------

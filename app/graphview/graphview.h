@@ -4,10 +4,9 @@
 // PropertyDialog, SaveBitmap). The plotting library stays inside this folder: nothing else in
 // the program includes it.
 //
-// Cursor modes (CursorMode, 47): 0 normal (the mouse does nothing), 1 track, 2 zoom (drag a
-// rubber band with the left button; the right button zooms out twice around the click),
-// 3 pan (drag with the left button). Zoom and pan write the new ranges into the model, so
-// RangeXMin..RangeYMax read back what is shown.
+// Cursor modes (CursorMode, 47; app/graph/cursormode.h): the mouse in each mode is one class
+// of gestures.h. Zoom and pan write the new ranges into the model, so RangeXMin..RangeYMax
+// read back what is shown.
 //
 // Track mode: every mouse move over the plot area (and every press there) moves the current
 // cursor to the mouse, snapped to the nearest point of the current element when the
@@ -110,8 +109,16 @@ class GraphView : public QWidget {
   QSize pictureSize() const;
   void scheduleReplot();
   void onReplotTimer();
+  // Model to plot, by what is drawn.
+  struct Look;
+  Look look() const;
   void sync();
-  void track(QPoint pos);
+  void syncAxes(const Look& look);
+  void syncTicks(const Look& look);
+  void syncCaption(const Look& look);
+  void syncElements(const Look& look);
+  void syncAnnotations(const Look& look);
+  void syncCursors();
 
   GraphModel& m_model;
   Dialogs& m_dialogs;

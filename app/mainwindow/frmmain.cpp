@@ -438,29 +438,31 @@ void frmMain::mnuGraphProps_Click() {
 // ---- Cursor and Data menus -----------------------------------------------------------------
 
 void frmMain::mnuCursor_Click() {
-  QAction* items[] = {m_menus.mnuNormCursor, m_menus.mnuTrack, m_menus.mnuZoom, m_menus.mnuPan};
-  for (QAction* a : items)
-    a->setChecked(false);
-  const int32_t mode = m_graph->property(GraphMember::CursorMode).toLong();
-  if (mode >= 0 && mode < 4) items[mode]->setChecked(true);
+  const std::pair<CursorMode, QAction*> items[] = {{CursorMode::Normal, m_menus.mnuNormCursor},
+                                                   {CursorMode::Track, m_menus.mnuTrack},
+                                                   {CursorMode::Zoom, m_menus.mnuZoom},
+                                                   {CursorMode::Pan, m_menus.mnuPan}};
+  const auto mode = cursorModeOf(m_graph->property(GraphMember::CursorMode).toLong());
+  for (const auto& [itemMode, action] : items)
+    action->setChecked(itemMode == mode);
 }
 
-void frmMain::setCursorMode(int32_t mode) {
-  m_graph->setProperty(GraphMember::CursorMode, Variant(mode));
+void frmMain::setCursorMode(CursorMode mode) {
+  m_graph->setProperty(GraphMember::CursorMode, Variant(static_cast<int32_t>(mode)));
   mnuCursor_Click();
 }
 
 void frmMain::mnuNormCursor_Click() {
-  setCursorMode(0);
+  setCursorMode(CursorMode::Normal);
 }
 void frmMain::mnuTrack_Click() {
-  setCursorMode(1);
+  setCursorMode(CursorMode::Track);
 }
 void frmMain::mnuZoom_Click() {
-  setCursorMode(2);
+  setCursorMode(CursorMode::Zoom);
 }
 void frmMain::mnuPan_Click() {
-  setCursorMode(3);
+  setCursorMode(CursorMode::Pan);
 }
 
 void frmMain::mnuAutorange_Click() {

@@ -14,6 +14,7 @@
 #include "app/acquisition/boardcontrol.h"
 #include "app/acquisition/engine.h"
 #include "app/dialogs/dialogs.h"
+#include "app/graph/cursormode.h"
 #include "app/timer/samplingtimer.h"
 
 class QAction;
@@ -169,7 +170,7 @@ class frmMain : public QMainWindow {
   void buildToolBar();
   void buildStatusBar();
   void connectEngine();
-  void setCursorMode(int32_t mode);
+  void setCursorMode(CursorMode mode);
   void showRunState(bool running);
   void setPanel(int panel, const QString& text);
   void Form_Unload();

@@ -71,6 +71,9 @@ struct Fixture {
       mouse(QEvent::MouseMove, from + (to - from) * (i / 4.0));
     mouse(QEvent::MouseButtonRelease, to);
   }
+  void setMode(CursorMode mode) {
+    model.setProperty(GraphMember::CursorMode, Variant(static_cast<int32_t>(mode)));
+  }
   GraphModel::Range x() const { return model.rangeX(); }
   GraphModel::Range y() const { return model.rangeY(); }
   double unitsPerPixelX() { return 10.0 / view.plotRect().width(); }
@@ -84,7 +87,7 @@ struct Fixture {
 
 TEST(GraphView, ZoomModeSetsTheRangesToTheRubberBand) {
   Fixture f;
-  f.model.setProperty(GraphMember::CursorMode, Variant(int32_t(2)));
+  f.setMode(CursorMode::Zoom);
   f.drag(f.view.toPixel(2, 8), f.view.toPixel(6, 3));
   const double tx = 2 * f.unitsPerPixelX(), ty = 2 * f.unitsPerPixelY();
   EXPECT_NEAR(f.x().lower, 2, tx);
@@ -103,7 +106,7 @@ TEST(GraphView, ZoomModeSetsTheRangesToTheRubberBand) {
 
 TEST(GraphView, PanModeMovesTheRangesWithTheMouse) {
   Fixture f;
-  f.model.setProperty(GraphMember::CursorMode, Variant(int32_t(3)));
+  f.setMode(CursorMode::Pan);
   const QPointF from = f.view.toPixel(5, 5);
   f.drag(from, from + QPointF(60, -30));
   // Dragging right shows what lies left; dragging up shows what lies below.
@@ -127,7 +130,7 @@ TEST(GraphView, TrackModeReportsThePositionAndMovesTheCurrentCursor) {
   Fixture f;
   for (int i = 0; i <= 10; ++i)
     f.model.addPoint(i, i * 0.5, 0);
-  f.model.setProperty(GraphMember::CursorMode, Variant(int32_t(1)));
+  f.setMode(CursorMode::Track);
   std::vector<std::pair<double, double>> seen;
   QObject::connect(&f.view, &GraphView::cursorPosition,
                    [&](double x, double y) { seen.emplace_back(x, y); });

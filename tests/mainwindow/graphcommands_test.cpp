@@ -24,10 +24,16 @@ TEST_F(GraphCommandsTest, OpeningTheCursorMenuChecksTheGraphsMode) {
   open();
   const frmMain::Menus& m = window->menus();
   QAction* items[] = {m.mnuNormCursor, m.mnuTrack, m.mnuZoom, m.mnuPan};
+  // Index into items: the mode's number; a number that names no mode checks none.
   const struct {
     int32_t mode;
-    int checked;  // index into items, -1 for none
-  } cases[] = {{3, 3}, {0, 0}, {2, 2}, {1, 1}, {4, -1}, {-1, -1}};
+    int checked;
+  } cases[] = {{int32_t(CursorMode::Pan), 3},
+               {int32_t(CursorMode::Normal), 0},
+               {int32_t(CursorMode::Zoom), 2},
+               {int32_t(CursorMode::Track), 1},
+               {4, -1},
+               {-1, -1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.mode);
     // The mode may have changed behind the menu's back (the property dialog, a file).
