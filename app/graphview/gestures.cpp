@@ -26,6 +26,14 @@ double PlotGesture::yAt(double pixel) const {
   return m_plot.yAxis->pixelToCoord(pixel);
 }
 
+int PlotGesture::divisionsX() const {
+  return usableDivisions(m_model.graphValue(GraphMember::GridCountX).integerValue());
+}
+
+int PlotGesture::divisionsY() const {
+  return usableDivisions(m_model.graphValue(GraphMember::GridCountY).integerValue());
+}
+
 // --- Track ---------------------------------------------------------------------------------
 
 TrackGesture::TrackGesture(QCustomPlot& plot, GraphModel& model, Report report)
@@ -60,9 +68,9 @@ void TrackGesture::track(QPoint pos) {
 
 // --- Zoom ----------------------------------------------------------------------------------
 
-ZoomGesture::ZoomGesture(QCustomPlot& plot, GraphModel& model, Navigate navigate)
+ZoomGesture::ZoomGesture(QCustomPlot& plot, GraphModel& model, Navigator& navigator)
     : PlotGesture(plot, model),
-      m_navigate(std::move(navigate)),
+      m_navigator(navigator),
       m_band(new QRubberBand(QRubberBand::Rectangle, &plot)) {
   m_band->hide();
 }
@@ -90,9 +98,12 @@ bool ZoomGesture::mouseEvent(const QMouseEvent& event, bool inPlot) {
     const QRect r = QRect(m_pressPos, pos).normalized();
     // A click or a sliver is not a zoom request.
     if (r.width() >= 4 && r.height() >= 4) {
-      const double x1 = xAt(r.left()), x2 = xAt(r.right());
-      const double y1 = yAt(r.bottom()), y2 = yAt(r.top());
-      m_navigate({std::min(x1, x2), std::max(x1, x2)}, {std::min(y1, y2), std::max(y1, y2)});
+      auto zoomed = [](QCPAxis* axis, double a, double b, int divisions) {
+        if (isLog(axis)) return AxisRange{std::min(a, b), std::max(a, b)};
+        return niceRange(a, b, divisions, Anchor::Centre);
+      };
+      m_navigator.navigate({zoomed(m_plot.xAxis, xAt(r.left()), xAt(r.right()), divisionsX()),
+                            zoomed(m_plot.yAxis, yAt(r.bottom()), yAt(r.top()), divisionsY())});
     }
   } else if (type == QEvent::MouseButtonPress && inPlot && event.button() == Qt::RightButton) {
     zoomOut(pos);
@@ -101,25 +112,27 @@ bool ZoomGesture::mouseEvent(const QMouseEvent& event, bool inPlot) {
 }
 
 void ZoomGesture::zoomOut(QPoint at) {
-  auto out = [](QCPAxis* a, double centre) {
-    QCPRange r = a->range();
-    r = isLog(a) ? QCPRange(centre * std::pow(r.lower / centre, 2.0),
-                            centre * std::pow(r.upper / centre, 2.0))
-                 : QCPRange(centre + (r.lower - centre) * 2, centre + (r.upper - centre) * 2);
-    return GraphModel::Range{r.lower, r.upper};
+  auto out = [](QCPAxis* a, double centre, int divisions) {
+    const QCPRange r = a->range();
+    if (isLog(a))
+      return AxisRange{centre * std::pow(r.lower / centre, 2.0),
+                       centre * std::pow(r.upper / centre, 2.0)};
+    return zoomedOut({r.lower, r.upper}, centre, divisions);
   };
-  m_navigate(out(m_plot.xAxis, xAt(at.x())), out(m_plot.yAxis, yAt(at.y())));
+  m_navigator.navigate(
+      {out(m_plot.xAxis, xAt(at.x()), divisionsX()), out(m_plot.yAxis, yAt(at.y()), divisionsY())});
 }
 
 // --- Pan -----------------------------------------------------------------------------------
 
 struct PanGesture::Press {
   QPoint pos;
-  QCPRange x, y;
+  QCPRange x, y;     // as shown
+  ViewRanges start;  // as the model held them
 };
 
-PanGesture::PanGesture(QCustomPlot& plot, GraphModel& model, Navigate navigate)
-    : PlotGesture(plot, model), m_navigate(std::move(navigate)) {}
+PanGesture::PanGesture(QCustomPlot& plot, GraphModel& model, Navigator& navigator)
+    : PlotGesture(plot, model), m_navigator(navigator) {}
 
 PanGesture::~PanGesture() = default;
 
@@ -131,23 +144,25 @@ bool PanGesture::mouseEvent(const QMouseEvent& event, bool inPlot) {
   const QPoint pos = event.position().toPoint();
   const auto type = event.type();
   if (type == QEvent::MouseButtonPress && inPlot && event.button() == Qt::LeftButton) {
-    m_press = std::make_unique<Press>(Press{pos, m_plot.xAxis->range(), m_plot.yAxis->range()});
+    m_press = std::make_unique<Press>(
+        Press{pos, m_plot.xAxis->range(), m_plot.yAxis->range(), m_model.ranges()});
     m_plot.setCursor(Qt::ClosedHandCursor);
   } else if (type == QEvent::MouseMove && m_press) {
     const QRect rect = m_plot.axisRect()->rect();
-    auto shifted = [](QCPRange r, bool log, double pixels, double length) {
+    auto shifted = [](QCPRange r, bool log, double pixels, double length, int divisions) {
       const double fraction = pixels / std::max(1.0, length);
       if (log) {
         const double f = std::pow(r.upper / r.lower, fraction);
-        return GraphModel::Range{r.lower * f, r.upper * f};
+        return AxisRange{r.lower * f, r.upper * f};
       }
-      const double delta = r.size() * fraction;
-      return GraphModel::Range{r.lower + delta, r.upper + delta};
+      return shiftedByWholeSteps({r.lower, r.upper}, r.size() * fraction, divisions);
     };
     const QPoint moved = pos - m_press->pos;
-    m_navigate(shifted(m_press->x, isLog(m_plot.xAxis), -moved.x(), rect.width()),
-               shifted(m_press->y, isLog(m_plot.yAxis), moved.y(), rect.height()));
+    m_navigator.preview(
+        {shifted(m_press->x, isLog(m_plot.xAxis), -moved.x(), rect.width(), divisionsX()),
+         shifted(m_press->y, isLog(m_plot.yAxis), moved.y(), rect.height(), divisionsY())});
   } else if (type == QEvent::MouseButtonRelease && m_press) {
+    m_navigator.dragEnded(m_press->start);
     m_press.reset();
   }
   if (!m_press) m_plot.setCursor(inPlot ? Qt::OpenHandCursor : Qt::ArrowCursor);

@@ -34,6 +34,9 @@ class PlotGesture {
   /// Axis units of a pixel of the plot widget.
   double xAt(double pixel) const;
   double yAt(double pixel) const;
+  /// The grid counts, as the ticks use them.
+  int divisionsX() const;
+  int divisionsY() const;
 
   QCustomPlot& m_plot;
   GraphModel& m_model;
@@ -53,37 +56,49 @@ class TrackGesture : public PlotGesture {
   Report m_report;
 };
 
-/// Where zooming and panning send the ranges they choose.
-using Navigate = std::function<void(GraphModel::Range x, GraphModel::Range y)>;
+/// Where zooming and panning send the ranges they choose (the view, which keeps the zoom
+/// history).
+class Navigator {
+ public:
+  virtual ~Navigator() = default;
+  /// Shows `to` and remembers the move.
+  virtual void navigate(const ViewRanges& to) = 0;
+  /// Shows `to` while a drag goes on.
+  virtual void preview(const ViewRanges& to) = 0;
+  /// Remembers the move of a drag that started at `from` and ended at what is shown.
+  virtual void dragEnded(const ViewRanges& from) = 0;
+};
 
-/// Zoom: a rubber band dragged with the left button becomes the new ranges; the right button
-/// zooms out around the click.
+/// Zoom: a rubber band dragged with the left button is zoomed into (the smallest range in
+/// round steps that holds it); the right button zooms out by one round step around the click.
+/// Logarithmic axes take the band as it is and double around the click.
 class ZoomGesture : public PlotGesture {
  public:
-  ZoomGesture(QCustomPlot& plot, GraphModel& model, Navigate navigate);
+  ZoomGesture(QCustomPlot& plot, GraphModel& model, Navigator& navigator);
   ~ZoomGesture() override;
   bool mouseEvent(const QMouseEvent& event, bool inPlot) override;
   void cancel() override;
 
  private:
   void zoomOut(QPoint at);
-  Navigate m_navigate;
+  Navigator& m_navigator;
   QRubberBand* m_band;
   QPoint m_pressPos;
   bool m_dragging = false;
 };
 
-/// Pan: dragging with the left button moves the ranges with the mouse.
+/// Pan: dragging with the left button moves the ranges with the mouse, by whole grid steps on
+/// linear axes, so round labels stay round.
 class PanGesture : public PlotGesture {
  public:
-  PanGesture(QCustomPlot& plot, GraphModel& model, Navigate navigate);
+  PanGesture(QCustomPlot& plot, GraphModel& model, Navigator& navigator);
   ~PanGesture() override;
   bool mouseEvent(const QMouseEvent& event, bool inPlot) override;
   void cancel() override;
 
  private:
   struct Press;
-  Navigate m_navigate;
+  Navigator& m_navigator;
   std::unique_ptr<Press> m_press;  // while dragging
 };
 

@@ -11,7 +11,7 @@ namespace zrvlog::cli {
 const char kUsage[] =
     "Usage:\n"
     "  zrvlog --headless [options] --zrv FILE and/or --csv FILE\n"
-    "  zrvlog --convert IN.zrv [--csv FILE] [--bmp FILE] [--png FILE] [--pdf FILE]\n"
+    "  zrvlog --convert IN.zrv [--csv FILE] %1\n"
     "  zrvlog --recover [--zrv FILE] [--csv FILE]\n"
     "\n"
     "Recording without the window (--headless):\n"
@@ -33,8 +33,7 @@ const char kUsage[] =
     "\n"
     "Converting a data file (--convert IN.zrv):\n"
     "  --csv FILE           the samples as comma-separated text\n"
-    "  --bmp FILE, --png FILE, --pdf FILE   the graph as a picture\n"
-    "  --size WxH           picture size in pixels (default 1024x768)\n"
+    "%2"
     "\n"
     "Recovering a recording that was not saved (--recover):\n"
     "  Every run is journalled as it goes (~/.local/share/ZRVLOG/recovery). Without files,\n"
@@ -43,6 +42,10 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 done; 1 the board, the run or a file failed (what was recorded is still\n"
     "written); 2 wrong options.\n";
+
+QString usage() {
+  return QString::fromUtf8(kUsage).arg(pictureOptionsSynopsis(), pictureOptionsHelp());
+}
 
 void say(const QString& text) {
   std::fprintf(stderr, "zrvlog: %s\n", qPrintable(text));
@@ -63,7 +66,7 @@ int usageError(const QString& problem) {
 std::optional<int> parseOrStop(QCommandLineParser& p, const QStringList& args) {
   if (!p.parse(args)) return usageError(p.errorText());
   if (p.isSet(QStringLiteral("help"))) {
-    std::fputs(kUsage, stdout);
+    std::fputs(qPrintable(usage()), stdout);
     return kExitOk;
   }
   if (!p.positionalArguments().isEmpty())

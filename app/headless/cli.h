@@ -20,8 +20,13 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-/// The help of every mode.
+/// The help of every mode; %1 and %2 stand for the picture options (usage() fills them in).
 extern const char kUsage[];
+/// The help as printed, with the picture options of every picture format.
+QString usage();
+/// --convert's picture options for the synopsis and for the help (convert.cpp).
+QString pictureOptionsSynopsis();
+QString pictureOptionsHelp();
 
 /// A message for people on standard error: "zrvlog: text".
 void say(const QString& text);

@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
     model.setProperty(GraphMember::CursorPosY, Variant(2.0));
     view.show();
     QApplication::processEvents();
-    view.savePng(args[2]);
+    view.savePng(args[2], {});
     return 0;
   }
 
