@@ -23,7 +23,7 @@ struct ParsedFormat {
 
   bool integer() const { return QStringView(u"diu").contains(conversion); }
   // The printf conversion for one value: whole numbers as long long, the rest as double.
-  QByteArray spec() const {
+  QByteArray printfFormat() const {
     QString out = QStringLiteral("%") + flags + width;
     if (precision) out += QStringLiteral(".%1").arg(*precision);
     out += integer() ? QStringLiteral("lld") : QString(conversion);
@@ -89,11 +89,12 @@ const ParsedFormat& fallbackFormat() {
 QString apply(const ParsedFormat& p, double value) {
   QString body;
   if (p.integer() && std::abs(value) < 9.0e18) {
-    body = QString::asprintf(p.spec().constData(), static_cast<long long>(std::llround(value)));
+    body = QString::asprintf(p.printfFormat().constData(),
+                             static_cast<long long>(std::llround(value)));
   } else {
     ParsedFormat asDouble = p;
     if (p.integer()) asDouble.conversion = u'f', asDouble.precision = 0;
-    body = QString::asprintf(asDouble.spec().constData(), value);
+    body = QString::asprintf(asDouble.printfFormat().constData(), value);
   }
   return p.prefix + body + p.suffix;
 }
@@ -180,15 +181,15 @@ GridLabelFormat::GridLabelFormat(const QString& format, double magnitude, double
   }
   m_prefix = p.prefix;
   m_suffix = p.suffix;
-  m_spec = p.spec();
+  m_printf = p.printfFormat();
   m_integer = p.integer();
 }
 
 QString GridLabelFormat::operator()(double value) const {
   const QString body =
       m_integer && std::abs(value) < 9.0e18
-          ? QString::asprintf(m_spec.constData(), static_cast<long long>(std::llround(value)))
-          : QString::asprintf(m_spec.constData(), value);
+          ? QString::asprintf(m_printf.constData(), static_cast<long long>(std::llround(value)))
+          : QString::asprintf(m_printf.constData(), value);
   return m_prefix + body + m_suffix;
 }
 

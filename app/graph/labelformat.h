@@ -39,7 +39,7 @@ class GridLabelFormat {
   GridLabelFormat(const QString& format, double magnitude, double step, int decimals);
 
   QString m_prefix, m_suffix;
-  QByteArray m_spec;
+  QByteArray m_printf;
   bool m_integer = false;
 };
 
