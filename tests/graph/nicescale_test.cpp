@@ -224,15 +224,5 @@ TEST(GridLabels, NoTwoLabelsOfARoundRangeLookTheSame) {
   }
 }
 
-TEST(GridLabels, DecimalsOfAGrid) {
-  const struct {
-    double lower, step;
-    int decimals;
-  } cases[] = {{0, 0.05, 2},    {0, 5, 0},         {0, 0.625, 3}, {1.05, 0.1, 2},
-               {0, 1.0 / 3, 4}, {0.1 * 3, 0.1, 1}, {0, 0, 0},     {1e6 + 0.05, 0.05, 2}};
-  for (const auto& c : cases)
-    EXPECT_EQ(gridDecimals(c.lower, c.step), c.decimals) << c.lower << " " << c.step;
-}
-
 }  // namespace
 }  // namespace zrvlog

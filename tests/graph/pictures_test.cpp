@@ -7,7 +7,6 @@
 #include <QBuffer>
 #include <QFile>
 #include <QPdfWriter>
-#include <QPrinter>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -250,25 +249,6 @@ TEST(Pictures, PagesKeepTheirTextAtItsSizeFillThePageAndEmbedTheirFonts) {
     EXPECT_LT(all.top(), 0.1 * page.height);
     EXPECT_GT(all.bottom(), 0.9 * page.height);
   }
-}
-
-TEST(Pictures, PrintedPagesKeepTheirText) {
-  QTemporaryDir dir;
-  Loaded g(goldenFile(), QSize(900, 600));
-  QPrinter printer(QPrinter::HighResolution);
-  printer.setOutputFormat(QPrinter::PdfFormat);
-  printer.setPageOrientation(QPageLayout::Landscape);
-  printer.setOutputFileName(dir.filePath(QStringLiteral("printed.pdf")));
-  g.view.printTo(printer, PictureStyle::Light);
-  const QString text = oneLine(zrvtest::pdfText(printer.outputFileName()));
-  for (Qt::Orientation axis : {Qt::Horizontal, Qt::Vertical}) {
-    const QStringList labels =
-        g.view.tickLabels(axis, {GraphView::pageSize(printer, 900), PictureStyle::Light});
-    ASSERT_GE(labels.size(), 3);
-    for (const QString& label : labels)
-      EXPECT_TRUE(text.contains(label)) << label.toStdString() << " in " << text.toStdString();
-  }
-  EXPECT_TRUE(zrvtest::fontsEmbedded(printer.outputFileName()));
 }
 
 // A shown view of the default graph with a green element.
