@@ -225,12 +225,21 @@ std::optional<size_t> GraphModel::nearestPoint(int element, double x) const {
   return best;
 }
 
-void GraphModel::fitRange() {
+std::optional<ViewRanges> GraphModel::fittedRanges() const {
   const Extents e = shownExtents();
-  if (e.empty()) return;
-  const Range x = widen(e.minX, e.maxX);
-  const Range y = widen(e.minY, e.maxY);
-  setRanges(x, y);
+  if (e.empty()) return std::nullopt;
+  auto fit = [&](double lo, double hi, GraphMember log, GraphMember divisions, Anchor anchor) {
+    if (graphValue(log).boolValue()) return widen(lo, hi);
+    return niceRange(lo, hi, graphValue(divisions).integerValue(), anchor);
+  };
+  // Time runs from the left edge; values sit in the middle.
+  return ViewRanges{
+      fit(e.minX, e.maxX, GraphMember::LogX, GraphMember::GridCountX, Anchor::Low),
+      fit(e.minY, e.maxY, GraphMember::LogY, GraphMember::GridCountY, Anchor::Centre)};
+}
+
+void GraphModel::fitRange() {
+  if (const auto fitted = fittedRanges()) setRanges(fitted->x, fitted->y);
 }
 
 size_t GraphModel::pointBytes() const {

@@ -18,7 +18,9 @@
 #include <span>
 #include <vector>
 
+#include "app/graph/cursormode.h"
 #include "app/graph/graphmembers.h"
+#include "app/graph/nicescale.h"
 #include "app/graph/pointstore.h"
 #include "common/variant.h"
 
@@ -35,10 +37,7 @@ class GraphModel : public QObject {
     ItemsChanged = 4,       ///< elements, annotations or cursors added or removed
     RangeChanged = 8,       ///< the axis ranges
   };
-  struct Range {
-    double lower;
-    double upper;
-  };
+  using Range = AxisRange;
   /// Counts are 16-bit for hosts: no more items than this.
   static constexpr int kMaxItems = 32767;
 
@@ -74,11 +73,16 @@ class GraphModel : public QObject {
   void addPoint(double x, double y, int element);
   /// Y of point index (0 = first) of an element. O(1).
   double pointY(int64_t index, int element) const;
-  /// Sets the ranges to the extents of the points of the shown elements (kept up to date
-  /// on every append, so this costs the same with ten points or ten million). An axis whose
-  /// points all share one value gets a range around it: +-10% of the value, or +-1 around
-  /// zero. With no point in any shown element the ranges stay as they are.
+  /// Fits the ranges to the extents of the points of the shown elements (kept up to date on
+  /// every append, so this costs the same with ten points or ten million). A linear axis gets
+  /// the smallest range of its grid count in round steps (nicescale.h) that holds them, from
+  /// the grid line at or below the lowest point; a logarithmic one gets the extents. An axis
+  /// whose points all share one value gets a range around it. With no point in any shown
+  /// element the ranges stay as they are.
   void fitRange();
+  /// What fitRange would set, or nothing when no shown element has a point.
+  std::optional<ViewRanges> fittedRanges() const;
+  ViewRanges ranges() const { return {rangeX(), rangeY()}; }
 
   // --- Direct access for the view, the dialog and the engine ------------------------------
   int elementCount() const { return static_cast<int>(m_elements.size()); }
@@ -101,6 +105,11 @@ class GraphModel : public QObject {
   Extents shownExtents() const;
   /// The point of an element nearest to x (by X), or nothing when the element is empty.
   std::optional<size_t> nearestPoint(int element, double x) const;
+
+  /// The mouse mode CursorMode names; nothing when it holds a number no mode has.
+  std::optional<CursorMode> cursorMode() const {
+    return cursorModeOf(graphValue(GraphMember::CursorMode).longValue());
+  }
 
   Range rangeX() const;
   Range rangeY() const;

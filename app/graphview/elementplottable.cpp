@@ -76,6 +76,7 @@ void ElementPlottable::decimate(const Series& s, size_t begin, size_t end,
   const ChunkedColumn& ys = s.yColumn();
   const QRect rect = keys->axisRect()->rect();
   const int left = rect.left(), right = rect.right();
+  if (right < left) return;  // a plot not laid out yet has no columns
   out.reserve(out.size() + size_t(right - left + 1));
   size_t i = begin;
   for (int px = left; px <= right && i < end; ++px) {
@@ -247,6 +248,7 @@ void ElementPlottable::draw(QCPPainter* painter) {
       painter->drawPolyline(points.constData(), int(points.size()));
     }
   }
+  if (line && m_style.symbol == 0 && !sh.dense) markLonePoint(painter, sh.points);
   if (m_style.symbol > 0) {
     applyScattersAntialiasingHint(painter);
     const QCPScatterStyle style = scatterStyle();
@@ -262,6 +264,19 @@ void ElementPlottable::draw(QCPPainter* painter) {
       }
     }
   }
+}
+
+void ElementPlottable::markLonePoint(QCPPainter* painter, const QVector<QPointF>& points) const {
+  // A line needs two points. The points drawn include the nearest one beyond each side of
+  // the plot, so a single one here is an element with nothing to join it to (a run of one
+  // sample): without a mark it would not show at all.
+  if (points.size() != 1 || !keyAxis()->axisRect()->rect().contains(points[0].toPoint())) return;
+  const double radius = std::max(2.5, m_style.line.widthF() + 1.5);
+  painter->setAntialiasing(true);
+  painter->setPen(Qt::NoPen);
+  painter->setBrush(m_style.line.color());
+  painter->drawEllipse(points[0], radius, radius);
+  painter->setBrush(Qt::NoBrush);
 }
 
 void ElementPlottable::drawLegendIcon(QCPPainter* painter, const QRectF& rect) const {

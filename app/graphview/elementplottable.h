@@ -65,6 +65,8 @@ class ElementPlottable : public QCPAbstractPlottable {
   void decimate(const Series& s, size_t begin, size_t end, std::vector<Column>& out) const;
   void unsortedColumns(const Series& s, Shape& out) const;
   void drawSpans(QCPPainter* painter, const Shape& shape) const;
+  /// A dot where a lone point would otherwise show nothing.
+  void markLonePoint(QCPPainter* painter, const QVector<QPointF>& points) const;
 
   const GraphModel& m_model;
   int m_element;

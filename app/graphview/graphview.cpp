@@ -9,7 +9,6 @@
 #include <QMouseEvent>
 #include <QPdfWriter>
 #include <QPrinter>
-#include <QRubberBand>
 #include <QSaveFile>
 #include <QTimer>
 #include <QToolTip>
@@ -19,8 +18,10 @@
 #include "app/dialogs/dialogs.h"
 #include "app/graph/graphmodel.h"
 #include "app/graph/logging.h"
+#include "app/graph/zoomhistory.h"
 #include "app/graphview/colour.h"
 #include "app/graphview/elementplottable.h"
+#include "app/graphview/gestures.h"
 #include "app/graphview/gridticker.h"
 #include "app/graphview/propertydialog.h"
 #include "common/automationerror.h"
@@ -86,11 +87,35 @@ Qt::PenStyle penStyle(int32_t lineStyle) {
   }
 }
 
+// Fonts are sized in pixels of the picture, as a 96 dpi screen shows their point size: a
+// point size would be taken in the dots of each device (a 1200 dpi PDF page drew 9 pt labels
+// thirteen times too large), and pictures drawn anywhere must match the screen.
+constexpr double kPixelsPerPoint = 96.0 / 72.0;
+
 QFont fontOf(const Variant& face, int pointSize, bool bold = false) {
   QFont f(face.textValue().isEmpty() ? QStringLiteral("Sans Serif") : face.textValue());
-  f.setPointSize(pointSize);
+  f.setPixelSize(int(std::lround(pointSize * kPixelsPerPoint)));
   f.setBold(bold);
   return f;
+}
+
+// Relative luminance of a colour, 0 (black) to 1 (white).
+double luminance(const QColor& c) {
+  auto linear = [](int v) {
+    const double x = v / 255.0;
+    return x <= 0.04045 ? x / 12.92 : std::pow((x + 0.055) / 1.055, 2.4);
+  };
+  return 0.2126 * linear(c.red()) + 0.7152 * linear(c.green()) + 0.0722 * linear(c.blue());
+}
+
+// A colour darkened until it stands out on white paper (a contrast of about 4:1), keeping its
+// hue: the screen's green, yellow and white channels would all but vanish there.
+QColor onPaper(QColor c) {
+  constexpr double kMaxLuminance = 0.2;
+  const QColor original = c;
+  for (double f = 1.0; luminance(c) > kMaxLuminance && f > 0.05; f -= 0.02)
+    c = QColor::fromRgbF(original.redF() * f, original.greenF() * f, original.blueF() * f);
+  return c;
 }
 
 // A displayable axis range from the model's: ordered, not empty, positive on log axes.
@@ -116,8 +141,39 @@ QCPRange displayRange(GraphModel::Range r, bool log) {
 
 }  // namespace
 
-struct GraphView::Private {
-  QCustomPlot* plot = nullptr;
+// The plot, with its layout pass in reach. Tick labels are thinned for the axis lengths of
+// the layout before (the ticks are made before the axes are measured), so a plot at a new
+// size is laid out twice: once for the lengths, once for the labels that fit them.
+class Plot : public QCustomPlot {
+ public:
+  using QCustomPlot::QCustomPlot;
+  void layOut(const QRect& viewport) {
+    setViewport(viewport);
+    updateLayout();
+    updateLayout();
+  }
+};
+
+DialogChoice pictureStyleChoice() {
+  return {
+      QStringLiteral("Style"), {QStringLiteral("As shown"), QStringLiteral("Light, for paper")}, 0};
+}
+
+PictureStyle pictureStyleAt(int index) {
+  return index == 1 ? PictureStyle::Light : PictureStyle::AsShown;
+}
+
+struct GraphView::Private : Navigator {
+  explicit Private(GraphView& view) : view(view) {}
+  void navigate(const ViewRanges& to) override { view.showRanges(to, true); }
+  void preview(const ViewRanges& to) override { view.showRanges(to, false); }
+  void dragEnded(const ViewRanges& from) override {
+    history.record(from, view.m_model.ranges());
+    Q_EMIT view.zoomHistoryChanged();
+  }
+
+  GraphView& view;
+  Plot* plot = nullptr;
   QCPTextElement* title = nullptr;
   FrameDecoration* frame = nullptr;
   QSharedPointer<GridTicker> xTicker = QSharedPointer<GridTicker>::create();
@@ -131,26 +187,46 @@ struct GraphView::Private {
   bool fullReplotDone = false;
   QTimer replotTimer;
   std::function<std::optional<Clock::time_point>()> deadlineSource;
-  // Mouse gestures.
-  QRubberBand* band = nullptr;
-  QPoint pressPos;
-  QCPRange pressX, pressY;
-  bool dragging = false;
+  // The mouse in each cursor mode, and the one that saw the last event.
+  std::unique_ptr<TrackGesture> track;
+  std::unique_ptr<ZoomGesture> zoom;
+  std::unique_ptr<PanGesture> pan;
+  PlotGesture* activeGesture = nullptr;
+  PlotGesture* gesture(std::optional<CursorMode> mode) const {
+    switch (mode.value_or(CursorMode::Normal)) {
+      case CursorMode::Track:
+        return track.get();
+      case CursorMode::Zoom:
+        return zoom.get();
+      case CursorMode::Pan:
+        return pan.get();
+      case CursorMode::Normal:
+        break;
+    }
+    return nullptr;
+  }
+  ZoomHistory history;
+  // How sync() colours the plot: as the model says, or for paper while a picture is drawn.
+  PictureStyle style = PictureStyle::AsShown;
+  // The size the plot was last laid out at.
+  QSize laidOut;
   // The tooltip Qt showed for the plot, if it still shows.
   QPoint tipPos;
   bool tipShown = false;
 };
 
 GraphView::GraphView(GraphModel& model, Dialogs& dialogs, QWidget* parent)
-    : QWidget(parent), m_model(model), m_dialogs(dialogs), d(std::make_unique<Private>()) {
+    : QWidget(parent), m_model(model), m_dialogs(dialogs), d(std::make_unique<Private>(*this)) {
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
-  d->plot = new QCustomPlot(this);
+  d->plot = new Plot(this);
   layout->addWidget(d->plot);
   d->plot->setMouseTracking(true);
   d->plot->installEventFilter(this);
   d->plot->setPlottingHints(QCP::phCacheLabels | QCP::phFastPolylines);
   d->plot->setInteractions({});
+  d->xTicker->setAxis(d->plot->xAxis);
+  d->yTicker->setAxis(d->plot->yAxis);
   d->plot->xAxis->setTicker(d->xTicker);
   d->plot->yAxis->setTicker(d->yTicker);
   d->plot->xAxis->grid()->setSubGridVisible(false);
@@ -163,8 +239,10 @@ GraphView::GraphView(GraphModel& model, Dialogs& dialogs, QWidget* parent)
   d->dataLayer = d->plot->layer(QStringLiteral("data"));
   d->dataLayer->setMode(QCPLayer::lmBuffered);
   d->frame = new FrameDecoration(d->plot);
-  d->band = new QRubberBand(QRubberBand::Rectangle, d->plot);
-  d->band->hide();
+  d->track = std::make_unique<TrackGesture>(
+      *d->plot, m_model, [this](double x, double y) { Q_EMIT cursorPosition(x, y); });
+  d->zoom = std::make_unique<ZoomGesture>(*d->plot, m_model, *d);
+  d->pan = std::make_unique<PanGesture>(*d->plot, m_model, *d);
 
   d->replotTimer.setSingleShot(true);
   d->replotTimer.setTimerType(Qt::PreciseTimer);
@@ -178,11 +256,6 @@ GraphView::~GraphView() {
   d->replotTimer.stop();
   d->plot->removeEventFilter(this);
   delete d->plot;
-}
-
-QSize GraphView::pictureSize() const {
-  // The view's own size: a view never shown has not laid out its plot yet.
-  return size().isEmpty() ? QSize(640, 480) : size();
 }
 
 QWidget* GraphView::mouseArea() const {
@@ -235,8 +308,17 @@ void GraphView::replotNow() {
     // Only points were added: redraw the elements' layer, which a run does many times a
     // second; the rest of the picture is as it was.
     d->dataLayer->replot();
+  } else if (!isVisible()) {
+    // Nothing on screen to draw; pictures lay the plot out at their own size. The first
+    // replot after showing draws everything.
+    sync();
+    d->fullReplotDone = false;
   } else {
     sync();
+    if (d->plot->size() != d->laidOut) {
+      d->plot->layOut(d->plot->rect());
+      d->laidOut = d->plot->size();
+    }
     d->plot->replot(QCustomPlot::rpQueuedRefresh);
     d->fullReplotDone = true;
   }
@@ -249,29 +331,65 @@ void GraphView::replotNow() {
 
 // --- Model to plot -------------------------------------------------------------------------
 
-void GraphView::sync() {
-  QCustomPlot* p = d->plot;
-  const GraphModel& m = m_model;
-  auto g = [&](GraphMember member) -> const Variant& { return m.graphValue(member); };
+// The colours and fonts of one drawing, resolved from the model's settings.
+struct GraphView::Look {
+  QColor frame, plotArea, axis, labels, grid;
+  QFont tick, axisTitle, title, legend;
+};
+
+GraphView::Look GraphView::look() const {
+  auto g = [&](GraphMember member) -> const Variant& { return m_model.graphValue(member); };
   auto colour = [&](GraphMember member) { return fromBgr(g(member).longValue()); };
+  Look l{colour(GraphMember::FrameColor),
+         colour(GraphMember::PlotAreaColor),
+         colour(GraphMember::AxisColor),
+         colour(GraphMember::LabelColor),
+         colour(GraphMember::GridColor),
+         fontOf(g(GraphMember::TickFont), 9),
+         fontOf(g(GraphMember::AxisTitleFont), 10),
+         fontOf(g(GraphMember::TitleFont), 12, true),
+         fontOf(g(GraphMember::LegendFont), 9)};
+  if (d->style == PictureStyle::Light) {
+    // White paper, dark text and axes, a grid that guides without shouting.
+    l.frame = l.plotArea = Qt::white;
+    l.axis = QColor(0x40, 0x40, 0x40);
+    l.labels = Qt::black;
+    l.grid = QColor(0xB0, 0xB0, 0xB0);
+  }
+  return l;
+}
 
-  const QColor axis = colour(GraphMember::AxisColor), labels = colour(GraphMember::LabelColor);
-  const QColor plotArea = colour(GraphMember::PlotAreaColor);
-  p->setBackground(colour(GraphMember::FrameColor));
-  p->axisRect()->setBackground(plotArea);
+QColor GraphView::itemColour(int32_t bgr) const {
+  const QColor c = fromBgr(bgr);
+  return d->style == PictureStyle::Light ? onPaper(c) : c;
+}
+
+void GraphView::sync() {
+  const Look l = look();
+  syncAxes(l);
+  syncTicks(l);
+  syncCaption(l);
+  syncElements(l);
+  syncAnnotations(l);
+  syncCursors();
+}
+
+void GraphView::syncAxes(const Look& l) {
+  QCustomPlot* p = d->plot;
+  auto g = [&](GraphMember member) -> const Variant& { return m_model.graphValue(member); };
+  p->setBackground(l.frame);
+  p->axisRect()->setBackground(l.plotArea);
   d->frame->style = g(GraphMember::FrameStyle).longValue();
-  d->frame->colour = axis;
+  d->frame->colour = l.axis;
 
-  const QFont tickFont = fontOf(g(GraphMember::TickFont), 9);
-  const QFont axisTitleFont = fontOf(g(GraphMember::AxisTitleFont), 10);
-  const QPen gridPen(colour(GraphMember::GridColor), 1, Qt::DotLine);
+  const QPen gridPen(l.grid, 1, Qt::DotLine);
   for (QCPAxis* a : p->axisRect()->axes()) {
-    a->setBasePen(QPen(axis, 1));
-    a->setTickPen(QPen(axis, 1));
-    a->setTickLabelColor(labels);
-    a->setTickLabelFont(tickFont);
-    a->setLabelColor(labels);
-    a->setLabelFont(axisTitleFont);
+    a->setBasePen(QPen(l.axis, 1));
+    a->setTickPen(QPen(l.axis, 1));
+    a->setTickLabelColor(l.labels);
+    a->setTickLabelFont(l.tick);
+    a->setLabelColor(l.labels);
+    a->setLabelFont(l.axisTitle);
     a->grid()->setPen(gridPen);
     a->grid()->setZeroLinePen(gridPen);
     a->grid()->setVisible(g(GraphMember::GridShown).boolValue() &&
@@ -283,47 +401,42 @@ void GraphView::sync() {
   const bool logX = g(GraphMember::LogX).boolValue(), logY = g(GraphMember::LogY).boolValue();
   p->xAxis->setScaleType(logX ? QCPAxis::stLogarithmic : QCPAxis::stLinear);
   p->yAxis->setScaleType(logY ? QCPAxis::stLogarithmic : QCPAxis::stLinear);
-  p->xAxis->setRange(displayRange(m.rangeX(), logX));
-  p->yAxis->setRange(displayRange(m.rangeY(), logY));
+  p->xAxis->setRange(displayRange(m_model.rangeX(), logX));
+  p->yAxis->setRange(displayRange(m_model.rangeY(), logY));
   p->xAxis2->setRange(p->xAxis->range());
   p->yAxis2->setRange(p->yAxis->range());
   p->xAxis2->setScaleType(p->xAxis->scaleType());
   p->yAxis2->setScaleType(p->yAxis->scaleType());
+}
 
-  // Ticks: the divisions asked for, labels thinned where they would overlap.
-  const QFontMetrics metrics(tickFont);
-  auto tickSettings = [&](GridTicker& ticker, QCPAxis* a, GraphMember count, GraphMember format,
-                          GraphMember time, bool log, bool horizontal) {
-    GridTicker::Settings s;
-    s.divisions = std::max<int>(1, g(count).integerValue());
-    s.format = g(format).textValue();
-    s.timeLabels = g(time).boolValue();
-    s.logarithmic = log;
-    ticker.setSettings(s);
-    const QCPRange r = a->range();
-    const double step = r.size() / s.divisions;
-    const int widest = std::max(metrics.horizontalAdvance(ticker.label(r.lower, step)),
-                                metrics.horizontalAdvance(ticker.label(r.upper, step)));
-    const double need = horizontal ? widest + 10.0 : metrics.height() + 4.0;
-    const double length = horizontal ? p->axisRect()->width() : p->axisRect()->height();
-    const double spacing = std::max(1.0, length) / s.divisions;
-    s.labelStride = std::max(1, int(std::ceil(need / spacing)));
-    ticker.setSettings(s);
+void GraphView::syncTicks(const Look& l) {
+  QCustomPlot* p = d->plot;
+  auto g = [&](GraphMember member) -> const Variant& { return m_model.graphValue(member); };
+  auto settings = [&](GridTicker& ticker, QCPAxis* a, GraphMember count, GraphMember format,
+                      GraphMember time) {
+    ticker.setSettings({g(count).integerValue(), g(format).textValue(), g(time).boolValue(),
+                        a->scaleType() == QCPAxis::stLogarithmic});
   };
-  tickSettings(*d->xTicker, p->xAxis, GraphMember::GridCountX, GraphMember::LabelFormatX,
-               GraphMember::TimeLabelsX, logX, true);
-  // Room for half of the last X label on the right and of the top Y label above: a label
-  // that the border would cut is left out altogether.
-  const QCPRange xr = p->xAxis->range();
-  const int lastLabel = metrics.horizontalAdvance(d->xTicker->label(xr.upper, xr.size()));
-  p->axisRect()->setMinimumMargins(QMargins(0, metrics.height() / 2 + 6, lastLabel / 2 + 8, 0));
-  tickSettings(*d->yTicker, p->yAxis, GraphMember::GridCountY, GraphMember::LabelFormatY,
-               GraphMember::TimeLabelsY, logY, false);
+  settings(*d->xTicker, p->xAxis, GraphMember::GridCountX, GraphMember::LabelFormatX,
+           GraphMember::TimeLabelsX);
+  settings(*d->yTicker, p->yAxis, GraphMember::GridCountY, GraphMember::LabelFormatY,
+           GraphMember::TimeLabelsY);
   p->xAxis2->setTicker(d->xTicker);
   p->yAxis2->setTicker(d->yTicker);
+  // Room for half of the last X label on the right and of the top Y label above: a label
+  // that the border would cut is left out altogether.
+  QVector<double> ticks;
+  QVector<QString> labels;
+  d->xTicker->ticksAndLabels(p->xAxis->range(), ticks, labels);
+  const QFontMetrics metrics(l.tick);
+  const int lastLabel = labels.isEmpty() ? 0 : metrics.horizontalAdvance(labels.back());
+  p->axisRect()->setMinimumMargins(QMargins(0, metrics.height() / 2 + 6, lastLabel / 2 + 8, 0));
+}
 
-  // Caption above the plot, only while there is one.
-  const QString caption = g(GraphMember::Caption).textValue();
+void GraphView::syncCaption(const Look& l) {
+  // Above the plot, only while there is one.
+  QCustomPlot* p = d->plot;
+  const QString caption = m_model.graphValue(GraphMember::Caption).textValue();
   if (!caption.isEmpty() && !d->title) {
     p->plotLayout()->insertRow(0);
     d->title = new QCPTextElement(p, caption);
@@ -335,11 +448,14 @@ void GraphView::sync() {
   }
   if (d->title) {
     d->title->setText(caption);
-    d->title->setFont(fontOf(g(GraphMember::TitleFont), 12, true));
-    d->title->setTextColor(labels);
+    d->title->setFont(l.title);
+    d->title->setTextColor(l.labels);
   }
+}
 
-  // Elements.
+void GraphView::syncElements(const Look& l) {
+  QCustomPlot* p = d->plot;
+  const GraphModel& m = m_model;
   while (int(d->elements.size()) > m.elementCount()) {
     p->removePlottable(d->elements.back());
     d->elements.pop_back();
@@ -349,21 +465,21 @@ void GraphView::sync() {
     d->elements.back()->setLayer(d->dataLayer);
   }
   QCPLegend* legend = p->legend;
-  legend->setVisible(g(GraphMember::LegendOn).boolValue());
-  legend->setFont(fontOf(g(GraphMember::LegendFont), 9));
-  legend->setTextColor(labels);
-  legend->setBrush(QBrush(plotArea));
-  legend->setBorderPen(QPen(axis, 1));
+  legend->setVisible(m.graphValue(GraphMember::LegendOn).boolValue());
+  legend->setFont(l.legend);
+  legend->setTextColor(l.labels);
+  legend->setBrush(QBrush(l.plotArea));
+  legend->setBorderPen(QPen(l.axis, 1));
   legend->clearItems();
   for (int e = 0; e < m.elementCount(); ++e) {
     ElementPlottable* plottable = d->elements[e];
     auto v = [&](GraphMember member) -> const Variant& { return m.itemValue(member, e); };
     ElementPlottable::Style style;
-    style.line = QPen(fromBgr(v(GraphMember::ElementColor).longValue()),
+    style.line = QPen(itemColour(v(GraphMember::ElementColor).longValue()),
                       std::clamp(v(GraphMember::ElementLineWidth).longValue(), 0, 50),
                       penStyle(v(GraphMember::ElementLineStyle).longValue()));
     style.symbol = v(GraphMember::ElementPointSymbol).longValue();
-    style.pointColour = fromBgr(v(GraphMember::ElementPointColor).longValue());
+    style.pointColour = itemColour(v(GraphMember::ElementPointColor).longValue());
     style.filledPoints = v(GraphMember::ElementSolidPoints).boolValue();
     plottable->setElement(e);
     plottable->setStyle(style);
@@ -371,8 +487,11 @@ void GraphView::sync() {
     plottable->setVisible(v(GraphMember::ElementShow).boolValue());
     if (plottable->visible()) plottable->addToLegend(legend);
   }
+}
 
-  // Annotations.
+void GraphView::syncAnnotations(const Look& l) {
+  QCustomPlot* p = d->plot;
+  const GraphModel& m = m_model;
   while (int(d->annotations.size()) > m.annotationCount()) {
     p->removeItem(d->annotations.back());
     d->annotations.pop_back();
@@ -393,11 +512,15 @@ void GraphView::sync() {
     text->setColor(fromBgr(v(GraphMember::AnnoLabelColor).longValue()));
     text->setBrush(QBrush(fromBgr(v(GraphMember::AnnoLabelBkColor).longValue())));
     text->setRotation(v(GraphMember::AnnoLabelHorizontal).boolValue() ? 0 : -90);
-    text->setFont(tickFont);
+    text->setFont(l.tick);
     text->setVisible(v(GraphMember::AnnoVisible).boolValue());
   }
+}
 
-  // Cursors: a vertical and a horizontal line each, shown as the style says.
+void GraphView::syncCursors() {
+  // A vertical and a horizontal line each, shown as the style says.
+  QCustomPlot* p = d->plot;
+  const GraphModel& m = m_model;
   while (int(d->cursors.size()) > m.cursorCount()) {
     p->removeItem(d->cursors.back().vertical);
     p->removeItem(d->cursors.back().horizontal);
@@ -409,7 +532,7 @@ void GraphView::sync() {
     auto v = [&](GraphMember member) -> const Variant& { return m.itemValue(member, c); };
     const double x = v(GraphMember::CursorPosX).doubleValue();
     const double y = v(GraphMember::CursorPosY).doubleValue();
-    const QPen pen(fromBgr(v(GraphMember::CursorColor).longValue()), 1);
+    const QPen pen(itemColour(v(GraphMember::CursorColor).longValue()), 1);
     const int style = v(GraphMember::CursorStyle).integerValue();
     const bool shown = v(GraphMember::CursorVisible).boolValue();
     CursorItems& items = d->cursors[c];
@@ -425,6 +548,12 @@ void GraphView::sync() {
 }
 
 // --- Geometry --------------------------------------------------------------------------------
+
+void GraphView::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  d->fullReplotDone = false;
+  scheduleReplot();
+}
 
 void GraphView::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
@@ -449,118 +578,106 @@ QPointF GraphView::toAxis(QPointF pixel) const {
 
 // --- Mouse -----------------------------------------------------------------------------------
 
-void GraphView::track(QPoint pos) {
-  const QPointF at = toAxis(QPointF(pos) + QPointF(d->plot->pos()));
-  double x = at.x(), y = at.y();
-  const int cursor = m_model.currentCursor();
-  if (cursor >= 0) {
-    if (m_model.itemValue(GraphMember::CursorSnap, cursor).integerValue() == 1) {
-      const int element = m_model.currentElement();
-      if (const auto i = m_model.nearestPoint(element, x)) {
-        x = m_model.series(element).x(*i);
-        y = m_model.series(element).y(*i);
-      }
-    }
-    m_model.setValue(GraphMember::CursorPosX, cursor, Variant(x));
-    m_model.setValue(GraphMember::CursorPosY, cursor, Variant(y));
-  } else {
-    m_model.setTrackPosition(x, y);
-  }
-  Q_EMIT cursorPosition(x, y);
-}
-
 bool GraphView::eventFilter(QObject* watched, QEvent* event) {
   if (watched != d->plot) return QWidget::eventFilter(watched, event);
-  const auto type = event->type();
-  if (type == QEvent::ToolTip) {
-    // Qt shows the tooltip itself; remember where, so that a new text can replace it.
-    d->tipPos = static_cast<QHelpEvent*>(event)->globalPos();
-    d->tipShown = true;
-    return false;
-  }
-  if (type == QEvent::Leave) d->tipShown = false;
-  if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove &&
-      type != QEvent::MouseButtonRelease)
-    return false;
-  const auto* mouse = static_cast<QMouseEvent*>(event);
-  const QPoint pos = mouse->position().toPoint();
-  const bool inPlot = d->plot->axisRect()->rect().contains(pos);
-  const int mode = m_model.graphValue(GraphMember::CursorMode).longValue();
-  QCPAxis* xa = d->plot->xAxis;
-  QCPAxis* ya = d->plot->yAxis;
-
-  switch (mode) {
-    case 1:  // track
-      d->plot->setCursor(inPlot ? Qt::CrossCursor : Qt::ArrowCursor);
-      if (inPlot && type != QEvent::MouseButtonRelease) track(pos);
+  switch (event->type()) {
+    case QEvent::ToolTip:
+      // Qt shows the tooltip itself; remember where, so that a new text can replace it.
+      d->tipPos = static_cast<QHelpEvent*>(event)->globalPos();
+      d->tipShown = true;
       return false;
-    case 2:  // zoom
-      d->plot->setCursor(inPlot ? Qt::CrossCursor : Qt::ArrowCursor);
-      if (type == QEvent::MouseButtonPress && inPlot && mouse->button() == Qt::LeftButton) {
-        d->pressPos = pos;
-        d->dragging = true;
-        d->band->setGeometry(QRect(pos, QSize()));
-        d->band->show();
-      } else if (type == QEvent::MouseMove && d->dragging) {
-        d->band->setGeometry(QRect(d->pressPos, pos).normalized());
-      } else if (type == QEvent::MouseButtonRelease && d->dragging &&
-                 mouse->button() == Qt::LeftButton) {
-        d->dragging = false;
-        d->band->hide();
-        const QRect r = QRect(d->pressPos, pos).normalized();
-        // A click or a sliver is not a zoom request.
-        if (r.width() >= 4 && r.height() >= 4) {
-          const double x1 = xa->pixelToCoord(r.left()), x2 = xa->pixelToCoord(r.right());
-          const double y1 = ya->pixelToCoord(r.bottom()), y2 = ya->pixelToCoord(r.top());
-          m_model.setRanges({std::min(x1, x2), std::max(x1, x2)},
-                            {std::min(y1, y2), std::max(y1, y2)});
-        }
-      } else if (type == QEvent::MouseButtonPress && inPlot && mouse->button() == Qt::RightButton) {
-        auto out = [](QCPAxis* a, double centre) {
-          QCPRange r = a->range();
-          r = a->scaleType() == QCPAxis::stLogarithmic
-                  ? QCPRange(centre * std::pow(r.lower / centre, 2.0),
-                             centre * std::pow(r.upper / centre, 2.0))
-                  : QCPRange(centre + (r.lower - centre) * 2, centre + (r.upper - centre) * 2);
-          return GraphModel::Range{r.lower, r.upper};
-        };
-        m_model.setRanges(out(xa, xa->pixelToCoord(pos.x())), out(ya, ya->pixelToCoord(pos.y())));
-      }
-      return true;
-    case 3:  // pan
-      if (type == QEvent::MouseButtonPress && inPlot && mouse->button() == Qt::LeftButton) {
-        d->pressPos = pos;
-        d->pressX = xa->range();
-        d->pressY = ya->range();
-        d->dragging = true;
-        d->plot->setCursor(Qt::ClosedHandCursor);
-      } else if (type == QEvent::MouseMove && d->dragging) {
-        const QRect rect = d->plot->axisRect()->rect();
-        auto shifted = [](QCPRange r, bool log, double pixels, double length) {
-          const double fraction = pixels / std::max(1.0, length);
-          if (log) {
-            const double f = std::pow(r.upper / r.lower, fraction);
-            return GraphModel::Range{r.lower * f, r.upper * f};
-          }
-          const double delta = r.size() * fraction;
-          return GraphModel::Range{r.lower + delta, r.upper + delta};
-        };
-        const QPoint moved = pos - d->pressPos;
-        m_model.setRanges(
-            shifted(d->pressX, xa->scaleType() == QCPAxis::stLogarithmic, -moved.x(), rect.width()),
-            shifted(d->pressY, ya->scaleType() == QCPAxis::stLogarithmic, moved.y(),
-                    rect.height()));
-      } else if (type == QEvent::MouseButtonRelease && d->dragging) {
-        d->dragging = false;
-      }
-      if (!d->dragging) d->plot->setCursor(inPlot ? Qt::OpenHandCursor : Qt::ArrowCursor);
-      return true;
+    case QEvent::Leave:
+      d->tipShown = false;
+      return false;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseMove:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+      break;
     default:
-      d->dragging = false;
-      d->band->hide();
-      d->plot->setCursor(Qt::ArrowCursor);
       return false;
   }
+  PlotGesture* gesture = d->gesture(m_model.cursorMode());
+  if (!gesture && event->type() == QEvent::MouseButtonDblClick &&
+      static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    zoomToFit();
+    return true;
+  }
+  if (gesture != d->activeGesture) {
+    if (d->activeGesture) d->activeGesture->cancel();
+    d->activeGesture = gesture;
+  }
+  if (!gesture) {
+    d->plot->setCursor(Qt::ArrowCursor);
+    return false;
+  }
+  const auto* mouse = static_cast<QMouseEvent*>(event);
+  const bool inPlot = d->plot->axisRect()->rect().contains(mouse->position().toPoint());
+  return gesture->mouseEvent(*mouse, inPlot);
+}
+
+// --- Navigation ------------------------------------------------------------------------------
+
+void GraphView::showRanges(const ViewRanges& to, bool remember) {
+  const ViewRanges from = m_model.ranges();
+  m_model.setRanges(to.x, to.y);
+  if (!remember) return;
+  d->history.record(from, m_model.ranges());
+  Q_EMIT zoomHistoryChanged();
+}
+
+void GraphView::zoomToFit() {
+  if (const auto fitted = m_model.fittedRanges()) showRanges(*fitted, true);
+}
+
+void GraphView::zoomIn() {
+  const ViewRanges now = m_model.ranges();
+  auto in = [](AxisRange r, bool log, int divisions) {
+    if (log)
+      return AxisRange{std::pow(r.lower, 0.75) * std::pow(r.upper, 0.25),
+                       std::pow(r.lower, 0.25) * std::pow(r.upper, 0.75)};
+    return zoomedIn(r, (r.lower + r.upper) / 2, divisions);
+  };
+  auto g = [&](GraphMember member) -> const Variant& { return m_model.graphValue(member); };
+  showRanges(
+      {in(now.x, g(GraphMember::LogX).boolValue(), g(GraphMember::GridCountX).integerValue()),
+       in(now.y, g(GraphMember::LogY).boolValue(), g(GraphMember::GridCountY).integerValue())},
+      true);
+}
+
+void GraphView::zoomOut() {
+  const ViewRanges now = m_model.ranges();
+  auto out = [](AxisRange r, bool log, int divisions) {
+    if (log && r.lower > 0 && r.upper > 0) {
+      const double centre = std::sqrt(r.lower * r.upper);
+      return AxisRange{centre * std::pow(r.lower / centre, 2.0),
+                       centre * std::pow(r.upper / centre, 2.0)};
+    }
+    return zoomedOut(r, (r.lower + r.upper) / 2, divisions);
+  };
+  auto g = [&](GraphMember member) -> const Variant& { return m_model.graphValue(member); };
+  showRanges(
+      {out(now.x, g(GraphMember::LogX).boolValue(), g(GraphMember::GridCountX).integerValue()),
+       out(now.y, g(GraphMember::LogY).boolValue(), g(GraphMember::GridCountY).integerValue())},
+      true);
+}
+
+void GraphView::zoomBack() {
+  if (const auto view = d->history.back(m_model.ranges())) m_model.setRanges(view->x, view->y);
+  Q_EMIT zoomHistoryChanged();
+}
+
+void GraphView::zoomForward() {
+  if (const auto view = d->history.forward()) m_model.setRanges(view->x, view->y);
+  Q_EMIT zoomHistoryChanged();
+}
+
+bool GraphView::canZoomBack() const {
+  return d->history.canGoBack();
+}
+
+bool GraphView::canZoomForward() const {
+  return d->history.canGoForward();
 }
 
 // --- Tooltip ---------------------------------------------------------------------------------
@@ -583,16 +700,37 @@ QString GraphView::toolTipText() const {
 
 // --- Pictures --------------------------------------------------------------------------------
 
-QImage GraphView::picture(QSize size) {
-  replotNow();
-  if (!size.isValid() || size.isEmpty()) size = pictureSize();
-  QImage image(size, QImage::Format_RGB32);
-  image.fill(fromBgr(m_model.graphValue(GraphMember::FrameColor).longValue()));
-  QCPPainter painter(&image);
+void GraphView::render(QCPPainter& painter, QSize size, PictureStyle style) {
+  d->style = style;
+  sync();
+  // Laid out at the picture's size before drawing, so that its labels are those that fit it.
+  d->plot->layOut(QRect(QPoint(), size));
   d->plot->toPainter(&painter, size.width(), size.height());
+  d->style = PictureStyle::AsShown;
+  // The plot was laid out for the picture: the screen's layout and colours come back.
+  d->laidOut = QSize();
+  d->fullReplotDone = false;
+  if (isVisible())
+    replotNow();
+  else
+    sync();
+}
+
+QSize GraphView::pictureSize(const PictureOptions& options) const {
+  if (options.size.isValid() && !options.size.isEmpty()) return options.size;
+  // The view's own size: a view never shown has not laid out its plot yet.
+  return size().isEmpty() ? QSize(640, 480) : size();
+}
+
+QImage GraphView::picture(const PictureOptions& options) {
+  const QSize size = pictureSize(options);
+  QImage image(size, QImage::Format_RGB32);
+  image.fill(options.style == PictureStyle::Light
+                 ? QColor(Qt::white)
+                 : fromBgr(m_model.graphValue(GraphMember::FrameColor).longValue()));
+  QCPPainter painter(&image);
+  render(painter, size, options.style);
   painter.end();
-  // Drawing at another size changed the plot's layout; put the screen's back.
-  replotNow();
   return image;
 }
 
@@ -608,56 +746,76 @@ void writeImage(const QImage& image, const QString& path, const char* format) {
 
 }  // namespace
 
-void GraphView::saveBitmap(const QString& path) {
-  writeImage(picture(), path, "BMP");
+void GraphView::saveBitmap(const QString& path, const PictureOptions& options) {
+  writeImage(picture(options), path, "BMP");
 }
 
-void GraphView::savePng(const QString& path) {
-  writeImage(picture(), path, "PNG");
+void GraphView::savePng(const QString& path, const PictureOptions& options) {
+  writeImage(picture(options), path, "PNG");
 }
 
-void GraphView::savePdf(const QString& path) {
+QStringList GraphView::tickLabels(Qt::Orientation axis, const PictureOptions& options) {
+  d->style = options.style;
+  sync();
+  d->plot->layOut(QRect(QPoint(), pictureSize(options)));
+  const QCPAxis* a = axis == Qt::Horizontal ? d->plot->xAxis : d->plot->yAxis;
+  QStringList labels;
+  for (const QString& label : a->tickVectorLabels())
+    if (!label.isEmpty()) labels << label;
+  d->style = PictureStyle::AsShown;
+  d->laidOut = QSize();
+  d->fullReplotDone = false;
+  if (isVisible()) replotNow();
+  return labels;
+}
+
+QSize GraphView::pageSize(const QPaintDevice& page, int width) {
+  return {width, std::max(1, int(std::lround(double(width) * page.height() / page.width())))};
+}
+
+void GraphView::paintPage(QPaintDevice& device, const PictureOptions& options) {
+  QCPPainter painter;
+  if (!painter.begin(&device))
+    throw AutomationError(zrv::err::kDeviceUnavailable,
+                          QStringLiteral("the page cannot be drawn on"));
+  // Vector output: text stays text, lines stay lines.
+  painter.setMode(QCPPainter::pmVectorized);
+  painter.setMode(QCPPainter::pmNoCaching);
+  // The graph fills the printable area. It is laid out as wide as on screen (or as asked),
+  // and as high as the page's shape makes it, so that its text keeps its size relative to
+  // the graph; the window scales that layout onto the page.
+  const QSize size = pageSize(device, pictureSize(options).width());
+  painter.setWindow(QRect(QPoint(), size));
+  render(painter, size, options.style);
+  painter.end();
+}
+
+void GraphView::savePdf(const QString& path, const PictureOptions& options) {
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly)) fileError(path, file.errorString());
   {
     QPdfWriter pdf(&file);
-    pdf.setPageOrientation(QPageLayout::Landscape);
+    pdf.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape,
+                                  QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter));
     pdf.setTitle(m_model.graphValue(GraphMember::Caption).textValue());
-    replotNow();
-    const QSize size = pictureSize();
-    QCPPainter painter(&pdf);
-    const QRect page = painter.viewport();
-    const double scale =
-        std::min(page.width() / double(size.width()), page.height() / double(size.height()));
-    painter.scale(scale, scale);
-    d->plot->toPainter(&painter, size.width(), size.height());
-    painter.end();
+    pdf.setCreator(QStringLiteral("ZRVLOG"));
+    paintPage(pdf, options);
   }
   if (!file.commit()) fileError(path, file.errorString());
-  replotNow();
 }
 
-void GraphView::printTo(QPrinter& printer) {
-  replotNow();
-  const QSize size = pictureSize();
-  QCPPainter painter;
-  if (!painter.begin(&printer))
-    throw AutomationError(zrv::err::kDeviceUnavailable, QStringLiteral("the printer cannot print"));
-  const QRect page = painter.viewport();
-  const double scale =
-      std::min(page.width() / double(size.width()), page.height() / double(size.height()));
-  painter.translate((page.width() - size.width() * scale) / 2, 0);
-  painter.scale(scale, scale);
-  d->plot->toPainter(&painter, size.width(), size.height());
-  painter.end();
-  replotNow();
+void GraphView::printTo(QPrinter& printer, PictureStyle style) {
+  PictureOptions options;
+  options.style = style;
+  paintPage(printer, options);
 }
 
 void GraphView::printPlot() {
   QPrinter printer(QPrinter::HighResolution);
   printer.setPageOrientation(QPageLayout::Landscape);
-  if (!m_dialogs.print(this, printer)) return;
-  printTo(printer);
+  DialogChoice style = pictureStyleChoice();
+  if (!m_dialogs.print(this, printer, &style)) return;
+  printTo(printer, pictureStyleAt(style.selected));
 }
 
 void GraphView::copyGraph() {
@@ -697,7 +855,7 @@ Variant GraphView::invoke(int number, std::span<const Variant> args) {
         return {};
       case GraphMember::SaveBitmap:
         expect(1);
-        saveBitmap(args[0].toText());
+        saveBitmap(args[0].toText(), {});
         return {};
       default:
         break;

@@ -4,15 +4,20 @@
 // PropertyDialog, SaveBitmap). The plotting library stays inside this folder: nothing else in
 // the program includes it.
 //
-// Cursor modes (CursorMode, 47): 0 normal (the mouse does nothing), 1 track, 2 zoom (drag a
-// rubber band with the left button; the right button zooms out twice around the click),
-// 3 pan (drag with the left button). Zoom and pan write the new ranges into the model, so
-// RangeXMin..RangeYMax read back what is shown.
+// Cursor modes (CursorMode, 47; app/graph/cursormode.h): the mouse in each mode is one class
+// of gestures.h. Zoom and pan write the new ranges into the model, so RangeXMin..RangeYMax
+// read back what is shown; zooming, panning and fitting choose ranges in round steps
+// (app/graph/nicescale.h) and are remembered for Back and Forward. A double-click in Normal
+// mode fits the view to the data.
 //
 // Track mode: every mouse move over the plot area (and every press there) moves the current
 // cursor to the mouse, snapped to the nearest point of the current element when the
 // cursor's snap mode is 1, and raises cursorPosition(x, y) in axis units. With no cursor
 // the position is kept as the model's track position, which CursorPosX/Y then read.
+//
+// Pictures (bitmaps, PNG, PDF, prints, the clipboard) are drawn from the model at their own
+// size, with the same text size relative to the graph as the screen's, as the graph is shown
+// or in a light style for paper. Pages are vector drawings that fill the printable area.
 //
 // Replots: a model change schedules one replot after the current event, at most ~30 a
 // second however fast points arrive, so a tick that appends points never waits for drawing.
@@ -28,14 +33,34 @@
 #include <optional>
 #include <span>
 
+#include "app/dialogs/dialogs.h"
 #include "common/variant.h"
 
+class QCPPainter;
+class QPaintDevice;
 class QPrinter;
 
 namespace zrvlog {
 
-class Dialogs;
 class GraphModel;
+struct ViewRanges;
+
+/// How a picture is coloured.
+enum class PictureStyle {
+  AsShown,  ///< the graph's own colours, as on screen
+  Light,    ///< for paper: white background, dark text and grid, channels darkened to show
+};
+
+struct PictureOptions {
+  /// In pixels; empty: the view's size. A page takes the width only (its text size relative
+  /// to the graph) and its height from the page's shape.
+  QSize size;
+  PictureStyle style = PictureStyle::AsShown;
+};
+
+/// The style choice the print and export dialogs offer, and the style an answer stands for.
+DialogChoice pictureStyleChoice();
+PictureStyle pictureStyleAt(int index);
 
 /// The model must outlive the view.
 class GraphView : public QWidget {
@@ -55,23 +80,41 @@ class GraphView : public QWidget {
   /// model (GraphModel::property/setProperty/invoke). SaveBitmap takes the file name.
   zrv::Variant invoke(int number, std::span<const zrv::Variant> args = {});
 
-  // --- Window methods ----------------------------------------------------------------
-  /// Writes what is shown as a Windows bitmap, replacing the file. 75 with the reason when
-  /// the file cannot be written.
-  void saveBitmap(const QString& path);
-  void savePng(const QString& path);
-  /// A vector PDF page of what is shown.
-  void savePdf(const QString& path);
-  /// What is shown, at the widget's size (or at the given one).
-  QImage picture(QSize size = {});
-  /// The print dialog (through Dialogs::print), then the picture scaled to the page.
+  // --- Window methods and pictures ------------------------------------------------------
+  /// Writes the picture as a Windows bitmap (or PNG), replacing the file. 75 with the reason
+  /// when the file cannot be written.
+  void saveBitmap(const QString& path, const PictureOptions& options);
+  void savePng(const QString& path, const PictureOptions& options);
+  /// A vector PDF: one A4 landscape page that the graph fills, its text as text.
+  void savePdf(const QString& path, const PictureOptions& options);
+  /// The picture at the view's size (or at the one asked for).
+  QImage picture(const PictureOptions& options = {});
+  /// The size a picture gets with these options.
+  QSize pictureSize(const PictureOptions& options = {}) const;
+  /// The tick labels a picture with these options shows on an axis, left to right or bottom
+  /// to top (labels thinned out where they would overlap are left out).
+  QStringList tickLabels(Qt::Orientation axis, const PictureOptions& options = {});
+  /// The size a page is laid out at: the width asked for, the page's shape.
+  static QSize pageSize(const QPaintDevice& page, int width);
+  /// The print dialog (through Dialogs::print, with the style choice), then the page.
   void printPlot();
-  /// Prints on a printer that is already set up, the picture scaled to fit the page.
-  void printTo(QPrinter& printer);
+  /// Prints on a printer that is already set up: the graph fills its printable area.
+  void printTo(QPrinter& printer, PictureStyle style = PictureStyle::AsShown);
   /// The picture on the clipboard.
   void copyGraph();
   /// The graph's own modal property dialog (through Dialogs::exec); its result code.
   int propertyDialog();
+
+  // --- Navigation: remembered for Back and Forward ---------------------------------------
+  /// The whole data set in round steps, once (the model's FitRange); nothing without data.
+  void zoomToFit();
+  /// One round step smaller or larger around the middle of the view.
+  void zoomIn();
+  void zoomOut();
+  void zoomBack();
+  void zoomForward();
+  bool canZoomBack() const;
+  bool canZoomForward() const;
 
   // --- Host-given settings ----------------------------------------------------------
   /// The tooltip shown while the mouse rests on the graph (the track read-out). Changing it
@@ -81,7 +124,7 @@ class GraphView : public QWidget {
 
   // --- Replot scheduling ------------------------------------------------------------
   void setTickDeadlineSource(std::function<std::optional<Clock::time_point>()> source);
-  /// Draws at once (the picture methods do this first).
+  /// Draws at once (a hidden view only catches up with the model).
   void replotNow();
   bool replotPending() const;
   Clock::duration lastReplotCost() const { return m_lastReplotCost; }
@@ -99,19 +142,37 @@ class GraphView : public QWidget {
  Q_SIGNALS:
   /// Track mode: the mouse is at (x, y) in axis units (see above).
   void cursorPosition(double x, double y);
+  /// Back or Forward became possible or impossible.
+  void zoomHistoryChanged();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   struct Private;
 
-  QSize pictureSize() const;
   void scheduleReplot();
   void onReplotTimer();
+  /// Shows ranges chosen by the user; remember: as a move Back can undo.
+  void showRanges(const ViewRanges& to, bool remember);
+  /// Draws the graph at a logical size on a painter that is set up.
+  void render(QCPPainter& painter, QSize size, PictureStyle style);
+  /// A page (PDF, printer): the graph fills the printable area.
+  void paintPage(QPaintDevice& device, const PictureOptions& options);
+
+  // Model to plot, by what is drawn.
+  struct Look;
+  Look look() const;
+  QColor itemColour(int32_t bgr) const;
   void sync();
-  void track(QPoint pos);
+  void syncAxes(const Look& look);
+  void syncTicks(const Look& look);
+  void syncCaption(const Look& look);
+  void syncElements(const Look& look);
+  void syncAnnotations(const Look& look);
+  void syncCursors();
 
   GraphModel& m_model;
   Dialogs& m_dialogs;

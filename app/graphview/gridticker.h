@@ -1,8 +1,9 @@
 #pragma once
 // Axis ticks for the graph: exactly the set number of grid divisions across the shown
 // range (evenly spaced in pixels, on logarithmic axes too), labelled with the printf-style
-// label format or as clock times. Labels are thinned to every n-th tick when they would
-// overlap.
+// label format (its precision following the step, labelformat.h) or as clock times. Labels
+// are thinned to every n-th tick where they would overlap at the axis's length when the
+// ticks are made, so pictures of any size get the labels that fit them.
 
 #include <qcustomplot.h>
 
@@ -15,15 +16,20 @@ class GridTicker : public QCPAxisTicker {
     QString format = QStringLiteral("%g");
     bool timeLabels = false;
     bool logarithmic = false;
-    int labelStride = 1;  ///< label every n-th tick only
   };
+
+  /// The axis whose length and tick font decide how many labels fit.
+  explicit GridTicker(QCPAxis* axis = nullptr) : m_axis(axis) {}
+  void setAxis(QCPAxis* axis) { m_axis = axis; }
 
   void setSettings(const Settings& settings) { m_settings = settings; }
   const Settings& settings() const { return m_settings; }
 
-  /// The label of one tick value, with the step between ticks (for time decimals and for
-  /// showing a computed 1e-17 as 0).
-  QString label(double value, double step) const;
+  /// The tick values across range and the label of each (none thinned out).
+  void ticksAndLabels(const QCPRange& range, QVector<double>& ticks,
+                      QVector<QString>& labels) const;
+  /// Every n-th label is shown: how many fit at the axis's present length.
+  int labelStride(const QVector<QString>& labels) const;
 
   void generate(const QCPRange& range, const QLocale& locale, QChar formatChar, int precision,
                 QVector<double>& ticks, QVector<double>* subTicks,
@@ -31,6 +37,7 @@ class GridTicker : public QCPAxisTicker {
 
  private:
   Settings m_settings;
+  QCPAxis* m_axis;
 };
 
 }  // namespace zrvlog

@@ -20,7 +20,7 @@ namespace zrvlog::cli {
 const char kUsage[] =
     "Usage:\n"
     "  zrvlog --headless [options] --zrv FILE and/or --csv FILE\n"
-    "  zrvlog --convert IN.zrv [--csv FILE] [--bmp FILE] [--png FILE] [--pdf FILE]\n"
+    "  zrvlog --convert IN.zrv [--csv FILE] %1\n"
     "  zrvlog --recover [--zrv FILE] [--csv FILE] [--discard]\n"
     "\n"
     "Recording without the window (--headless):\n"
@@ -47,8 +47,7 @@ const char kUsage[] =
     "\n"
     "Converting a data file (--convert IN.zrv):\n"
     "  --csv FILE           the samples as comma-separated text\n"
-    "  --bmp FILE, --png FILE, --pdf FILE   the graph as a picture\n"
-    "  --size WxH           picture size in pixels (default 1024x768)\n"
+    "%2"
     "\n"
     "Recovering a recording that was not saved (--recover):\n"
     "  Every run is journalled as it goes (~/.local/share/ZRVLOG/recovery). Without files,\n"
@@ -85,6 +84,10 @@ bool writeLine(std::FILE* stream, const QString& text) {
 
 }  // namespace
 
+QString usage() {
+  return QString::fromUtf8(kUsage).arg(pictureOptionsSynopsis(), pictureOptionsHelp());
+}
+
 void say(const QString& text) {
   if (!g_errorClosed && !writeLine(stderr, QStringLiteral("zrvlog: ") + text)) g_errorClosed = true;
 }
@@ -110,7 +113,7 @@ int usageError(const QString& problem) {
 std::optional<int> parseOrStop(QCommandLineParser& p, const QStringList& args) {
   if (!p.parse(args)) return usageError(p.errorText());
   if (p.isSet(QStringLiteral("help"))) {
-    std::fputs(kUsage, stdout);
+    std::fputs(qPrintable(usage()), stdout);
     return kExitOk;
   }
   if (!p.positionalArguments().isEmpty())

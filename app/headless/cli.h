@@ -27,8 +27,13 @@ constexpr int kExitUsage = 2;
 /// other files were written.
 constexpr int kExitReaderGone = 3;
 
-/// The help of every mode.
+/// The help of every mode; %1 and %2 stand for the picture options (usage() fills them in).
 extern const char kUsage[];
+/// The help as printed, with the picture options of every picture format.
+QString usage();
+/// --convert's picture options for the synopsis and for the help (convert.cpp).
+QString pictureOptionsSynopsis();
+QString pictureOptionsHelp();
 
 /// A message for people on standard error: "zrvlog: text". Once standard error is closed
 /// (a reader that went away) nothing more is written there, and nothing else changes.

@@ -4,7 +4,10 @@
 #include <QCoreApplication>
 #include <csignal>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "app/graphview/pictureformats.h"
 #include "app/headless/cli.h"
 
 namespace zrvlog {
@@ -21,22 +24,39 @@ int runCommandLine(int argc, char** argv) {
   // progress lines stop, a live CSV ends the run. It must not end the process unwritten.
   std::signal(SIGPIPE, SIG_IGN);
   const bool converting = hasArgument(argc, argv, "--convert");
-  const bool pictures =
-      converting && (hasArgument(argc, argv, "--bmp") || hasArgument(argc, argv, "--png") ||
-                     hasArgument(argc, argv, "--pdf"));
+  bool pictures = false;
+  for (const PictureFormat& format : pictureFormats())
+    pictures |= converting && hasArgument(argc, argv, ("--" + std::string(format.id)).c_str());
   // Only pictures need a GUI application, and they draw offscreen when there is no display.
+  // A GUI application takes its own options out of the command line, and --style (the
+  // pictures' style here) is one of them: it goes round it.
+  std::vector<char*> guiArgv;
+  QStringList styleArgs;
+  for (int i = 0; i < argc; ++i) {
+    const QByteArray arg(argv[i]);
+    if (pictures && (arg == "--style" || arg == "-style") && i + 1 < argc) {
+      styleArgs << QStringLiteral("--style") << QString::fromLocal8Bit(argv[++i]);
+    } else if (pictures && (arg.startsWith("--style=") || arg.startsWith("-style="))) {
+      styleArgs << QStringLiteral("--style")
+                << QString::fromLocal8Bit(arg.mid(arg.indexOf('=') + 1));
+    } else {
+      guiArgv.push_back(argv[i]);
+    }
+  }
+  int guiArgc = int(guiArgv.size());
+  guiArgv.push_back(nullptr);
   std::unique_ptr<QCoreApplication> app;
   if (pictures) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
       qputenv("QT_QPA_PLATFORM", "offscreen");
-    app = std::make_unique<QApplication>(argc, argv);
+    app = std::make_unique<QApplication>(guiArgc, guiArgv.data());
   } else {
     app = std::make_unique<QCoreApplication>(argc, argv);
   }
   QCoreApplication::setOrganizationName(QStringLiteral("ZRVLOG"));
   QCoreApplication::setApplicationName(QStringLiteral("ZRVLOG"));
-  const QStringList args = QCoreApplication::arguments();
+  const QStringList args = QCoreApplication::arguments() + styleArgs;
   if (hasArgument(argc, argv, "--recover")) {
     if (converting || hasArgument(argc, argv, "--headless"))
       return usageError(QStringLiteral("--recover goes on its own"));

@@ -1,6 +1,7 @@
 #include "frmmain.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDate>
@@ -21,6 +22,7 @@
 #include "app/dialogs/dialogs.h"
 #include "app/graph/graphmodel.h"
 #include "app/graphview/graphview.h"
+#include "app/graphview/pictureformats.h"
 #include "app/mainwindow/elidedlabel.h"
 #include "app/mainwindow/icons.h"
 #include "app/recovery/journalrecovery.h"
@@ -132,17 +134,29 @@ void frmMain::buildMenus() {
   m.mnuFile = bar->addMenu(QStringLiteral("&File"));
   m.mnuFile->setObjectName(QStringLiteral("mnuFile"));
   m.mnuFileNew = item(m.mnuFile, "mnuFileNew", QStringLiteral("&New"));
-  m.mnuFileNew->setShortcut(QKeySequence(QStringLiteral("Ctrl+N")));
+  const auto keys = [](QAction* action, const char* sequence) {
+    action->setShortcut(QKeySequence(QString::fromLatin1(sequence)));
+  };
+  keys(m.mnuFileNew, "Ctrl+N");
   m.mnuFileOpen = item(m.mnuFile, "mnuFileOpen", QStringLiteral("&Open..."));
+  keys(m.mnuFileOpen, "Ctrl+O");
   m.mnuFile->addSeparator();
   m.mnuFileSave = item(m.mnuFile, "mnuFileSave", QStringLiteral("&Save"));
+  keys(m.mnuFileSave, "Ctrl+S");
   m.mnuFileSaveAs = item(m.mnuFile, "mnuFileSaveAs", QStringLiteral("Save &As..."));
+  keys(m.mnuFileSaveAs, "Ctrl+Shift+S");
   m.mnuFile->addSeparator();
   m.mnuFileExport = m.mnuFile->addMenu(QStringLiteral("&Export"));
   m.mnuFileExport->setObjectName(QStringLiteral("mnuFileExport"));
   m.mnuExportCSV = item(m.mnuFileExport, "mnuExportCSV", QStringLiteral("&CSV"));
-  m.mnuExportBMP = item(m.mnuFileExport, "mnuExportBMP", QStringLiteral("&BMP"));
+  for (const PictureFormat& format : pictureFormats()) {
+    const QByteArray name = "mnuExport" + QByteArray(format.id).toUpper();
+    m.mnuExportPicture.push_back(
+        item(m.mnuFileExport, name.constData(), QString::fromLatin1(format.menuText)));
+  }
+  m.mnuExportBMP = m.mnuExportPicture.front();
   m.mnuFilePrint = item(m.mnuFile, "mnuFilePrint", QStringLiteral("&Print..."));
+  keys(m.mnuFilePrint, "Ctrl+P");
   m.mnuFile->addSeparator();
   for (int i = 1; i <= 4; ++i) {
     m.mnuFileMRU[i] = item(m.mnuFile, "mnuFileMRU", QString());
@@ -152,6 +166,7 @@ void frmMain::buildMenus() {
   m.mnuFileBar5->setVisible(false);
   m.mnuFileExit =
       item(m.mnuFile, "mnuFileExit", QStringLiteral("E&xit"), &frmMain::mnuFileExit_Click);
+  keys(m.mnuFileExit, "Ctrl+Q");
 
   m.mnuEdit = bar->addMenu(QStringLiteral("&Edit"));
   m.mnuCopy = item(m.mnuEdit, "mnuCopy", QStringLiteral("&Copy"));
@@ -165,8 +180,11 @@ void frmMain::buildMenus() {
   m.mnuTrack = item(m.mnuCursor, "mnuTrack", QStringLiteral("&Track"), &frmMain::mnuTrack_Click);
   m.mnuZoom = item(m.mnuCursor, "mnuZoom", QStringLiteral("&Zoom"), &frmMain::mnuZoom_Click);
   m.mnuPan = item(m.mnuCursor, "mnuPan", QStringLiteral("&Pan"), &frmMain::mnuPan_Click);
-  for (QAction* a : {m.mnuNormCursor, m.mnuTrack, m.mnuZoom, m.mnuPan})
+  m.grpCursor = new QActionGroup(this);
+  for (QAction* a : {m.mnuNormCursor, m.mnuTrack, m.mnuZoom, m.mnuPan}) {
     a->setCheckable(true);
+    m.grpCursor->addAction(a);
+  }
   m.mnuNormCursor->setChecked(true);
 
   m.mnuData = bar->addMenu(QStringLiteral("&Data"));
@@ -195,6 +213,30 @@ void frmMain::buildMenus() {
     a->setCheckable(true);
     a->setChecked(true);
   }
+  m.mnuViewFullScreen = item(m.mnuView, "mnuViewFullScreen", QStringLiteral("Full &Screen"),
+                             &frmMain::mnuViewFullScreen_Click);
+  m.mnuViewFullScreen->setCheckable(true);
+  keys(m.mnuViewFullScreen, "F11");
+  m.mnuView->addSeparator();
+  // Zooming from the keyboard, and the way back: the graph remembers every zoom, pan and fit.
+  m.mnuZoomIn = item(m.mnuView, "mnuZoomIn", QStringLiteral("Zoom &In"));
+  m.mnuZoomIn->setShortcuts(
+      {QKeySequence(QStringLiteral("Ctrl++")), QKeySequence(QStringLiteral("Ctrl+="))});
+  m.mnuZoomOut = item(m.mnuView, "mnuZoomOut", QStringLiteral("Zoom O&ut"));
+  keys(m.mnuZoomOut, "Ctrl+-");
+  m.mnuZoomFit = item(m.mnuView, "mnuZoomFit", QStringLiteral("Zoom to &Fit"));
+  keys(m.mnuZoomFit, "Ctrl+0");
+  m.mnuZoomBack = item(m.mnuView, "mnuZoomBack", QStringLiteral("Bac&k"));
+  keys(m.mnuZoomBack, "Alt+Left");
+  m.mnuZoomForward = item(m.mnuView, "mnuZoomForward", QStringLiteral("For&ward"));
+  keys(m.mnuZoomForward, "Alt+Right");
+  connect(m.mnuZoomIn, &QAction::triggered, m_view, &GraphView::zoomIn);
+  connect(m.mnuZoomOut, &QAction::triggered, m_view, &GraphView::zoomOut);
+  connect(m.mnuZoomFit, &QAction::triggered, m_view, &GraphView::zoomToFit);
+  connect(m.mnuZoomBack, &QAction::triggered, m_view, &GraphView::zoomBack);
+  connect(m.mnuZoomForward, &QAction::triggered, m_view, &GraphView::zoomForward);
+  connect(m_view, &GraphView::zoomHistoryChanged, this, &frmMain::showZoomHistory);
+  showZoomHistory();
   m.mnuView->addSeparator();
   m.mnuViewRefresh =
       item(m.mnuView, "mnuViewRefresh", QStringLiteral("&Clear"), &frmMain::mnuViewRefresh_Click);
@@ -470,6 +512,13 @@ void frmMain::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
+void frmMain::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  // The window manager may end full screen too.
+  if (event->type() == QEvent::WindowStateChange)
+    m_menus.mnuViewFullScreen->setChecked(isFullScreen());
+}
+
 void frmMain::Form_Unload() {
   if (m_unloaded) return;
   m_unloaded = true;
@@ -591,32 +640,44 @@ void frmMain::mnuGraphProps_Click() {
   m_view->propertyDialog();
 }
 
+void frmMain::mnuViewFullScreen_Click() {
+  setWindowState(m_menus.mnuViewFullScreen->isChecked() ? windowState() | Qt::WindowFullScreen
+                                                        : windowState() & ~Qt::WindowFullScreen);
+}
+
+void frmMain::showZoomHistory() {
+  m_menus.mnuZoomBack->setEnabled(m_view->canZoomBack());
+  m_menus.mnuZoomForward->setEnabled(m_view->canZoomForward());
+}
+
 // ---- Cursor and Data menus -----------------------------------------------------------------
 
 void frmMain::mnuCursor_Click() {
-  QAction* items[] = {m_menus.mnuNormCursor, m_menus.mnuTrack, m_menus.mnuZoom, m_menus.mnuPan};
-  for (QAction* a : items)
-    a->setChecked(false);
-  const int32_t mode = m_graph->property(GraphMember::CursorMode).toLong();
-  if (mode >= 0 && mode < 4) items[mode]->setChecked(true);
+  const std::pair<CursorMode, QAction*> items[] = {{CursorMode::Normal, m_menus.mnuNormCursor},
+                                                   {CursorMode::Track, m_menus.mnuTrack},
+                                                   {CursorMode::Zoom, m_menus.mnuZoom},
+                                                   {CursorMode::Pan, m_menus.mnuPan}};
+  const auto mode = cursorModeOf(m_graph->property(GraphMember::CursorMode).toLong());
+  for (const auto& [itemMode, action] : items)
+    action->setChecked(itemMode == mode);
 }
 
-void frmMain::setCursorMode(int32_t mode) {
-  m_graph->setProperty(GraphMember::CursorMode, Variant(mode));
+void frmMain::setCursorMode(CursorMode mode) {
+  m_graph->setProperty(GraphMember::CursorMode, Variant(static_cast<int32_t>(mode)));
   mnuCursor_Click();
 }
 
 void frmMain::mnuNormCursor_Click() {
-  setCursorMode(0);
+  setCursorMode(CursorMode::Normal);
 }
 void frmMain::mnuTrack_Click() {
-  setCursorMode(1);
+  setCursorMode(CursorMode::Track);
 }
 void frmMain::mnuZoom_Click() {
-  setCursorMode(2);
+  setCursorMode(CursorMode::Zoom);
 }
 void frmMain::mnuPan_Click() {
-  setCursorMode(3);
+  setCursorMode(CursorMode::Pan);
 }
 
 void frmMain::mnuAutorange_Click() {

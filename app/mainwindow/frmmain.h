@@ -10,10 +10,12 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <memory>
+#include <vector>
 
 #include "app/acquisition/boardcontrol.h"
 #include "app/acquisition/engine.h"
 #include "app/dialogs/dialogs.h"
+#include "app/graph/cursormode.h"
 #include "app/timer/samplingtimer.h"
 
 namespace zrv {
@@ -21,6 +23,7 @@ class AutomationError;
 }
 
 class QAction;
+class QActionGroup;
 class QLabel;
 class QMenu;
 class QToolBar;
@@ -33,6 +36,7 @@ class RunJournal;
 class ElidedLabel;
 class GraphView;
 class StoredSettings;
+struct PictureFormat;
 
 /// What the main window is built from. The board and the timer default to the real ones;
 /// tests pass fakes. Dialogs and settings are not owned and must outlive the window.
@@ -85,16 +89,21 @@ class frmMain : public QMainWindow {
     QAction *mnuFileNew, *mnuFileOpen, *mnuFileSave, *mnuFileSaveAs;
     QMenu* mnuFileExport;
     QAction *mnuExportCSV, *mnuExportBMP, *mnuFilePrint;
+    /// One item per picture format (pictureformats.h), in table order; the first is BMP.
+    std::vector<QAction*> mnuExportPicture;
     QAction* mnuFileMRU[5];  // 1 to 4; [0] unused
     QAction *mnuFileBar5, *mnuFileExit;
     QMenu* mnuEdit;
     QAction* mnuCopy;
     QMenu* mnuCursor;
     QAction *mnuNormCursor, *mnuTrack, *mnuZoom, *mnuPan;
+    QActionGroup* grpCursor;  // the four modes, one checked at a time
     QMenu* mnuData;
     QAction *mnuDataStart, *mnuDataStop, *mnuAutorange, *mnuQuickRaw, *mnuQuick5V;
     QMenu* mnuView;
-    QAction *mnuViewToolbar, *mnuViewStatusBar, *mnuViewRefresh, *mnuViewOptions, *mnuGraphProps;
+    QAction *mnuViewToolbar, *mnuViewStatusBar, *mnuViewFullScreen;
+    QAction *mnuZoomIn, *mnuZoomOut, *mnuZoomFit, *mnuZoomBack, *mnuZoomForward;
+    QAction *mnuViewRefresh, *mnuViewOptions, *mnuGraphProps;
     QMenu* mnuHelp;
     QAction *mnuHelpContents, *mnuSearchForHelpOn, *mnuHelpAbout;
   };
@@ -130,6 +139,8 @@ class frmMain : public QMainWindow {
   void mnuQuickRaw_Click();
   void mnuQuick5V_Click();
   void mnuGraphProps_Click();
+  /// View > Full Screen (F11): the window fills the screen, or comes back.
+  void mnuViewFullScreen_Click();
   /// The graph's cursor-position event: the track read-out becomes the graph's tooltip.
   void NTGraph1_CursorPosition(double x, double y);
   /// Offers to save unsaved data ("Save file?"); never cancels what the caller does next.
@@ -145,8 +156,11 @@ class frmMain : public QMainWindow {
   void mnuFileSave_Click();
   void mnuFileSaveAs_Click();
   void mnuExportCSV_Click();
-  /// The picture export: BMP, or PNG and PDF by the name's extension.
+  /// File > Export > BMP: the picture export with the bitmap format selected.
   void mnuExportBMP_Click();
+  /// The picture export: the dialog offers every format and the style; the format is the
+  /// one the name's extension names, else the one selected (format first selected).
+  void exportPicture(const PictureFormat& format);
   void mnuFilePrint_Click();
   void mnuCopy_Click();
   /// A recent-file entry (1-4) was chosen.
@@ -176,13 +190,14 @@ class frmMain : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   void buildMenus();
   void buildToolBar();
   void buildStatusBar();
   void connectEngine();
-  void setCursorMode(int32_t mode);
+  void setCursorMode(CursorMode mode);
   void showRunState(bool running);
   void showSample(const SampleReport& report);
   void showRunEnded(RunEnd why);
@@ -212,6 +227,14 @@ class frmMain : public QMainWindow {
   void setUntitled();
   /// File > Save: Save As while untitled. True when the data set was written.
   bool saveCurrent();
+  /// A save dialog whose answer is the file to write: a bare name gets the selected filter's
+  /// extension, and a file that the added extension names is replaced only when the user
+  /// agrees (otherwise the dialog comes back). Empty path: cancelled.
+  SaveAnswer askSavePath(FileRequest request);
+  /// A name for an export: the data file's, with the extension given; empty while untitled.
+  QString suggestedName(const QString& extension) const;
+  /// The Back and Forward items follow the graph's zoom history.
+  void showZoomHistory();
   std::shared_ptr<class RecentFiles> m_recent;  // shared: the window's header stays light
 
   // --- Options state (frmmain_options.cpp) ----------------------------------------------

@@ -2,6 +2,7 @@
 // the CSV and picture exports, printing, copying and the recent files. The work itself is
 // the documents library's; here the window asks its questions and shows the outcome.
 #include <QAction>
+#include <QDir>
 #include <QFileInfo>
 #include <QMenu>
 
@@ -11,6 +12,7 @@
 #include "app/documents/recentfiles.h"
 #include "app/graph/graphmodel.h"
 #include "app/graphview/graphview.h"
+#include "app/graphview/pictureformats.h"
 #include "app/mainwindow/frmmain.h"
 #include "app/recovery/journalrecovery.h"
 #include "app/recovery/runjournal.h"
@@ -23,8 +25,6 @@ namespace {
 const QString kZrvFilter = QStringLiteral("ZRV Files (*.zrv)|*.zrv|All Files (*.*)|*.*");
 const QString kCsvFilter =
     QStringLiteral("Comma delimited (*.csv)|*.csv|Text file (*.txt)|*.txt|All Files|*.*||");
-const QString kPictureFilter = QStringLiteral(
-    "Bitmap (*.bmp)|*.bmp|PNG image (*.png)|*.png|PDF document (*.pdf)|*.pdf|All Files|*.*||");
 }  // namespace
 
 void frmMain::initDocumentCommands() {
@@ -35,6 +35,12 @@ void frmMain::initDocumentCommands() {
   connect(m.mnuFileSaveAs, &QAction::triggered, this, &frmMain::mnuFileSaveAs_Click);
   connect(m.mnuExportCSV, &QAction::triggered, this, &frmMain::mnuExportCSV_Click);
   connect(m.mnuExportBMP, &QAction::triggered, this, &frmMain::mnuExportBMP_Click);
+  const auto formats = pictureFormats();
+  for (size_t i = 1; i < formats.size(); ++i) {
+    const PictureFormat* format = &formats[i];
+    connect(m.mnuExportPicture[i], &QAction::triggered, this,
+            [this, format] { exportPicture(*format); });
+  }
   connect(m.mnuFilePrint, &QAction::triggered, this, &frmMain::mnuFilePrint_Click);
   connect(m.mnuCopy, &QAction::triggered, this, &frmMain::mnuCopy_Click);
   for (int i = 1; i <= RecentFiles::kCount; ++i)
@@ -98,6 +104,35 @@ void frmMain::mnuFileNew_Click() {
   m_engine->settings.stopsec = QString();
 }
 
+SaveAnswer frmMain::askSavePath(FileRequest request) {
+  for (;;) {
+    SaveAnswer answer = m_dialogs->saveFile(this, request);
+    const QString path = savePathFor(answer, request.filter);
+    // The dialog asked about the name it was given; a name with the extension added is a
+    // file it has not asked about.
+    if (path != answer.path && QFileInfo::exists(path)) {
+      const QString question =
+          QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(path);
+      if (m_dialogs->message(this, question, kAppTitle, Buttons::YesNo, Icon::Warning) !=
+          Answer::Yes) {
+        request.initialName = path;
+        request.selectedFilter = answer.filter;
+        if (request.choice) request.choice->selected = answer.choice;
+        continue;
+      }
+    }
+    answer.path = path;
+    return answer;
+  }
+}
+
+QString frmMain::suggestedName(const QString& extension) const {
+  const QString& current = m_engine->data.CurrentFile;
+  if (current.isEmpty()) return {};
+  const QFileInfo info(current);
+  return info.dir().filePath(info.completeBaseName() + QLatin1Char('.') + extension);
+}
+
 void frmMain::mnuFileOpen_Click() {
   const QString path = m_dialogs->openFile(
       this, FileRequest{QStringLiteral("Open"), kZrvFilter, m_engine->data.CurrentFile});
@@ -111,8 +146,8 @@ void frmMain::mnuFileSave_Click() {
 bool frmMain::saveCurrent() {
   DataSet& data = m_engine->data;
   if (data.CurrentFile.isEmpty()) {
-    const QString path = m_dialogs->saveFile(
-        this, FileRequest{QStringLiteral("Save As"), kZrvFilter, data.CurrentFile});
+    const QString path =
+        askSavePath(FileRequest{QStringLiteral("Save As"), kZrvFilter, data.CurrentFile}).path;
     if (path.isEmpty()) return false;
     data.CurrentFile = path;
     setWindowTitle(kAppTitle + QStringLiteral(" - ") + path);
@@ -131,8 +166,9 @@ bool frmMain::saveCurrent() {
 }
 
 void frmMain::mnuFileSaveAs_Click() {
-  const QString path = m_dialogs->saveFile(
-      this, FileRequest{QStringLiteral("Save As"), kZrvFilter, m_engine->data.CurrentFile});
+  const QString path =
+      askSavePath(FileRequest{QStringLiteral("Save As"), kZrvFilter, m_engine->data.CurrentFile})
+          .path;
   if (path.isEmpty()) return;
   m_engine->data.CurrentFile = path;
   setWindowTitle(kAppTitle + QStringLiteral(" - ") + path);
@@ -205,7 +241,8 @@ void frmMain::offerRecovery() {
 // ---- Export, print, copy -----------------------------------------------------------------
 
 void frmMain::mnuExportCSV_Click() {
-  const QString path = m_dialogs->saveFile(this, FileRequest{QString(), kCsvFilter, QString()});
+  const QString path =
+      askSavePath(FileRequest{QString(), kCsvFilter, suggestedName(QStringLiteral("csv"))}).path;
   if (path.isEmpty()) return;
   const SaveResult r = exportCsv(path, m_engine->data, *m_graph);
   if (!r.ok)
@@ -215,17 +252,18 @@ void frmMain::mnuExportCSV_Click() {
 }
 
 void frmMain::mnuExportBMP_Click() {
-  const QString path = m_dialogs->saveFile(this, FileRequest{QString(), kPictureFilter, QString()});
-  if (path.isEmpty()) return;
-  // The name is used as typed; its extension picks the format, a bitmap by default.
-  const QString suffix = QFileInfo(path).suffix().toLower();
+  exportPicture(pictureFormats().front());
+}
+
+void frmMain::exportPicture(const PictureFormat& format) {
+  FileRequest request{QString(), picturesFilter(), suggestedName(format.extensionList().value(0))};
+  request.selectedFilter = int(&format - pictureFormats().data());
+  request.choice = pictureStyleChoice();
+  const SaveAnswer answer = askSavePath(request);
+  if (answer.path.isEmpty()) return;
+  const PictureFormat& chosen = pictureFormatFor(answer.path, answer.filter);
   try {
-    if (suffix == QLatin1String("png"))
-      m_view->savePng(path);
-    else if (suffix == QLatin1String("pdf"))
-      m_view->savePdf(path);
-    else
-      m_view->saveBitmap(path);
+    (m_view->*chosen.write)(answer.path, {QSize(), pictureStyleAt(answer.choice)});
   } catch (const zrv::AutomationError& e) {
     doerr(e.message());
   }

@@ -271,24 +271,28 @@ TEST(GraphModel, ElementsWithTheSameXShareOneColumnUntilOneDiverges) {
   EXPECT_TRUE(model.series(0).xSorted());
 }
 
-TEST(GraphModel, FitRangeUsesTheExtentsOfTheShownElements) {
+TEST(GraphModel, FitRangeHoldsTheShownElementsInRoundSteps) {
+  // 10 X and 5 Y divisions: X starts at the grid line at or below the data, Y is centred.
   struct Case {
     const char* name;
     std::vector<std::tuple<double, double, int>> points;
     bool hideElement1;
     GraphModel::Range x, y;
+    bool logY = false;
   } cases[] = {
       {"no points leaves the ranges", {}, false, {0, 10}, {0, 10}},
-      {"two elements", {{1, 2, 0}, {3, -4, 1}, {2, 8, 0}}, false, {1, 3}, {-4, 8}},
-      {"hidden element ignored", {{1, 2, 0}, {3, -4, 1}, {2, 8, 0}}, true, {1, 2}, {2, 8}},
-      {"flat at zero", {{0, 0, 0}, {5, 0, 0}}, false, {0, 5}, {-1, 1}},
-      {"single point", {{10, 4, 0}}, false, {9, 11}, {3.6, 4.4}},
+      {"two elements", {{1, 2, 0}, {3, -4, 1}, {2, 8, 0}}, false, {1, 3}, {-10, 15}},
+      {"hidden element ignored", {{1, 2, 0}, {3, -4, 1}, {2, 8, 0}}, true, {1, 2}, {0, 10}},
+      {"flat at zero", {{0, 0, 0}, {5, 0, 0}}, false, {0, 5}, {0, 1}},
+      {"single point", {{10, 4, 0}}, false, {9, 11}, {3.6, 4.6}},
       {"only hidden points", {{3, -4, 1}}, true, {0, 10}, {0, 10}},
+      {"a logarithmic axis takes the extents", {{1, 2, 0}, {3, 8, 0}}, false, {1, 3}, {2, 8}, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     GraphModel model;
     model.newElement();
+    model.setProperty(GraphMember::LogY, Variant(c.logY));
     if (c.hideElement1) model.setValue(GraphMember::ElementShow, 1, Variant(false));
     for (auto [x, y, e] : c.points)
       model.addPoint(x, y, e);

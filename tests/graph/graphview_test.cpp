@@ -12,10 +12,12 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPrinter>
+#include <QSet>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolTip>
+#include <cmath>
 #include <functional>
 
 #include "app/graph/graphmodel.h"
@@ -71,6 +73,9 @@ struct Fixture {
       mouse(QEvent::MouseMove, from + (to - from) * (i / 4.0));
     mouse(QEvent::MouseButtonRelease, to);
   }
+  void setMode(CursorMode mode) {
+    model.setProperty(GraphMember::CursorMode, Variant(static_cast<int32_t>(mode)));
+  }
   GraphModel::Range x() const { return model.rangeX(); }
   GraphModel::Range y() const { return model.rangeY(); }
   double unitsPerPixelX() { return 10.0 / view.plotRect().width(); }
@@ -82,35 +87,137 @@ struct Fixture {
   bool pressed = false;
 };
 
-TEST(GraphView, ZoomModeSetsTheRangesToTheRubberBand) {
+// Every label of an axis names a multiple of a round step, and no two are alike.
+::testing::AssertionResult roundLabels(GraphView& view, Qt::Orientation axis,
+                                       GraphModel::Range range, int divisions) {
+  const double step = range.size() / divisions;
+  const double mantissa = step / std::pow(10.0, std::floor(std::log10(step) + 1e-9));
+  if (std::abs(mantissa - 1) > 1e-9 && std::abs(mantissa - 2) > 1e-9 &&
+      std::abs(mantissa - 5) > 1e-9)
+    return ::testing::AssertionFailure() << "step " << step;
+  const QStringList labels = view.tickLabels(axis);
+  if (labels.size() < 2) return ::testing::AssertionFailure() << "hardly any labels";
+  if (QSet<QString>(labels.begin(), labels.end()).size() != labels.size())
+    return ::testing::AssertionFailure() << labels.join(u' ').toStdString();
+  for (const QString& label : labels) {
+    bool ok = false;
+    const double value = QString(label).remove(QStringLiteral(" V")).toDouble(&ok);
+    const double k = (value - range.lower) / step;
+    if (!ok || std::abs(k - std::round(k)) > 1e-6 ||
+        std::abs(value / step - std::round(value / step)) > 1e-6)
+      return ::testing::AssertionFailure() << "label " << label.toStdString() << " is off the grid";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+TEST(GraphView, ZoomingChoosesRoundRangesThatHoldTheRectangle) {
   Fixture f;
-  f.model.setProperty(GraphMember::CursorMode, Variant(int32_t(2)));
-  f.drag(f.view.toPixel(2, 8), f.view.toPixel(6, 3));
-  const double tx = 2 * f.unitsPerPixelX(), ty = 2 * f.unitsPerPixelY();
-  EXPECT_NEAR(f.x().lower, 2, tx);
-  EXPECT_NEAR(f.x().upper, 6, tx);
-  EXPECT_NEAR(f.y().lower, 3, ty);
-  EXPECT_NEAR(f.y().upper, 8, ty);
-  EXPECT_EQ(f.model.property(GraphMember::RangeXMin).doubleValue(), f.x().lower);
+  f.setMode(CursorMode::Zoom);
+  f.drag(f.view.toPixel(2.2, 7.7), f.view.toPixel(5.8, 3.3));
+  // 10 X divisions: 0.5 steps from 1.5; 5 Y divisions: 1 steps from 3.
+  EXPECT_EQ(f.x(), (GraphModel::Range{1.5, 6.5}));
+  EXPECT_EQ(f.y(), (GraphModel::Range{3, 8}));
+  EXPECT_EQ(f.model.property(GraphMember::RangeXMin).doubleValue(), 1.5);
+  EXPECT_TRUE(f.view.canZoomBack());
 
   // A click is not a zoom.
   const auto before = f.x();
   f.view.replotNow();
   f.drag(f.view.toPixel(3, 5), f.view.toPixel(3, 5) + QPointF(1, 1));
-  EXPECT_EQ(f.x().lower, before.lower);
-  EXPECT_EQ(f.x().upper, before.upper);
+  EXPECT_EQ(f.x(), before);
+
+  // The right button zooms out one round step, and not into negative time from zero.
+  f.model.setRanges({0, 10}, {0, 10});
+  f.view.replotNow();
+  f.mouse(QEvent::MouseButtonPress, f.view.toPixel(1, 5), Qt::RightButton);
+  f.mouse(QEvent::MouseButtonRelease, f.view.toPixel(1, 5), Qt::RightButton);
+  EXPECT_EQ(f.x(), (GraphModel::Range{0, 20}));  // steps of 1 become steps of 2
+  EXPECT_EQ(f.y(), (GraphModel::Range{0, 25}));  // steps of 2 become steps of 5
 }
 
-TEST(GraphView, PanModeMovesTheRangesWithTheMouse) {
+TEST(GraphView, ZoomInThreeTimesBackThreeTimesAndFitShowRoundLabels) {
   Fixture f;
-  f.model.setProperty(GraphMember::CursorMode, Variant(int32_t(3)));
+  f.model.setProperty(GraphMember::LabelFormatY, Variant("%g V"));
+  f.model.setProperty(GraphMember::LabelFormatX, Variant("%.1f"));
+  f.model.setProperty(GraphMember::GridCountX, Variant(int16_t(20)));
+  f.model.setProperty(GraphMember::GridCountY, Variant(int16_t(10)));
+  for (int i = 0; i <= 100; ++i)
+    f.model.addPoint(i * 0.02, 2.5 + 2 * std::sin(i * 0.1), 0);
+  f.model.setRanges({0, 100}, {0, 5});
+  f.view.replotNow();
+  f.setMode(CursorMode::Zoom);
+  std::vector<ViewRanges> seen{f.model.ranges()};
+  // Rectangles that no round range matches, each inside the last view.
+  for (const auto& [a, b] : {std::pair{QPointF(0.137, 4.163), QPointF(0.713, 0.938)},
+                             std::pair{QPointF(0.31, 3.87), QPointF(0.47, 1.51)},
+                             std::pair{QPointF(0.351, 3.21), QPointF(0.383, 2.66)}}) {
+    f.view.replotNow();
+    f.drag(f.view.toPixel(a.x(), a.y()), f.view.toPixel(b.x(), b.y()));
+    f.view.replotNow();
+    SCOPED_TRACE(f.x().lower);
+    EXPECT_LE(f.x().lower, a.x());
+    EXPECT_GE(f.x().upper, b.x());
+    EXPECT_TRUE(roundLabels(f.view, Qt::Horizontal, f.x(), 20));
+    EXPECT_TRUE(roundLabels(f.view, Qt::Vertical, f.y(), 10));
+    seen.push_back(f.model.ranges());
+  }
+  for (int i = 2; i >= 0; --i) {
+    f.view.zoomBack();
+    EXPECT_EQ(f.model.ranges(), seen[size_t(i)]);
+  }
+  EXPECT_FALSE(f.view.canZoomBack());
+  f.view.zoomForward();
+  EXPECT_EQ(f.model.ranges(), seen[1]);
+  f.view.zoomToFit();
+  f.view.replotNow();
+  EXPECT_EQ(f.x(), (GraphModel::Range{0, 2}));
+  EXPECT_EQ(f.y(), (GraphModel::Range{0, 5}));
+  EXPECT_TRUE(roundLabels(f.view, Qt::Horizontal, f.x(), 20));
+  EXPECT_TRUE(roundLabels(f.view, Qt::Vertical, f.y(), 10));
+  EXPECT_EQ(f.view.tickLabels(Qt::Horizontal).first(), QStringLiteral("0.0"));
+  EXPECT_EQ(f.view.tickLabels(Qt::Vertical).last(), QStringLiteral("5.0 V"));
+  f.view.zoomBack();
+  EXPECT_EQ(f.model.ranges(), seen[1]) << "the fit is remembered too";
+  // Keyboard zooming keeps round steps.
+  f.view.zoomIn();
+  EXPECT_TRUE(roundLabels(f.view, Qt::Horizontal, f.x(), 20));
+  f.view.zoomOut();
+  f.view.zoomOut();
+  EXPECT_TRUE(roundLabels(f.view, Qt::Vertical, f.y(), 10));
+}
+
+TEST(GraphView, PanModeMovesTheRangesByWholeGridSteps) {
+  Fixture f;
+  f.setMode(CursorMode::Pan);
   const QPointF from = f.view.toPixel(5, 5);
-  f.drag(from, from + QPointF(60, -30));
-  // Dragging right shows what lies left; dragging up shows what lies below.
-  EXPECT_NEAR(f.x().lower, -60 * f.unitsPerPixelX(), 1e-9);
-  EXPECT_NEAR(f.x().upper, 10 - 60 * f.unitsPerPixelX(), 1e-9);
-  EXPECT_NEAR(f.y().lower, -30 * f.unitsPerPixelY(), 1e-9);
-  EXPECT_NEAR(f.y().upper, 10 - 30 * f.unitsPerPixelY(), 1e-9);
+  const QPointF by(130, -95);
+  f.drag(from, from + by);
+  // Dragging right shows what lies left; dragging up shows what lies below. 10 X divisions
+  // of 1, 5 Y divisions of 2.
+  const double dx = std::round(-by.x() * f.unitsPerPixelX());
+  const double dy = 2 * std::round(by.y() * f.unitsPerPixelY() / 2);
+  ASSERT_NE(dx, 0);
+  ASSERT_NE(dy, 0);
+  EXPECT_EQ(f.x(), (GraphModel::Range{dx, 10 + dx}));
+  EXPECT_EQ(f.y(), (GraphModel::Range{dy, 10 + dy}));
+  // One drag is one step back.
+  f.view.zoomBack();
+  EXPECT_EQ(f.x(), (GraphModel::Range{0, 10}));
+  EXPECT_FALSE(f.view.canZoomBack());
+}
+
+TEST(GraphView, ADoubleClickInNormalModeFitsTheData) {
+  Fixture f;
+  f.model.addPoint(2, 3, 0);
+  f.model.addPoint(4, 4, 0);
+  f.view.replotNow();
+  f.mouse(QEvent::MouseButtonDblClick, f.view.toPixel(5, 5));
+  EXPECT_EQ(f.x(), (GraphModel::Range{2, 4}));
+  EXPECT_EQ(f.y(), (GraphModel::Range{3, 4}));
+  f.setMode(CursorMode::Zoom);
+  f.model.setRanges({0, 10}, {0, 10});
+  f.mouse(QEvent::MouseButtonDblClick, f.view.toPixel(5, 5));
+  EXPECT_EQ(f.x(), (GraphModel::Range{0, 10})) << "only in Normal mode";
 }
 
 TEST(GraphView, NormalModeLeavesTheRangesAndRaisesNoPosition) {
@@ -127,7 +234,7 @@ TEST(GraphView, TrackModeReportsThePositionAndMovesTheCurrentCursor) {
   Fixture f;
   for (int i = 0; i <= 10; ++i)
     f.model.addPoint(i, i * 0.5, 0);
-  f.model.setProperty(GraphMember::CursorMode, Variant(int32_t(1)));
+  f.setMode(CursorMode::Track);
   std::vector<std::pair<double, double>> seen;
   QObject::connect(&f.view, &GraphView::cursorPosition,
                    [&](double x, double y) { seen.emplace_back(x, y); });
@@ -273,9 +380,9 @@ TEST(GraphView, PicturesShowTheModelAndBitmapsReplaceTheFile) {
   for (const char* name : {"graph.png", "graph.pdf"}) {
     const QString file = dir.filePath(QString::fromLatin1(name));
     if (file.endsWith(QLatin1String(".png")))
-      f.view.savePng(file);
+      f.view.savePng(file, {});
     else
-      f.view.savePdf(file);
+      f.view.savePdf(file, {});
     QFile written(file);
     ASSERT_TRUE(written.open(QIODevice::ReadOnly)) << name;
     const QByteArray head = written.read(4);
@@ -283,7 +390,7 @@ TEST(GraphView, PicturesShowTheModelAndBitmapsReplaceTheFile) {
   }
 
   try {
-    f.view.saveBitmap(dir.filePath(QStringLiteral("missing/graph.bmp")));
+    f.view.saveBitmap(dir.filePath(QStringLiteral("missing/graph.bmp")), {});
     ADD_FAILURE() << "no error for a folder that does not exist";
   } catch (const zrv::AutomationError& e) {
     EXPECT_EQ(e.number(), 75);

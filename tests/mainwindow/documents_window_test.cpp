@@ -10,16 +10,19 @@
 #include <QFile>
 #include <QImage>
 #include <QPrinter>
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 
 #include "app/documents/datafile.h"
 #include "app/graph/graphmodel.h"
+#include "app/graphview/graphview.h"
 #include "app/mainwindow/frmmain.h"
 #include "app/settings/storedsettings.h"
 #include "app/timer/manualtimer.h"
 #include "tests/fakes/fakeboardcontrol.h"
 #include "tests/support/mainwindowfixture.h"
+#include "tests/support/picturecheck.h"
 #include "tests/support/scripteddialogs.h"
 
 namespace zrvlog {
@@ -316,30 +319,56 @@ TEST_F(DocumentsWindowTest, RecentFilesSurviveARestartAndReopen) {
   EXPECT_EQ(window->windowTitle(), QStringLiteral("ZRVLOG - ") + a);
 }
 
-TEST_F(DocumentsWindowTest, CsvAndPictureExportsByNameAsTyped) {
+TEST_F(DocumentsWindowTest, TheSelectedFilterDecidesTheFormatAndTheExtension) {
   open();
   window->resize(800, 600);
   record(4);
+  // Filters of the picture dialog: 0 Bitmap, 1 PNG, 2 PDF, 3 All Files.
   const struct {
-    const char* name;
+    const char* typed;
+    int filter;
+    const char* written;
     QByteArray magic;
   } pictures[] = {
-      {"plot.bmp", "BM"}, {"plot.png", "\x89PNG"}, {"plot.pdf", "%PDF"}, {"plot", "BM"}};
-  dialogs.answerSaveFile(path("data.txt"));
-  m().mnuExportCSV->trigger();
-  EXPECT_TRUE(dialogs.asked()[0].file.title.isEmpty());
-  EXPECT_EQ(
-      dialogs.asked()[0].file.filter,
-      QStringLiteral("Comma delimited (*.csv)|*.csv|Text file (*.txt)|*.txt|All Files|*.*||"));
-  EXPECT_EQ(contents(path("data.txt")).count("\r\n"), 5);
+      {"run2-graph", 1, "run2-graph.png", "\x89PNG"},  // a bare name gets the filter's extension
+      {"plot.bmp", 0, "plot.bmp", "BM"},
+      {"plot.pdf", 0, "plot.pdf", "%PDF"},  // a picture extension names its format
+      {"plot.PNG", 2, "plot.PNG", "\x89PNG"},
+      {"plot", 3, "plot", "BM"},  // All Files: the name as typed, a bitmap
+      {"notes.txt", 2, "notes.txt.pdf", "%PDF"},
+  };
   for (const auto& p : pictures) {
-    SCOPED_TRACE(p.name);
-    dialogs.answerSaveFile(path(p.name));
+    SCOPED_TRACE(p.typed);
+    dialogs.answerSaveFile(path(p.typed), p.filter);
     m().mnuExportBMP->trigger();
-    EXPECT_TRUE(
-        dialogs.asked().back().file.filter.startsWith(QStringLiteral("Bitmap (*.bmp)|*.bmp|")));
-    EXPECT_TRUE(contents(path(p.name)).startsWith(p.magic));
+    const auto& asked = dialogs.asked().back().file;
+    EXPECT_EQ(asked.filter, QStringLiteral("Bitmap (*.bmp)|*.bmp|PNG image (*.png)|*.png|"
+                                           "PDF document (*.pdf)|*.pdf|All Files|*.*"));
+    EXPECT_EQ(asked.selectedFilter, 0);
+    ASSERT_TRUE(asked.choice.has_value());
+    EXPECT_EQ(asked.choice->options.size(), 2);
+    EXPECT_TRUE(contents(path(p.written)).startsWith(p.magic)) << p.written;
   }
+  EXPECT_FALSE(QFile::exists(path("run2-graph"))) << "the name as typed is not written";
+  // The menu has one item per format, each with its own filter first.
+  ASSERT_EQ(m().mnuExportPicture.size(), 3u);
+  EXPECT_EQ(m().mnuExportPicture[1]->text(), QStringLiteral("&PNG"));
+  dialogs.answerSaveFile(QString());
+  m().mnuExportPicture[2]->trigger();
+  EXPECT_EQ(dialogs.asked().back().file.selectedFilter, 2);
+
+  // CSV: *.csv, *.txt and All Files.
+  for (const auto& [typed, filter, written] :
+       {std::tuple{"data", 0, "data.csv"}, std::tuple{"data", 1, "data.txt"},
+        std::tuple{"data.txt", 0, "data.txt"}, std::tuple{"raw", 2, "raw"}}) {
+    dialogs.answerSaveFile(path(typed), filter);
+    m().mnuExportCSV->trigger();
+    EXPECT_EQ(contents(path(written)).count("\r\n"), 5) << written;
+  }
+  EXPECT_TRUE(dialogs.asked().back().file.title.isEmpty());
+  EXPECT_EQ(
+      dialogs.asked().back().file.filter,
+      QStringLiteral("Comma delimited (*.csv)|*.csv|Text file (*.txt)|*.txt|All Files|*.*||"));
   EXPECT_TRUE(window->engine().data.DataChanged) << "exports save nothing";
   EXPECT_TRUE(window->CurrentFile().isEmpty());
 
@@ -347,6 +376,85 @@ TEST_F(DocumentsWindowTest, CsvAndPictureExportsByNameAsTyped) {
   m().mnuExportBMP->trigger();
   EXPECT_EQ(dialogs.asked().back().title, QStringLiteral("Error"));
   EXPECT_TRUE(dialogs.asked().back().text.contains(path("no-such-folder/plot.png")));
+}
+
+TEST_F(DocumentsWindowTest, SaveAsAddsTheExtensionAndExportsSuggestTheDataFilesName) {
+  open();
+  record(3);
+  dialogs.answerSaveFile(path("run2"));
+  m().mnuFileSaveAs->trigger();
+  EXPECT_EQ(window->CurrentFile(), path("run2.zrv")) << "the Open dialog's *.zrv shows it";
+  EXPECT_TRUE(contents(path("run2.zrv")).startsWith("\"1.0\""));
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("ZRVLOG - ") + path("run2.zrv"));
+
+  dialogs.answerSaveFile(QString());
+  m().mnuExportCSV->trigger();
+  EXPECT_EQ(dialogs.asked().back().file.initialName, path("run2.csv"));
+  dialogs.answerSaveFile(QString());
+  m().mnuExportPicture[1]->trigger();
+  EXPECT_EQ(dialogs.asked().back().file.initialName, path("run2.png"));
+  dialogs.answerOpenFile(QString());
+  m().mnuFileOpen->trigger();
+  EXPECT_EQ(dialogs.asked().back().file.initialName, path("run2.zrv"));
+}
+
+TEST_F(DocumentsWindowTest, AFileTheAddedExtensionNamesIsReplacedOnlyWhenTheUserAgrees) {
+  open();
+  record(3);
+  QFile existing(path("graph.png"));
+  ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+  existing.write("keep me");
+  existing.close();
+  // No: the dialog comes back with the full name, and a cancel there writes nothing.
+  dialogs.answerSaveFile(path("graph"), 1).answerMessage(Answer::No).answerSaveFile(QString());
+  m().mnuExportPicture[1]->trigger();
+  const auto& asked = dialogs.asked();
+  ASSERT_EQ(asked.size(), 3u);
+  EXPECT_TRUE(asked[1].text.contains(path("graph.png")));
+  EXPECT_EQ(asked[1].buttons, Buttons::YesNo);
+  EXPECT_EQ(asked[2].file.initialName, path("graph.png"));
+  EXPECT_EQ(asked[2].file.selectedFilter, 1);
+  EXPECT_EQ(contents(path("graph.png")), QByteArray("keep me"));
+  // Yes: replaced.
+  dialogs.answerSaveFile(path("graph"), 1).answerMessage(Answer::Yes);
+  m().mnuExportPicture[1]->trigger();
+  EXPECT_TRUE(contents(path("graph.png")).startsWith("\x89PNG"));
+}
+
+TEST_F(DocumentsWindowTest, TheLightStyleIsChosenInTheExportDialog) {
+  open();
+  record(3);
+  dialogs.answerSaveFile(path("shown.png"), 1, 0).answerSaveFile(path("light.png"), 1, 1);
+  m().mnuExportPicture[1]->trigger();
+  m().mnuExportPicture[1]->trigger();
+  const QImage shown(path("shown.png")), light(path("light.png"));
+  ASSERT_FALSE(shown.isNull());
+  ASSERT_FALSE(light.isNull());
+  const QPoint middle(shown.width() / 2, shown.height() / 2);
+  EXPECT_EQ(light.pixel(middle), qRgb(255, 255, 255));
+  EXPECT_NE(shown.pixel(middle), qRgb(255, 255, 255));
+}
+
+TEST_F(DocumentsWindowTest, TheConverterDrawsWhatTheWindowExportsAtThatSize) {
+  open();
+  dialogs.answerSaveFile(path("window.png"), 1);
+  window->LoadDataFile(qEnvironmentVariable("ZRV_TEST_DATA") + QStringLiteral("/golden.zrv"));
+  // The window sized so that its graph is 700 x 450.
+  const QSize graph(700, 450);
+  window->resize(window->size() + graph - window->graphView().size());
+  QApplication::processEvents();
+  ASSERT_EQ(window->graphView().size(), graph);
+  m().mnuExportPicture[1]->trigger();
+  QProcess convert;
+  convert.start(qEnvironmentVariable("ZRV_BIN_DIR") + QStringLiteral("/zrvlog"),
+                {QStringLiteral("--convert"),
+                 qEnvironmentVariable("ZRV_TEST_DATA") + QStringLiteral("/golden.zrv"),
+                 QStringLiteral("--png"), path("converted.png"), QStringLiteral("--size"),
+                 QStringLiteral("700x450")});
+  ASSERT_TRUE(convert.waitForFinished(60000));
+  ASSERT_EQ(convert.exitCode(), 0) << convert.readAllStandardError().toStdString();
+  EXPECT_LT(zrvtest::differingShare(QImage(path("window.png")), QImage(path("converted.png"))),
+            0.001);
 }
 
 TEST_F(DocumentsWindowTest, PrintsToAPdfPrinterAndCopiesToTheClipboard) {
@@ -359,6 +467,12 @@ TEST_F(DocumentsWindowTest, PrintsToAPdfPrinterAndCopiesToTheClipboard) {
   });
   window->tbToolBar_ButtonClick(QStringLiteral("Print"));
   EXPECT_TRUE(contents(pdf).startsWith("%PDF"));
+  // The printed page keeps its text: labels, legend names.
+  const QString text = zrvtest::pdfText(pdf).simplified();
+  for (const char* word : {"Channel 1", "Channel 5", "0.0 V", "5.0 V", "0.0", "100.0"})
+    EXPECT_TRUE(text.contains(QLatin1String(word))) << word << " in " << text.toStdString();
+  EXPECT_TRUE(zrvtest::fontsEmbedded(pdf));
+  ASSERT_TRUE(dialogs.asked().back().file.choice.has_value()) << "the style is offered";
   dialogs.answerPrint(false);
   m().mnuFilePrint->trigger();
 

@@ -39,7 +39,7 @@ TEST_F(MainWindowTest, MenusCarryTheirCaptionsShortcutsAndInitialStates) {
     const char* shortcut;
     bool enabled, checked;
   } cases[] = {
-      {m().mnuFileExit, "E&xit", "", true, false},
+      {m().mnuFileExit, "E&xit", "Ctrl+Q", true, false},
       {m().mnuNormCursor, "&Normal", "", true, true},
       {m().mnuTrack, "&Track", "", true, false},
       {m().mnuDataStart, "&Start Acquisition", "F9", true, false},

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QActionGroup>
 #include <QMenu>
+#include <QSet>
 
 #include "app/acquisition/engine.h"
 #include "app/graph/graphmodel.h"
@@ -24,10 +26,16 @@ TEST_F(GraphCommandsTest, OpeningTheCursorMenuChecksTheGraphsMode) {
   open();
   const frmMain::Menus& m = window->menus();
   QAction* items[] = {m.mnuNormCursor, m.mnuTrack, m.mnuZoom, m.mnuPan};
+  // Index into items: the mode's number; a number that names no mode checks none.
   const struct {
     int32_t mode;
-    int checked;  // index into items, -1 for none
-  } cases[] = {{3, 3}, {0, 0}, {2, 2}, {1, 1}, {4, -1}, {-1, -1}};
+    int checked;
+  } cases[] = {{int32_t(CursorMode::Pan), 3},
+               {int32_t(CursorMode::Normal), 0},
+               {int32_t(CursorMode::Zoom), 2},
+               {int32_t(CursorMode::Track), 1},
+               {4, -1},
+               {-1, -1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.mode);
     // The mode may have changed behind the menu's back (the property dialog, a file).
@@ -37,6 +45,93 @@ TEST_F(GraphCommandsTest, OpeningTheCursorMenuChecksTheGraphsMode) {
       EXPECT_EQ(items[i]->isChecked(), i == c.checked) << items[i]->objectName().toStdString();
     m.mnuCursor->hide();
   }
+}
+
+TEST_F(GraphCommandsTest, TheCursorModesAreOneExclusiveGroup) {
+  open();
+  const frmMain::Menus& m = window->menus();
+  ASSERT_TRUE(m.grpCursor->isExclusive());
+  EXPECT_EQ(m.grpCursor->actions(),
+            QList<QAction*>({m.mnuNormCursor, m.mnuTrack, m.mnuZoom, m.mnuPan}));
+  const std::pair<QAction*, CursorMode> items[] = {{m.mnuPan, CursorMode::Pan},
+                                                   {m.mnuTrack, CursorMode::Track},
+                                                   {m.mnuZoom, CursorMode::Zoom},
+                                                   {m.mnuNormCursor, CursorMode::Normal}};
+  for (const auto& [action, mode] : items) {
+    action->trigger();
+    EXPECT_EQ(window->NTGraph1().cursorMode(), mode);
+    EXPECT_EQ(m.grpCursor->checkedAction(), action);
+  }
+  // Choosing the checked mode again keeps it.
+  m.mnuNormCursor->trigger();
+  EXPECT_TRUE(m.mnuNormCursor->isChecked());
+}
+
+TEST_F(GraphCommandsTest, TheUsualShortcutsBesideTheOnesTheProgramHasAlways) {
+  open();
+  const frmMain::Menus& m = window->menus();
+  const struct {
+    QAction* action;
+    const char* keys;
+  } cases[] = {
+      {m.mnuFileNew, "Ctrl+N"},        {m.mnuFileOpen, "Ctrl+O"},
+      {m.mnuFileSave, "Ctrl+S"},       {m.mnuFileSaveAs, "Ctrl+Shift+S"},
+      {m.mnuFilePrint, "Ctrl+P"},      {m.mnuFileExit, "Ctrl+Q"},
+      {m.mnuCopy, "Ctrl+C"},           {m.mnuDataStart, "F9"},
+      {m.mnuDataStop, "Shift+F9"},     {m.mnuViewFullScreen, "F11"},
+      {m.mnuZoomIn, "Ctrl++"},         {m.mnuZoomOut, "Ctrl+-"},
+      {m.mnuZoomFit, "Ctrl+0"},        {m.mnuZoomBack, "Alt+Left"},
+      {m.mnuZoomForward, "Alt+Right"}, {m.mnuGraphProps, "F5"},
+      {m.mnuHelpContents, "F1"},       {m.mnuSearchForHelpOn, "Shift+F1"},
+  };
+  QSet<QString> seen;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.action->objectName().toStdString());
+    EXPECT_EQ(c.action->shortcut().toString(), QString::fromLatin1(c.keys));
+    EXPECT_FALSE(seen.contains(QString::fromLatin1(c.keys))) << "used twice";
+    seen.insert(QString::fromLatin1(c.keys));
+  }
+  // Graph Properties stays the View menu's last item.
+  EXPECT_EQ(m.mnuView->actions().last(), m.mnuGraphProps);
+}
+
+TEST_F(GraphCommandsTest, ZoomToFitAndTheWayBackFromTheViewMenu) {
+  open();
+  const frmMain::Menus& m = window->menus();
+  GraphModel& graph = window->NTGraph1();
+  EXPECT_FALSE(m.mnuZoomBack->isEnabled());
+  EXPECT_FALSE(m.mnuZoomForward->isEnabled());
+  record(21);  // 0 to 20 s
+  const ViewRanges before = graph.ranges();
+  EXPECT_FALSE(window->menus().mnuAutorange->isChecked());
+  m.mnuZoomFit->trigger();
+  // The whole run, once, in round steps (20 X divisions of 1 s); autorange stays off.
+  EXPECT_EQ(graph.rangeX(), (AxisRange{0, 20}));
+  EXPECT_FALSE(window->engine().autorange());
+  EXPECT_TRUE(m.mnuZoomBack->isEnabled());
+  m.mnuZoomIn->trigger();
+  EXPECT_EQ(graph.rangeX(), (AxisRange{5, 15}));
+  m.mnuZoomBack->trigger();
+  EXPECT_EQ(graph.rangeX(), (AxisRange{0, 20}));
+  EXPECT_TRUE(m.mnuZoomForward->isEnabled());
+  m.mnuZoomBack->trigger();
+  EXPECT_EQ(graph.ranges(), before);
+  EXPECT_FALSE(m.mnuZoomBack->isEnabled());
+  m.mnuZoomForward->trigger();
+  m.mnuZoomForward->trigger();
+  EXPECT_EQ(graph.rangeX(), (AxisRange{5, 15}));
+  EXPECT_FALSE(m.mnuZoomForward->isEnabled());
+}
+
+TEST_F(GraphCommandsTest, FullScreenComesAndGoes) {
+  open();
+  QAction* full = window->menus().mnuViewFullScreen;
+  full->trigger();
+  EXPECT_TRUE(window->windowState() & Qt::WindowFullScreen);
+  EXPECT_TRUE(full->isChecked());
+  full->trigger();
+  EXPECT_FALSE(window->windowState() & Qt::WindowFullScreen);
+  EXPECT_FALSE(full->isChecked());
 }
 
 TEST_F(GraphCommandsTest, TrackReadOutNamesTheValuesUnderTheCursor) {

@@ -38,16 +38,16 @@ ScriptedDialogs& ScriptedDialogs::answerOpenFile(const QString& path) {
   m_script.push_back({Kind::OpenFile, {}, path, false, {}});
   return *this;
 }
-ScriptedDialogs& ScriptedDialogs::answerSaveFile(const QString& path) {
-  m_script.push_back({Kind::SaveFile, {}, path, false, {}});
+ScriptedDialogs& ScriptedDialogs::answerSaveFile(const QString& path, int filter, int choice) {
+  m_script.push_back({Kind::SaveFile, {}, path, false, {}, nullptr, filter, choice});
   return *this;
 }
 ScriptedDialogs& ScriptedDialogs::answerPrint(bool print) {
   m_script.push_back({Kind::Print, {}, {}, print, {}});
   return *this;
 }
-ScriptedDialogs& ScriptedDialogs::answerPrint(std::function<void(QPrinter&)> setUp) {
-  m_script.push_back({Kind::Print, {}, {}, true, {}, std::move(setUp)});
+ScriptedDialogs& ScriptedDialogs::answerPrint(std::function<void(QPrinter&)> setUp, int choice) {
+  m_script.push_back({Kind::Print, {}, {}, true, {}, std::move(setUp), 0, choice});
   return *this;
 }
 ScriptedDialogs& ScriptedDialogs::answerExec(std::function<int(QDialog&)> run) {
@@ -101,16 +101,19 @@ QString ScriptedDialogs::openFile(QWidget*, const zrvlog::FileRequest& request) 
   return a.text;
 }
 
-QString ScriptedDialogs::saveFile(QWidget*, const zrvlog::FileRequest& request) {
+zrvlog::SaveAnswer ScriptedDialogs::saveFile(QWidget*, const zrvlog::FileRequest& request) {
   Answer a;
   if (!take(Kind::SaveFile, {Kind::SaveFile, {}, request.title, {}, {}, request}, a)) return {};
-  return a.text;
+  return {a.text, a.filter, a.choice};
 }
 
-bool ScriptedDialogs::print(QWidget*, QPrinter& printer) {
+bool ScriptedDialogs::print(QWidget*, QPrinter& printer, zrvlog::DialogChoice* choice) {
   Answer a;
-  if (!take(Kind::Print, {Kind::Print, {}, {}, {}, {}, {}}, a)) return false;
+  zrvlog::FileRequest asked;
+  if (choice) asked.choice = *choice;
+  if (!take(Kind::Print, {Kind::Print, {}, {}, {}, {}, asked}, a)) return false;
   if (a.setUpPrinter) a.setUpPrinter(printer);
+  if (choice && a.flag) choice->selected = a.choice;
   return a.flag;
 }
 

@@ -22,16 +22,19 @@ class ScriptedDialogs : public zrvlog::Dialogs {
     QString title;  // window title (file dialogs: the request's title)
     zrvlog::Buttons buttons = zrvlog::Buttons::Ok;
     zrvlog::Icon icon = zrvlog::Icon::None;
-    zrvlog::FileRequest file;
+    zrvlog::FileRequest file;  // file dialogs; the print dialog's choice is in file.choice
   };
 
   ScriptedDialogs& answerMessage(zrvlog::Answer answer);
   ScriptedDialogs& answerInput(const QString& text);
   ScriptedDialogs& answerOpenFile(const QString& path);
-  ScriptedDialogs& answerSaveFile(const QString& path);
+  /// A save dialog's answer: the path, the filter pair selected and the option of the
+  /// request's choice.
+  ScriptedDialogs& answerSaveFile(const QString& path, int filter = 0, int choice = 0);
   ScriptedDialogs& answerPrint(bool print);
-  /// Answers the print dialog with "print" after setting the printer up (a PDF file, say).
-  ScriptedDialogs& answerPrint(std::function<void(QPrinter&)> setUp);
+  /// Answers the print dialog with "print" after setting the printer up (a PDF file, say),
+  /// choosing an option of the dialog's choice.
+  ScriptedDialogs& answerPrint(std::function<void(QPrinter&)> setUp, int choice = 0);
   /// The function receives the dialog (shown, not yet executed) and returns its result code.
   ScriptedDialogs& answerExec(std::function<int(QDialog&)> run);
 
@@ -45,8 +48,8 @@ class ScriptedDialogs : public zrvlog::Dialogs {
   QString input(QWidget* parent, const QString& prompt, const QString& title,
                 const QString& initial) override;
   QString openFile(QWidget* parent, const zrvlog::FileRequest& request) override;
-  QString saveFile(QWidget* parent, const zrvlog::FileRequest& request) override;
-  bool print(QWidget* parent, QPrinter& printer) override;
+  zrvlog::SaveAnswer saveFile(QWidget* parent, const zrvlog::FileRequest& request) override;
+  bool print(QWidget* parent, QPrinter& printer, zrvlog::DialogChoice* choice) override;
   int exec(QDialog& dialog) override;
 
  private:
@@ -57,6 +60,8 @@ class ScriptedDialogs : public zrvlog::Dialogs {
     bool flag = false;
     std::function<int(QDialog&)> run;
     std::function<void(QPrinter&)> setUpPrinter = nullptr;
+    int filter = 0;
+    int choice = 0;
   };
   // The next scripted answer if it is of the given kind; records a failure otherwise.
   bool take(Kind kind, const Question& question, Answer& answer);

@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
     model.setProperty(GraphMember::CursorPosY, Variant(2.0));
     view.show();
     QApplication::processEvents();
-    view.savePng(args[2]);
+    view.savePng(args[2], {});
     return 0;
   }
 
@@ -113,10 +113,13 @@ int main(int argc, char** argv) {
     window.statusBar()->showMessage(text);
   });
   QMenu* cursor = window.menuBar()->addMenu(QStringLiteral("&Cursor"));
-  const char* modes[] = {"&Normal", "&Track", "&Zoom", "&Pan"};
-  for (int m = 0; m < 4; ++m)
-    cursor->addAction(QString::fromLatin1(modes[m]), [&model, m] {
-      model.setProperty(GraphMember::CursorMode, Variant(int32_t(m)));
+  const std::pair<const char*, CursorMode> modes[] = {{"&Normal", CursorMode::Normal},
+                                                      {"&Track", CursorMode::Track},
+                                                      {"&Zoom", CursorMode::Zoom},
+                                                      {"&Pan", CursorMode::Pan}};
+  for (const auto& [caption, mode] : modes)
+    cursor->addAction(QString::fromLatin1(caption), [&model, mode] {
+      model.setProperty(GraphMember::CursorMode, Variant(static_cast<int32_t>(mode)));
     });
   QMenu* data = window.menuBar()->addMenu(QStringLiteral("&Data"));
   data->addAction(QStringLiteral("&Start"), [&] { timer.setEnabled(true); });
