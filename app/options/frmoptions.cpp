@@ -777,6 +777,7 @@ bool frmOptions::ValidateEntries() {
 // ---- Apply, OK, Cancel -------------------------------------------------------------------------
 
 bool frmOptions::cmdApply_Click() {
+  m_grid->finishEditing();
   if (!ValidateEntries()) return false;
   AcquisitionEngine& engine = *m_host.engine;
   AcquisitionSettings& s = engine.settings;
@@ -834,6 +835,7 @@ bool frmOptions::cmdApply_Click() {
 }
 
 void frmOptions::cmdOK_Click() {
+  m_grid->finishEditing();
   if (!ValidateEntries()) return;
   if (cmdApply_Click()) accept();
 }
