@@ -66,10 +66,20 @@ QLineEdit* numberBox(const char* name, QWidget* parent) {
   return box;
 }
 
+// The label before a box; the messages about the box name it as the label reads.
 QLabel* labelFor(const QString& text, QWidget* buddy, QWidget* parent) {
   auto* label = new QLabel(text, parent);
   label->setBuddy(buddy);
+  QString name = text;
+  name.remove(QLatin1Char('&'));
+  if (name.endsWith(QLatin1Char(':'))) name.chop(1);
+  buddy->setProperty("label", name);
   return label;
+}
+
+// The unit after a box.
+QLabel* unitLabel(const char* text, QWidget* parent) {
+  return new QLabel(QString::fromUtf8(text), parent);
 }
 
 // A note under a control: smaller, wrapped, in the muted text colour.
@@ -110,7 +120,45 @@ void fitPopup(QComboBox* combo) {
   view->setMinimumWidth(width);
 }
 
+// A double rounded to the given number of significant digits.
+double toDigits(double value, int digits) {
+  return QString::number(value, 'g', digits).toDouble();
+}
+
+// Why a text was refused, for the end of a message.
+QString notAllowed(const QString& text) {
+  if (text.trimmed().isEmpty()) return QStringLiteral("the box is empty");
+  return zrv::parseNumber(text) ? QStringLiteral("'%1' is not allowed").arg(text)
+                                : QStringLiteral("'%1' is not a number").arg(text);
+}
+
 }  // namespace
+
+std::pair<QString, QString> rangeTexts(const Variant& minimum, const Variant& maximum) {
+  const auto number = [](const Variant& v) -> std::optional<double> {
+    if (v.isText()) return zrv::parseNumber(v.textValue());
+    if (v.isNumeric()) return v.toDouble();
+    return std::nullopt;
+  };
+  const auto show = [](const Variant& v, int digits) {
+    return v.type() == zrv::VarType::Double ? zrv::formatGeneral(toDigits(v.doubleValue(), digits))
+                                            : v.toText();
+  };
+  const std::optional<double> low = number(minimum), high = number(maximum);
+  const double span = low && high ? std::abs(*high - *low) : 0;
+  if (!std::isfinite(span) || span == 0) return {show(minimum, 6), show(maximum, 6)};
+  // A ten-thousandth of the span is less than a pixel of the axis: rounding within it
+  // changes nothing the graph shows, and the rounded maximum stays above the minimum.
+  for (int digits = 6; digits < 15; ++digits) {
+    const auto rounded = [digits](const Variant& v, double exact) {
+      return v.type() == zrv::VarType::Double ? toDigits(exact, digits) : exact;
+    };
+    const double a = rounded(minimum, *low), b = rounded(maximum, *high);
+    const bool near = std::abs(a - *low) <= span / 1e4 && std::abs(b - *high) <= span / 1e4;
+    if (near && (b > a || !(*high > *low))) return {show(minimum, digits), show(maximum, digits)};
+  }
+  return {minimum.toText(), maximum.toText()};
+}
 
 QString timerInformation(int32_t resolution, int32_t maximum, int32_t minimum) {
   const QString crlf = QStringLiteral("\r\n");
@@ -137,6 +185,20 @@ frmOptions::frmOptions(OptionsHost host, QWidget* owner) : QDialog(owner), m_hos
                                buildFitPage()};
   for (int i = 0; i < kPages; ++i)
     tabs->addTab(makePage(i, contents[i]), titles[i]);
+  m_takes = {
+      {MINX, QStringLiteral("a number of seconds")},
+      {MAXX, QStringLiteral("a number of seconds")},
+      {MINY, QStringLiteral("a number")},
+      {MAXY, QStringLiteral("a number")},
+      {XSTEP, QStringLiteral("a whole number from 1 to 32767")},
+      {YSTEP, QStringLiteral("a whole number from 1 to 32767")},
+      {StopTime, QStringLiteral("a number of seconds above 0, or nothing to run until stopped")},
+      {TFreq, QStringLiteral("a whole number of Hz from 1 to 2147483647")},
+      {TTol, QStringLiteral("a percentage of 0 or more")},
+      {SampRate, QStringLiteral("a number of seconds from 0.001 to 2147483.647")},
+      {Avg, QStringLiteral("a whole number of samples from 1 to 32767")},
+      {Chan, QStringLiteral("a whole number from 1 to 5")},
+  };
 
   cmdOK = new QPushButton(QStringLiteral("OK"), this);
   cmdOK->setObjectName(QStringLiteral("cmdOK"));
@@ -201,29 +263,34 @@ QWidget* frmOptions::buildGraphPage() {
   Gset->setAutoDefault(false);
   connect(Gset, &QPushButton::clicked, this, &frmOptions::Gset_Click);
 
+  // Columns: label, box, unit, then the same for Y; the Y column starts halfway across the
+  // page, whatever its width. Y is in the calibrated unit, which only the user knows.
   auto* grid = new QGridLayout;
   grid->setHorizontalSpacing(8);
-  // The Y column starts halfway across the page, whatever its width.
-  grid->setColumnMinimumWidth(2, 24);
-  grid->setColumnStretch(2, 1);
-  grid->setColumnStretch(5, 1);
-  grid->addWidget(autor, 0, 0, 1, 2);
-  grid->addWidget(Legend, 0, 3, 1, 2);
+  grid->setColumnMinimumWidth(3, 16);
+  grid->setColumnStretch(3, 1);
+  grid->setColumnStretch(7, 1);
+  grid->addWidget(autor, 0, 0, 1, 3);
+  grid->addWidget(Legend, 0, 4, 1, 3);
   grid->setRowMinimumHeight(1, 8);
   const struct {
     const char* x;
     QLineEdit* xBox;
+    const char* xUnit;
     const char* y;
     QLineEdit* yBox;
-  } rows[] = {{"Minimum X", MINX, "Minimum Y", MINY},
-              {"Maximum X", MAXX, "Maximum Y", MAXY},
-              {"X Steps", XSTEP, "Y Steps", YSTEP}};
+    const char* yUnit;
+  } rows[] = {{"Minimum X", MINX, "seconds", "Minimum Y", MINY, ""},
+              {"Maximum X", MAXX, "seconds", "Maximum Y", MAXY, ""},
+              {"X Steps", XSTEP, "divisions", "Y Steps", YSTEP, "divisions"}};
   int r = 2;
   for (const auto& row : rows) {
     grid->addWidget(labelFor(QString::fromLatin1(row.x), row.xBox, frame), r, 0);
     grid->addWidget(row.xBox, r, 1);
-    grid->addWidget(labelFor(QString::fromLatin1(row.y), row.yBox, frame), r, 3);
-    grid->addWidget(row.yBox, r, 4);
+    grid->addWidget(unitLabel(row.xUnit, frame), r, 2);
+    grid->addWidget(labelFor(QString::fromLatin1(row.y), row.yBox, frame), r, 4);
+    grid->addWidget(row.yBox, r, 5);
+    grid->addWidget(unitLabel(row.yUnit, frame), r, 6);
     ++r;
   }
 
@@ -261,12 +328,12 @@ QWidget* frmOptions::buildSamplingPage() {
               {"Stop time:", StopTime, "Seconds (leave empty to free run)"},
               {"Tolerance:", TTol, "%"},
               {"Average:", Avg, "Samples"},
-              {"Timer Freq:", TFreq, "Advanced use only"}};
+              {"Timer Freq:", TFreq, "Hz (Advanced use only)"}};
   int r = 0;
   for (const auto& row : rows) {
     grid->addWidget(labelFor(QString::fromLatin1(row.label), row.box, frame), r, 0);
     grid->addWidget(row.box, r, 1);
-    grid->addWidget(new QLabel(QString::fromLatin1(row.unit), frame), r, 2);
+    grid->addWidget(unitLabel(row.unit, frame), r, 2);
     ++r;
   }
   grid->setColumnStretch(3, 1);
@@ -289,6 +356,7 @@ QWidget* frmOptions::buildSamplingPage() {
   layout->setContentsMargins(0, 0, 0, 0);
   grid->setRowMinimumHeight(r, 8);
   grid->addWidget(TimerStats, r + 1, 0, 1, 3);
+  grid->addWidget(unitLabel("The resolutions are in microseconds.", frame), r + 2, 0, 1, 3);
   layout->addLayout(grid);
   layout->addStretch(1);
   return frame;
@@ -411,10 +479,14 @@ void frmOptions::Form_Load() {
 
   autor->setChecked(m_host.autorange && m_host.autorange());
   autor_Click();
-  MAXX->setText(s.MAXX.toText());
-  MINX->setText(s.MINX.toText());
-  MAXY->setText(s.MAXY.toText());
-  MINY->setText(s.MINY.toText());
+  // Zooming and autoranging leave doubles with 15 digits: the boxes show as many as the range
+  // needs, and what they show is what Apply sets.
+  const auto [minX, maxX] = rangeTexts(s.MINX, s.MAXX);
+  const auto [minY, maxY] = rangeTexts(s.MINY, s.MAXY);
+  MAXX->setText(maxX);
+  MINX->setText(minX);
+  MAXY->setText(maxY);
+  MINY->setText(minY);
   XSTEP->setText(QString::number(graph.property(M::GridCountX).toInteger()));
   YSTEP->setText(QString::number(graph.property(M::GridCountY).toInteger()));
 
@@ -471,6 +543,24 @@ void frmOptions::Form_Load() {
   fitPopup(CPort);
 
   m_grid->load(engine.data);
+
+  // A text longer than its box shows its start, where the sign and the leading digits are.
+  for (QLineEdit* box : findChildren<QLineEdit*>())
+    box->setCursorPosition(0);
+  keepOneSize();
+}
+
+void frmOptions::keepOneSize() {
+  // Every page gets the size of the largest, so that switching pages neither resizes the
+  // dialog nor moves its buttons. Wrapped notes need their height at the width they get.
+  QSize largest;
+  for (QWidget* page : m_pages)
+    largest = largest.expandedTo(page->sizeHint());
+  for (QWidget* page : m_pages)
+    if (page->hasHeightForWidth())
+      largest.setHeight(std::max(largest.height(), page->heightForWidth(largest.width())));
+  for (QWidget* page : m_pages)
+    page->setMinimumSize(largest);
 }
 
 // ---- Pages and keys ------------------------------------------------------------------------
@@ -609,42 +699,50 @@ void frmOptions::report(const QString& text) {
   m_host.dialogs->message(this, text, kAppTitle, Buttons::Ok, Icon::None);
 }
 
+QString frmOptions::explain(const QLineEdit* field, const QString& why) const {
+  return field->property("label").toString() + QStringLiteral(": enter ") + m_takes.value(field) +
+         QStringLiteral("; ") + why + QLatin1Char('.');
+}
+
+void frmOptions::refuse(QLineEdit* field, const QString& why) {
+  showPageOf(field);
+  focus(field);
+  report(QStringLiteral("Invalid entry ") + field->text() + QStringLiteral("\n\n") +
+         explain(field, why));
+}
+
 bool frmOptions::CheckEntry(QLineEdit* field, bool allowNegative, bool allowZero) {
   const std::optional<double> v = numberIn(field);
   const bool bad = !v || (!allowNegative && *v < 0) || (!allowZero && *v == 0);
   if (!bad) return true;
-  showPageOf(field);
-  focus(field);
-  report(QStringLiteral("Invalid entry ") + field->text());
+  refuse(field, notAllowed(field->text()));
   return false;
 }
 
-bool frmOptions::checkWhole(QLineEdit* field, double scale, double lowest, double highest,
-                            const QString& tooLow, const QString& tooHigh) {
+bool frmOptions::checkWhole(QLineEdit* field, double scale, double highest,
+                            const QString& whyTooLow) {
   const double r = std::nearbyint(numberIn(field).value_or(0) * scale);
-  if (r >= lowest && r <= highest) return true;
-  showPageOf(field);
-  focus(field);
-  report(QStringLiteral("Invalid entry ") + field->text() + QStringLiteral("\n\n") +
-         (r < lowest ? tooLow : tooHigh));
+  if (r >= 1 && r <= highest) return true;
+  refuse(field, r < 1 && !whyTooLow.isEmpty() ? whyTooLow : notAllowed(field->text()));
   return false;
 }
 
 bool frmOptions::ValidateEntries() {
+  // The three fixed messages get the values they compare, or the range, below them.
   const auto compare = [this](QLineEdit* low, QLineEdit* high, const char* message) {
     if (*numberIn(high) > *numberIn(low)) return true;
     selectTab(GraphPage + 1);
-    report(QString::fromLatin1(message));
+    report(QString::fromLatin1(message) + QStringLiteral("\n\n%1 is '%2' and %3 is '%4'.")
+                                              .arg(low->property("label").toString(), low->text(),
+                                                   high->property("label").toString(),
+                                                   high->text()));
     focus(low);
     return false;
   };
   // The numbers a field must round to where it becomes a whole number; the checks above
   // them let through 0.4 channels or 40000 samples, which no run could use.
-  const auto whole = [this](QLineEdit* box, const QString& what, double highest) {
-    const QString text = QStringLiteral("%1 takes a whole number from 1 to %2.")
-                             .arg(what)
-                             .arg(QString::number(highest, 'f', 0));
-    return checkWhole(box, 1.0, 1, highest, text, text);
+  const auto whole = [this](QLineEdit* box, double highest) {
+    return checkWhole(box, 1.0, highest);
   };
 
   if (!CheckEntry(MINX, true, true)) return false;
@@ -653,39 +751,33 @@ bool frmOptions::ValidateEntries() {
   if (!CheckEntry(MAXY, true, true)) return false;
   if (!compare(MINX, MAXX, "Maximum X must be larger than minimum X")) return false;
   if (!compare(MINY, MAXY, "Maximum Y must be larger than minimum Y")) return false;
-  if (!CheckEntry(XSTEP, false, false) || !whole(XSTEP, QStringLiteral("X Steps"), kMaxInt16))
-    return false;
-  if (!CheckEntry(YSTEP, false, false) || !whole(YSTEP, QStringLiteral("Y Steps"), kMaxInt16))
-    return false;
+  if (!CheckEntry(XSTEP, false, false) || !whole(XSTEP, kMaxInt16)) return false;
+  if (!CheckEntry(YSTEP, false, false) || !whole(YSTEP, kMaxInt16)) return false;
   if (!StopTime->text().isEmpty() && !CheckEntry(StopTime, false, false)) return false;
-  if (!CheckEntry(TFreq, false, false) || !whole(TFreq, QStringLiteral("Timer Freq"), kMaxInt32))
-    return false;
+  if (!CheckEntry(TFreq, false, false) || !whole(TFreq, kMaxInt32)) return false;
   if (!CheckEntry(TTol, false, true)) return false;
   // The timer counts whole milliseconds: an interval that rounds to 0 ms would give every
   // sample the time, and so the key, of the one before.
   if (!CheckEntry(SampRate, false, false) ||
-      !checkWhole(SampRate, 1000.0, 1, kMaxInt32,
-                  QStringLiteral("The sample rate is set in whole milliseconds, and %1 seconds "
-                                 "rounds to 0 ms. Enter at least 0.001 seconds.")
-                      .arg(SampRate->text().trimmed()),
-                  QStringLiteral("The longest sample rate is 2147483.647 seconds.")))
+      !checkWhole(SampRate, 1000.0, kMaxInt32,
+                  QStringLiteral("'%1' seconds rounds to 0 ms").arg(SampRate->text().trimmed())))
     return false;
-  if (!CheckEntry(Avg, false, false) || !whole(Avg, QStringLiteral("Average"), kMaxInt16))
-    return false;
+  if (!CheckEntry(Avg, false, false) || !whole(Avg, kMaxInt16)) return false;
   if (!CheckEntry(Chan, false, false)) return false;
   if (!(*numberIn(Chan) <= 5)) {
     selectTab(ZrvPage + 1);
-    report(QStringLiteral("5 Channels maximum"));
+    report(QStringLiteral("5 Channels maximum\n\n") + explain(Chan, notAllowed(Chan->text())));
     focus(Chan);
     return false;
   }
-  if (!whole(Chan, QStringLiteral("Channels"), 5)) return false;
+  if (!whole(Chan, 5)) return false;
   return true;
 }
 
 // ---- Apply, OK, Cancel -------------------------------------------------------------------------
 
 bool frmOptions::cmdApply_Click() {
+  m_grid->finishEditing();
   if (!ValidateEntries()) return false;
   AcquisitionEngine& engine = *m_host.engine;
   AcquisitionSettings& s = engine.settings;
@@ -743,6 +835,7 @@ bool frmOptions::cmdApply_Click() {
 }
 
 void frmOptions::cmdOK_Click() {
+  m_grid->finishEditing();
   if (!ValidateEntries()) return;
   if (cmdApply_Click()) accept();
 }

@@ -11,14 +11,20 @@
 //
 // Validation checks the fields in a fixed order and stops at the first bad one: its page comes
 // to the front, it takes the focus (unless it is disabled) and a message box titled ZRVLOG
-// names the problem.
+// names the problem: under the first line, the field as its label reads, what it takes and
+// the value typed.
+//
+// The dialog keeps one size whichever page shows, so its buttons stay put.
 
 #include <QDialog>
+#include <QHash>
 #include <QMap>
 #include <array>
 #include <functional>
+#include <utility>
 
 #include "app/options/portdevices.h"
+#include "common/variant.h"
 
 class QCheckBox;
 class QComboBox;
@@ -50,6 +56,11 @@ struct OptionsHost {
   /// Called after every Apply that got through validation.
   std::function<void()> applied;
 };
+
+/// The texts the range boxes show for a minimum and a maximum setting. Text stays as it is;
+/// a double gets the fewest significant digits, from 6 up, that keep it within a
+/// ten-thousandth of the span and the maximum above the minimum.
+std::pair<QString, QString> rangeTexts(const zrv::Variant& minimum, const zrv::Variant& maximum);
 
 /// The four lines of the Sampling page's timer information, joined by CR LF.
 QString timerInformation(int32_t resolution, int32_t maximum, int32_t minimum);
@@ -121,9 +132,15 @@ class frmOptions : public QDialog {
   void report(const QString& text);
   void showPageOf(QWidget* field);
   static void focus(QLineEdit* field);
-  // A whole number a checked field must round to, between lowest and highest.
-  bool checkWhole(QLineEdit* field, double scale, double lowest, double highest,
-                  const QString& tooLow, const QString& tooHigh);
+  // "Label: enter what the field takes; why." for the paragraph under a refusal.
+  QString explain(const QLineEdit* field, const QString& why) const;
+  // Refuses a field's entry: "Invalid entry " and the text, then the explanation.
+  void refuse(QLineEdit* field, const QString& why);
+  // The field times scale must round to a whole number from 1 to highest; whyTooLow, when
+  // given, says why a number that rounds below 1 is refused.
+  bool checkWhole(QLineEdit* field, double scale, double highest, const QString& whyTooLow = {});
+  // Gives every page the size of the largest.
+  void keepOneSize();
 
   void showPortDevice();
   void deviceEdited(const QString& text);
@@ -138,10 +155,11 @@ class frmOptions : public QDialog {
   QLabel* m_portNote;
   QLabel* m_refNote;
   QLabel* m_deviceNote;
-  QList<DeviceChoice> m_devices;            // found when the dialog was loaded
-  QMap<int16_t, QString> m_loadedDevices;   // COM number -> device, as loaded
-  QMap<int16_t, QString> m_changedDevices;  // COM number -> device chosen here
-  bool m_linkOpen = false;                  // a run was going on when the dialog was loaded
+  QList<DeviceChoice> m_devices;             // found when the dialog was loaded
+  QMap<int16_t, QString> m_loadedDevices;    // COM number -> device, as loaded
+  QMap<int16_t, QString> m_changedDevices;   // COM number -> device chosen here
+  QHash<const QLineEdit*, QString> m_takes;  // what each checked box takes, for messages
+  bool m_linkOpen = false;                   // a run was going on when the dialog was loaded
   bool m_loaded = false;
 };
 

@@ -3,7 +3,10 @@
 #include <QFont>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QStyledItemDelegate>
 #include <cmath>
+#include <utility>
 
 #include "app/acquisition/dataset.h"
 #include "app/appinfo/appinfo.h"
@@ -26,6 +29,27 @@ int share(int width, float parts) {
 }
 
 }  // namespace
+
+// The in-place editor of a cell: a line edit whose text goes through PolyGrid::typed rather
+// than straight into the cell, so that a text that is not a number never lands there.
+class CellDelegate : public QStyledItemDelegate {
+ public:
+  explicit CellDelegate(PolyGrid* grid) : QStyledItemDelegate(grid), m_grid(grid) {}
+
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                        const QModelIndex& index) const override {
+    QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+    m_grid->m_editor = editor;
+    return editor;
+  }
+  void setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex& index) const override {
+    if (const auto* line = qobject_cast<QLineEdit*>(editor))
+      m_grid->typed(index.row() + 1, index.column() + 1, line->text());
+  }
+
+ private:
+  PolyGrid* m_grid;
+};
 
 PolyGrid::PolyGrid(Dialogs& dialogs, QWidget* parent)
     : QTableWidget(kRows - 1, kCols - 1, parent), m_dialogs(dialogs) {
@@ -53,7 +77,9 @@ PolyGrid::PolyGrid(Dialogs& dialogs, QWidget* parent)
   verticalHeader()->setFont(font());
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  // Typing starts an edit in place; double-click and Enter open the input box instead.
+  setEditTriggers(QAbstractItemView::AnyKeyPressed);
+  setItemDelegate(new CellDelegate(this));
   setSelectionMode(QAbstractItemView::SingleSelection);
   setTabKeyNavigation(false);
   setCornerButtonEnabled(false);
@@ -61,7 +87,7 @@ PolyGrid::PolyGrid(Dialogs& dialogs, QWidget* parent)
   for (int r = 0; r < rowCount(); ++r)
     for (int c = 0; c < columnCount(); ++c) {
       auto* item = new QTableWidgetItem;
-      item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+      item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable);
       item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
       setItem(r, c, item);
     }
@@ -113,24 +139,64 @@ void PolyGrid::PolyGrid_DblClick() {
                                        QStringLiteral("Edit cell"), TextMatrix(row, col));
   if (text.isEmpty()) return;
   if (!zrv::parseNumber(text)) {
-    m_dialogs.message(this,
-                      QStringLiteral("Invalid entry ") + text +
-                          QStringLiteral("\n\nA coefficient must be a number, such as 0.5, -2 or "
-                                         "1e-3. The cell keeps its value."),
-                      kAppTitle, Buttons::Ok, Icon::None);
+    refuse(row, col, text);
     return;
   }
   setTextMatrix(row, col, text);
 }
 
+void PolyGrid::refuse(int row, int col, const QString& text) {
+  // The cell as its headings name it, as the dialog names its fields.
+  m_dialogs.message(this,
+                    QStringLiteral("Invalid entry %1\n\n%2, %3: enter a number, such as 0.5, -2 "
+                                   "or 1e-3; '%1' is not a number. The cell keeps its value.")
+                        .arg(text, TextMatrix(row, 0), TextMatrix(0, col)),
+                    kAppTitle, Buttons::Ok, Icon::None);
+}
+
+void PolyGrid::typed(int row, int col, const QString& text) {
+  if (text.trimmed().isEmpty()) return;
+  if (!zrv::parseNumber(text)) {
+    m_refused = Refusal{row, col, text};
+    return;
+  }
+  setTextMatrix(row, col, text);
+}
+
+void PolyGrid::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
+  QTableWidget::closeEditor(editor, hint);
+  // The message waits until the editor is closed: a message box shown while it is open would
+  // take its focus and commit it a second time.
+  if (const std::optional<Refusal> refused = std::exchange(m_refused, std::nullopt))
+    refuse(refused->row, refused->col, refused->text);
+}
+
+void PolyGrid::finishEditing() {
+  if (!isEditing() || !m_editor) return;
+  QWidget* editor = m_editor;
+  commitData(editor);
+  closeEditor(editor, QAbstractItemDelegate::NoHint);
+}
+
 void PolyGrid::keyPressEvent(QKeyEvent* event) {
-  // The keyboard's way to the input box.
-  if (event->key() == Qt::Key_F2 || event->key() == Qt::Key_Return ||
-      event->key() == Qt::Key_Enter) {
-    if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
-      PolyGrid_DblClick();
-      return;
-    }
+  // The keyboard's way to the input box. While a cell is edited in place, its editor hands
+  // Enter on to the grid after taking it as the end of the edit: that Enter stops here, and
+  // neither opens the box nor presses the dialog's OK.
+  const int key = event->key();
+  if ((key == Qt::Key_F2 || key == Qt::Key_Return || key == Qt::Key_Enter) &&
+      (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier)) {
+    if (!isEditing()) PolyGrid_DblClick();
+    event->accept();
+    return;
+  }
+  // Only a printable character starts an edit in place; control characters (Escape,
+  // Backspace) and shortcuts go on to the dialog.
+  const QString text = event->text();
+  const bool shortcut =
+      event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+  if (!text.isEmpty() && (shortcut || !text.at(0).isPrint())) {
+    event->ignore();
+    return;
   }
   QTableWidget::keyPressEvent(event);
 }

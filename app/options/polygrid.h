@@ -4,12 +4,16 @@
 // cell (r, c) for r, c in 1-5 is the coefficient of X^(5 - c) of channel r - 1.
 //
 // The cells hold text: loading shows each coefficient as text (numbers in the general number
-// format), writing back stores each cell's text as typed. Cells change only through the
-// "Edit cell" input box (double-click, or F2 / Enter on the current cell), which refuses a
-// text that is not a number: every sampling tick computes with these values, and one text it
-// cannot convert would stop the run.
+// format), writing back stores each cell's text as typed. A cell changes through the "Edit
+// cell" input box (double-click, or F2 / Enter on the current cell) or, as in a spreadsheet,
+// by typing into the selected cell, which edits it in place (Enter keeps, Escape drops the
+// edit). Either way a text that is not a number is refused and the cell keeps its value:
+// every sampling tick computes with these values, and one text it cannot convert would stop
+// the run. An empty answer keeps the cell too; a coefficient cannot be blanked.
 
+#include <QPointer>
 #include <QTableWidget>
+#include <optional>
 
 namespace zrvlog {
 
@@ -41,15 +45,31 @@ class PolyGrid : public QTableWidget {
 
   /// Edits the current cell through the input box; an empty answer keeps the cell.
   void PolyGrid_DblClick();
+  /// Ends an edit in place, keeping what was typed when it is a number; for Apply and OK
+  /// reached by their shortcuts, which leave the focus (and so the edit) where it is.
+  void finishEditing();
+  /// Whether a cell is being edited in place.
+  bool isEditing() const { return state() == EditingState; }
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
 
  private:
+  friend class CellDelegate;
   void setColumnWidths();
+  // Takes a text typed for a cell, or notes the refusal to report once the editor is gone.
+  void typed(int row, int col, const QString& text);
+  void refuse(int row, int col, const QString& text);
 
+  struct Refusal {
+    int row, col;
+    QString text;
+  };
   Dialogs& m_dialogs;
+  QPointer<QWidget> m_editor;        // the open in-place editor, if any
+  std::optional<Refusal> m_refused;  // typed in place, not a number, not yet reported
 };
 
 }  // namespace zrvlog

@@ -73,6 +73,12 @@ class OptionsTest : public OptionsFixture {
     return out;
   }
   const frmMain::Menus& m() const { return window->menus(); }
+  /// The text of the label before a box, as the user reads it.
+  static QString labelOf(const QWidget* box) {
+    for (const QLabel* label : box->window()->findChildren<QLabel*>())
+      if (label->buddy() == box) return label->text().remove(u':');
+    return QStringLiteral("(no label)");
+  }
   QString storedPort() const {
     return QSettings(iniPath, QSettings::IniFormat).value(QStringLiteral("COM/Port")).toString();
   }
@@ -163,43 +169,88 @@ TEST_F(OptionsTest, ReferenceAndPortWithoutAListEntryFallBackVisibly) {
   EXPECT_EQ(storedPort(), QStringLiteral("1"));
 }
 
+TEST(RangeTexts, DoublesShowTheDigitsTheirSpanNeedsAndTextStaysAsTyped) {
+  const struct {
+    Variant minimum, maximum;
+    QString expected;
+  } cases[] = {
+      {Variant(-0.0889540566959), Variant(4.91234567891), "-0.0889541 4.91235"},
+      {Variant(1234567.891), Variant(2345678.912), "1234570 2345680"},
+      // Zoomed far in: six digits would make the two bounds equal.
+      {Variant(100.0000001), Variant(100.0000004), "100.0000001 100.0000004"},
+      {Variant("abc"), Variant(-1.23456789e-7), "abc -1.23457E-07"},
+  };
+  for (const auto& c : cases) {
+    const auto [low, high] = rangeTexts(c.minimum, c.maximum);
+    EXPECT_EQ(low + u' ' + high, c.expected);
+  }
+}
+
+TEST_F(OptionsTest, AZoomedRangeFitsItsBoxesAndOkAppliesWhatIsShownThere) {
+  open();
+  window->engine().settings.MINY = -0.0889540566959;  // as the tick leaves it after zooming
+  withOptions([&](frmOptions& f) {
+    EXPECT_EQ(f.MINY->text(), QStringLiteral("-0.0889541"));
+    click(f.cmdOK);
+  });
+  EXPECT_EQ(read("MINY"), Variant("-0.0889541"));
+}
+
+TEST_F(OptionsTest, SwitchingPagesKeepsTheDialogsSizeAndItsButtonsInPlace) {
+  open();
+  withOptions([&](frmOptions& f) {
+    QStringList seen;  // where OK is, and the dialog's size
+    for (int tab : {1, 2, 3, 4, 1}) {
+      f.selectTab(tab);
+      QApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+      const QPoint ok = f.cmdOK->mapTo(&f, QPoint(0, 0));
+      seen << QStringLiteral("%1,%2 %3x%4").arg(ok.x()).arg(ok.y()).arg(f.width()).arg(f.height());
+    }
+    EXPECT_EQ(seen.count(seen[0]), seen.size()) << seen.join(u'|').toStdString();
+  });
+}
+
 // ---- Validation --------------------------------------------------------------------------
 
 TEST_F(OptionsTest, ABadEntryIsReportedOnItsPageAndChangesNothing) {
   struct Case {
     const char* entries;  // field=text, separated by |
-    const char* message;  // the whole message, or its first paragraph
-    const char* reason;   // a phrase of the second paragraph, if any
+    const char* message;  // the first paragraph; the second names the field as its label reads
+    const char* reason;   // a phrase of the second paragraph
     int tab;
     const char* focusAtMessage;
     const char* focusAfter;
   };
   const Case cases[] = {
-      {"StopTime=0", "Invalid entry 0", "", 2, "StopTime", "StopTime"},
-      {"TTol=-1", "Invalid entry -1", "", 2, "TTol", "TTol"},
-      {"MINX=abc|MAXX=-5", "Invalid entry abc", "", 1, "MINX", "MINX"},
-      {"MINX=3|MAXX=3", "Maximum X must be larger than minimum X", "", 1, "cmdApply", "MINX"},
+      {"StopTime=0", "Invalid entry 0", "above 0, or nothing to run until stopped; '0' is not", 2,
+       "StopTime", "StopTime"},
+      {"TTol=-1", "Invalid entry -1", "of 0 or more; '-1' is not allowed.", 2, "TTol", "TTol"},
+      {"MINX=abc|MAXX=-5", "Invalid entry abc", "'abc' is not a number.", 1, "MINX", "MINX"},
+      {"MINX=3|MAXX=3", "Maximum X must be larger than minimum X", " is '3' and Maximum X is '3'.",
+       1, "cmdApply", "MINX"},
       {"MINY=2|MAXY=1.5", "Maximum Y must be larger than minimum Y", "", 1, "cmdApply", "MINY"},
       {"XSTEP=0|Avg=x", "Invalid entry 0", "", 1, "XSTEP", "XSTEP"},
-      {"Avg=", "Invalid entry ", "", 2, "Avg", "Avg"},
+      {"Avg=", "Invalid entry ", "; the box is empty.", 2, "Avg", "Avg"},
       {"StopTime=  ", "Invalid entry   ", "", 2, "StopTime", "StopTime"},
-      {"Chan=6", "5 Channels maximum", "", 3, "cmdApply", "Chan"},
+      {"Chan=6", "5 Channels maximum", ": enter a whole number from 1 to 5; '6' is not", 3,
+       "cmdApply", "Chan"},
       {"Chan=5.5", "5 Channels maximum", "", 3, "cmdApply", "Chan"},
       {"Chan=0", "Invalid entry 0", "", 3, "Chan", "Chan"},
       {"SampRate=-1", "Invalid entry -1", "", 2, "SampRate", "SampRate"},
       {"TFreq=1 000", "Invalid entry 1 000", "", 2, "TFreq", "TFreq"},
       {"MAXY=1e999", "Invalid entry 1e999", "", 1, "MAXY", "MAXY"},
       // Numbers the checks above let through but no setting can hold.
-      {"SampRate=0.0004", "Invalid entry 0.0004", "0.0004 seconds rounds to 0 ms", 2, "SampRate",
+      {"SampRate=0.0004", "Invalid entry 0.0004", "'0.0004' seconds rounds to 0 ms", 2, "SampRate",
        "SampRate"},
-      {"SampRate=2147483.648", "Invalid entry 2147483.648", "2147483.647 seconds", 2, "SampRate",
-       "SampRate"},
+      {"SampRate=2147483.648", "Invalid entry 2147483.648",
+       ": enter a number of seconds from 0.001 to 2147483.647; '2147483.648' is not allowed.", 2,
+       "SampRate", "SampRate"},
       {"Avg=32768", "Invalid entry 32768", "from 1 to 32767", 2, "Avg", "Avg"},
       {"Avg=0.5", "Invalid entry 0.5", "from 1 to 32767", 2, "Avg", "Avg"},
       {"TFreq=2147483647.5", "Invalid entry 2147483647.5", "from 1 to 2147483647", 2, "TFreq",
        "TFreq"},
-      {"XSTEP=0.3", "Invalid entry 0.3", "X Steps takes a whole number", 1, "XSTEP", "XSTEP"},
-      {"YSTEP=1e5", "Invalid entry 1e5", "Y Steps takes a whole number", 1, "YSTEP", "YSTEP"},
+      {"XSTEP=0.3", "Invalid entry 0.3", "a whole number from 1 to 32767", 1, "XSTEP", "XSTEP"},
+      {"YSTEP=1e5", "Invalid entry 1e5", "'1e5' is not allowed", 1, "YSTEP", "YSTEP"},
       {"Chan=0.4", "Invalid entry 0.4", "from 1 to 5", 3, "Chan", "Chan"},
   };
   open();
@@ -208,7 +259,9 @@ TEST_F(OptionsTest, ABadEntryIsReportedOnItsPageAndChangesNothing) {
     SCOPED_TRACE(c.entries);
     dialogs.focusAtMessage.clear();
     const std::size_t asked = dialogs.asked().size();
+    QString label;
     scriptOptions([&](frmOptions& f) {
+      label = labelOf(f.field(c.focusAfter));
       f.selectTab(4);  // the report brings the field's page to the front
       for (const QString& entry : QString::fromLatin1(c.entries).split(u'|')) {
         const qsizetype eq = entry.indexOf(u'=');
@@ -225,8 +278,9 @@ TEST_F(OptionsTest, ABadEntryIsReportedOnItsPageAndChangesNothing) {
     const auto& q = dialogs.asked().back();
     const QStringList paragraphs = q.text.split(QStringLiteral("\n\n"));
     EXPECT_EQ(paragraphs[0], QString::fromLatin1(c.message));
-    EXPECT_EQ(paragraphs.size(), *c.reason ? 2 : 1);
-    EXPECT_TRUE(paragraphs.back().contains(QString::fromLatin1(c.reason))) << q.text.toStdString();
+    ASSERT_EQ(paragraphs.size(), 2);
+    EXPECT_TRUE(paragraphs[1].startsWith(label)) << label.toStdString();
+    EXPECT_TRUE(paragraphs[1].contains(QString::fromLatin1(c.reason))) << q.text.toStdString();
     EXPECT_EQ(q.title, QStringLiteral("ZRVLOG"));
     EXPECT_EQ(q.buttons, Buttons::Ok);
     EXPECT_EQ(dialogs.focusAtMessage, std::vector<QString>{QString::fromLatin1(c.focusAtMessage)});
@@ -261,7 +315,7 @@ TEST_F(OptionsTest, DisabledRangeBoxesStillBlockApplyWithoutTakingTheFocus) {
     });
     dialogs.answerMessage(Answer::Ok);
     showOptions();
-    EXPECT_EQ(dialogs.messages().back(), QString::fromLatin1(c.message));
+    EXPECT_TRUE(dialogs.messages().back().startsWith(QString::fromLatin1(c.message) + "\n\n"));
     EXPECT_EQ(dialogs.focusAtMessage, std::vector<QString>{QStringLiteral("cmdApply")});
     EXPECT_EQ(snapshot(), before);
   }
@@ -398,7 +452,8 @@ TEST_F(OptionsTest, OkWithABadFieldStaysOpenAndCancelKeepsWhatApplySet) {
   });
   dialogs.answerMessage(Answer::Ok);
   showOptions();
-  EXPECT_EQ(dialogs.messages(), std::vector<QString>{QStringLiteral("Invalid entry many")});
+  ASSERT_EQ(dialogs.messages().size(), 1u);
+  EXPECT_TRUE(dialogs.messages()[0].startsWith(QStringLiteral("Invalid entry many\n\nAverage:")));
   EXPECT_EQ(window->engine().settings.Tol, Variant("7")) << "Cancel keeps what Apply set";
   EXPECT_EQ(window->engine().settings.AvgCt, 1);
 }
