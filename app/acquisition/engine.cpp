@@ -70,10 +70,12 @@ AcquisitionEngine::AcquisitionEngine(GraphModel& graph, BoardControl& board, Sam
       m_timer(timer),
       m_intervalMs(timer.interval()),
       m_sampler(std::make_unique<Sampler>(board, timer, m_baton, m_epoch)) {
-  qRegisterMetaType<RawTick>();
   qRegisterMetaType<ReadPlan>();
   // Readings come back queued from the acquisition thread, at once from the caller's.
-  connect(m_sampler.get(), &Sampler::sampleTaken, this, &AcquisitionEngine::record);
+  connect(m_sampler.get(), &Sampler::samplesWaiting, this, [this] {
+    for (const RawTick& tick : m_sampler->takeSamples())
+      record(tick);
+  });
   connect(m_sampler.get(), &Sampler::tickMissed, this, &AcquisitionEngine::onTickMissed);
   connect(m_sampler.get(), &Sampler::failed, this, &AcquisitionEngine::onSamplerFailed);
   if (thread == AcquisitionThread::Own) {

@@ -50,6 +50,22 @@ void Sampler::end() {
   m_baton.release();
 }
 
+void Sampler::hand(const RawTick& tick) {
+  bool announce = false;
+  {
+    std::lock_guard lock(m_outMutex);
+    m_out.push_back(tick);
+    announce = !std::exchange(m_outAnnounced, true);
+  }
+  if (announce) Q_EMIT samplesWaiting();
+}
+
+std::deque<RawTick> Sampler::takeSamples() {
+  std::lock_guard lock(m_outMutex);
+  m_outAnnounced = false;
+  return std::exchange(m_out, {});
+}
+
 double Sampler::localNow() {
   // The system's local-time conversion looks at the time-zone files on every call, a tenth
   // of a tick's own cost; the offset from UTC is taken once a second instead.
@@ -89,7 +105,7 @@ void Sampler::Timer1_Timer(int32_t Milliseconds) {
       tick.missedTicks = m_missed;
       m_msSinceSample = 0;
       m_failing = false;
-      Q_EMIT sampleTaken(tick);
+      hand(tick);
       return;
     case Outcome::Missed:
       ++m_missed;

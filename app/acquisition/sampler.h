@@ -24,6 +24,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 
 #include "app/acquisition/boardcontrol.h"
@@ -108,9 +109,13 @@ class Sampler : public QObject {
   /// The timer's tick: reads one sample (see the file comment).
   void Timer1_Timer(int32_t Milliseconds);
 
+  /// The readings taken since the last call, oldest first (any thread).
+  std::deque<RawTick> takeSamples();
+
  Q_SIGNALS:
-  /// A tick read every channel.
-  void sampleTaken(const zrvlog::RawTick& tick);
+  /// Readings are waiting for takeSamples(). Sent once until they are taken, so a burst of
+  /// ticks costs the engine's thread one event.
+  void samplesWaiting();
   /// A tick could not read; missed counts this run's missed ticks so far.
   void tickMissed(uint64_t run, int64_t missed, const QString& why);
   /// The run cannot go on (see the file comment); the sampler has stopped ticking.
@@ -121,10 +126,15 @@ class Sampler : public QObject {
   Outcome readChannels(uint64_t run, RawTick& tick, QString& why);
   bool readChannel(int16_t channel, int16_t average, int32_t& sum);
   bool abandoned(uint64_t run) const { return !m_active || m_run != run; }
+  void hand(const RawTick& tick);
   double localNow();
 
   BoardControl& m_board;
   SamplingTimer& m_timer;
+  // Readings on their way to the engine's thread.
+  std::mutex m_outMutex;
+  std::deque<RawTick> m_out;
+  bool m_outAnnounced = false;
   LinkBaton& m_baton;
   const std::atomic<uint64_t>& m_epoch;
 
@@ -148,5 +158,4 @@ class Sampler : public QObject {
 
 }  // namespace zrvlog
 
-Q_DECLARE_METATYPE(zrvlog::RawTick)
 Q_DECLARE_METATYPE(zrvlog::ReadPlan)
