@@ -8,7 +8,6 @@
 
 #include "app/acquisition/boardcontrol.h"
 #include "app/graph/graphmodel.h"
-#include "app/timer/realtime.h"
 #include "app/timer/samplingtimer.h"
 #include "common/automationdate.h"
 #include "common/automationerror.h"
@@ -63,61 +62,34 @@ int32_t checked32(int64_t value) {
 }  // namespace
 
 AcquisitionEngine::AcquisitionEngine(GraphModel& graph, BoardControl& board, SamplingTimer& timer,
-                                     AcquisitionThread thread, QObject* parent)
+                                     QObject* parent)
     : QObject(parent),
       m_graph(graph),
       m_board(board),
       m_timer(timer),
       m_intervalMs(timer.interval()),
       m_sampler(std::make_unique<Sampler>(board, timer, m_baton, m_epoch)) {
-  qRegisterMetaType<ReadPlan>();
-  // Readings come back queued from the acquisition thread, at once from the caller's.
+  m_timer.setTickThread(SamplingTimer::TickThread::Own);
+  // Readings come back queued from the tick thread, at once from the caller's.
   connect(m_sampler.get(), &Sampler::samplesWaiting, this, [this] {
     for (const RawTick& tick : m_sampler->takeSamples())
       record(tick);
   });
   connect(m_sampler.get(), &Sampler::tickMissed, this, &AcquisitionEngine::onTickMissed);
   connect(m_sampler.get(), &Sampler::failed, this, &AcquisitionEngine::onSamplerFailed);
-  if (thread == AcquisitionThread::Own) {
-    m_thread = std::make_unique<QThread>();
-    m_thread->setObjectName(QStringLiteral("acquisition"));
-    m_timer.moveToThread(m_thread.get());
-    m_sampler->moveToThread(m_thread.get());
-    // Reading the board on time is this thread's whole job; the system may refuse.
-    connect(
-        m_thread.get(), &QThread::started, m_thread.get(),
-        [this] { m_realTime = requestRealTimePriority(); }, Qt::DirectConnection);
-    m_thread->start();
-  }
 }
 
 AcquisitionEngine::~AcquisitionEngine() {
-  // The timer and the link may outlive the engine; leave neither running on its behalf.
+  // The timer and the link may outlive the engine; leave neither running on its behalf, and
+  // let the tick thread finish with the sampler before it goes.
   if (m_running) stopRun();
-  if (!m_thread) {
-    m_sampler->end();
-    return;
-  }
-  // The timer goes back to the thread that owns it, so that it can be destroyed there.
-  QThread* home = thread();
-  QMetaObject::invokeMethod(
-      m_sampler.get(),
-      [this, home] {
-        m_sampler->end();
-        m_timer.moveToThread(home);
-        m_sampler->moveToThread(home);
-      },
-      Qt::BlockingQueuedConnection);
-  m_thread->quit();
-  m_thread->wait();
+  m_timer.runOnTickThread([this] { m_sampler->end(); });
+  m_timer.waitForTickThread();
+  m_timer.setTickThread(SamplingTimer::TickThread::Ui);
 }
 
-template <typename F>
-void AcquisitionEngine::onSamplerThread(F&& f) {
-  if (m_thread)
-    QMetaObject::invokeMethod(m_sampler.get(), std::forward<F>(f), Qt::QueuedConnection);
-  else
-    f();
+bool AcquisitionEngine::realTimePriority() const {
+  return m_timer.realTimePriority();
 }
 
 // ---- Resets ------------------------------------------------------------------------------
@@ -227,12 +199,7 @@ void AcquisitionEngine::setAutorange(bool on) {
 // ---- Runs ----------------------------------------------------------------------------------
 
 void AcquisitionEngine::reclaimLink() {
-  if (!m_baton.withSampler()) return;
-  if (m_thread) {
-    m_baton.waitReleased();
-  } else {
-    m_sampler->end();
-  }
+  m_baton.waitReleased();
 }
 
 void AcquisitionEngine::startRun() {
@@ -260,7 +227,7 @@ void AcquisitionEngine::startRun() {
   m_plan = readPlan();
   // From here the sampler alone uses the board, until it has closed the link.
   m_baton.give();
-  onSamplerThread([this, run, plan = m_plan] { m_sampler->begin(run, plan); });
+  m_timer.runOnTickThread([this, run, plan = m_plan] { m_sampler->begin(run, plan); });
   Q_EMIT runningChanged(true);
 }
 
@@ -268,7 +235,7 @@ void AcquisitionEngine::endRun(RunEnd why, const QString& message) {
   if (!m_running) return;
   m_running = false;
   ++m_run;  // readings still on their way belong to the past
-  onSamplerThread([this] { m_sampler->end(); });
+  m_timer.runOnTickThread([this] { m_sampler->end(); });
   Q_EMIT runningChanged(false);
   Q_EMIT runEnded(why, message);
 }
@@ -276,7 +243,7 @@ void AcquisitionEngine::endRun(RunEnd why, const QString& message) {
 void AcquisitionEngine::readPlanChanged() {
   if (readPlan().channels == m_plan.channels && readPlan().average == m_plan.average) return;
   m_plan = readPlan();
-  onSamplerThread([this, plan = m_plan] { m_sampler->setPlan(plan); });
+  m_timer.runOnTickThread([this, plan = m_plan] { m_sampler->setPlan(plan); });
 }
 
 void AcquisitionEngine::onTickMissed(uint64_t run, int64_t missed, const QString& why) {
@@ -374,17 +341,13 @@ int32_t AcquisitionEngine::GetTimerInt() const {
   return m_intervalMs;
 }
 void AcquisitionEngine::SetTimerInt(int32_t milliseconds) {
-  if (!m_thread) {
-    m_timer.setInterval(milliseconds);
-  } else {
-    // The timer lives on the acquisition thread; the check it would make is made here, so
-    // that a refused interval still reaches the caller.
-    if (milliseconds < 1)
-      throw zrv::AutomationError(
-          zrv::err::kInvalidArgument,
-          QStringLiteral("the timer interval must be at least 1 ms, not %1").arg(milliseconds));
-    onSamplerThread([this, milliseconds] { m_timer.setInterval(milliseconds); });
-  }
+  // The timer takes it on its tick thread; the check it would make is made here, so that a
+  // refused interval reaches the caller.
+  if (milliseconds < 1)
+    throw zrv::AutomationError(
+        zrv::err::kInvalidArgument,
+        QStringLiteral("the timer interval must be at least 1 ms, not %1").arg(milliseconds));
+  m_timer.runOnTickThread([this, milliseconds] { m_timer.setInterval(milliseconds); });
   m_intervalMs = milliseconds;
 }
 int32_t AcquisitionEngine::GetTimerFreq() const {

@@ -8,16 +8,16 @@
 // and ends the run at the stop time. What happened is reported as values (SampleReport,
 // RunEnd); the window and the headless recorder turn them into texts.
 //
-// Threads: with AcquisitionThread::Own (the program) the sampler and the timer run on a
-// thread of their own and the engine never waits on the board during a run; with
-// AcquisitionThread::Caller (tests, file conversion) they run on the engine's thread and a
-// tick is recorded before ManualTimer::fire() returns. Either way a reading that belongs to a
-// stopped run or to a data set that was cleared or replaced since its tick began is dropped,
-// and the board link closes only after the sampler has let go of it.
+// Threads: the sampler reads on the timer's tick thread. With the real timer that is a thread
+// of its own (real-time where the system grants it), so the engine never waits on the board
+// during a run and no replot or dialog delays a read; with the manual timer of the tests it is
+// the caller's, and a tick is recorded before ManualTimer::fire() returns. Either way a
+// reading that belongs to a stopped run or to a data set that was cleared or replaced since
+// its tick began is dropped, and the board link closes only after the sampler has let go of
+// it.
 
 #include <QObject>
 #include <QString>
-#include <QThread>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -33,9 +33,6 @@ namespace zrvlog {
 class BoardControl;
 class GraphModel;
 class SamplingTimer;
-
-/// Where the board is read: on a thread of the engine's own, or on the engine's thread.
-enum class AcquisitionThread { Own, Caller };
 
 /// One recorded sample, as the window and the headless recorder show it.
 struct SampleReport {
@@ -65,8 +62,9 @@ class AcquisitionEngine : public QObject {
   Q_OBJECT
 
  public:
+  /// The timer delivers its ticks on a thread of its own from here on (where it has one).
   AcquisitionEngine(GraphModel& graph, BoardControl& board, SamplingTimer& timer,
-                    AcquisitionThread thread = AcquisitionThread::Own, QObject* parent = nullptr);
+                    QObject* parent = nullptr);
   ~AcquisitionEngine() override;
 
   GraphModel& graph() { return m_graph; }
@@ -110,8 +108,8 @@ class AcquisitionEngine : public QObject {
   /// Stops the run: no sample is recorded after it; the sampler stops ticking and closes the
   /// link once its current tick (if any) has finished. The data stays for saving and export.
   void stopRun() { endRun(RunEnd::Stopped); }
-  /// Whether the acquisition thread got real-time priority (see app/timer/realtime.h).
-  bool realTimePriority() const { return m_realTime; }
+  /// Whether the board is read with real-time priority (see app/timer/realtime.h).
+  bool realTimePriority() const;
   /// Ticks of the current (or last) run that could not read.
   int64_t missedTicks() const { return m_missedTicks; }
   /// Waits until no tick holds the board any more (after a stop); needed only before using
@@ -151,9 +149,6 @@ class AcquisitionEngine : public QObject {
   void endRun(RunEnd why, const QString& message = {});
   void onTickMissed(uint64_t run, int64_t missed, const QString& why);
   void onSamplerFailed(uint64_t run, const QString& message);
-  /// Runs f on the sampler's thread: at once on the caller's, queued on the engine's own.
-  template <typename F>
-  void onSamplerThread(F&& f);
   ReadPlan readPlan() const { return {settings.ChanLimit, settings.AvgCt}; }
   void resetData();
   void scrollOrFit(int32_t intervalMs);
@@ -171,8 +166,6 @@ class AcquisitionEngine : public QObject {
   ReadPlan m_plan;                   // as last handed to the sampler
   std::atomic<uint64_t> m_epoch{0};  // the data set's generation, for the sampler
   LinkBaton m_baton;
-  std::unique_ptr<QThread> m_thread;  // null with AcquisitionThread::Caller
-  std::atomic<bool> m_realTime{false};
   std::unique_ptr<Sampler> m_sampler;
 };
 

@@ -24,7 +24,8 @@ int32_t clamp32(int64_t value) {
 Sampler::Sampler(BoardControl& board, SamplingTimer& timer, LinkBaton& baton,
                  const std::atomic<uint64_t>& epoch, QObject* parent)
     : QObject(parent), m_board(board), m_timer(timer), m_baton(baton), m_epoch(epoch) {
-  connect(&m_timer, &SamplingTimer::tick, this, &Sampler::Timer1_Timer);
+  // Called on the timer's tick thread, whichever thread this object belongs to.
+  connect(&m_timer, &SamplingTimer::tick, this, &Sampler::Timer1_Timer, Qt::DirectConnection);
 }
 
 void Sampler::begin(uint64_t run, ReadPlan plan) {

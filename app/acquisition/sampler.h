@@ -1,10 +1,11 @@
 #pragma once
 // Sampler: the reading half of a run. On every tick of the sampling timer it reads the
 // channels from the board and hands their raw sums, with the tick's timing, to the engine,
-// which records them on the UI thread. In the program the sampler and the timer live on an
-// acquisition thread of their own, so that neither a replot nor a dialog delays a read and a
-// silent board never stalls the window; in tests they live on the test's thread and a tick
-// runs to its end inside ManualTimer::fire().
+// which records them on the UI thread. It runs on the timer's tick thread: in the program the
+// timer's own thread, so that neither a replot nor a dialog delays a read and a silent board
+// never stalls the window; in tests the test's thread, where a tick runs to its end inside
+// ManualTimer::fire(). Its control members (begin, end, setPlan) are called there too, through
+// SamplingTimer::runOnTickThread().
 //
 // Reading: a failed read (no reply, a reply that cannot be valid) is retried once after the
 // input is drained, so a stray byte or a late reply costs nothing. A tick that still cannot
@@ -157,5 +158,3 @@ class Sampler : public QObject {
 };
 
 }  // namespace zrvlog
-
-Q_DECLARE_METATYPE(zrvlog::ReadPlan)

@@ -77,7 +77,7 @@ struct FileEngine {
   GraphModel graph;
   ZrvioLink link;  // never opened
   ManualTimer timer;
-  AcquisitionEngine engine{graph, link, timer, AcquisitionThread::Caller};
+  AcquisitionEngine engine{graph, link, timer};
 };
 
 /// Where a data set goes: a data file and/or a CSV file (empty: not wanted; a CSV path "-"

@@ -86,8 +86,7 @@ frmMain::frmMain(MainWindowParts parts, QWidget* parent)
   Q_ASSERT(m_dialogs && m_stored);
   setObjectName(QStringLiteral("frmMain"));
   setWindowTitle(kAppTitle);
-  m_engine =
-      std::make_unique<AcquisitionEngine>(*m_graph, *m_board, *m_timer, parts.acquisitionThread);
+  m_engine = std::make_unique<AcquisitionEngine>(*m_graph, *m_board, *m_timer);
   m_journal = std::make_unique<RunJournal>(*m_engine, m_journalFolder);
   connect(m_journal.get(), &RunJournal::failed, this, [this](const QString& message) {
     doerr(QStringLiteral("The samples are no longer copied to the recovery journal, so a crash "

@@ -47,8 +47,6 @@ struct MainWindowParts {
   std::unique_ptr<SamplingTimer> timer;
   /// Where runs are journalled for recovery; empty: the user's data folder.
   QString journalFolder;
-  /// Where the board is read: tests with a manual timer read on the window's thread.
-  AcquisitionThread acquisitionThread = AcquisitionThread::Own;
 };
 
 class frmMain : public QMainWindow {

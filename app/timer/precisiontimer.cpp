@@ -146,12 +146,45 @@ int64_t PrecisionTimer::droppedTicks() const {
   return m_schedule.dropped;
 }
 
+void PrecisionTimer::setTickThread(TickThread where) {
+  std::lock_guard lock(m_mutex);
+  m_schedule.tickThread = where;
+}
+
+void PrecisionTimer::runOnTickThread(std::function<void()> job) {
+  {
+    std::lock_guard lock(m_mutex);
+    if (m_schedule.tickThread == TickThread::Own) {
+      m_schedule.jobs.push_back(std::move(job));
+      m_wake.notify_all();
+      return;
+    }
+  }
+  job();
+}
+
+void PrecisionTimer::waitForTickThread() {
+  std::unique_lock lock(m_mutex);
+  m_idle.wait(lock, [this] { return m_schedule.jobs.empty() && !m_schedule.busy; });
+}
+
 void PrecisionTimer::run() {
   // Waking up on time is this thread's whole job.
-  requestRealTimePriority();
+  m_realTime = requestRealTimePriority();
   int32_t slack = -1;
   std::unique_lock lock(m_mutex);
   while (!m_schedule.quit) {
+    if (!m_schedule.jobs.empty()) {
+      auto job = std::move(m_schedule.jobs.front());
+      m_schedule.jobs.pop_front();
+      m_schedule.busy = true;
+      lock.unlock();
+      job();
+      lock.lock();
+      m_schedule.busy = false;
+      if (m_schedule.jobs.empty()) m_idle.notify_all();
+      continue;
+    }
     if (!m_schedule.enabled) {
       m_wake.wait(lock);
       continue;
@@ -162,8 +195,10 @@ void PrecisionTimer::run() {
         qCWarning(lcTimer) << "cannot lower the timer slack:" << strerror(errno);
     }
     const Clock::time_point deadline = m_schedule.next;
+    const bool here = m_schedule.tickThread == TickThread::Own;
+    // Ticks posted to another thread leave early (see the header); those called here do not.
     const Clock::time_point wakeAt =
-        deadline - std::min(m_schedule.earlyWake, m_schedule.interval / 5);
+        here ? deadline : deadline - std::min(m_schedule.earlyWake, m_schedule.interval / 5);
     if (Clock::now() < wakeAt - kFinalStretch) {
       // Wakes early on any change; the loop then looks at the schedule afresh.
       m_wake.wait_until(lock, wakeAt - kFinalStretch);
@@ -176,6 +211,10 @@ void PrecisionTimer::run() {
     lock.lock();
     Schedule& s = m_schedule;
     if (s.quit || !s.enabled || s.generation != generation || s.next != deadline) continue;
+    if (here) {
+      deliverHere(lock, generation, deadline, woke);
+      continue;
+    }
     if (!s.pending) {
       s.pending = true;
       post(generation, deadline, woke);
@@ -193,6 +232,31 @@ void PrecisionTimer::run() {
       s.owed.pop_front();
       ++s.dropped;
     }
+  }
+}
+
+void PrecisionTimer::deliverHere(std::unique_lock<std::mutex>& lock, uint64_t generation,
+                                 Clock::time_point deadline, Clock::time_point woke) {
+  Schedule& s = m_schedule;
+  s.busy = true;
+  lock.unlock();
+  const auto now = Clock::now();
+  const int32_t ms = wholeMilliseconds(now - m_previousStart);
+  m_previousStart = now;
+  m_lastTick = {deadline, woke, now};
+  Q_EMIT tick(ms);
+  lock.lock();
+  s.busy = false;
+  if (s.jobs.empty()) m_idle.notify_all();
+  // A handler that disabled the timer, or gave it a new interval, has set the schedule.
+  if (generation != s.generation || !s.enabled || s.next != deadline) return;
+  // Deadlines that passed while the handler ran come next, one at a time; of those older than
+  // kCatchUp only the newest is kept.
+  s.next = deadline + s.interval;
+  const auto after = Clock::now();
+  while (s.next + s.interval <= after && s.next < after - kCatchUp) {
+    s.next += s.interval;
+    ++s.dropped;
   }
 }
 

@@ -15,8 +15,14 @@
 // the clock: the handler starts at the deadline, not one wake-up later. The cost is that
 // much UI-thread time per tick (3% at 10 ms with the default 300 us); setEarlyWake(0)
 // turns it off.
+//
+// With setTickThread(TickThread::Own) the timer's thread calls the tick handlers itself, right
+// after its sleep to the deadline: no event, no wake-up of another thread, nothing early. The
+// thread then also runs the jobs given to runOnTickThread() between ticks; it asks for
+// real-time priority either way.
 
 #include <QEvent>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -32,6 +38,11 @@ class PrecisionTimer : public SamplingTimer {
  public:
   explicit PrecisionTimer(QObject* parent = nullptr);
   ~PrecisionTimer() override;
+
+  void setTickThread(TickThread where) override;
+  void runOnTickThread(std::function<void()> job) override;
+  void waitForTickThread() override;
+  bool realTimePriority() const override { return m_realTime; }
 
   bool enabled() const override { return m_enabled; }
   void setEnabled(bool enabled) override;
@@ -51,9 +62,12 @@ class PrecisionTimer : public SamplingTimer {
  private:
   void run();
   void deliver(uint64_t generation, Clock::time_point deadline, Clock::time_point woke);
+  /// Own tick thread: calls the handlers here and moves the schedule on.
+  void deliverHere(std::unique_lock<std::mutex>& lock, uint64_t generation,
+                   Clock::time_point deadline, Clock::time_point woke);
   void post(uint64_t generation, Clock::time_point deadline, Clock::time_point woke);
 
-  // UI-thread state.
+  // State of the tick thread (the UI thread, or the timer's own).
   bool m_enabled = false;
   int32_t m_interval = 1000;
   Clock::time_point m_previousStart;
@@ -73,9 +87,14 @@ class PrecisionTimer : public SamplingTimer {
     int64_t dropped = 0;
     // Deadlines that passed while a tick was pending, oldest first, and when they were seen.
     std::deque<std::pair<Clock::time_point, Clock::time_point>> owed;
+    TickThread tickThread = TickThread::Ui;
+    std::deque<std::function<void()>> jobs;  // for the own tick thread
+    bool busy = false;                       // the own tick thread runs a job or a tick
   };
   mutable std::mutex m_mutex;
   std::condition_variable m_wake;
+  std::condition_variable m_idle;  // the own tick thread ran out of work
+  std::atomic<bool> m_realTime{false};
   Schedule m_schedule;
   std::thread m_thread;
 };

@@ -1,26 +1,31 @@
 #pragma once
-// The sampling timer: ticks at a set interval, delivered on the UI thread, carrying the
-// whole milliseconds measured since the previous tick (since enabling, on the first one).
+// The sampling timer: ticks at a set interval, carrying the whole milliseconds measured since
+// the previous tick (since enabling, on the first one).
 //
 // Guarantees of every implementation:
 //  - the first tick comes one interval after enabling, then one per interval on a grid of
 //    absolute deadlines (enable time + k x interval), so late ticks do not make a run drift;
 //  - never two ticks at once: a deadline that passes while a tick is pending or its handler
-//    is still running (a board command lets the event loop run inside a tick) is DELAYED:
-//    it is delivered as soon as that handler returns, then the next such deadline, one at a
-//    time. Only deadlines of the last 10 ms are owed this way (always at least one); older
-//    ones are DROPPED and counted in droppedTicks(). So a short stall costs no sample, and
-//    a long one does not unleash a burst of ticks;
+//    is still running is DELAYED: it is delivered as soon as that handler returns, then the
+//    next such deadline, one at a time. Only deadlines of the last 10 ms are owed this way
+//    (always at least one); older ones are DROPPED and counted in droppedTicks(). So a short
+//    stall costs no sample, and a long one does not unleash a burst of ticks;
 //  - no tick after setEnabled(false), even one already posted when it was called, and none
 //    after destruction;
 //  - a new interval takes effect from the last grid point: the next deadline becomes the
 //    previous deadline plus the new interval (or now, if that has passed).
-// Threading: every member is called on the UI thread.
+// Threading: ticks come on the tick thread. By default that is the thread the timer lives in
+// (the UI thread), as events; setTickThread(TickThread::Own) makes a timer with a thread of its
+// own call the tick handlers there, straight from its sleep, so that nothing the UI thread
+// does can delay a tick. The control members (enabled, interval) are then called on the tick
+// thread too, through runOnTickThread(); statistics(), nextDeadline() and runOnTickThread()
+// may be called from any thread.
 
 #include <QObject>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 namespace zrvlog {
@@ -63,6 +68,19 @@ class SamplingTimer : public QObject {
   };
 
   using QObject::QObject;
+
+  /// Where ticks are delivered (see the file comment).
+  enum class TickThread { Ui, Own };
+  /// Chooses the tick thread; while disabled. A timer without a thread of its own keeps
+  /// delivering on the caller's.
+  virtual void setTickThread(TickThread where) { Q_UNUSED(where); }
+  /// Runs job on the tick thread, between ticks, in the order given; at once when that is the
+  /// calling thread.
+  virtual void runOnTickThread(std::function<void()> job) { job(); }
+  /// Waits until the jobs given so far have run and no tick handler is running.
+  virtual void waitForTickThread() {}
+  /// Whether the tick thread runs with real-time priority (app/timer/realtime.h).
+  virtual bool realTimePriority() const { return false; }
 
   virtual bool enabled() const = 0;
   virtual void setEnabled(bool enabled) = 0;

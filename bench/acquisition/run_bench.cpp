@@ -59,6 +59,7 @@ struct Outcome {
   std::size_t flagged = 0;          // overruns as the program itself flagged them
   std::vector<double> deviationUs;  // |period - interval| of each sample after the first
   std::vector<double> readingUs;    // how long reading the channels took
+  std::vector<double> replotUs;     // what each replot cost (the program only)
   bool realTime = false;
 };
 
@@ -84,7 +85,9 @@ Outcome runProgram(int intervalMs, int seconds, int channels, bool autorange) {
   zrvlog::ZrvioLink link;
   link.setCommPort(kProgramPort);
   zrvlog::PrecisionTimer timer;
-  zrvlog::AcquisitionEngine engine(graph, link, timer, zrvlog::AcquisitionThread::Own);
+  zrvlog::AcquisitionEngine engine(graph, link, timer);
+  // As the window does: drawing keeps out of the way of the board's reading.
+  view.setTickDeadlineSource([&] { return timer.nextDeadline(); });
   engine.applyStartUpDefaults();
   engine.SetTimerInt(intervalMs);
   engine.settings.ChanLimit = static_cast<int16_t>(channels);
@@ -93,6 +96,7 @@ Outcome runProgram(int intervalMs, int seconds, int channels, bool autorange) {
   Outcome outcome;
   std::vector<double> periods;
   Clock::time_point previous{};
+  int seenReplots = view.replotCount();
   QObject::connect(
       &engine, &zrvlog::AcquisitionEngine::sampleRecorded, [&](const zrvlog::SampleReport& report) {
         outcome.flagged += report.overrun && report.samples > 1 ? 1 : 0;
@@ -102,6 +106,11 @@ Outcome runProgram(int intervalMs, int seconds, int channels, bool autorange) {
         previous = report.started;
         outcome.readingUs.push_back(
             std::chrono::duration<double, std::micro>(report.reading).count());
+        if (view.replotCount() != seenReplots) {
+          seenReplots = view.replotCount();
+          outcome.replotUs.push_back(
+              std::chrono::duration<double, std::micro>(view.lastReplotCost()).count());
+        }
       });
   QObject::connect(&engine, &zrvlog::AcquisitionEngine::runEnded,
                    [](zrvlog::RunEnd why, const QString& m) {
@@ -192,6 +201,9 @@ void printLine(const char* who, int intervalMs, const Outcome& o) {
       zrvbench::percentile(d, 99), zrvbench::percentile(d, 99.9), zrvbench::percentile(d, 100),
       zrvbench::percentile(o.readingUs, 50), zrvbench::percentile(o.readingUs, 99),
       o.realTime ? "  (real-time)" : "");
+  if (!o.replotUs.empty())
+    std::printf("  %-9s        %zu replots, us: median %.0f, p99 %.0f\n", "", o.replotUs.size(),
+                zrvbench::percentile(o.replotUs, 50), zrvbench::percentile(o.replotUs, 99));
   std::fflush(stdout);
 }
 
@@ -249,7 +261,7 @@ void latencyScenario(const char* name, zrvlog::BoardControl& board, int16_t port
   view.resize(1280, 720);
   view.show();
   zrvlog::PrecisionTimer timer;
-  zrvlog::AcquisitionEngine engine(graph, board, timer, zrvlog::AcquisitionThread::Own);
+  zrvlog::AcquisitionEngine engine(graph, board, timer);
   engine.applyStartUpDefaults();
   engine.SetTimerInt(10);
   board.setCommPort(port);

@@ -52,7 +52,7 @@ struct Rig {
   zrvlog::GraphModel graph;
   zrvtest::FakeBoardControl board;
   zrvlog::ManualTimer timer;
-  zrvlog::AcquisitionEngine engine{graph, board, timer, zrvlog::AcquisitionThread::Caller};
+  zrvlog::AcquisitionEngine engine{graph, board, timer};
 };
 
 }  // namespace

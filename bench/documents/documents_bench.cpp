@@ -29,9 +29,7 @@
 namespace {
 
 struct Parts {
-  Parts() : engine(graph, board, timer, zrvlog::AcquisitionThread::Caller) {
-    engine.applyStartUpDefaults();
-  }
+  Parts() : engine(graph, board, timer) { engine.applyStartUpDefaults(); }
   zrvlog::GraphModel graph;
   zrvtest::FakeBoardControl board;  // never opened: the engine only needs one to exist
   zrvlog::ManualTimer timer;

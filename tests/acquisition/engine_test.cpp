@@ -22,7 +22,7 @@ using M = GraphMember;
 
 class EngineTest : public ::testing::Test {
  protected:
-  EngineTest() : engine(graph, board, timer, AcquisitionThread::Caller) {
+  EngineTest() : engine(graph, board, timer) {
     QObject::connect(&engine, &AcquisitionEngine::sampleRecorded,
                      [this](const SampleReport& r) { reports.push_back(r); });
     QObject::connect(&engine, &AcquisitionEngine::runEnded, [this](RunEnd why, const QString& m) {

@@ -66,7 +66,7 @@ class EngineThreadTest : public ::testing::Test {
   GraphModel graph;
   zrvtest::FakeBoardControl board;
   PrecisionTimer timer;
-  AcquisitionEngine engine{graph, board, timer, AcquisitionThread::Own};
+  AcquisitionEngine engine{graph, board, timer};
   QStringList failures;
 };
 

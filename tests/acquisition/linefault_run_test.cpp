@@ -69,7 +69,7 @@ class RunLineFaultTest : public ::testing::Test {
   GraphModel graph;
   ZrvioLink link;
   ManualTimer timer;
-  AcquisitionEngine engine{graph, link, timer, AcquisitionThread::Caller};
+  AcquisitionEngine engine{graph, link, timer};
   QStringList failures;
 };
 

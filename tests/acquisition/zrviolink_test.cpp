@@ -24,7 +24,7 @@ class ZrvioLinkTest : public ::testing::Test {
   GraphModel graph;
   ZrvioLink link;
   ManualTimer timer;
-  AcquisitionEngine engine{graph, link, timer, AcquisitionThread::Caller};
+  AcquisitionEngine engine{graph, link, timer};
 };
 
 TEST_F(ZrvioLinkTest, ARunReadsAllFiveChannelsOfTheSimulatedBoard) {

@@ -18,9 +18,7 @@
 namespace zrvtest {
 
 struct EngineParts {
-  EngineParts() : engine(graph, board, timer, zrvlog::AcquisitionThread::Caller) {
-    engine.applyStartUpDefaults();
-  }
+  EngineParts() : engine(graph, board, timer) { engine.applyStartUpDefaults(); }
 
   /// Records ticks samples (a run is started when none is going on) and stops.
   void record(int ticks) {

@@ -17,9 +17,7 @@
 namespace {
 
 struct Parts {
-  Parts() : engine(graph, board, timer, zrvlog::AcquisitionThread::Caller) {
-    engine.applyStartUpDefaults();
-  }
+  Parts() : engine(graph, board, timer) { engine.applyStartUpDefaults(); }
   zrvlog::GraphModel graph;
   zrvtest::FakeBoardControl board;
   zrvlog::ManualTimer timer;

@@ -46,7 +46,7 @@ class DocumentsWindowTest : public zrvtest::MainWindowFixture {
     GraphModel g;
     zrvtest::FakeBoardControl b;
     ManualTimer t;
-    AcquisitionEngine e(g, b, t, AcquisitionThread::Caller);
+    AcquisitionEngine e(g, b, t);
     e.applyStartUpDefaults();
     e.InitGraph();
     return loadDataFile(file, e).rows;

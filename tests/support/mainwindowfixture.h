@@ -34,9 +34,8 @@ class BasicMainWindowFixture : public ::testing::Test {
     auto fakeTimer = std::make_unique<zrvlog::ManualTimer>();
     board = fakeBoard.get();
     timer = fakeTimer.get();
-    window = std::make_unique<zrvlog::frmMain>(
-        zrvlog::MainWindowParts{&dialogs, stored.get(), std::move(fakeBoard), std::move(fakeTimer),
-                                journalFolder(), zrvlog::AcquisitionThread::Caller});
+    window = std::make_unique<zrvlog::frmMain>(zrvlog::MainWindowParts{
+        &dialogs, stored.get(), std::move(fakeBoard), std::move(fakeTimer), journalFolder()});
     window->Form_Load();
     window->show();
     return *window;
