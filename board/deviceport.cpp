@@ -207,9 +207,11 @@ ByteRead DevicePort::readByte(Deadline deadline) {
 void DevicePort::discardInput() {
   m_bufferPos = m_bufferLen = 0;
   if (!isOpen() || m_removed) return;
-  // The driver's queue first, then whatever reached the descriptor meanwhile; a removed
+  // Only what has arrived can be stale. Asking costs next to nothing, where a flush of the
+  // driver's queue waits for the kernel's own delivery work, before every command. A removed
   // device is left for the next transfer to report.
-  ::tcflush(m_fd, TCIFLUSH);
+  int waiting = 0;
+  if (::ioctl(m_fd, FIONREAD, &waiting) == 0 && waiting == 0) return;
   for (int i = 0; i < 256; ++i) {
     const ssize_t n = ::read(m_fd, m_buffer, sizeof m_buffer);
     if (n > 0) continue;

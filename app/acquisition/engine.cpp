@@ -71,10 +71,7 @@ AcquisitionEngine::AcquisitionEngine(GraphModel& graph, BoardControl& board, Sam
       m_sampler(std::make_unique<Sampler>(board, timer, m_baton, m_epoch)) {
   m_timer.setTickThread(SamplingTimer::TickThread::Own);
   // Readings come back queued from the tick thread, at once from the caller's.
-  connect(m_sampler.get(), &Sampler::samplesWaiting, this, [this] {
-    for (const RawTick& tick : m_sampler->takeSamples())
-      record(tick);
-  });
+  connect(m_sampler.get(), &Sampler::samplesWaiting, this, &AcquisitionEngine::takeSamples);
   connect(m_sampler.get(), &Sampler::tickMissed, this, &AcquisitionEngine::onTickMissed);
   connect(m_sampler.get(), &Sampler::failed, this, &AcquisitionEngine::onSamplerFailed);
 }
@@ -228,6 +225,10 @@ void AcquisitionEngine::startRun() {
   // From here the sampler alone uses the board, until it has closed the link.
   m_baton.give();
   m_timer.runOnTickThread([this, run, plan = m_plan] { m_sampler->begin(run, plan); });
+  if (const int cpu = m_timer.realTimePriority() ? SharedCpu::choose() : -1; cpu >= 0) {
+    m_windowCpu.pin(cpu);
+    m_timer.runOnTickThread([this, cpu] { m_tickCpu.pin(cpu); });
+  }
   Q_EMIT runningChanged(true);
 }
 
@@ -235,7 +236,11 @@ void AcquisitionEngine::endRun(RunEnd why, const QString& message) {
   if (!m_running) return;
   m_running = false;
   ++m_run;  // readings still on their way belong to the past
-  m_timer.runOnTickThread([this] { m_sampler->end(); });
+  m_timer.runOnTickThread([this] {
+    m_sampler->end();
+    m_tickCpu.restore();
+  });
+  m_windowCpu.restore();
   Q_EMIT runningChanged(false);
   Q_EMIT runEnded(why, message);
 }
@@ -246,13 +251,26 @@ void AcquisitionEngine::readPlanChanged() {
   m_timer.runOnTickThread([this, plan = m_plan] { m_sampler->setPlan(plan); });
 }
 
+void AcquisitionEngine::takeSamples() {
+  for (const RawTick& tick : m_sampler->takeSamples())
+    record(tick);
+}
+
+void AcquisitionEngine::stopRun() {
+  // Readings taken before the stop still count; those of a later tick never come.
+  takeSamples();
+  endRun(RunEnd::Stopped);
+}
+
 void AcquisitionEngine::onTickMissed(uint64_t run, int64_t missed, const QString& why) {
+  takeSamples();  // the readings before the missed tick come first
   if (!m_running || run != m_run) return;
   m_missedTicks = missed;
   Q_EMIT tickMissed(missed, why);
 }
 
 void AcquisitionEngine::onSamplerFailed(uint64_t run, const QString& message) {
+  takeSamples();  // the readings before the failure come first
   if (!m_running || run != m_run) return;
   endRun(RunEnd::Failed, message);
 }

@@ -11,7 +11,10 @@
 // Threads: the sampler reads on the timer's tick thread. With the real timer that is a thread
 // of its own (real-time where the system grants it), so the engine never waits on the board
 // during a run and no replot or dialog delays a read; with the manual timer of the tests it is
-// the caller's, and a tick is recorded before ManualTimer::fire() returns. Either way a
+// the caller's, and a tick is recorded before ManualTimer::fire() returns. With real-time
+// priority a run keeps the engine's thread and the tick thread on one CPU (SharedCpu): the
+// tick thread takes it whenever it reads, the drawing gets the rest, and the other CPUs stay
+// free for the kernel's work on the serial port that every read waits for. Either way a
 // reading that belongs to a stopped run or to a data set that was cleared or replaced since
 // its tick began is dropped, and the board link closes only after the sampler has let go of
 // it.
@@ -27,6 +30,7 @@
 #include "app/acquisition/dataset.h"
 #include "app/acquisition/runsettings.h"
 #include "app/acquisition/sampler.h"
+#include "app/timer/realtime.h"
 
 namespace zrvlog {
 
@@ -107,7 +111,7 @@ class AcquisitionEngine : public QObject {
   void startRun();
   /// Stops the run: no sample is recorded after it; the sampler stops ticking and closes the
   /// link once its current tick (if any) has finished. The data stays for saving and export.
-  void stopRun() { endRun(RunEnd::Stopped); }
+  void stopRun();
   /// Whether the board is read with real-time priority (see app/timer/realtime.h).
   bool realTimePriority() const;
   /// Ticks of the current (or last) run that could not read.
@@ -145,6 +149,7 @@ class AcquisitionEngine : public QObject {
   void dataReset();
 
  private:
+  void takeSamples();
   void record(const RawTick& tick);
   void endRun(RunEnd why, const QString& message = {});
   void onTickMissed(uint64_t run, int64_t missed, const QString& why);
@@ -166,6 +171,9 @@ class AcquisitionEngine : public QObject {
   ReadPlan m_plan;                   // as last handed to the sampler
   std::atomic<uint64_t> m_epoch{0};  // the data set's generation, for the sampler
   LinkBaton m_baton;
+  // During a run with real-time priority the window and the tick thread share one CPU.
+  SharedCpu m_windowCpu;
+  SharedCpu m_tickCpu;
   std::unique_ptr<Sampler> m_sampler;
 };
 

@@ -94,6 +94,8 @@ class Sampler : public QObject {
  public:
   /// How long the board may stay silent before the run gives up on it.
   static constexpr std::chrono::milliseconds kSilenceLimit{2000};
+  /// Readings are announced to the engine's thread at most this often.
+  static constexpr std::chrono::milliseconds kAnnounceGap{10};
 
   /// epoch: the data set's generation, read at the start of every tick.
   Sampler(BoardControl& board, SamplingTimer& timer, LinkBaton& baton,
@@ -114,8 +116,9 @@ class Sampler : public QObject {
   std::deque<RawTick> takeSamples();
 
  Q_SIGNALS:
-  /// Readings are waiting for takeSamples(). Sent once until they are taken, so a burst of
-  /// ticks costs the engine's thread one event.
+  /// Readings are waiting for takeSamples(). Sent once until they are taken and at most
+  /// every kAnnounceGap, so a fast run costs the engine's thread one event per few ticks; a
+  /// reading not yet announced is announced by a later tick.
   void samplesWaiting();
   /// A tick could not read; missed counts this run's missed ticks so far.
   void tickMissed(uint64_t run, int64_t missed, const QString& why);
@@ -136,6 +139,7 @@ class Sampler : public QObject {
   std::mutex m_outMutex;
   std::deque<RawTick> m_out;
   bool m_outAnnounced = false;
+  std::chrono::steady_clock::time_point m_lastAnnounced{};
   LinkBaton& m_baton;
   const std::atomic<uint64_t>& m_epoch;
 

@@ -151,6 +151,11 @@ void PrecisionTimer::setTickThread(TickThread where) {
   m_schedule.tickThread = where;
 }
 
+bool PrecisionTimer::ownTickThread() const {
+  std::lock_guard lock(m_mutex);
+  return m_schedule.tickThread == TickThread::Own;
+}
+
 void PrecisionTimer::runOnTickThread(std::function<void()> job) {
   {
     std::lock_guard lock(m_mutex);

@@ -40,6 +40,7 @@ class PrecisionTimer : public SamplingTimer {
   ~PrecisionTimer() override;
 
   void setTickThread(TickThread where) override;
+  bool ownTickThread() const override;
   void runOnTickThread(std::function<void()> job) override;
   void waitForTickThread() override;
   bool realTimePriority() const override { return m_realTime; }

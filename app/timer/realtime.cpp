@@ -7,6 +7,7 @@
 #include <QLoggingCategory>
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 Q_DECLARE_LOGGING_CATEGORY(lcTimer)
 
@@ -41,6 +42,48 @@ bool hasRealTimePriority() {
   int policy = 0;
   sched_param param{};
   return pthread_getschedparam(pthread_self(), &policy, &param) == 0 && policy == SCHED_FIFO;
+}
+
+}  // namespace zrvlog
+
+namespace zrvlog {
+
+int SharedCpu::choose() {
+  cpu_set_t allowed;
+  CPU_ZERO(&allowed);
+  if (sched_getaffinity(0, sizeof allowed, &allowed) != 0 || CPU_COUNT(&allowed) < 2) return -1;
+  for (int cpu = CPU_SETSIZE - 1; cpu >= 0; --cpu)
+    if (CPU_ISSET(cpu, &allowed)) return cpu;
+  return -1;
+}
+
+bool SharedCpu::pin(int cpu) {
+  restore();
+  if (cpu < 0 || cpu >= CPU_SETSIZE) return false;
+  cpu_set_t saved, only;
+  CPU_ZERO(&saved);
+  CPU_ZERO(&only);
+  CPU_SET(cpu, &only);
+  const pthread_t self = pthread_self();
+  if (pthread_getaffinity_np(self, sizeof saved, &saved) != 0 ||
+      pthread_setaffinity_np(self, sizeof only, &only) != 0) {
+    qCDebug(lcTimer) << "cannot keep the thread on CPU" << cpu;
+    return false;
+  }
+  const auto* bytes = reinterpret_cast<const unsigned char*>(&saved);
+  m_saved.assign(bytes, bytes + sizeof saved);
+  m_thread = static_cast<unsigned long>(self);
+  m_pinned = true;
+  return true;
+}
+
+void SharedCpu::restore() {
+  if (!std::exchange(m_pinned, false)) return;
+  cpu_set_t saved;
+  std::memcpy(&saved, m_saved.data(), sizeof saved);
+  // Only the thread that was pinned can be given its CPUs back from here.
+  if (static_cast<unsigned long>(pthread_self()) == m_thread)
+    pthread_setaffinity_np(pthread_self(), sizeof saved, &saved);
 }
 
 }  // namespace zrvlog

@@ -5,6 +5,8 @@
 // RLIMIT_RTPRIO allows it (for example through /etc/security/limits.d/); otherwise the thread
 // keeps its normal priority.
 
+#include <vector>
+
 namespace zrvlog {
 
 /// The priority the sampling threads ask for: above every normal thread, below the kernel's
@@ -18,5 +20,29 @@ bool requestRealTimePriority(int priority = kSamplingPriority);
 
 /// Whether the calling thread runs under SCHED_FIFO.
 bool hasRealTimePriority();
+
+}  // namespace zrvlog
+
+namespace zrvlog {
+
+/// Where a run keeps its window and its sampling thread: one CPU they share, the sampling
+/// thread (real-time) taking it whenever it needs it and the drawing getting the rest, so that
+/// the other CPUs stay free for the kernel's serial-port work, which every read waits for.
+/// Only worth it with real-time priority and at least two CPUs.
+class SharedCpu {
+ public:
+  /// The last CPU this process may run on, or -1 when it may run on only one.
+  static int choose();
+  /// Keeps the calling thread on cpu until restore() (or destruction); false when refused.
+  bool pin(int cpu);
+  /// Gives the calling thread back the CPUs it had before pin().
+  void restore();
+  ~SharedCpu() { restore(); }
+
+ private:
+  bool m_pinned = false;
+  unsigned long m_thread = 0;
+  std::vector<unsigned char> m_saved;  // the thread's CPU mask before pin()
+};
 
 }  // namespace zrvlog

@@ -74,6 +74,8 @@ class SamplingTimer : public QObject {
   /// Chooses the tick thread; while disabled. A timer without a thread of its own keeps
   /// delivering on the caller's.
   virtual void setTickThread(TickThread where) { Q_UNUSED(where); }
+  /// Whether ticks come on a thread of the timer's own (rather than the caller's).
+  virtual bool ownTickThread() const { return false; }
   /// Runs job on the tick thread, between ticks, in the order given; at once when that is the
   /// calling thread.
   virtual void runOnTickThread(std::function<void()> job) { job(); }
