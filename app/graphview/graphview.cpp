@@ -672,6 +672,11 @@ void GraphView::zoomForward() {
   Q_EMIT zoomHistoryChanged();
 }
 
+void GraphView::forgetZoomHistory() {
+  d->history.clear();
+  Q_EMIT zoomHistoryChanged();
+}
+
 bool GraphView::canZoomBack() const {
   return d->history.canGoBack();
 }

@@ -115,6 +115,8 @@ class GraphView : public QWidget {
   void zoomForward();
   bool canZoomBack() const;
   bool canZoomForward() const;
+  /// The views remembered belong to data that are gone (a new run, New, Open, Clear).
+  void forgetZoomHistory();
 
   // --- Host-given settings ----------------------------------------------------------
   /// The tooltip shown while the mouse rests on the graph (the track read-out). Changing it

@@ -352,6 +352,7 @@ void frmMain::connectEngine() {
     setPanel(2, QString());
     setPanel(3, QString());
     m_lastSampleTime = 0;
+    m_view->forgetZoomHistory();
     if (!m_engine->running()) showDataState();
   });
   connect(m_engine.get(), &AcquisitionEngine::tickMissed, this, [this](int64_t, const QString&) {

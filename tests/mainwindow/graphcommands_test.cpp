@@ -121,6 +121,12 @@ TEST_F(GraphCommandsTest, ZoomToFitAndTheWayBackFromTheViewMenu) {
   m.mnuZoomForward->trigger();
   EXPECT_EQ(graph.rangeX(), (AxisRange{5, 15}));
   EXPECT_FALSE(m.mnuZoomForward->isEnabled());
+  // Views of samples that are gone are forgotten: Back never leads into another data set.
+  m.mnuZoomBack->trigger();
+  dialogs.answerMessage(Answer::No);  // "Save file?" before the new run
+  record(3);
+  EXPECT_FALSE(m.mnuZoomBack->isEnabled());
+  EXPECT_FALSE(m.mnuZoomForward->isEnabled());
 }
 
 TEST_F(GraphCommandsTest, FullScreenComesAndGoes) {
