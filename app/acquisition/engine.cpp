@@ -78,7 +78,9 @@ AcquisitionEngine::AcquisitionEngine(GraphModel& graph, BoardControl& board, Sam
 
 AcquisitionEngine::~AcquisitionEngine() {
   // The timer and the link may outlive the engine; leave neither running on its behalf, and
-  // let the tick thread finish with the sampler before it goes.
+  // let the tick thread finish with the sampler before it goes. Nobody hears of it: what
+  // listens may be gone already.
+  blockSignals(true);
   if (m_running) stopRun();
   m_timer.runOnTickThread([this] { m_sampler->end(); });
   m_timer.waitForTickThread();
