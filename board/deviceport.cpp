@@ -182,7 +182,7 @@ ByteRead DevicePort::readByte(Deadline deadline) {
   if (m_removed) return {0, PortStatus::failure(Code::Removed, m_removedReason)};
   for (;;) {
     const int revents = waitFor(m_fd, POLLIN, deadline);
-    if (revents == 0) return {0, PortStatus::failure(Code::TimedOut, QStringLiteral("no reply"))};
+    if (revents == 0) return timedOut();
     if (revents < 0) return {0, PortStatus::failure(Code::Failed, qt_error_string(errno))};
     if (revents & POLLIN) {
       const ssize_t n = ::read(m_fd, m_buffer, sizeof m_buffer);
@@ -199,19 +199,29 @@ ByteRead DevicePort::readByte(Deadline deadline) {
       return {0, removed(kRemoved)};
     }
     // Readable but nothing read: never let that turn into a loop past the deadline.
-    if (Clock::now() >= deadline)
-      return {0, PortStatus::failure(Code::TimedOut, QStringLiteral("no reply"))};
+    if (Clock::now() >= deadline) return timedOut();
   }
+}
+
+ByteRead DevicePort::timedOut() {
+  // The reply may still come, after the next command has gone out.
+  m_lateReplyPossible = true;
+  return {0, PortStatus::failure(PortStatus::Code::TimedOut, QStringLiteral("no reply"))};
 }
 
 void DevicePort::discardInput() {
   m_bufferPos = m_bufferLen = 0;
   if (!isOpen() || m_removed) return;
-  // Only what has arrived can be stale. Asking costs next to nothing, where a flush of the
-  // driver's queue waits for the kernel's own delivery work, before every command. A removed
-  // device is left for the next transfer to report.
+  // Flushing the driver's queue waits for the kernel's own delivery work, which a busy machine
+  // can hold up for milliseconds; before every command that is too dear. It is needed when a
+  // reply may still be on its way (a read timed out), or when bytes are waiting; otherwise
+  // nothing has arrived that could be stale. A removed device is left for the next transfer
+  // to report.
   int waiting = 0;
-  if (::ioctl(m_fd, FIONREAD, &waiting) == 0 && waiting == 0) return;
+  if (!std::exchange(m_lateReplyPossible, false) && ::ioctl(m_fd, FIONREAD, &waiting) == 0 &&
+      waiting == 0)
+    return;
+  ::tcflush(m_fd, TCIFLUSH);
   for (int i = 0; i < 256; ++i) {
     const ssize_t n = ::read(m_fd, m_buffer, sizeof m_buffer);
     if (n > 0) continue;

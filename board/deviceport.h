@@ -24,14 +24,16 @@ class DevicePort final : public SerialPort {
   bool cts() override;
 
  private:
+  ByteRead timedOut();
   PortStatus removed(const QString& why);
   PortStatus configure();
   void requestLowLatency();
 
   QString m_device;
   int m_fd = -1;
-  bool m_ctsUnknown = false;  ///< the device cannot report modem lines (pseudo-terminals)
-  bool m_removed = false;     ///< the device went away; every later transfer fails at once
+  bool m_ctsUnknown = false;         ///< the device cannot report modem lines (pseudo-terminals)
+  bool m_removed = false;            ///< the device went away; every later transfer fails at once
+  bool m_lateReplyPossible = false;  ///< a read timed out; its reply may still arrive
   QString m_removedReason;
   // Bytes read from the descriptor but not yet handed out; a reply usually comes in one read.
   char m_buffer[256];

@@ -16,6 +16,7 @@
 #include "board/portmap.h"
 #include "board/simboard.h"
 #include "tests/fakes/ptyrelay.h"
+#include "tests/support/zrvsim.h"
 
 namespace zrvlog {
 namespace {
@@ -36,17 +37,10 @@ class RunLineFaultTest : public ::testing::Test {
     ASSERT_TRUE(m_config.isValid());
     qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
     zrv::portmap::clearProcessOverrides();
-    const QString bin = qEnvironmentVariable("ZRV_BIN_DIR");
-    ASSERT_FALSE(bin.isEmpty()) << "ZRV_BIN_DIR is not set";
-    m_sim.setProgram(bin + "/zrvsim");
-    m_sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_sim.start();
-    ASSERT_TRUE(m_sim.waitForStarted(5000)) << m_sim.errorString().toStdString();
-    while (!m_sim.canReadLine())
-      ASSERT_TRUE(m_sim.waitForReadyRead(5000)) << "no device path";
+    const QString device = zrvtest::startZrvsim(m_sim);
+    ASSERT_FALSE(device.isEmpty());
     QString error;
-    ASSERT_TRUE(m_relay.start(QString::fromLocal8Bit(m_sim.readLine()).trimmed(), &error))
-        << error.toStdString();
+    ASSERT_TRUE(m_relay.start(device, &error)) << error.toStdString();
     zrv::portmap::overrideForProcess(kPort, m_relay.devicePath());
     link.setCommPort(kPort);
     engine.applyStartUpDefaults();
@@ -58,8 +52,7 @@ class RunLineFaultTest : public ::testing::Test {
   void TearDown() override {
     if (engine.running()) engine.stopRun();
     m_relay.stop();
-    m_sim.kill();
-    m_sim.waitForFinished(5000);
+    zrvtest::stopZrvsim(m_sim);
     zrv::portmap::clearProcessOverrides();
   }
 

@@ -16,6 +16,7 @@
 #include "common/automationerror.h"
 #include "tests/fakes/ptyrelay.h"
 #include "tests/support/errorof.h"
+#include "tests/support/zrvsim.h"
 
 namespace zrv {
 namespace {
@@ -87,15 +88,8 @@ class LineFaultTest : public ::testing::Test {
   /// A fresh zrvsim behind a fresh relay, the relay's device mapped to COM7.
   void startLine() {
     stopLine();
-    const QString bin = qEnvironmentVariable("ZRV_BIN_DIR");
-    ASSERT_FALSE(bin.isEmpty()) << "ZRV_BIN_DIR is not set";
-    m_sim.setProgram(bin + "/zrvsim");
-    m_sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_sim.start();
-    ASSERT_TRUE(m_sim.waitForStarted(5000)) << m_sim.errorString().toStdString();
-    while (!m_sim.canReadLine())
-      ASSERT_TRUE(m_sim.waitForReadyRead(5000)) << "no device path";
-    const QString device = QString::fromLocal8Bit(m_sim.readLine()).trimmed();
+    const QString device = zrvtest::startZrvsim(m_sim);
+    ASSERT_FALSE(device.isEmpty());
     m_relay = std::make_unique<fake::PtyRelay>();
     QString error;
     ASSERT_TRUE(m_relay->start(device, &error)) << error.toStdString();
@@ -103,10 +97,7 @@ class LineFaultTest : public ::testing::Test {
   }
   void stopLine() {
     m_relay.reset();
-    if (m_sim.state() != QProcess::NotRunning) {
-      m_sim.kill();
-      m_sim.waitForFinished(5000);
-    }
+    zrvtest::stopZrvsim(m_sim);
   }
 
   /// Opens the link as the program starts a run.

@@ -10,6 +10,7 @@
 #include "board/portmap.h"
 #include "board/zrvio.h"
 #include "common/automationerror.h"
+#include "tests/support/zrvsim.h"
 
 namespace zrv {
 namespace {
@@ -25,25 +26,11 @@ class PtyTest : public ::testing::Test {
     qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
     portmap::clearProcessOverrides();
   }
-  void TearDown() override {
-    if (m_sim.state() != QProcess::NotRunning) {
-      m_sim.kill();
-      m_sim.waitForFinished(5000);
-    }
-  }
+  void TearDown() override { zrvtest::stopZrvsim(m_sim); }
 
   /// Starts zrvsim and maps COM7 to its device in the port map file.
   void startSim(const QStringList& args = {}) {
-    const QString bin = qEnvironmentVariable("ZRV_BIN_DIR");
-    ASSERT_FALSE(bin.isEmpty()) << "ZRV_BIN_DIR is not set";
-    m_sim.setProgram(bin + "/zrvsim");
-    m_sim.setArguments(args);
-    m_sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_sim.start();
-    ASSERT_TRUE(m_sim.waitForStarted(5000)) << m_sim.errorString().toStdString();
-    while (!m_sim.canReadLine())
-      ASSERT_TRUE(m_sim.waitForReadyRead(5000)) << "no device path";
-    m_device = QString::fromLocal8Bit(m_sim.readLine()).trimmed();
+    m_device = zrvtest::startZrvsim(m_sim, args);
     ASSERT_TRUE(m_device.startsWith("/dev/")) << m_device.toStdString();
     ASSERT_TRUE(portmap::setMapping(kPort, m_device));
   }
