@@ -67,6 +67,13 @@ constexpr ToolButtonSpec kToolButtons[] = {
 // The share of the screen's free area a first window takes.
 constexpr double kFirstWindowShare = 0.7;
 
+// Makes a panel at least as wide as text needs.
+void fitText(QLabel* panel, const QString& text) {
+  const QFontMetrics metrics = panel->fontMetrics();
+  panel->setMinimumWidth(metrics.horizontalAdvance(text) + 2 * panel->frameWidth() +
+                         metrics.averageCharWidth());
+}
+
 double logicalDpi(const QWidget* widget) {
   const QScreen* screen = widget->screen() ? widget->screen() : QGuiApplication::primaryScreen();
   return screen ? screen->logicalDotsPerInch() : 96.0;
@@ -324,6 +331,14 @@ void frmMain::buildStatusBar() {
     bar->addPermanentWidget(label, spec.stretch);
     m_panels[i] = label;
   }
+  // What a person reads during a run keeps its whole text in the first window; in a window
+  // narrower than that, the panels elide and their tooltips hold the rest.
+  const QLocale locale;
+  fitText(m_state, QStringLiteral("Recording: ") + locale.toString(99999) +
+                       QStringLiteral(" samples, 9999.9 s"));
+  fitText(m_panels[1], QStringLiteral("0.0 0.0 0.0 0.0 0.0 (-10)"));
+  fitText(m_panels[2], zrv::formatGeneralDate(45000.5));
+  fitText(m_panels[3], QStringLiteral("9999.9 s"));
   const auto showClock = [this] {
     const QLocale locale;
     const QString texts[] = {locale.toString(QDate::currentDate(), QLocale::ShortFormat),
@@ -333,8 +348,7 @@ void frmMain::buildStatusBar() {
     for (int i = 0; i < 2; ++i) {
       QLabel* panel = m_panels[4 + i];
       panel->setText(texts[i]);
-      panel->setMinimumWidth(panel->fontMetrics().horizontalAdvance(texts[i]) +
-                             2 * panel->frameWidth() + panel->fontMetrics().averageCharWidth());
+      fitText(panel, texts[i]);
     }
   };
   showClock();
