@@ -228,7 +228,7 @@ void AcquisitionEngine::startRun() {
   m_baton.give();
   m_timer.runOnTickThread([this, run, plan = m_plan] { m_sampler->begin(run, plan); });
   if (const int cpu = m_timer.realTimePriority() ? SharedCpu::choose() : -1; cpu >= 0) {
-    m_windowCpu.pin(cpu);
+    m_windowCpu.pin(cpu, kWindowStepBack);
     m_timer.runOnTickThread([this, cpu] { m_tickCpu.pin(cpu); });
   }
   Q_EMIT runningChanged(true);

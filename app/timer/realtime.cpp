@@ -1,9 +1,12 @@
 #include "realtime.h"
 
+#include <errno.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
+#include <QFile>
 #include <QLoggingCategory>
 #include <algorithm>
 #include <cstring>
@@ -57,7 +60,42 @@ int SharedCpu::choose() {
   return -1;
 }
 
-bool SharedCpu::pin(int cpu) {
+namespace {
+
+constexpr int kCapSysNice = 23;  // linux/capability.h
+
+bool hasCapSysNice() {
+  QFile status(QStringLiteral("/proc/self/status"));
+  if (!status.open(QIODevice::ReadOnly)) return false;
+  for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
+    if (!line.startsWith("CapEff:")) continue;
+    bool ok = false;
+    const qulonglong caps = line.mid(7).trimmed().toULongLong(&ok, 16);
+    return ok && (caps >> kCapSysNice & 1) != 0;
+  }
+  return false;
+}
+
+// getpriority() may return -1 as a value; errno tells an error apart.
+bool threadNice(int& nice) {
+  errno = 0;
+  nice = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+  return errno == 0;
+}
+
+}  // namespace
+
+bool rlimitNiceAllows(unsigned long long limit, int nice) {
+  return limit == RLIM_INFINITY || 20 - nice <= static_cast<long long>(std::min(limit, 40ULL));
+}
+
+bool mayRaisePriorityTo(int nice) {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NICE, &limit) == 0 && rlimitNiceAllows(limit.rlim_cur, nice)) return true;
+  return hasCapSysNice();
+}
+
+bool SharedCpu::pin(int cpu, int stepBack) {
   restore();
   if (cpu < 0 || cpu >= CPU_SETSIZE) return false;
   cpu_set_t saved, only;
@@ -74,6 +112,11 @@ bool SharedCpu::pin(int cpu) {
   m_saved.assign(bytes, bytes + sizeof saved);
   m_thread = static_cast<unsigned long>(self);
   m_pinned = true;
+  if (stepBack > 0 && !hasRealTimePriority() && threadNice(m_savedNice) &&
+      mayRaisePriorityTo(m_savedNice)) {
+    m_stepped = setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()),
+                            std::min(m_savedNice + stepBack, 19)) == 0;
+  }
   return true;
 }
 
@@ -82,8 +125,10 @@ void SharedCpu::restore() {
   cpu_set_t saved;
   std::memcpy(&saved, m_saved.data(), sizeof saved);
   // Only the thread that was pinned can be given its CPUs back from here.
-  if (static_cast<unsigned long>(pthread_self()) == m_thread)
-    pthread_setaffinity_np(pthread_self(), sizeof saved, &saved);
+  if (static_cast<unsigned long>(pthread_self()) != m_thread) return;
+  pthread_setaffinity_np(pthread_self(), sizeof saved, &saved);
+  if (std::exchange(m_stepped, false))
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), m_savedNice);
 }
 
 }  // namespace zrvlog

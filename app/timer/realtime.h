@@ -34,8 +34,11 @@ class SharedCpu {
   /// The last CPU this process may run on, or -1 when it may run on only one.
   static int choose();
   /// Keeps the calling thread on cpu until restore() (or destruction); false when refused.
-  bool pin(int cpu);
-  /// Gives the calling thread back the CPUs it had before pin().
+  /// A positive stepBack also raises the thread's nice value by that much meanwhile, so that
+  /// the kernel's work on the same CPU runs ahead of it; it is left out where the thread could
+  /// not take its priority back afterwards (mayRaisePriorityTo).
+  bool pin(int cpu, int stepBack = 0);
+  /// Gives the calling thread back the CPUs and the nice value it had before pin().
   void restore();
   ~SharedCpu() { restore(); }
 
@@ -43,6 +46,22 @@ class SharedCpu {
   bool m_pinned = false;
   unsigned long m_thread = 0;
   std::vector<unsigned char> m_saved;  // the thread's CPU mask before pin()
+  int m_savedNice = 0;
+  bool m_stepped = false;  // whether pin() raised the nice value
 };
+
+/// How far the window's thread steps back while it shares the sampling thread's CPU. The
+/// serial port's bytes reach a reader through kernel work at normal priority; behind a
+/// replot at the same nice value it waits a scheduler slice, and the read with it.
+inline constexpr int kWindowStepBack = 5;
+
+/// Whether the calling thread may lower its nice value to nice again: with CAP_SYS_NICE, or
+/// where RLIMIT_NICE allows it. Unprivileged threads can raise their nice value but not lower
+/// it, so a thread that stepped back without this would stay back for good.
+bool mayRaisePriorityTo(int nice);
+
+/// Whether an RLIMIT_NICE of limit lets a thread lower its nice value to nice (the limit
+/// counts 20 - nice: 20 allows 0, 40 allows -20).
+bool rlimitNiceAllows(unsigned long long limit, int nice);
 
 }  // namespace zrvlog
