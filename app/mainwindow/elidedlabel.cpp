@@ -19,7 +19,8 @@ bool ElidedLabel::elided() const {
 }
 
 QString ElidedLabel::toolTipText() const {
-  const QString whole = !m_detail.isEmpty() ? m_detail : elided() ? text() : QString();
+  QString whole = m_detail ? m_detail() : QString();
+  if (whole.isEmpty() && elided()) whole = text();
   if (whole.isEmpty()) return m_purpose;
   if (m_purpose.isEmpty()) return whole;
   return m_purpose + QStringLiteral("\n\n") + whole;

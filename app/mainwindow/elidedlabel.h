@@ -3,6 +3,7 @@
 // ends in "…", and the tooltip then shows the whole of it under the panel's own tooltip.
 
 #include <QLabel>
+#include <functional>
 
 namespace zrvlog {
 
@@ -14,8 +15,9 @@ class ElidedLabel : public QLabel {
 
   /// What the panel is for; the tooltip starts with it.
   void setPurpose(const QString& purpose) { m_purpose = purpose; }
-  /// A longer form of the text for the tooltip (panel 1's labelled values); empty: the text.
-  void setDetail(const QString& detail) { m_detail = detail; }
+  /// A longer form of the text for the tooltip (panel 1's labelled values), built only when
+  /// the tooltip is shown; none, or an empty result: the text itself.
+  void setDetail(std::function<QString()> detail) { m_detail = std::move(detail); }
   /// Whether the text is wider than the panel.
   bool elided() const;
   /// The tooltip as it would show now.
@@ -27,7 +29,7 @@ class ElidedLabel : public QLabel {
 
  private:
   QString m_purpose;
-  QString m_detail;
+  std::function<QString()> m_detail;
 };
 
 }  // namespace zrvlog

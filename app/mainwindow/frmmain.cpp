@@ -331,6 +331,7 @@ void frmMain::buildStatusBar() {
     bar->addPermanentWidget(label, spec.stretch);
     m_panels[i] = label;
   }
+  m_panels[1]->setDetail([this] { return sampleDetail(); });
   // What a person reads during a run keeps its whole text in the first window; in a window
   // narrower than that, the panels elide and their tooltips hold the rest.
   const QLocale locale;
@@ -362,17 +363,14 @@ void frmMain::connectEngine() {
   connect(m_engine.get(), &AcquisitionEngine::dataReset, this, [this] {
     // Nothing the panels said about the samples holds any more.
     setPanel(1, QString());
-    m_panels[1]->setDetail(QString());
     setPanel(2, QString());
     setPanel(3, QString());
     m_lastSampleTime = 0;
+    m_lastSample.reset();
     m_view->forgetZoomHistory();
     if (!m_engine->running()) showDataState();
   });
-  connect(m_engine.get(), &AcquisitionEngine::tickMissed, this, [this](int64_t, const QString&) {
-    m_state->setText(QStringLiteral("Recording: ") +
-                     samplesAndTime(m_engine->data.sampleCount(), m_lastSampleTime, ", "));
-  });
+  connect(m_engine.get(), &AcquisitionEngine::tickMissed, this, &frmMain::showRecording);
   connect(m_engine.get(), &AcquisitionEngine::runningChanged, this, &frmMain::showRunState);
   connect(m_engine.get(), &AcquisitionEngine::autorangeChanged, m_menus.mnuAutorange,
           &QAction::setChecked);
@@ -382,9 +380,11 @@ void frmMain::connectEngine() {
             if (why == RunEnd::Failed)
               doerr(QStringLiteral("The acquisition has stopped.\n\n") + message);
           });
-  connect(m_engine.get(), &AcquisitionEngine::runningChanged, this, [this](bool running) {
-    if (running) m_state->setText(QStringLiteral("Recording: ") + samplesAndTime(0, 0, ", "));
-  });
+}
+
+void frmMain::showRecording() {
+  m_state->setText(QStringLiteral("Recording: ") +
+                   samplesAndTime(m_engine->data.sampleCount(), m_lastSampleTime, ", "));
 }
 
 QString frmMain::samplesAndTime(std::size_t samples, double lastTime, const char* joiner) const {
@@ -439,7 +439,16 @@ void frmMain::showSample(const SampleReport& report) {
     text += QLatin1Char('(') + QString::number(report.jitter) + QLatin1Char(')');
   }
   setPanel(1, text);
-  // The same values with their channels and units, for the panel's tooltip.
+  if (report.first) setPanel(2, zrv::formatGeneralDate(report.tickStart));
+  setPanel(3, zrv::formatPattern(report.sampleTime, u"0.0") + QStringLiteral(" s"));
+  m_lastSampleTime = report.sampleTime;
+  m_lastSample = report;
+  showRecording();
+}
+
+QString frmMain::sampleDetail() const {
+  if (!m_lastSample) return {};
+  const SampleReport& report = *m_lastSample;
   const QString unit = valueUnit(m_graph->property(GraphMember::LabelFormatY).toText());
   QStringList lines;
   for (int c = 0; c < kChannels; ++c)
@@ -449,12 +458,7 @@ void frmMain::showSample(const SampleReport& report) {
   lines << QStringLiteral("Jitter: %1 ms%2")
                .arg(report.jitter)
                .arg(report.overrun ? QStringLiteral(" (timing overrun)") : QString());
-  m_panels[1]->setDetail(lines.join(QLatin1Char('\n')));
-  if (report.first) setPanel(2, zrv::formatGeneralDate(report.tickStart));
-  setPanel(3, zrv::formatPattern(report.sampleTime, u"0.0") + QStringLiteral(" s"));
-  m_lastSampleTime = report.sampleTime;
-  m_state->setText(QStringLiteral("Recording: ") +
-                   samplesAndTime(report.samples, report.sampleTime, ", "));
+  return lines.join(QLatin1Char('\n'));
 }
 
 QAction* frmMain::toolButton(const QString& key) const {
@@ -564,6 +568,7 @@ void frmMain::showRunState(bool running) {
   QAction* run = toolButton(QStringLiteral("Run"));
   run->setChecked(running);
   run->setIcon(toolIcon(running ? ToolIcon::Stop : ToolIcon::Run));
+  if (running) showRecording();
 }
 
 void frmMain::mnuDataStart_Click() {

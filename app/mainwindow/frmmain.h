@@ -10,6 +10,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "app/acquisition/boardcontrol.h"
@@ -203,8 +204,13 @@ class frmMain : public QMainWindow {
   void showDataState();
   /// After a file was loaded or a recording recovered: the state and the running time.
   void showLoadedData();
+  /// The state text during a run: "Recording: N samples, T s".
+  void showRecording();
   QString samplesAndTime(std::size_t samples, double lastTime, const char* joiner) const;
-  double m_lastSampleTime = 0;  // the nominal time of the latest sample on screen
+  /// Panel 1's tooltip: the latest sample's values with their channels and units.
+  QString sampleDetail() const;
+  double m_lastSampleTime = 0;               // the nominal time of the latest sample on screen
+  std::optional<SampleReport> m_lastSample;  // the latest recorded sample of this data set
   /// Start from the menu, F9 or the toolbar: offers to save, then starts; says why when the
   /// run cannot start.
   void startAcquisition();
