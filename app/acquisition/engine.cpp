@@ -248,7 +248,7 @@ void AcquisitionEngine::endRun(RunEnd why, const QString& message) {
 }
 
 void AcquisitionEngine::readPlanChanged() {
-  if (readPlan().channels == m_plan.channels && readPlan().average == m_plan.average) return;
+  if (readPlan() == m_plan) return;
   m_plan = readPlan();
   m_timer.runOnTickThread([this, plan = m_plan] { m_sampler->setPlan(plan); });
 }

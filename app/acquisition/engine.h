@@ -15,10 +15,9 @@
 // priority a run keeps the engine's thread and the tick thread on one CPU (SharedCpu): the
 // tick thread takes it whenever it reads, the drawing gets the rest (a step behind the
 // kernel's own work there), and the other CPUs stay free for the kernel's work on the serial
-// port that every read waits for. Either way a
-// reading that belongs to a stopped run or to a data set that was cleared or replaced since
-// its tick began is dropped, and the board link closes only after the sampler has let go of
-// it.
+// port that every read waits for. Either way a reading that belongs to a stopped run or to a
+// data set that was cleared or replaced since its tick began is dropped, and the board link
+// closes only after the sampler has let go of it.
 
 #include <QObject>
 #include <QString>

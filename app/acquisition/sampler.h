@@ -41,6 +41,7 @@ inline constexpr int kRawSlots = 6;
 struct ReadPlan {
   int16_t channels = 5;  ///< channels 0 to channels - 1 are read
   int16_t average = 1;   ///< conversions summed per channel (repeat count)
+  bool operator==(const ReadPlan&) const = default;
 };
 
 /// One tick's readings, as handed from the sampler to the engine.

@@ -47,10 +47,6 @@ bool hasRealTimePriority() {
   return pthread_getschedparam(pthread_self(), &policy, &param) == 0 && policy == SCHED_FIFO;
 }
 
-}  // namespace zrvlog
-
-namespace zrvlog {
-
 int SharedCpu::choose() {
   cpu_set_t allowed;
   CPU_ZERO(&allowed);
@@ -98,19 +94,16 @@ bool mayRaisePriorityTo(int nice) {
 bool SharedCpu::pin(int cpu, int stepBack) {
   restore();
   if (cpu < 0 || cpu >= CPU_SETSIZE) return false;
-  cpu_set_t saved, only;
-  CPU_ZERO(&saved);
+  cpu_set_t only;
   CPU_ZERO(&only);
   CPU_SET(cpu, &only);
   const pthread_t self = pthread_self();
-  if (pthread_getaffinity_np(self, sizeof saved, &saved) != 0 ||
+  if (pthread_getaffinity_np(self, sizeof m_saved, &m_saved) != 0 ||
       pthread_setaffinity_np(self, sizeof only, &only) != 0) {
     qCDebug(lcTimer) << "cannot keep the thread on CPU" << cpu;
     return false;
   }
-  const auto* bytes = reinterpret_cast<const unsigned char*>(&saved);
-  m_saved.assign(bytes, bytes + sizeof saved);
-  m_thread = static_cast<unsigned long>(self);
+  m_thread = self;
   m_pinned = true;
   if (stepBack > 0 && !hasRealTimePriority() && threadNice(m_savedNice) &&
       mayRaisePriorityTo(m_savedNice)) {
@@ -122,11 +115,9 @@ bool SharedCpu::pin(int cpu, int stepBack) {
 
 void SharedCpu::restore() {
   if (!std::exchange(m_pinned, false)) return;
-  cpu_set_t saved;
-  std::memcpy(&saved, m_saved.data(), sizeof saved);
   // Only the thread that was pinned can be given its CPUs back from here.
-  if (static_cast<unsigned long>(pthread_self()) != m_thread) return;
-  pthread_setaffinity_np(pthread_self(), sizeof saved, &saved);
+  if (!pthread_equal(pthread_self(), m_thread)) return;
+  pthread_setaffinity_np(m_thread, sizeof m_saved, &m_saved);
   if (std::exchange(m_stepped, false))
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), m_savedNice);
 }

@@ -5,7 +5,8 @@
 // RLIMIT_RTPRIO allows it (for example through /etc/security/limits.d/); otherwise the thread
 // keeps its normal priority.
 
-#include <vector>
+#include <pthread.h>
+#include <sched.h>
 
 namespace zrvlog {
 
@@ -20,10 +21,6 @@ bool requestRealTimePriority(int priority = kSamplingPriority);
 
 /// Whether the calling thread runs under SCHED_FIFO.
 bool hasRealTimePriority();
-
-}  // namespace zrvlog
-
-namespace zrvlog {
 
 /// Where a run keeps its window and its sampling thread: one CPU they share, the sampling
 /// thread (real-time) taking it whenever it needs it and the drawing getting the rest, so that
@@ -44,8 +41,8 @@ class SharedCpu {
 
  private:
   bool m_pinned = false;
-  unsigned long m_thread = 0;
-  std::vector<unsigned char> m_saved;  // the thread's CPU mask before pin()
+  pthread_t m_thread{};
+  cpu_set_t m_saved{};  // the thread's CPU mask before pin()
   int m_savedNice = 0;
   bool m_stepped = false;  // whether pin() raised the nice value
 };
