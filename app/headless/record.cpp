@@ -95,7 +95,8 @@ class LiveCsv : public QObject {
   void takeRows() {
     const std::size_t complete = completeRows(m_engine.data, m_engine.graph());
     if (complete > m_rows) {
-      appendSampleRows(m_pending, m_text, m_engine.data, m_engine.graph(), m_rows, complete);
+      appendSampleRows(m_pending, m_text, m_engine.data, m_engine.graph(), m_rows, complete,
+                       RowTexts::Spreadsheet);
       m_rows = complete;
     }
     writeOut();
