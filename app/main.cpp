@@ -70,6 +70,16 @@ bool displayAvailable(int argc, char** argv) {
          zrvlog::cli::hasArgument(argc, argv, "-platform");
 }
 
+// What is wrong with the window's options, said with where the help is; the exit status 2.
+std::optional<int> wrongOptions(const QCommandLineParser& parser, bool parsed) {
+  if (parsed && parser.positionalArguments().isEmpty()) return std::nullopt;
+  std::fprintf(stderr, "zrvlog: %s\nTry 'zrvlog --help'.\n",
+               qPrintable(parsed ? QStringLiteral("unexpected argument '%1'")
+                                       .arg(parser.positionalArguments().value(0))
+                                 : parser.errorText()));
+  return 2;
+}
+
 // What can be answered before a window system is asked for, so that it works on a machine
 // without a display: --help, --version, wrong options, and the lack of a display. An exit
 // status when the program ends here.
@@ -90,13 +100,7 @@ std::optional<int> beforeTheWindow(int argc, char** argv) {
     std::fputs(qPrintable(parser.helpText()), stdout);
     return 0;
   }
-  if (!parsed || !parser.positionalArguments().isEmpty()) {
-    std::fprintf(stderr, "zrvlog: %s\nTry 'zrvlog --help'.\n",
-                 qPrintable(parsed ? QStringLiteral("unexpected argument '%1'")
-                                         .arg(parser.positionalArguments().value(0))
-                                   : parser.errorText()));
-    return 2;
-  }
+  if (const auto status = wrongOptions(parser, parsed)) return status;
   std::fprintf(stderr,
                "zrvlog: the window needs a display (none is set in DISPLAY or "
                "WAYLAND_DISPLAY).\nWithout one: zrvlog --headless --help\n");
@@ -113,15 +117,9 @@ int main(int argc, char** argv) {
   setIdentity();
   zrvlog::applyDesktopIdentity();
   WindowOptions parsed;
-  if (!parsed.parser.parse(QApplication::arguments()) ||
-      !parsed.parser.positionalArguments().isEmpty()) {
-    std::fprintf(stderr, "zrvlog: %s\nTry 'zrvlog --help'.\n",
-                 qPrintable(parsed.parser.errorText().isEmpty()
-                                ? QStringLiteral("unexpected argument '%1'")
-                                      .arg(parsed.parser.positionalArguments().value(0))
-                                : parsed.parser.errorText()));
-    return 2;
-  }
+  if (const auto status =
+          wrongOptions(parsed.parser, parsed.parser.parse(QApplication::arguments())))
+    return *status;
   const bool demo = parsed.parser.isSet(parsed.demo);
   const bool noSplash = parsed.parser.isSet(parsed.noSplash);
 

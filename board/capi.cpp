@@ -241,11 +241,7 @@ size_t zrv_copy_error_text(const zrv_object* object, char* buffer, size_t size) 
 
 int zrv_map_port(int16_t comm_port, const char* device) {
   return guarded(threadFailure(), [&] {
-    if (comm_port < zrv::ZRVIO::kMinCommPort || comm_port > zrv::ZRVIO::kMaxCommPort)
-      throw AutomationError(err::kPortInvalid,
-                            QStringLiteral("COM%1 is not a port number (1 to %2)")
-                                .arg(comm_port)
-                                .arg(zrv::ZRVIO::kMaxCommPort));
+    zrv::ZRVIO::checkCommPort(comm_port);
     zrv::portmap::overrideForProcess(comm_port, QString::fromUtf8(device ? device : ""));
   });
 }

@@ -76,6 +76,10 @@ FileBytes readRegularFile(const QString& path) {
   auto cannotRead = [&](int error) {
     return fail(QStringLiteral("cannot be read: %1").arg(qt_error_string(error)));
   };
+  auto notRegular = [&] {
+    return fail(
+        QStringLiteral("is not a regular file (a FIFO, socket or device), so it is not read"));
+  };
   // Look before opening: opening a FIFO waits for a writer, opening a device acts on it.
   struct stat st {};
   if (::stat(native.constData(), &st) != 0) {
@@ -89,16 +93,13 @@ FileBytes readRegularFile(const QString& path) {
   }
   file.exists = true;
   if (S_ISDIR(st.st_mode)) return fail(QStringLiteral("is a folder, not a file"));
-  if (!S_ISREG(st.st_mode))
-    return fail(
-        QStringLiteral("is not a regular file (a FIFO, socket or device), so it is not read"));
+  if (!S_ISREG(st.st_mode)) return notRegular();
   const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return cannotRead(errno);
   // The path may have been replaced in between: what was opened is what counts.
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    return fail(
-        QStringLiteral("is not a regular file (a FIFO, socket or device), so it is not read"));
+    return notRegular();
   }
   char buffer[4096];
   for (;;) {

@@ -125,14 +125,18 @@ void ZRVIO::checkPin(int32_t pin) const {
 
 // ---- Link ----------------------------------------------------------------------------------
 
-void ZRVIO::setCommPort(int16_t port) {
-  if (portopen())
-    throwPortError(err::kPortOpen, QStringLiteral("close the port before changing its number"));
+void ZRVIO::checkCommPort(int32_t port) {
   if (port < kMinCommPort || port > kMaxCommPort)
     throw AutomationError(err::kPortInvalid, QStringLiteral("COM%1 is not a port number (%2 to %3)")
                                                  .arg(port)
                                                  .arg(kMinCommPort)
                                                  .arg(kMaxCommPort));
+}
+
+void ZRVIO::setCommPort(int16_t port) {
+  if (portopen())
+    throwPortError(err::kPortOpen, QStringLiteral("close the port before changing its number"));
+  checkCommPort(port);
   m_commPort = port;
   host().propertyChanged(QStringLiteral("CommPort"));
 }

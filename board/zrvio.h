@@ -94,6 +94,8 @@ class ZRV_EXPORT ZRVIO {
   /// Valid port numbers (COM1 to COM255).
   static constexpr int16_t kMinCommPort = 1;
   static constexpr int16_t kMaxCommPort = 255;
+  /// Raises 8002 ("COM0 is not a port number (1 to 255)") for a number outside them.
+  static void checkCommPort(int32_t port);
 
   /// Makes the (closed) port for a device of the port map; the default is makeSerialPort.
   using PortFactory = std::function<std::unique_ptr<SerialPort>(const QString& device)>;

@@ -790,13 +790,14 @@ LoadResult loadDataFile(const QString& path, AcquisitionEngine& engine) {
     result.error = QStringLiteral("Cannot open %1: %2").arg(path, file.errorString());
     return result;
   }
-  // Only a file that opens like a data file is mapped or read any further.
-  QByteArray copy = readHead(file);
-  if (file.error() != QFileDevice::NoError) {
+  const auto cannotRead = [&] {
     result.status = LoadResult::Status::CannotOpen;
     result.error = QStringLiteral("Cannot read %1: %2").arg(path, file.errorString());
     return result;
-  }
+  };
+  // Only a file that opens like a data file is mapped or read any further.
+  QByteArray copy = readHead(file);
+  if (file.error() != QFileDevice::NoError) return cannotRead();
   if (!startsWithVersion(std::string_view(copy.constData(), std::size_t(copy.size()))))
     return incorrectFormat();
   std::string_view bytes;
@@ -815,11 +816,7 @@ LoadResult loadDataFile(const QString& path, AcquisitionEngine& engine) {
   });
   if (bytes.empty()) {
     copy += file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-      result.status = LoadResult::Status::CannotOpen;
-      result.error = QStringLiteral("Cannot read %1: %2").arg(path, file.errorString());
-      return result;
-    }
+    if (file.error() != QFileDevice::NoError) return cannotRead();
     bytes = std::string_view(copy.constData(), std::size_t(copy.size()));
   }
   result = readDataFile(bytes, engine);

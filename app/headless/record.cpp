@@ -95,7 +95,8 @@ class LiveCsv : public QObject {
   void takeRows() {
     const std::size_t complete = completeRows(m_engine.data, m_engine.graph());
     if (complete > m_rows) {
-      appendSampleRows(m_pending, m_text, m_engine.data, m_engine.graph(), m_rows, complete);
+      appendSampleRows(m_pending, m_text, m_engine.data, m_engine.graph(), m_rows, complete,
+                       RowTexts::Spreadsheet);
       m_rows = complete;
     }
     writeOut();
@@ -109,6 +110,10 @@ class LiveCsv : public QObject {
   /// and gives up on another stop signal.
   void finish(int stopPipe) {
     takeRows();
+    if (!m_gone && m_done < m_pending.size())
+      say(QStringLiteral("waiting for the reader of standard output to take the last %1 bytes; "
+                         "Ctrl+C stops waiting")
+              .arg(qulonglong(m_pending.size() - m_done)));
     while (!m_gone && m_done < m_pending.size()) {
       pollfd fds[2] = {{STDOUT_FILENO, POLLOUT, 0}, {stopPipe, POLLIN, 0}};
       if (::poll(fds, stopPipe >= 0 ? 2 : 1, -1) < 0 && errno != EINTR) return;
@@ -263,11 +268,9 @@ int recordRun(const RecordOptions& o) {
   if (engine.running() && !(live && live->readerGone())) loop.exec();
   progressTimer.stop();
   if (engine.running()) engine.stopRun();
-  if (live) live->finish(g_signalPipe[0]);
   if (!o.quiet) progress();
   if (stopSignal != 0) say(QStringLiteral("stopped on request (%1)").arg(signalName(stopSignal)));
-  const bool readerGone = live && live->readerGone();
-  if (readerGone)
+  if (live && live->readerGone())
     say(QStringLiteral("the run stopped: standard output was closed (its reader went away)"));
   if (!failure.isEmpty()) say(QStringLiteral("the run stopped: %1").arg(failure));
   if (engine.missedTicks() > 0)
@@ -282,6 +285,17 @@ int recordRun(const RecordOptions& o) {
     journal.keep();
     if (journalled)
       say(QStringLiteral("the samples stay in the recovery journal: zrvlog --recover --zrv FILE"));
+  }
+  // Last: a reader that takes its time (| less) holds up nothing but its own rows.
+  bool readerGone = false;
+  if (live) {
+    const bool goneBefore = live->readerGone();
+    live->finish(g_signalPipe[0]);
+    readerGone = live->readerGone();
+    if (readerGone && !goneBefore)
+      say(
+          QStringLiteral("standard output was closed before its last rows (its reader went "
+                         "away)"));
   }
   if (!written || !failure.isEmpty()) return kExitFailed;
   return readerGone ? kExitReaderGone : kExitOk;

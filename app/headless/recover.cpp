@@ -72,7 +72,12 @@ int recover(const QStringList& args) {
   AcquisitionEngine& engine = files.engine;
   const RecoveryResult r = recoverJournal(newest, engine);
   if (!r.ok()) say(r.error);
-  if (engine.data.sampleCount() == 0) return kExitFailed;
+  if (engine.data.sampleCount() == 0) {
+    say(QStringLiteral("%1 holds no sample that can be read; nothing was written (zrvlog "
+                       "--recover --discard removes it)")
+            .arg(newest.base));
+    return kExitFailed;
+  }
   report(QStringLiteral("recovered %1").arg(describeJournal(newest)));
   if (!writeOutputs(o, engine)) return kExitFailed;
   if (!r.complete()) {

@@ -198,8 +198,9 @@ class ZRVIO:
     )
     errflag = _property(
         "errflag",
-        "True when the most recent read from the board failed (it did not answer in time or "
-        "the device went away); such reads give 0. Read only (assigning raises 382).",
+        "True when the most recent read from the board failed (it did not answer in time, "
+        "sent what cannot be an A/D result, or the device went away); such reads give 0. "
+        "Read only (assigning raises 382).",
     )
 
     def resetall(self):
@@ -210,13 +211,15 @@ class ZRVIO:
 
     def a2d(self, pin):
         """One A/D conversion of channel pin (0-7): the 16-bit reply, 10 bits placed as
-        a2dconf set them. 68 while the port is closed."""
+        a2dconf set them. A reply that cannot be a result in that layout gives 0 with errflag
+        set. 68 while the port is closed."""
         return self._invoke("a2d", _M, pin)
 
     def a2dconf(self, justify, clkx2, cselect):
         """Configures the converter: justify True gives right-justified values (0-1023), False
         left-justified ones; clkx2 doubles the conversion clock; cselect (0-31) selects the
-        reference and channel set. cselect outside 0-127 raises 6, 32-127 raises 5."""
+        reference and channel set. cselect 32-127 is taken, its upper bits merging with clkx2
+        and justify (64 sets justify); outside 0-127 it raises 6."""
         return self._invoke("a2dconf", _M, justify, clkx2, cselect)
 
     def repeat(self, ct):

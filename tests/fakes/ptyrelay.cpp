@@ -32,37 +32,37 @@ void closeFd(int& fd) {
   if (fd >= 0) ::close(std::exchange(fd, -1));
 }
 
+// A fault of a kind at a place; the factories add what the kind needs.
+Fault placed(Fault::Kind kind, Direction direction, qint64 at) {
+  Fault f;
+  f.kind = kind;
+  f.direction = direction;
+  f.at = at;
+  return f;
+}
+
 }  // namespace
 
 Fault Fault::drop(Direction direction, qint64 at, int count) {
-  Fault f;
-  f.kind = Kind::Drop;
-  f.direction = direction;
-  f.at = at;
+  Fault f = placed(Kind::Drop, direction, at);
   f.count = count;
   return f;
 }
 
 Fault Fault::inject(Direction direction, qint64 at, QByteArray bytes) {
-  Fault f;
-  f.kind = Kind::Inject;
-  f.direction = direction;
-  f.at = at;
+  Fault f = placed(Kind::Inject, direction, at);
   f.bytes = std::move(bytes);
   return f;
 }
 
 Fault Fault::append(Direction direction, qint64 at, QByteArray bytes) {
-  Fault f = inject(direction, at, std::move(bytes));
-  f.kind = Kind::Append;
+  Fault f = placed(Kind::Append, direction, at);
+  f.bytes = std::move(bytes);
   return f;
 }
 
 Fault Fault::delay(Direction direction, qint64 at, std::chrono::milliseconds duration) {
-  Fault f;
-  f.kind = Kind::Delay;
-  f.direction = direction;
-  f.at = at;
+  Fault f = placed(Kind::Delay, direction, at);
   f.duration = duration;
   return f;
 }
@@ -72,19 +72,11 @@ Fault Fault::split(Direction direction, qint64 at, std::chrono::milliseconds gap
 }
 
 Fault Fault::silence(Direction direction, qint64 at) {
-  Fault f;
-  f.kind = Kind::Silence;
-  f.direction = direction;
-  f.at = at;
-  return f;
+  return placed(Kind::Silence, direction, at);
 }
 
 Fault Fault::unplug(Direction direction, qint64 at) {
-  Fault f;
-  f.kind = Kind::Unplug;
-  f.direction = direction;
-  f.at = at;
-  return f;
+  return placed(Kind::Unplug, direction, at);
 }
 
 PtyRelay::~PtyRelay() {

@@ -57,6 +57,20 @@ TEST_F(OutputsTest, TheLiveCsvArrivesRowByRowWhileTheRunGoesOnAsTheCsvFileHasIt)
   EXPECT_EQ(live.count("\r\n"), 22);
 }
 
+TEST_F(OutputsTest, AReaderThatDoesNotReadHoldsUpOnlyTheLiveCsvNotTheDataFile) {
+  // Three seconds of 1 ms samples are more than a pipe holds; the reader starts late.
+  const Outcome o = shell(QStringLiteral(R"(
+    ("$ZRVLOG" --headless --port sim --interval 0.001 --stop 3 --quiet --csv - --zrv run.zrv \
+       2>err.txt; echo $? > status) | { sleep 8; test -f run.zrv && echo yes > early; wc -l > lines; })"));
+  EXPECT_EQ(fileBytes(path("status")).trimmed(), "0") << o.err.toStdString();
+  EXPECT_EQ(fileBytes(path("early")).trimmed(), "yes") << "written before the reader read";
+  const QByteArray said = fileBytes(path("err.txt"));
+  EXPECT_TRUE(said.contains("waiting for the reader of standard output")) << said.toStdString();
+  const LoadResult r = load(path("run.zrv"));
+  ASSERT_TRUE(r.ok()) << r.error.toStdString();
+  EXPECT_EQ(fileBytes(path("lines")).trimmed(), QByteArray::number(r.rows + 1)) << "all rows came";
+}
+
 TEST_F(OutputsTest, SignalsAndClosedPipesEndTheRunWithEveryFileWritten) {
   const struct {
     const char* name;

@@ -81,6 +81,20 @@ TEST_F(RecoverTest, ARecoveryThatCannotGiveBackEverythingSaysWhatIsMissingAndKee
   }
 }
 
+TEST_F(RecoverTest, AJournalWithoutOneReadableSampleSaysSoWritesNothingAndStays) {
+  const QString base = makeJournal(5);
+  QFile rows(base + QStringLiteral(".rows"));
+  ASSERT_TRUE(rows.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  rows.write("not a sample row\r\nnor this\r\n");
+  rows.close();
+  const QStringList files = journalFiles();
+  const Outcome o = run({"--recover", "--zrv", path("back.zrv")});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_TRUE(o.err.contains(QStringLiteral("no sample that can be read"))) << o.err.toStdString();
+  EXPECT_FALSE(QFile::exists(path("back.zrv")));
+  EXPECT_EQ(journalFiles(), files);
+}
+
 TEST_F(RecoverTest, JournalsItCannotReadAreLeftAloneLiveOrNot) {
   // Another user's journals in a folder this user may write to. As root the other user is
   // nobody (root reads every file); otherwise the files are made unreadable.

@@ -63,15 +63,14 @@ int listPorts() {
                      e.device.leftJustified(24), sourceText(e.source));
   // A file that cannot be read maps nothing, and no number falls back to its default
   // device; "no entries" would hide that.
-  if (!mapError.isEmpty())
+  if (!mapError.isEmpty()) {
     text += QStringLiteral(
-        "  (the file cannot be used: opening a COM number fails until it is "
-        "fixed)\n");
-  else if (entries.isEmpty())
-    text += QStringLiteral("  (no entries)\n");
-  if (mapError.isEmpty())
+        "  (the file cannot be used: opening a COM number fails until it is fixed)\n");
+  } else {
+    if (entries.isEmpty()) text += QStringLiteral("  (no entries)\n");
     text += QStringLiteral("  any other COM<n>: %1 (COM1: %2)\n")
                 .arg(QStringLiteral("/dev/ttyS<n-1>"), zrv::portmap::defaultDevice(1));
+  }
   text += QStringLiteral("Serial devices present:\n");
   const auto ports = QSerialPortInfo::availablePorts();
   for (const QSerialPortInfo& p : ports) {
