@@ -705,20 +705,28 @@ QString GraphView::toolTipText() const {
 
 // --- Pictures --------------------------------------------------------------------------------
 
-void GraphView::render(QCPPainter& painter, QSize size, PictureStyle style) {
+void GraphView::layOutPicture(QSize size, PictureStyle style) {
   d->style = style;
   sync();
   // Laid out at the picture's size before drawing, so that its labels are those that fit it.
   d->plot->layOut(QRect(QPoint(), size));
-  d->plot->toPainter(&painter, size.width(), size.height());
+}
+
+void GraphView::restoreScreen() {
+  // The plot was laid out and coloured for a picture: the screen's layout and colours come back.
   d->style = PictureStyle::AsShown;
-  // The plot was laid out for the picture: the screen's layout and colours come back.
   d->laidOut = QSize();
   d->fullReplotDone = false;
   if (isVisible())
     replotNow();
   else
     sync();
+}
+
+void GraphView::render(QCPPainter& painter, QSize size, PictureStyle style) {
+  layOutPicture(size, style);
+  d->plot->toPainter(&painter, size.width(), size.height());
+  restoreScreen();
 }
 
 QSize GraphView::pictureSize(const PictureOptions& options) const {
@@ -760,17 +768,12 @@ void GraphView::savePng(const QString& path, const PictureOptions& options) {
 }
 
 QStringList GraphView::tickLabels(Qt::Orientation axis, const PictureOptions& options) {
-  d->style = options.style;
-  sync();
-  d->plot->layOut(QRect(QPoint(), pictureSize(options)));
+  layOutPicture(pictureSize(options), options.style);
   const QCPAxis* a = axis == Qt::Horizontal ? d->plot->xAxis : d->plot->yAxis;
   QStringList labels;
   for (const QString& label : a->tickVectorLabels())
     if (!label.isEmpty()) labels << label;
-  d->style = PictureStyle::AsShown;
-  d->laidOut = QSize();
-  d->fullReplotDone = false;
-  if (isVisible()) replotNow();
+  restoreScreen();
   return labels;
 }
 
