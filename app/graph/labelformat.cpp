@@ -29,6 +29,14 @@ struct ParsedFormat {
     out += integer() ? QStringLiteral("lld") : QString(conversion);
     return out.toLatin1();
   }
+  // For a whole-number conversion, the one for values beyond long long ("%.0f"); else empty.
+  QByteArray wideFormat() const {
+    if (!integer()) return {};
+    ParsedFormat asDouble = *this;
+    asDouble.conversion = u'f';
+    asDouble.precision = 0;
+    return asDouble.printfFormat();
+  }
 };
 
 // Literal text up to the next conversion, with "%%" turned into "%". Returns the index of
@@ -86,17 +94,16 @@ const ParsedFormat& fallbackFormat() {
   return fallback;
 }
 
+// A value through a format's printf conversions (printfFormat() and wideFormat()).
+QString printed(const QByteArray& format, const QByteArray& wide, double value) {
+  if (wide.isEmpty()) return QString::asprintf(format.constData(), value);
+  if (std::abs(value) < 9.0e18)
+    return QString::asprintf(format.constData(), static_cast<long long>(std::llround(value)));
+  return QString::asprintf(wide.constData(), value);
+}
+
 QString apply(const ParsedFormat& p, double value) {
-  QString body;
-  if (p.integer() && std::abs(value) < 9.0e18) {
-    body = QString::asprintf(p.printfFormat().constData(),
-                             static_cast<long long>(std::llround(value)));
-  } else {
-    ParsedFormat asDouble = p;
-    if (p.integer()) asDouble.conversion = u'f', asDouble.precision = 0;
-    body = QString::asprintf(asDouble.printfFormat().constData(), value);
-  }
-  return p.prefix + body + p.suffix;
+  return p.prefix + printed(p.printfFormat(), p.wideFormat(), value) + p.suffix;
 }
 
 // True when x is a whole number of 10^-decimals, to rounding.
@@ -182,15 +189,11 @@ GridLabelFormat::GridLabelFormat(const QString& format, double magnitude, double
   m_prefix = p.prefix;
   m_suffix = p.suffix;
   m_printf = p.printfFormat();
-  m_integer = p.integer();
+  m_wide = p.wideFormat();
 }
 
 QString GridLabelFormat::operator()(double value) const {
-  const QString body =
-      m_integer && std::abs(value) < 9.0e18
-          ? QString::asprintf(m_printf.constData(), static_cast<long long>(std::llround(value)))
-          : QString::asprintf(m_printf.constData(), value);
-  return m_prefix + body + m_suffix;
+  return m_prefix + printed(m_printf, m_wide, value) + m_suffix;
 }
 
 QString formatTimeLabel(double seconds, int decimals) {

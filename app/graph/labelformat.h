@@ -40,7 +40,7 @@ class GridLabelFormat {
 
   QString m_prefix, m_suffix;
   QByteArray m_printf;
-  bool m_integer = false;
+  QByteArray m_wide;  // whole-number formats: for values beyond long long
 };
 
 /// Seconds as a clock time: "1:02:03", "-0:00:05", with the given number of decimals of a

@@ -134,4 +134,8 @@ AxisRange zoomedIn(AxisRange range, double at, int divisions) {
   return placed(stepBelow(size), at, where, n, range.lower >= 0);
 }
 
+AxisRange logZoomedOut(AxisRange range, double at) {
+  return {at * std::pow(range.lower / at, 2.0), at * std::pow(range.upper / at, 2.0)};
+}
+
 }  // namespace zrvlog

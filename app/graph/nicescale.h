@@ -54,4 +54,8 @@ AxisRange shiftedByWholeSteps(AxisRange range, double shift, int divisions);
 AxisRange zoomedOut(AxisRange range, double at, int divisions);
 AxisRange zoomedIn(AxisRange range, double at, int divisions);
 
+/// A logarithmic axis's range (above zero) zoomed out around `at` (> 0): twice the decades,
+/// `at` staying where it is on the screen.
+AxisRange logZoomedOut(AxisRange range, double at);
+
 }  // namespace zrvlog

@@ -114,9 +114,7 @@ bool ZoomGesture::mouseEvent(const QMouseEvent& event, bool inPlot) {
 void ZoomGesture::zoomOut(QPoint at) {
   auto out = [](QCPAxis* a, double centre, int divisions) {
     const QCPRange r = a->range();
-    if (isLog(a))
-      return AxisRange{centre * std::pow(r.lower / centre, 2.0),
-                       centre * std::pow(r.upper / centre, 2.0)};
+    if (isLog(a)) return logZoomedOut({r.lower, r.upper}, centre);
     return zoomedOut({r.lower, r.upper}, centre, divisions);
   };
   m_navigator.navigate(

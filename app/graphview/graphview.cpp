@@ -630,36 +630,32 @@ void GraphView::zoomToFit() {
   if (const auto fitted = m_model.fittedRanges()) showRanges(*fitted, true);
 }
 
-void GraphView::zoomIn() {
-  const ViewRanges now = m_model.ranges();
-  auto in = [](AxisRange r, bool log, int divisions) {
-    if (log)
+void GraphView::zoomAroundMiddle(bool in) {
+  // A logarithmic axis halves or doubles its decades; one whose range does not lie above
+  // zero takes round steps like a linear one.
+  auto zoomed = [in](AxisRange r, bool log, int divisions) {
+    if (log && r.lower > 0 && r.upper > 0) {
+      if (!in) return logZoomedOut(r, std::sqrt(r.lower * r.upper));
       return AxisRange{std::pow(r.lower, 0.75) * std::pow(r.upper, 0.25),
                        std::pow(r.lower, 0.25) * std::pow(r.upper, 0.75)};
-    return zoomedIn(r, (r.lower + r.upper) / 2, divisions);
+    }
+    const double middle = (r.lower + r.upper) / 2;
+    return in ? zoomedIn(r, middle, divisions) : zoomedOut(r, middle, divisions);
   };
+  const ViewRanges now = m_model.ranges();
   auto g = [&](GraphMember member) -> const Variant& { return m_model.graphValue(member); };
   showRanges(
-      {in(now.x, g(GraphMember::LogX).boolValue(), g(GraphMember::GridCountX).integerValue()),
-       in(now.y, g(GraphMember::LogY).boolValue(), g(GraphMember::GridCountY).integerValue())},
+      {zoomed(now.x, g(GraphMember::LogX).boolValue(), g(GraphMember::GridCountX).integerValue()),
+       zoomed(now.y, g(GraphMember::LogY).boolValue(), g(GraphMember::GridCountY).integerValue())},
       true);
 }
 
+void GraphView::zoomIn() {
+  zoomAroundMiddle(true);
+}
+
 void GraphView::zoomOut() {
-  const ViewRanges now = m_model.ranges();
-  auto out = [](AxisRange r, bool log, int divisions) {
-    if (log && r.lower > 0 && r.upper > 0) {
-      const double centre = std::sqrt(r.lower * r.upper);
-      return AxisRange{centre * std::pow(r.lower / centre, 2.0),
-                       centre * std::pow(r.upper / centre, 2.0)};
-    }
-    return zoomedOut(r, (r.lower + r.upper) / 2, divisions);
-  };
-  auto g = [&](GraphMember member) -> const Variant& { return m_model.graphValue(member); };
-  showRanges(
-      {out(now.x, g(GraphMember::LogX).boolValue(), g(GraphMember::GridCountX).integerValue()),
-       out(now.y, g(GraphMember::LogY).boolValue(), g(GraphMember::GridCountY).integerValue())},
-      true);
+  zoomAroundMiddle(false);
 }
 
 void GraphView::zoomBack() {
@@ -705,20 +701,28 @@ QString GraphView::toolTipText() const {
 
 // --- Pictures --------------------------------------------------------------------------------
 
-void GraphView::render(QCPPainter& painter, QSize size, PictureStyle style) {
+void GraphView::layOutPicture(QSize size, PictureStyle style) {
   d->style = style;
   sync();
   // Laid out at the picture's size before drawing, so that its labels are those that fit it.
   d->plot->layOut(QRect(QPoint(), size));
-  d->plot->toPainter(&painter, size.width(), size.height());
+}
+
+void GraphView::restoreScreen() {
+  // The plot was laid out and coloured for a picture: the screen's layout and colours come back.
   d->style = PictureStyle::AsShown;
-  // The plot was laid out for the picture: the screen's layout and colours come back.
   d->laidOut = QSize();
   d->fullReplotDone = false;
   if (isVisible())
     replotNow();
   else
     sync();
+}
+
+void GraphView::render(QCPPainter& painter, QSize size, PictureStyle style) {
+  layOutPicture(size, style);
+  d->plot->toPainter(&painter, size.width(), size.height());
+  restoreScreen();
 }
 
 QSize GraphView::pictureSize(const PictureOptions& options) const {
@@ -760,17 +764,12 @@ void GraphView::savePng(const QString& path, const PictureOptions& options) {
 }
 
 QStringList GraphView::tickLabels(Qt::Orientation axis, const PictureOptions& options) {
-  d->style = options.style;
-  sync();
-  d->plot->layOut(QRect(QPoint(), pictureSize(options)));
+  layOutPicture(pictureSize(options), options.style);
   const QCPAxis* a = axis == Qt::Horizontal ? d->plot->xAxis : d->plot->yAxis;
   QStringList labels;
   for (const QString& label : a->tickVectorLabels())
     if (!label.isEmpty()) labels << label;
-  d->style = PictureStyle::AsShown;
-  d->laidOut = QSize();
-  d->fullReplotDone = false;
-  if (isVisible()) replotNow();
+  restoreScreen();
   return labels;
 }
 

@@ -159,6 +159,11 @@ class GraphView : public QWidget {
   void onReplotTimer();
   /// Shows ranges chosen by the user; remember: as a move Back can undo.
   void showRanges(const ViewRanges& to, bool remember);
+  /// zoomIn (in) or zoomOut.
+  void zoomAroundMiddle(bool in);
+  /// Syncs the plot in a picture's style and lays it out at the picture's size; and back.
+  void layOutPicture(QSize size, PictureStyle style);
+  void restoreScreen();
   /// Draws the graph at a logical size on a painter that is set up.
   void render(QCPPainter& painter, QSize size, PictureStyle style);
   /// A page (PDF, printer): the graph fills the printable area.

@@ -186,6 +186,26 @@ TEST(GraphView, ZoomInThreeTimesBackThreeTimesAndFitShowRoundLabels) {
   EXPECT_TRUE(roundLabels(f.view, Qt::Vertical, f.y(), 10));
 }
 
+TEST(GraphView, KeyboardZoomOnALogAxisScalesItsDecades) {
+  Fixture f;
+  f.model.setProperty(GraphMember::LogY, Variant(true));
+  const int n = f.model.graphValue(GraphMember::GridCountY).integerValue();
+  // A stored range that reaches zero has no decades to scale: it takes round steps.
+  f.view.zoomIn();
+  EXPECT_EQ(f.y(), zoomedIn({0, 10}, 5, n));
+  f.model.setRanges({0, 10}, {-1, 10});
+  f.view.zoomOut();
+  EXPECT_EQ(f.y(), zoomedOut({-1, 10}, 4.5, n));
+  // 1..1000 in is half the decades around the middle one, and out again is where it was.
+  f.model.setRanges({0, 10}, {1, 1000});
+  f.view.zoomIn();
+  EXPECT_NEAR(std::log10(f.y().lower), 0.75, 1e-12);
+  EXPECT_NEAR(std::log10(f.y().upper), 2.25, 1e-12);
+  f.view.zoomOut();
+  EXPECT_NEAR(f.y().lower, 1, 1e-9);
+  EXPECT_NEAR(f.y().upper, 1000, 1e-6);
+}
+
 TEST(GraphView, PanModeMovesTheRangesByWholeGridSteps) {
   Fixture f;
   f.setMode(CursorMode::Pan);
