@@ -88,9 +88,9 @@ void MappedFile::grow(std::size_t bytes) {
   if (bytes > m_reserved)
     throw zrv::AutomationError(zrv::err::kOutOfMemory,
                                QStringLiteral("%1 has reached its size limit").arg(m_path));
-  // Grow by half the size, at least 64 KiB and at most 64 MiB at a time: few system calls
+  // Grow by half the size, at least 64 KiB and at most 16 MiB at a time: few system calls
   // for a long run, little unused disk for a short one.
-  const std::size_t step = std::clamp(m_size / 2, std::size_t(64) << 10, std::size_t(64) << 20);
+  const std::size_t step = std::clamp(m_size / 2, std::size_t(64) << 10, std::size_t(16) << 20);
   const std::size_t size = std::min(m_reserved, roundUpToPage(std::max(bytes, m_size + step)));
   const int error = ::posix_fallocate(m_fd, off_t(m_size), off_t(size - m_size));
   if (error != 0) {
@@ -102,6 +102,15 @@ void MappedFile::grow(std::size_t bytes) {
              off_t(m_size)) == MAP_FAILED)
     fail(QStringLiteral("Cannot map"), errno);
   m_size = size;
+}
+
+void MappedFile::shrink(std::size_t bytes) {
+  const std::size_t size = roundUpToPage(bytes);
+  if (size >= m_size) return;
+  ::mmap(m_base + size, m_size - size, PROT_NONE,
+         MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1, 0);
+  m_size = size;
+  if (::ftruncate(m_fd, off_t(size)) != 0) fail(QStringLiteral("Cannot shrink"), errno);
 }
 
 bool MappedFile::sync() const {

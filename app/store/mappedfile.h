@@ -36,6 +36,8 @@ class MappedFile {
   /// Lets go of the resident pages below bytes (they stay in the file and come back when
   /// read), so that a long run does not keep the whole file resident.
   void dropResident(std::size_t bytes) const;
+  /// Gives back what the file holds past bytes (rounded up to a page); pointers there are void.
+  void shrink(std::size_t bytes);
   /// Empties the file and gives its blocks back to the disk; pointers into it are void.
   void truncate();
   int fd() const { return m_fd; }

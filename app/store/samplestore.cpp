@@ -221,7 +221,24 @@ SampleStore::SampleStore(const QString& folder, int channels, Options options)
 
 SampleStore::~SampleStore() {
   m_syncer.reset();
-  if (m_header.data()) syncLocked();
+  if (!m_header.data()) return;
+  syncLocked();
+  // The room kept ahead for appends goes back to the disk; open() grows the files again.
+  try {
+    m_key.shrink(m_rows * sizeof(double));
+    m_stamp.shrink(m_rows * sizeof(double));
+    m_jitter.shrink(m_rows * sizeof(int32_t));
+    m_check.shrink(m_rows * sizeof(uint32_t));
+    for (auto& column : m_values)
+      column->shrink(m_rows * sizeof(double));
+    for (std::size_t level = 0; level < kSummaryLevels; ++level)
+      m_summary[level].shrink(m_rows / kSummaryBlocks[level] * std::size_t(m_channels) *
+                              sizeof(MinMax));
+    m_exceptionIndex.shrink(m_exceptions * sizeof(ExceptionEntry));
+    m_exceptionData.shrink(m_exceptionBytes);
+  } catch (const AutomationError&) {
+    // A file that keeps its room is still a whole store.
+  }
 }
 
 std::unique_ptr<SampleStore> SampleStore::create(const QString& folder, int channels,
