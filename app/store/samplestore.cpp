@@ -754,33 +754,43 @@ SampleStore::QueryCost SampleStore::extremesInto(int channel, std::size_t first,
 SampleStore::QueryCost SampleStore::summarize(int channel, std::size_t first, std::size_t end,
                                               std::span<MinMax> columns,
                                               std::vector<std::size_t>* borders) const {
-  checkChannel(channel);
-  if (first > end || end > m_rows)
-    throw AutomationError(err::kSubscriptOutOfRange,
-                          QStringLiteral("samples %1 to %2 of %3").arg(first).arg(end).arg(m_rows));
-  QueryCost cost;
+  std::vector<std::size_t> own;
+  std::vector<std::size_t>& b = borders ? *borders : own;
   const std::size_t parts = columns.size();
+  b.assign(parts + 1, first);
+  for (std::size_t i = 1; i <= parts; ++i)
+    b[i] = first + std::size_t((unsigned __int128)(end - first) * i / parts);
+  if (parts == 0) b.assign(1, first);
+  return summarize(channel, b, columns);
+}
+
+SampleStore::QueryCost SampleStore::summarize(int channel, std::vector<std::size_t>& borders,
+                                              std::span<MinMax> columns) const {
+  checkChannel(channel);
+  const std::size_t parts = columns.size();
+  if (borders.size() != parts + 1 || !std::is_sorted(borders.begin(), borders.end()) ||
+      borders.back() > m_rows)
+    throw AutomationError(err::kInvalidArgument,
+                          QStringLiteral("%1 column borders for %2 columns, in order, within %3 "
+                                         "samples")
+                              .arg(borders.size())
+                              .arg(parts)
+                              .arg(m_rows));
+  QueryCost cost;
   if (parts == 0) return cost;
+  const std::size_t first = borders.front(), end = borders.back();
   const std::size_t n = end - first;
   // The coarsest level whose blocks are no wider than a column.
   std::size_t block = 1;
   for (std::size_t size : kSummaryBlocks)
     if (size * parts <= n) block = size;
-  std::size_t lo = first;
-  if (borders) borders->assign(1, first);
+  for (std::size_t i = 1; i < parts; ++i)
+    borders[i] = std::clamp((borders[i] + block / 2) / block * block, borders[i - 1], end);
   for (std::size_t i = 0; i < parts; ++i) {
-    std::size_t hi = end;
-    if (i + 1 < parts) {
-      hi = first + std::size_t((unsigned __int128)n * (i + 1) / parts);
-      hi = (hi + block / 2) / block * block;
-      hi = std::clamp(hi, lo, end);
-    }
     columns[i] = MinMax();
-    const QueryCost c = extremesInto(channel, lo, hi, columns[i]);
+    const QueryCost c = extremesInto(channel, borders[i], borders[i + 1], columns[i]);
     cost.entries += c.entries;
     cost.rows += c.rows;
-    lo = hi;
-    if (borders) borders->push_back(hi);
   }
   return cost;
 }

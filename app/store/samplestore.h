@@ -159,6 +159,11 @@ class SampleStore : public QObject {
   /// borders, when given, receives the columns' first rows and end.
   QueryCost summarize(int channel, std::size_t first, std::size_t end, std::span<MinMax> columns,
                       std::vector<std::size_t>* borders = nullptr) const;
+  /// The same for columns whose borders the caller gives (columns.size() + 1 ascending rows,
+  /// such as the rows where each pixel column's keys begin). The inner borders are moved onto
+  /// the block grid of the level that suits the columns' mean width, and written back.
+  QueryCost summarize(int channel, std::vector<std::size_t>& borders,
+                      std::span<MinMax> columns) const;
 
  signals:
   /// Rows first to end (exclusive) were committed.

@@ -1,5 +1,6 @@
 // The sample store with a long run:
-//   bench_store [--samples N] [--folder DIR] [--no-sync-thread]   (default 50000000 samples of 5 channels, in a
+//   bench_store [--samples N] [--folder DIR] [--no-sync-thread]   (default 50000000 samples of 5
+//   channels, in a
 //                                               temporary folder that is removed afterwards)
 // Prints the append cost per sample near 1k and near 1M samples, the resident anonymous
 // memory and the disk bytes once all samples are in (against the run journal's text rows for
@@ -8,8 +9,8 @@
 #include <sys/stat.h>
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QDateTime>
+#include <QDir>
 #include <QTemporaryDir>
 #include <chrono>
 #include <cmath>
@@ -163,29 +164,31 @@ int main(int argc, char** argv) {
   }
   if (samples > bulkFrom) {
     std::printf("  from %zu to %zu: %.0f ns per sample (%.1f s), worst call %.2f ms\n", bulkFrom,
-                samples, bulk.meanNs, bulk.meanNs * double(samples - bulkFrom) / 1e9,
-                bulk.worstMs);
+                samples, bulk.meanNs, bulk.meanNs * double(samples - bulkFrom) / 1e9, bulk.worstMs);
   }
   std::printf("RssAnon %.1f MB (%.1f MB at start), RssFile %.1f MB\n",
               double(statusKib("RssAnon:")) / 1024, double(anonAtStart) / 1024,
               double(statusKib("RssFile:")) / 1024);
   const double disk = double(store->diskBytes());
   const double journalPerSample = journalSampled ? journalBytes / double(journalSampled) : 0;
-  std::printf("disk %.1f MB: %.1f bytes per sample; the journal's text rows %.1f bytes per "
-              "sample\n",
-              disk / 1e6, disk / double(samples), journalPerSample);
+  std::printf(
+      "disk %.1f MB: %.1f bytes per sample; the journal's text rows %.1f bytes per "
+      "sample\n",
+      disk / 1e6, disk / double(samples), journalPerSample);
 
   SampleStore::QueryCost cost;
   const double wholeMs = medianQueryMs(*store, 0, samples, 20, &cost);
-  std::printf("min/max at 1000 columns, all %d channels, whole range: %.2f ms (median of 20; "
-              "%zu entries + %zu rows per channel)\n",
-              kChannels, wholeMs, cost.entries, cost.rows);
+  std::printf(
+      "min/max at 1000 columns, all %d channels, whole range: %.2f ms (median of 20; "
+      "%zu entries + %zu rows per channel)\n",
+      kChannels, wholeMs, cost.entries, cost.rows);
   const std::size_t onePercent = samples / 100;
   const std::size_t first = samples / 2;
   const double partMs = medianQueryMs(*store, first, first + onePercent, 20, &cost);
-  std::printf("min/max at 1000 columns, all %d channels, 1%% (%zu samples): %.2f ms (%zu entries "
-              "+ %zu rows per channel)\n",
-              kChannels, onePercent, partMs, cost.entries, cost.rows);
+  std::printf(
+      "min/max at 1000 columns, all %d channels, 1%% (%zu samples): %.2f ms (%zu entries "
+      "+ %zu rows per channel)\n",
+      kChannels, onePercent, partMs, cost.entries, cost.rows);
   const auto extremesStart = Clock::now();
   MinMax whole;
   for (int c = 0; c < kChannels; ++c)
