@@ -695,6 +695,30 @@ std::size_t SampleStore::lowerBound(double key) const {
   return std::size_t(std::lower_bound(k.begin(), k.end(), key) - k.begin());
 }
 
+std::size_t SampleStore::lowerBound(double key, std::size_t hint) const {
+  const double* k = keyColumn();
+  std::size_t lo = 0, hi = m_rows;  // the answer lies in [lo, hi]
+  hint = std::min(hint, m_rows);
+  // Gallop from the hint until the answer is bracketed, then bisect the bracket.
+  std::size_t step = 1;
+  if (hint < m_rows && k[hint] < key) {
+    lo = hint + 1;
+    while (lo < m_rows && k[std::min(m_rows - 1, lo + step - 1)] < key) {
+      lo = std::min(m_rows, lo + step);
+      step *= 2;
+    }
+    hi = std::min(m_rows, lo + step);
+  } else {
+    hi = hint;
+    while (hi > 0 && k[hi - (std::min(step, hi))] >= key) {
+      hi -= std::min(step, hi);
+      step *= 2;
+    }
+    lo = hi - std::min(step, hi);
+  }
+  return std::size_t(std::lower_bound(k + lo, k + hi, key) - k);
+}
+
 MinMax SampleStore::extremes(int channel, std::size_t first, std::size_t end) const {
   checkChannel(channel);
   if (first > end || end > m_rows)

@@ -143,6 +143,9 @@ class SampleStore : public QObject {
   std::span<const double> values(int channel) const;
   /// The first row whose key is at least key (rows() when there is none).
   std::size_t lowerBound(double key) const;
+  /// The same, searching outwards from hint: a few reads when hint is close, as a guess from
+  /// evenly spaced keys is, where a search of the whole column would read a page per step.
+  std::size_t lowerBound(double key, std::size_t hint) const;
 
   /// The exact extremes of channel over rows first to end.
   MinMax extremes(int channel, std::size_t first, std::size_t end) const;

@@ -121,6 +121,11 @@ TEST_F(StoreTest, RowsReadBackAsAppendedAcrossReopen) {
         EXPECT_EQ(range.front().key, store->key(c.rows / 3));
       }
       EXPECT_EQ(store->lowerBound(double(c.rows / 2) * 0.01 - 0.001), c.rows / 2);
+      for (double key :
+           {-1.0, 0.0, 0.005, double(c.rows / 3) * 0.01, double(c.rows) * 0.01 - 0.01, 1e9})
+        for (std::size_t hint :
+             {std::size_t(0), c.rows / 4, c.rows / 2, c.rows - c.rows / 5, c.rows, c.rows + 9})
+          EXPECT_EQ(store->lowerBound(key, hint), store->lowerBound(key)) << key << " " << hint;
     }
     auto store = SampleStore::open(folder());
     EXPECT_EQ(store->channels(), c.channels);
