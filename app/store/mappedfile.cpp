@@ -118,7 +118,9 @@ bool MappedFile::sync() const {
 }
 
 void MappedFile::dropResident(std::size_t bytes) const {
-  const std::size_t end = std::min(m_size, bytes / pageSize() * pageSize());
+  // No look at m_size: the sync thread calls this while the owner may be growing the file,
+  // and the caller's bytes lie in the mapped part.
+  const std::size_t end = bytes / pageSize() * pageSize();
   if (end > 0) ::madvise(m_base, end, MADV_DONTNEED);
 }
 

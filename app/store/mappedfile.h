@@ -33,8 +33,8 @@ class MappedFile {
   }
   /// Flushes written pages to the disk; false when the disk refused them.
   bool sync() const;
-  /// Lets go of the resident pages below bytes (they stay in the file and come back when
-  /// read), so that a long run does not keep the whole file resident.
+  /// Lets go of the resident pages below bytes, which must be mapped (they stay in the file
+  /// and come back when read), so that a long run does not keep the whole file resident.
   void dropResident(std::size_t bytes) const;
   /// Gives back what the file holds past bytes (rounded up to a page); pointers there are void.
   void shrink(std::size_t bytes);

@@ -221,7 +221,8 @@ SampleStore::SampleStore(const QString& folder, int channels, Options options)
 
 SampleStore::~SampleStore() {
   m_syncer.reset();
-  if (!m_header.data()) return;
+  // A store that failed to open touches nothing: its header may be another process's.
+  if (!m_opened) return;
   syncLocked();
   // The room kept ahead for appends goes back to the disk; open() grows the files again.
   try {
@@ -261,6 +262,7 @@ std::unique_ptr<SampleStore> SampleStore::create(const QString& folder, int chan
   h->channels = uint32_t(channels);
   store->m_header.sync();
   store->m_syncer = std::make_unique<Syncer>(*store, options.syncInterval);
+  store->m_opened = true;
   return store;
 }
 
@@ -270,6 +272,7 @@ std::unique_ptr<SampleStore> SampleStore::open(const QString& folder, Options op
   store->openFiles(false);
   store->recover();
   store->m_syncer = std::make_unique<Syncer>(*store, options.syncInterval);
+  store->m_opened = true;
   return store;
 }
 

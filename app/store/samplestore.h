@@ -223,6 +223,7 @@ class SampleStore : public QObject {
   std::vector<std::unique_ptr<MappedFile>> m_values;
   MappedFile m_summary[kSummaryLevels];
   std::unique_ptr<Syncer> m_syncer;
+  bool m_opened = false;  // created or opened whole
 };
 
 }  // namespace zrvlog
