@@ -140,8 +140,12 @@ Variant decode(VarType type, const std::byte* p, std::size_t length) {
       return Variant::date(get(double{}));
     case VarType::Boolean:
       return bool(get(uint8_t{}));
-    case VarType::String:
-      return QString(reinterpret_cast<const QChar*>(p), qsizetype(length / sizeof(char16_t)));
+    case VarType::String: {
+      // Copied as bytes: after a boolean's single byte the text need not be aligned.
+      QString text(qsizetype(length / sizeof(char16_t)), Qt::Uninitialized);
+      if (!text.isEmpty()) std::memcpy(text.data(), p, std::size_t(text.size()) * sizeof(QChar));
+      return text;
+    }
     case VarType::Missing:
       return Variant::missing();
     case VarType::Empty:
