@@ -281,10 +281,11 @@ int recordRun(RecordOptions& o) {
     if (live) live->checkReader();
   });
 
-  say(QStringLiteral("recording from %1 every %2 ms%3; Ctrl+C ends the run")
-          .arg(link.portDescription())
-          .arg(o.intervalMs)
-          .arg(o.stop.isEmpty() ? QString() : QStringLiteral(" until %1 s").arg(o.stop)));
+  // Said like progress: a standard error that nobody reads must not delay the start.
+  sayProgress(QStringLiteral("recording from %1 every %2 ms%3; Ctrl+C ends the run")
+                  .arg(link.portDescription())
+                  .arg(o.intervalMs)
+                  .arg(o.stop.isEmpty() ? QString() : QStringLiteral(" until %1 s").arg(o.stop)));
   try {
     engine.startRun();
   } catch (const zrv::AutomationError& e) {
@@ -324,6 +325,10 @@ int recordRun(RecordOptions& o) {
                     .arg(liveName)
               : QStringLiteral("cannot write %1: %2").arg(liveName, live->failure()));
     if (!live->failure().isEmpty()) written = false;
+    if (!readerGone)
+      report(QStringLiteral("wrote %1 (%2 samples)")
+                 .arg(liveName)
+                 .arg(qulonglong(completeRows(engine.data, engine.graph()))));
   }
   // The journal goes only once every output is whole (a reader that went away took what it
   // wanted); otherwise it keeps the samples for --recover.
