@@ -26,7 +26,7 @@ const char kUsage[] =
     "  zrvlog --headless [options] OUTPUT...\n"
     "  zrvlog --convert IN.zrv OUTPUT...\n"
     "  zrvlog --recover [OUTPUT...] [--discard]\n"
-    "where OUTPUT is %1\n"
+    "where each OUTPUT is one of %1\n"
     "\n"
     "Outputs (the same in every mode):\n"
     "%2"
@@ -315,8 +315,7 @@ QString outputOptionsSynopsis() {
   QStringList options;
   for (const OutputFormat& format : outputFormats())
     options << QStringLiteral("%1 FILE").arg(format.option());
-  return options.join(QStringLiteral(", ")) +
-         QStringLiteral(" (pictures: [--size WxH] [--style STYLE])");
+  return options.join(QStringLiteral(", "));
 }
 
 QString outputOptionsHelp() {

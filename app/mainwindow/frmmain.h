@@ -88,7 +88,6 @@ class frmMain : public QMainWindow {
     QAction *mnuFileNew, *mnuFileOpen, *mnuFileSave, *mnuFileSaveAs;
     QMenu* mnuFileExport;
     QAction *mnuExportCSV, *mnuExportBMP, *mnuFilePrint;
-    /// One item per picture format (pictureformats.h), in table order; the first is BMP.
     /// File > Export: an item per export of the output registry, in its order.
     std::vector<std::pair<const OutputFormat*, QAction*>> mnuExport;
     QAction* exportItem(const OutputFormat& format) const {
