@@ -199,10 +199,11 @@ QString resolvedMissing(const QString& path, int depth = 0) {
 FileIdentity identify(const QString& path) {
   FileIdentity id;
   struct stat st {};
-  if (path == QLatin1String("-")) {
-    // Standard output redirected to a file (> a.zrv) is that file.
-    id.resolved = QStringLiteral("<standard output>");
-    if (::fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode)) {
+  if (const int fd = classifyOutput(path).descriptor; fd >= 0) {
+    // "-", /dev/stdout, /dev/fd/1 are one stream; standard output redirected to a file
+    // (> a.zrv) is that file.
+    id.resolved = QStringLiteral("<descriptor %1>").arg(fd);
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
       id.exists = true;
       id.device = st.st_dev;
       id.inode = st.st_ino;
