@@ -129,8 +129,10 @@ void say(const QString& text) {
 }
 
 void sayProgress(const QString& text) {
-  bool stalled = true;  // never waited for
-  if (!g_errorClosed && !writeLine(STDERR_FILENO, QStringLiteral("zrvlog: ") + text, 0, stalled))
+  // Never waited for; a line dropped here marks standard error as stalled for say() as well,
+  // so that the messages at the end of a run do not wait for it either.
+  if (!g_errorClosed &&
+      !writeLine(STDERR_FILENO, QStringLiteral("zrvlog: ") + text, 0, g_errorStalled))
     g_errorClosed = true;
 }
 
