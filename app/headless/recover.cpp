@@ -16,6 +16,7 @@ QString journalLine(const JournalInfo& j) {
   if (j.lostRows > 0)
     notes << QStringLiteral("about %1 more in a damaged part cannot be read").arg(j.lostRows);
   if (j.withoutHeader) notes << QStringLiteral("its settings are missing");
+  if (j.stoppedEarly) notes << QStringLiteral("it stopped before its run ended");
   return QStringLiteral("%1 (%2): %3")
       .arg(describeJournal(j), notes.join(QStringLiteral("; ")), j.base);
 }
