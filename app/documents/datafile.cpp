@@ -4,7 +4,6 @@
 #include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QScopeGuard>
 #include <algorithm>
 #include <array>
@@ -14,6 +13,7 @@
 #include "app/documents/numbertext.h"
 #include "app/documents/textcodec.h"
 #include "app/graph/graphmodel.h"
+#include "app/safewrite/safewrite.h"
 #include "common/automationerror.h"
 
 namespace zrvlog {
@@ -280,25 +280,18 @@ void writeHeaderAndBlocks(FieldWriter& w, AcquisitionEngine& engine) {
   }
 }
 
-// Runs a writer into a file that replaces path only when everything went well.
+// Runs a writer into the output at path through the safe writer: a file takes the new bytes
+// only once they are all on the disk; a FIFO or a device gets them in place.
 template <class Write>
 SaveResult writeFileSafely(const QString& path, const QString& verb, Write&& write) {
   SaveResult result;
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) {
-    result.error = QStringLiteral("Cannot %1 %2: %3").arg(verb, path, file.errorString());
-    return result;
-  }
-  result = write(file);
-  if (!result.ok) {
-    file.cancelWriting();
-    result.error = QStringLiteral("Cannot %1 %2: %3").arg(verb, path, result.error);
-    return result;
-  }
-  if (!file.commit()) {
-    result.ok = false;
-    result.error = QStringLiteral("Cannot %1 %2: %3").arg(verb, path, file.errorString());
-  }
+  const auto problem = writeOutputFile(path, verb, [&](QIODevice& out) -> std::optional<QString> {
+    result = write(out);
+    if (!result.ok) return result.error;
+    return std::nullopt;
+  });
+  result.ok = !problem;
+  if (problem) result.error = *problem;
   return result;
 }
 

@@ -86,8 +86,9 @@ QByteArray dataFileHeader(AcquisitionEngine& engine);
 
 /// The whole data file, as the engine holds it now.
 SaveResult writeDataFile(QIODevice& out, AcquisitionEngine& engine);
-/// Saves to path through a temporary file beside it that replaces path only once it is
-/// completely written: a failed save leaves an existing file as it was.
+/// Saves to path through the safe writer (app/safewrite): a file is replaced only once the
+/// new one is completely on the disk, so a failed save leaves it as it was; a FIFO or a
+/// device is written in place; "-" is standard output.
 SaveResult saveDataFile(const QString& path, AcquisitionEngine& engine);
 
 /// The CSV export: the header and the sample rows.

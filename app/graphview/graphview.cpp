@@ -2,6 +2,7 @@
 
 #include <qcustomplot.h>
 #include <QApplication>
+#include <QBuffer>
 #include <QClipboard>
 #include <QHelpEvent>
 #include <QImageWriter>
@@ -9,7 +10,6 @@
 #include <QMouseEvent>
 #include <QPdfWriter>
 #include <QPrinter>
-#include <QSaveFile>
 #include <QTimer>
 #include <QToolTip>
 #include <QVBoxLayout>
@@ -24,6 +24,7 @@
 #include "app/graphview/gestures.h"
 #include "app/graphview/gridticker.h"
 #include "app/graphview/propertydialog.h"
+#include "app/safewrite/safewrite.h"
 #include "common/automationerror.h"
 
 namespace zrvlog {
@@ -132,11 +133,6 @@ QCPRange displayRange(GraphModel::Range r, bool log) {
     if (log && lo <= 0) lo = hi / 10;
   }
   return QCPRange(lo, hi);
-}
-
-[[noreturn]] void fileError(const QString& path, const QString& reason) {
-  throw AutomationError(zrv::err::kPathFileAccessError,
-                        QStringLiteral("cannot write %1: %2").arg(path, reason));
 }
 
 }  // namespace
@@ -743,24 +739,45 @@ QImage GraphView::picture(const PictureOptions& options) {
   return image;
 }
 
+void GraphView::writeImage(QIODevice& out, const char* format, const PictureOptions& options) {
+  // Drawn whole first: the writer then hands the bytes on in one go, to a file or a stream.
+  QByteArray bytes;
+  {
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    if (!writer.write(picture(options)))
+      throw AutomationError(zrv::err::kPathFileAccessError, writer.errorString());
+  }
+  if (out.write(bytes) != bytes.size())
+    throw AutomationError(zrv::err::kPathFileAccessError, out.errorString());
+}
+
 namespace {
 
-void writeImage(const QImage& image, const QString& path, const char* format) {
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) fileError(path, file.errorString());
-  QImageWriter writer(&file, format);
-  if (!writer.write(image)) fileError(path, writer.errorString());
-  if (!file.commit()) fileError(path, file.errorString());
+// A picture written by name through the safe writer; 75 with the reason when it fails.
+template <class Write>
+void writePictureFile(const QString& path, Write&& write) {
+  const auto problem =
+      writeOutputFile(path, QStringLiteral("write"), [&](QIODevice& out) -> std::optional<QString> {
+        try {
+          write(out);
+        } catch (const AutomationError& e) {
+          return e.detail().isEmpty() ? e.message() : e.detail();
+        }
+        return std::nullopt;
+      });
+  if (problem) throw AutomationError(zrv::err::kPathFileAccessError, *problem);
 }
 
 }  // namespace
 
 void GraphView::saveBitmap(const QString& path, const PictureOptions& options) {
-  writeImage(picture(options), path, "BMP");
+  writePictureFile(path, [&](QIODevice& out) { writeImage(out, "BMP", options); });
 }
 
 void GraphView::savePng(const QString& path, const PictureOptions& options) {
-  writeImage(picture(options), path, "PNG");
+  writePictureFile(path, [&](QIODevice& out) { writeImage(out, "PNG", options); });
 }
 
 QStringList GraphView::tickLabels(Qt::Orientation axis, const PictureOptions& options) {
@@ -794,18 +811,24 @@ void GraphView::paintPage(QPaintDevice& device, const PictureOptions& options) {
   painter.end();
 }
 
-void GraphView::savePdf(const QString& path, const PictureOptions& options) {
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) fileError(path, file.errorString());
+void GraphView::writePdf(QIODevice& out, const PictureOptions& options) {
+  QByteArray bytes;
   {
-    QPdfWriter pdf(&file);
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QPdfWriter pdf(&buffer);
     pdf.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape,
                                   QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter));
     pdf.setTitle(m_model.graphValue(GraphMember::Caption).textValue());
     pdf.setCreator(QStringLiteral("ZRVLOG"));
     paintPage(pdf, options);
   }
-  if (!file.commit()) fileError(path, file.errorString());
+  if (out.write(bytes) != bytes.size())
+    throw AutomationError(zrv::err::kPathFileAccessError, out.errorString());
+}
+
+void GraphView::savePdf(const QString& path, const PictureOptions& options) {
+  writePictureFile(path, [&](QIODevice& out) { writePdf(out, options); });
 }
 
 void GraphView::printTo(QPrinter& printer, PictureStyle style) {

@@ -87,6 +87,10 @@ class GraphView : public QWidget {
   void savePng(const QString& path, const PictureOptions& options);
   /// A vector PDF: one A4 landscape page that the graph fills, its text as text.
   void savePdf(const QString& path, const PictureOptions& options);
+  /// The same pictures into a device (the output registry's writers); 75 with the device's
+  /// reason when it does not take them.
+  void writeImage(QIODevice& out, const char* format, const PictureOptions& options);
+  void writePdf(QIODevice& out, const PictureOptions& options);
   /// The picture at the view's size (or at the one asked for).
   QImage picture(const PictureOptions& options = {});
   /// The size a picture gets with these options.

@@ -1,5 +1,7 @@
 #include "app/headless/cli.h"
 
+#include <limits.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,19 +11,30 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "app/recovery/privatefiles.h"
+#include "app/safewrite/safewrite.h"
 
 namespace zrvlog::cli {
 
 const char kUsage[] =
     "Usage:\n"
-    "  zrvlog --headless [options] --zrv FILE and/or --csv FILE\n"
-    "  zrvlog --convert IN.zrv [--csv FILE] %1\n"
-    "  zrvlog --recover [--zrv FILE] [--csv FILE] [--discard]\n"
+    "  zrvlog --headless [options] OUTPUT...\n"
+    "  zrvlog --convert IN.zrv OUTPUT...\n"
+    "  zrvlog --recover [OUTPUT...] [--discard]\n"
+    "where each OUTPUT is one of %1\n"
+    "\n"
+    "Outputs (the same in every mode):\n"
+    "%2"
+    "  A FILE is replaced only once the new one is whole on the disk; - is standard output,\n"
+    "  and a FIFO or a device (/dev/stdout, /dev/null) is written in place. A link in a\n"
+    "  shared sticky folder (/tmp) is followed only when it belongs to you or the folder's\n"
+    "  owner; a folder or a socket is refused. Each output is locked for the whole run: a\n"
+    "  second zrvlog naming it is refused (exit 2). \"wrote FILE\" means it is on the disk.\n"
     "\n"
     "Recording without the window (--headless):\n"
     "  --port N|sim|DEVICE  the board: a COM number from 1 to 255 (through the port map),\n"
@@ -35,26 +48,25 @@ const char kUsage[] =
     "  --reference REF      A/D reference: vdd (Vdd, Vss), ch3 (Ch3, Vss) or ch3-ch2\n"
     "                       (Ch3, Ch2); default vdd\n"
     "  --raw                record raw counts (0-1023) instead of 0-5 V\n"
-    "  --zrv FILE           write the data file (open it in ZRVLOG later)\n"
-    "  --csv FILE           write the samples as comma-separated text; --csv - writes them\n"
-    "                       to standard output as they are taken, a line per sample\n"
     "  --quiet              no progress lines\n"
-    "Progress goes to standard error once a second. Ctrl+C, SIGTERM and SIGHUP (the\n"
-    "terminal or the remote session closed) end the run and keep every sample taken. A\n"
-    "closed standard error only ends the progress lines. When the reader of --csv - goes\n"
-    "away (zrvlog ... --csv - | head), the run ends as on Ctrl+C and exits with 3.\n"
+    "  The outputs are written when the run ends, but --csv to standard output, a FIFO or a\n"
+    "  device gets the samples as they are taken, a line per sample.\n"
+    "Progress goes to standard error once a second; a line that standard error cannot take\n"
+    "at once (its reader stalled) is dropped, never waited for. Ctrl+C, SIGTERM and SIGHUP\n"
+    "(the terminal or the remote session closed) end the run and keep every sample taken. A\n"
+    "closed standard error only ends the progress lines. When the reader of the live CSV\n"
+    "goes away (zrvlog ... --csv - | head), the run ends as on Ctrl+C and exits with 3.\n"
     "If the data file cannot be written, a copy goes to ~/.local/share/ZRVLOG/rescued.\n"
     "\n"
-    "Converting a data file (--convert IN.zrv):\n"
-    "  --csv FILE           the samples as comma-separated text\n"
-    "%2"
+    "Converting a data file (--convert IN.zrv): the outputs are made from the file.\n"
     "\n"
     "Recovering a recording that was not saved (--recover):\n"
-    "  Every run is journalled as it goes (~/.local/share/ZRVLOG/recovery). Without files,\n"
+    "  Every run is journalled as it goes (~/.local/share/ZRVLOG/recovery). Without outputs,\n"
     "  --recover lists the recordings left by a program that ended without saving; with\n"
-    "  --zrv and/or --csv it writes the newest of them there and then removes it, unless\n"
-    "  part of it could not be read (exit 1: the journal stays). --discard removes the\n"
-    "  newest journal (after writing it, when files are given).\n"
+    "  outputs it writes the newest of them there and then removes it, unless an output\n"
+    "  could not be written or part of the recording is missing (exit 1: the journal\n"
+    "  stays). --discard removes the newest journal (after writing it, when outputs are\n"
+    "  given).\n"
     "\n"
     "No output may be an input or another output (exit 2, nothing written).\n"
     "\n"
@@ -62,8 +74,10 @@ const char kUsage[] =
     "  0  done (also a run ended by Ctrl+C, SIGTERM or SIGHUP)\n"
     "  1  the board, the run or a file failed, or a recovery lost samples; what could be\n"
     "     written was written\n"
-    "  2  wrong options; nothing was written\n"
-    "  3  the reader of --csv - went away; the run ended there, the other files are written\n";
+    "  2  wrong options, or an output that cannot be written or is held by another zrvlog;\n"
+    "     nothing was written\n"
+    "  3  the reader of the live CSV went away; the run ended there, the other files are\n"
+    "     written\n";
 
 namespace {
 
@@ -71,25 +85,55 @@ namespace {
 bool g_errorClosed = false;
 bool g_outputClosed = false;
 bool g_reportToError = false;
+// A stream whose reader stopped taking lines is waited for no more: later lines go only when
+// it takes them at once.
+bool g_errorStalled = false;
+bool g_outputStalled = false;
+constexpr int kLineWaitMs = 2000;
 
-// Writes a line; false once the stream is closed (EPIPE: SIGPIPE is ignored in this mode).
-bool writeLine(std::FILE* stream, const QString& text) {
+// Writes a line unless the stream cannot take it within waitMs; false once it is closed
+// (EPIPE: SIGPIPE is ignored in this mode). A line at most a pipe's buffer long goes in one
+// write, which a pipe that polled writable takes without blocking.
+bool writeLine(int fd, const QString& text, int waitMs, bool& stalled) {
   const QByteArray line = text.toLocal8Bit() + '\n';
-  const bool ok = std::fwrite(line.constData(), 1, std::size_t(line.size()), stream) ==
-                      std::size_t(line.size()) &&
-                  std::fflush(stream) == 0;
-  if (!ok) std::clearerr(stream);
-  return ok;
+  qsizetype done = 0;
+  while (done < line.size()) {
+    pollfd p{fd, POLLOUT, 0};
+    const int n = ::poll(&p, 1, stalled ? 0 : waitMs);
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) {
+      stalled = true;  // dropped: nobody is reading just now
+      return true;
+    }
+    if (n < 0 || (p.revents & (POLLERR | POLLNVAL)) != 0) return false;
+    const std::size_t chunk = std::min<std::size_t>(std::size_t(line.size() - done), PIPE_BUF);
+    const ssize_t written = ::write(fd, line.constData() + done, chunk);
+    if (written < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (written <= 0) return false;
+    done += written;
+  }
+  stalled = false;
+  return true;
 }
 
 }  // namespace
 
 QString usage() {
-  return QString::fromUtf8(kUsage).arg(pictureOptionsSynopsis(), pictureOptionsHelp());
+  return QString::fromUtf8(kUsage).arg(outputOptionsSynopsis(), outputOptionsHelp());
 }
 
 void say(const QString& text) {
-  if (!g_errorClosed && !writeLine(stderr, QStringLiteral("zrvlog: ") + text)) g_errorClosed = true;
+  if (!g_errorClosed &&
+      !writeLine(STDERR_FILENO, QStringLiteral("zrvlog: ") + text, kLineWaitMs, g_errorStalled))
+    g_errorClosed = true;
+}
+
+void sayProgress(const QString& text) {
+  // Never waited for; a line dropped here marks standard error as stalled for say() as well,
+  // so that the messages at the end of a run do not wait for it either.
+  if (!g_errorClosed &&
+      !writeLine(STDERR_FILENO, QStringLiteral("zrvlog: ") + text, 0, g_errorStalled))
+    g_errorClosed = true;
 }
 
 void report(const QString& text) {
@@ -97,7 +141,8 @@ void report(const QString& text) {
     say(text);
     return;
   }
-  if (!g_outputClosed && !writeLine(stdout, text)) g_outputClosed = true;
+  if (!g_outputClosed && !writeLine(STDOUT_FILENO, text, kLineWaitMs, g_outputStalled))
+    g_outputClosed = true;
 }
 
 void reportToStandardError() {
@@ -106,7 +151,9 @@ void reportToStandardError() {
 
 int usageError(const QString& problem) {
   say(problem);
-  if (!g_errorClosed) std::fprintf(stderr, "Try 'zrvlog --headless --help'.\n");
+  if (!g_errorClosed)
+    writeLine(STDERR_FILENO, QStringLiteral("Try 'zrvlog --headless --help'."), kLineWaitMs,
+              g_errorStalled);
   return kExitUsage;
 }
 
@@ -125,26 +172,6 @@ bool hasArgument(int argc, char** argv, const char* name) {
   for (int i = 1; i < argc; ++i)
     if (std::strcmp(argv[i], name) == 0) return true;
   return false;
-}
-
-std::optional<QString> unwritableFolder(const QString& path) {
-  const QFileInfo folder(QFileInfo(path).absolutePath());
-  if (!folder.exists())
-    return QStringLiteral("the folder %1 does not exist").arg(folder.filePath());
-  if (!folder.isDir()) return QStringLiteral("%1 is not a folder").arg(folder.filePath());
-  if (!folder.isWritable())
-    return QStringLiteral("the folder %1 is not writable").arg(folder.filePath());
-  return std::nullopt;
-}
-
-bool reportWritten(const QString& path, const SaveResult& r, qulonglong samples) {
-  if (!r.ok) {
-    say(r.error);
-    return false;
-  }
-  report(QStringLiteral("wrote %1 (%2 samples)").arg(path).arg(samples));
-  if (!r.rowsError.isEmpty()) say(r.rowsError);
-  return true;
 }
 
 namespace {
@@ -174,10 +201,11 @@ QString resolvedMissing(const QString& path, int depth = 0) {
 FileIdentity identify(const QString& path) {
   FileIdentity id;
   struct stat st {};
-  if (path == QLatin1String("-")) {
-    // Standard output redirected to a file (> a.zrv) is that file.
-    id.resolved = QStringLiteral("<standard output>");
-    if (::fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode)) {
+  if (const int fd = classifyOutput(path).descriptor; fd >= 0) {
+    // "-", /dev/stdout, /dev/fd/1 are one stream; standard output redirected to a file
+    // (> a.zrv) is that file.
+    id.resolved = QStringLiteral("<descriptor %1>").arg(fd);
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
       id.exists = true;
       id.device = st.st_dev;
       id.inode = st.st_ino;
@@ -209,14 +237,19 @@ std::optional<QString> rescue(AcquisitionEngine& engine, QString& path) {
     const int fd = createPrivateFile(path);
     if (fd < 0 && errno == EEXIST) continue;
     if (fd < 0) return QStringLiteral("Cannot create %1: %2").arg(path, systemError(errno));
-    QFile file;
-    file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle);
-    SaveResult r = writeDataFile(file, engine);
-    if (r.ok && (!file.flush() || ::fdatasync(fd) != 0)) {
+    SaveResult r;
+    {
+      CheckedDevice file(fd);
+      r = writeDataFile(file, engine);
+    }
+    if (r.ok && ::fdatasync(fd) != 0) {
       r.ok = false;
       r.error = systemError(errno);
     }
-    file.close();
+    if (::close(fd) != 0 && r.ok) {
+      r.ok = false;
+      r.error = systemError(errno);
+    }
     if (!r.ok) {
       QFile::remove(path);
       return QStringLiteral("Cannot write %1: %2").arg(path, r.error);
@@ -257,20 +290,145 @@ QString rescueFolder() {
          QStringLiteral("/ZRVLOG/rescued");
 }
 
-bool writeOutputs(const OutputFiles& o, AcquisitionEngine& engine) {
-  bool ok = true;
-  const auto samples = qulonglong(engine.data.sampleCount());
-  if (!o.zrvPath.isEmpty() && !reportWritten(o.zrvPath, saveDataFile(o.zrvPath, engine), samples)) {
-    ok = false;
-    // The samples exist nowhere else: keep them where only this user can reach them.
-    QString copy;
-    if (const auto problem = rescue(engine, copy))
-      say(QStringLiteral("no copy could be kept either: %1").arg(*problem));
-    else
-      report(QStringLiteral("wrote %1 instead (%2 samples)").arg(copy).arg(samples));
+bool Outputs::anyPicture() const {
+  return std::any_of(list.begin(), list.end(),
+                     [](const RequestedOutput& o) { return o.format->picture; });
+}
+
+const RequestedOutput* Outputs::find(const OutputFormat& format) const {
+  for (const RequestedOutput& o : list)
+    if (o.format == &format) return &o;
+  return nullptr;
+}
+
+QList<NamedFile> Outputs::named() const {
+  QList<NamedFile> files;
+  for (const RequestedOutput& o : list)
+    files << o.named();
+  return files;
+}
+
+bool Outputs::toStandardOutput() const {
+  return std::any_of(list.begin(), list.end(), [](const RequestedOutput& o) {
+    return o.target && o.target->target().descriptor == STDOUT_FILENO;
+  });
+}
+
+QString outputOptionsSynopsis() {
+  QStringList options;
+  for (const OutputFormat& format : outputFormats())
+    options << QStringLiteral("%1 FILE").arg(format.option());
+  return options.join(QStringLiteral(", "));
+}
+
+QString outputOptionsHelp() {
+  const Outputs defaults;
+  QString help;
+  for (const OutputFormat& format : outputFormats())
+    help += QStringLiteral("  %1 FILE").arg(format.option()).leftJustified(23) +
+            QString::fromLatin1(format.help) + QLatin1Char('\n');
+  help += QStringLiteral(
+              "  --size WxH           picture size in pixels (default %1x%2); a page takes the\n"
+              "                       width, which sets the text's size relative to the graph\n")
+              .arg(defaults.picture.size.width())
+              .arg(defaults.picture.size.height());
+  help += QStringLiteral(
+              "  --style STYLE        %1: the graph's own colours (the default), or white\n"
+              "                       paper with dark text and darkened channel colours\n")
+              .arg(pictureStyleNames().join(QLatin1Char('|')));
+  return help;
+}
+
+void addOutputOptions(QCommandLineParser& p) {
+  for (const OutputFormat& format : outputFormats())
+    p.addOption(QCommandLineOption(QString::fromLatin1(format.id), {}, QStringLiteral("file")));
+  p.addOption(QCommandLineOption(QStringLiteral("size"), {}, QStringLiteral("wxh")));
+  p.addOption(QCommandLineOption(QStringLiteral("style"), {}, QStringLiteral("style")));
+}
+
+std::optional<int> takeOutputs(const QCommandLineParser& p, const QList<NamedFile>& inputs,
+                               Outputs& outputs) {
+  for (const OutputFormat& format : outputFormats()) {
+    const QString id = QString::fromLatin1(format.id);
+    if (!p.isSet(id)) continue;
+    if (p.values(id).size() > 1)
+      return usageError(
+          QStringLiteral("%1 is given twice; it takes one file").arg(format.option()));
+    if (p.value(id).isEmpty())
+      return usageError(
+          QStringLiteral("%1 takes a file name (- for standard output)").arg(format.option()));
+    outputs.list.push_back({&format, p.value(id), nullptr});
   }
-  if (!o.csvPath.isEmpty() && o.csvPath != QLatin1String("-"))
-    ok &= reportWritten(o.csvPath, exportCsv(o.csvPath, engine.data, engine.graph()), samples);
+  const QString size = QStringLiteral("size"), style = QStringLiteral("style");
+  if (p.isSet(size)) {
+    const QStringList wh = p.value(size).split(QLatin1Char('x'));
+    bool okW = false, okH = false;
+    const int w = wh.value(0).toInt(&okW), h = wh.size() == 2 ? wh[1].toInt(&okH) : 0;
+    if (!okW || !okH || w < 16 || h < 16 || w > 10000 || h > 10000)
+      return usageError(
+          QStringLiteral("--size takes WIDTHxHEIGHT in pixels, not '%1'").arg(p.value(size)));
+    outputs.picture.size = QSize(w, h);
+  }
+  if (p.isSet(style)) {
+    const auto chosen = pictureStyleByName(p.value(style));
+    if (!chosen)
+      return usageError(QStringLiteral("--style takes %1, not '%2'")
+                            .arg(pictureStyleNames().join(QStringLiteral(" or ")), p.value(style)));
+    outputs.picture.style = *chosen;
+  }
+  if (const auto problem = clobberedFile(inputs, outputs.named())) return usageError(*problem);
+  // Held from here to the end: what cannot be written, or what another program writes, is
+  // refused before anything starts.
+  for (RequestedOutput& o : outputs.list) {
+    o.target = std::make_unique<SafeOutput>();
+    if (const auto problem = o.target->hold(o.path))
+      return usageError(
+          QStringLiteral("cannot write %1 %2: %3").arg(o.format->option(), o.path, *problem));
+  }
+  // Standard output carries data; what is said about it goes to standard error.
+  if (outputs.toStandardOutput()) reportToStandardError();
+  return std::nullopt;
+}
+
+HeadlessSource::HeadlessSource(AcquisitionEngine& engine, const PictureOptions& picture)
+    : source{engine, {}, picture} {
+  source.view = [this]() -> GraphView& {
+    if (!m_view) {
+      // The same drawing as the window's export at that size: the view lays the graph out
+      // for each picture, shown or not.
+      m_dialogs = std::make_unique<WidgetDialogs>();
+      m_view = std::make_unique<GraphView>(source.engine.graph(), *m_dialogs);
+      m_view->resize(source.picture.size);
+    }
+    return *m_view;
+  };
+}
+
+HeadlessSource::~HeadlessSource() = default;
+
+bool writeOutputs(Outputs& outputs, OutputSource& source, const RequestedOutput* skip) {
+  bool ok = true;
+  const auto samples = qulonglong(source.engine.data.sampleCount());
+  for (RequestedOutput& o : outputs.list) {
+    if (&o == skip) continue;
+    SaveResult r;
+    if (writeOutput(*o.format, *o.target, source, &r)) {
+      say(r.error);
+      ok = false;
+      if (o.format != &dataFileFormat()) continue;
+      // The samples may exist nowhere else: keep them where only this user can reach them.
+      QString copy;
+      if (const auto problem = rescue(source.engine, copy))
+        say(QStringLiteral("no copy could be kept either: %1").arg(*problem));
+      else
+        report(QStringLiteral("wrote %1 instead (%2 samples)").arg(copy).arg(samples));
+      continue;
+    }
+    const QString name = outputName(o.path);
+    report(o.format->picture ? QStringLiteral("wrote %1").arg(name)
+                             : QStringLiteral("wrote %1 (%2 samples)").arg(name).arg(r.rows));
+    if (!r.rowsError.isEmpty()) say(r.rowsError);
+  }
   return ok;
 }
 

@@ -7,12 +7,17 @@
 #include <QCommandLineParser>
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <optional>
+#include <vector>
 
 #include "app/acquisition/engine.h"
 #include "app/acquisition/zrviolink.h"
+#include "app/dialogs/dialogs.h"
 #include "app/documents/datafile.h"
 #include "app/graph/graphmodel.h"
+#include "app/outputs/outputs.h"
+#include "app/safewrite/safewrite.h"
 #include "app/timer/manualtimer.h"
 
 namespace zrvlog::cli {
@@ -27,17 +32,19 @@ constexpr int kExitUsage = 2;
 /// other files were written.
 constexpr int kExitReaderGone = 3;
 
-/// The help of every mode; %1 and %2 stand for the picture options (usage() fills them in).
+/// The help of every mode; %1 and %2 stand for the output options (usage() fills them in).
 extern const char kUsage[];
-/// The help as printed, with the picture options of every picture format.
+/// The help as printed, with the options of every output of the registry.
 QString usage();
-/// --convert's picture options for the synopsis and for the help (convert.cpp).
-QString pictureOptionsSynopsis();
-QString pictureOptionsHelp();
+/// The output options of every mode for the synopsis, and their help.
+QString outputOptionsSynopsis();
+QString outputOptionsHelp();
 
 /// A message for people on standard error: "zrvlog: text". Once standard error is closed
 /// (a reader that went away) nothing more is written there, and nothing else changes.
 void say(const QString& text);
+/// A progress line on standard error, dropped when standard error cannot take it at once.
+void sayProgress(const QString& text);
 /// A result on standard output ("wrote FILE (N samples)"), or on standard error while
 /// standard output carries data (see reportToStandardError).
 void report(const QString& text);
@@ -49,8 +56,6 @@ int usageError(const QString& problem);
 /// or the options are wrong), nothing when it goes on.
 std::optional<int> parseOrStop(QCommandLineParser& p, const QStringList& args);
 bool hasArgument(int argc, char** argv, const char* name);
-/// Why a file cannot be created at path (its folder is missing or not writable), if so.
-std::optional<QString> unwritableFolder(const QString& path);
 
 /// A file that a command reads or writes, with the option that named it. The path "-" is
 /// standard output.
@@ -80,21 +85,49 @@ struct FileEngine {
   AcquisitionEngine engine{graph, link, timer};
 };
 
-/// Where a data set goes: a data file and/or a CSV file (empty: not wanted; a CSV path "-"
-/// is standard output, written as the samples come, so writeOutputs leaves it out).
-struct OutputFiles {
-  QString zrvPath, csvPath;
-  QList<NamedFile> named() const {
-    return {{QStringLiteral("--zrv"), zrvPath}, {QStringLiteral("--csv"), csvPath}};
-  }
+/// One output the command line asked for: an entry of the output registry and where it
+/// goes, held (checked and locked) from the parse to the end of the mode.
+struct RequestedOutput {
+  const OutputFormat* format = nullptr;
+  QString path;  ///< "-": standard output
+  std::unique_ptr<SafeOutput> target;
+  NamedFile named() const { return {format->option(), path}; }
 };
 
-/// Tells how writing one file went; returns false when it could not be written.
-bool reportWritten(const QString& path, const SaveResult& r, qulonglong samples);
-/// Writes the data set to the files wanted; returns false when one could not be written.
-/// When the data file cannot be written a private copy goes to rescueFolder(), and where
-/// it went is reported.
-bool writeOutputs(const OutputFiles& o, AcquisitionEngine& engine);
+/// The outputs a mode writes, and the picture options that go with them.
+struct Outputs {
+  std::vector<RequestedOutput> list;
+  PictureOptions picture{QSize(1024, 768), PictureStyle::AsShown};
+  bool empty() const { return list.empty(); }
+  bool anyPicture() const;
+  const RequestedOutput* find(const OutputFormat& format) const;
+  QList<NamedFile> named() const;
+  /// Whether one of them writes to standard output (the results then go to standard error).
+  bool toStandardOutput() const;
+};
+
+/// Adds an option per entry of the output registry, with --size and --style.
+void addOutputOptions(QCommandLineParser& p);
+/// The outputs named on the command line, checked against the inputs and each other and
+/// held; an exit status (kExitUsage, said) when one cannot be written or another program
+/// holds it. Nothing is written then.
+std::optional<int> takeOutputs(const QCommandLineParser& p, const QList<NamedFile>& inputs,
+                               Outputs& outputs);
+/// Writes every output not written yet (skip: the live CSV) from the source, each said as
+/// it is written; returns false when one could not be written. When the data file cannot
+/// be written a private copy goes to rescueFolder(), and where it went is reported.
+bool writeOutputs(Outputs& outputs, OutputSource& source, const RequestedOutput* skip = nullptr);
+/// The source of a mode without a window: the engine, and a view made when a picture needs
+/// one (the mode's application is then a GUI one; see commandline.cpp).
+struct HeadlessSource {
+  explicit HeadlessSource(AcquisitionEngine& engine, const PictureOptions& picture);
+  ~HeadlessSource();
+  OutputSource source;
+
+ private:
+  std::unique_ptr<WidgetDialogs> m_dialogs;
+  std::unique_ptr<GraphView> m_view;
+};
 
 /// The three modes; each takes the whole command line and returns the exit status.
 int record(const QStringList& args);

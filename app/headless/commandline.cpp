@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/graphview/pictureformats.h"
 #include "app/headless/cli.h"
+#include "app/outputs/outputs.h"
 
 namespace zrvlog {
 
@@ -23,10 +23,12 @@ int runCommandLine(int argc, char** argv) {
   // A reader that goes away (| head) shows up as a failed write, which each mode handles:
   // progress lines stop, a live CSV ends the run. It must not end the process unwritten.
   std::signal(SIGPIPE, SIG_IGN);
+  // A file-size limit (ulimit -f) shows up as a failed write too, named as such.
+  std::signal(SIGXFSZ, SIG_IGN);
   const bool converting = hasArgument(argc, argv, "--convert");
   bool pictures = false;
-  for (const PictureFormat& format : pictureFormats())
-    pictures |= converting && hasArgument(argc, argv, ("--" + std::string(format.id)).c_str());
+  for (const OutputFormat& format : pictureFormats())
+    pictures |= hasArgument(argc, argv, ("--" + std::string(format.id)).c_str());
   // Only pictures need a GUI application, and they draw offscreen when there is no display.
   // A GUI application takes its own options out of the command line, and --style (the
   // pictures' style here) is one of them: it goes round it.

@@ -25,7 +25,9 @@
 #include "app/documents/numbertext.h"
 #include "app/graph/graphmodel.h"
 #include "app/headless/cli.h"
+#include "app/recovery/privatefiles.h"
 #include "app/recovery/runjournal.h"
+#include "app/safewrite/safewrite.h"
 #include "app/settings/storedsettings.h"
 #include "app/timer/precisiontimer.h"
 #include "board/portmap.h"
@@ -75,13 +77,14 @@ QString signalName(int signal) {
 
 // ---- The live CSV ---------------------------------------------------------------------------
 
-// The CSV on standard output while the run records: the export's header, then every sample's
-// row as soon as it is taken, written as the export writes it. A tick never waits for the
-// reader: rows it has not taken yet wait here and go out when standard output can take more.
+// The CSV on a stream (standard output, a FIFO, a device) while the run records: the
+// export's header, then every sample's row as soon as it is taken, written as the export
+// writes it. A tick never waits for the reader: rows it has not taken yet wait here and go
+// out when the stream can take more.
 class LiveCsv : public QObject {
  public:
-  explicit LiveCsv(AcquisitionEngine& engine)
-      : m_engine(engine), m_ready(STDOUT_FILENO, QSocketNotifier::Write) {
+  LiveCsv(AcquisitionEngine& engine, int fd)
+      : m_engine(engine), m_fd(fd), m_ready(fd, QSocketNotifier::Write) {
     m_pending = kCsvHeader;
     m_pending += "\r\n";
     m_ready.setEnabled(false);
@@ -90,7 +93,10 @@ class LiveCsv : public QObject {
     writeOut();
   }
   std::function<void()> onReaderGone;
+  /// Ended: its reader went away, or a write failed (failure() then says why).
   bool readerGone() const { return m_gone; }
+  /// Why a write failed other than by the reader going away (a full disk, /dev/full).
+  QString failure() const { return m_failure; }
 
   void takeRows() {
     const std::size_t complete = completeRows(m_engine.data, m_engine.graph());
@@ -103,7 +109,7 @@ class LiveCsv : public QObject {
   }
   /// Notices a reader that went away while no row was due (a long interval).
   void checkReader() {
-    pollfd out{STDOUT_FILENO, POLLOUT, 0};
+    pollfd out{m_fd, POLLOUT, 0};
     if (::poll(&out, 1, 0) == 1 && (out.revents & (POLLERR | POLLHUP)) != 0) gone();
   }
   /// The rows not written yet, at the end of the run: waits for the reader while it reads,
@@ -115,7 +121,7 @@ class LiveCsv : public QObject {
                          "Ctrl+C stops waiting")
               .arg(qulonglong(m_pending.size() - m_done)));
     while (!m_gone && m_done < m_pending.size()) {
-      pollfd fds[2] = {{STDOUT_FILENO, POLLOUT, 0}, {stopPipe, POLLIN, 0}};
+      pollfd fds[2] = {{m_fd, POLLOUT, 0}, {stopPipe, POLLIN, 0}};
       if (::poll(fds, stopPipe >= 0 ? 2 : 1, -1) < 0 && errno != EINTR) return;
       if ((fds[1].revents & POLLIN) != 0) return;
       writeOut();
@@ -125,15 +131,19 @@ class LiveCsv : public QObject {
  private:
   void writeOut() {
     while (!m_gone && m_done < m_pending.size()) {
-      pollfd out{STDOUT_FILENO, POLLOUT, 0};
+      pollfd out{m_fd, POLLOUT, 0};
       if (::poll(&out, 1, 0) < 0 && errno != EINTR) return gone();
       if ((out.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return gone();
       if ((out.revents & POLLOUT) == 0) break;
       // One pipe buffer at most: after POLLOUT that much goes without blocking.
       const std::size_t chunk = std::min<std::size_t>(m_pending.size() - m_done, PIPE_BUF);
-      const ssize_t n = ::write(STDOUT_FILENO, m_pending.data() + m_done, chunk);
+      const ssize_t n = ::write(m_fd, m_pending.data() + m_done, chunk);
       if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-      if (n <= 0) return gone();
+      if (n <= 0) {
+        // A reader that went away is the end of a pipe; anything else is a failed write.
+        if (n == 0 || errno != EPIPE) m_failure = systemError(n == 0 ? ENOSPC : errno);
+        return gone();
+      }
       m_done += std::size_t(n);
     }
     if (m_done == m_pending.size()) {
@@ -150,7 +160,9 @@ class LiveCsv : public QObject {
   }
 
   AcquisitionEngine& m_engine;
+  int m_fd;
   QSocketNotifier m_ready;
+  QString m_failure;
   GeneralText m_text;
   std::string m_pending;
   std::size_t m_done = 0;  // bytes of m_pending written
@@ -160,7 +172,8 @@ class LiveCsv : public QObject {
 
 // ---- The run --------------------------------------------------------------------------------
 
-struct RecordOptions : OutputFiles {
+struct RecordOptions {
+  Outputs outputs;
   QString port;
   int32_t intervalMs = 1000;
   QString stop;
@@ -169,10 +182,15 @@ struct RecordOptions : OutputFiles {
   int16_t reference = 0;
   bool raw = false;
   bool quiet = false;
-  bool liveCsv() const { return csvPath == QLatin1String("-"); }
+  /// The CSV when it goes to a stream: written as the samples come.
+  RequestedOutput* liveCsv() {
+    for (RequestedOutput& o : outputs.list)
+      if (o.format->canStream && o.target->target().stream()) return &o;
+    return nullptr;
+  }
 };
 
-int recordRun(const RecordOptions& o) {
+int recordRun(RecordOptions& o) {
   StoredSettings stored;
   int16_t port = stored.comPort();
   if (o.port == QLatin1String("sim")) {
@@ -207,6 +225,8 @@ int recordRun(const RecordOptions& o) {
 
   if (!catchStopSignals())
     say(QStringLiteral("Ctrl+C cannot be caught: %1").arg(qt_error_string()));
+  // A stream output whose reader stalls is waited for only until the next stop signal.
+  setStopDescriptor(g_signalPipe[0]);
   QEventLoop loop;
   int stopSignal = 0;
   QString failure;
@@ -221,8 +241,15 @@ int recordRun(const RecordOptions& o) {
     loop.quit();
   });
   std::unique_ptr<LiveCsv> live;
-  if (o.liveCsv()) {
-    live = std::make_unique<LiveCsv>(engine);
+  RequestedOutput* const liveOutput = o.liveCsv();
+  if (liveOutput) {
+    QString why;
+    const int fd = liveOutput->target->streamDescriptor(&why);
+    if (fd < 0) {
+      say(QStringLiteral("cannot write %1: %2").arg(outputName(liveOutput->path), why));
+      return kExitFailed;
+    }
+    live = std::make_unique<LiveCsv>(engine, fd);
     live->onReaderGone = [&] {
       if (engine.running()) engine.stopRun();
       loop.quit();
@@ -237,25 +264,28 @@ int recordRun(const RecordOptions& o) {
                    });
   QObject::connect(&engine, &AcquisitionEngine::sampleRecorded, &loop,
                    [&](const SampleReport& report) { overruns += report.overrun ? 1 : 0; });
-  const auto progress = [&] {
+  // Progress while the run goes is dropped when standard error cannot take it at once; the
+  // last line is said like any other.
+  const auto progress = [&](bool last) {
     QString line = QStringLiteral("%1 samples, %2 s, %3 overruns")
                        .arg(qulonglong(engine.data.sampleCount()))
                        .arg(elapsed.elapsed() / 1000.0, 0, 'f', 1)
                        .arg(overruns);
     if (engine.missedTicks() > 0)
       line += QStringLiteral(", %1 missed ticks").arg(engine.missedTicks());
-    say(line);
+    last ? say(line) : sayProgress(line);
   };
   QTimer progressTimer;
   QObject::connect(&progressTimer, &QTimer::timeout, &loop, [&] {
-    if (!o.quiet) progress();
+    if (!o.quiet) progress(false);
     if (live) live->checkReader();
   });
 
-  say(QStringLiteral("recording from %1 every %2 ms%3; Ctrl+C ends the run")
-          .arg(link.portDescription())
-          .arg(o.intervalMs)
-          .arg(o.stop.isEmpty() ? QString() : QStringLiteral(" until %1 s").arg(o.stop)));
+  // Said like progress: a standard error that nobody reads must not delay the start.
+  sayProgress(QStringLiteral("recording from %1 every %2 ms%3; Ctrl+C ends the run")
+                  .arg(link.portDescription())
+                  .arg(o.intervalMs)
+                  .arg(o.stop.isEmpty() ? QString() : QStringLiteral(" until %1 s").arg(o.stop)));
   try {
     engine.startRun();
   } catch (const zrv::AutomationError& e) {
@@ -268,24 +298,21 @@ int recordRun(const RecordOptions& o) {
   if (engine.running() && !(live && live->readerGone())) loop.exec();
   progressTimer.stop();
   if (engine.running()) engine.stopRun();
-  if (!o.quiet) progress();
+  if (!o.quiet) progress(true);
   if (stopSignal != 0) say(QStringLiteral("stopped on request (%1)").arg(signalName(stopSignal)));
+  const QString liveName = liveOutput ? outputName(liveOutput->path) : QString();
   if (live && live->readerGone())
-    say(QStringLiteral("the run stopped: standard output was closed (its reader went away)"));
+    say(live->failure().isEmpty()
+            ? QStringLiteral("the run stopped: %1 was closed (its reader went away)").arg(liveName)
+            : QStringLiteral("the run stopped: cannot write %1: %2")
+                  .arg(liveName, live->failure()));
   if (!failure.isEmpty()) say(QStringLiteral("the run stopped: %1").arg(failure));
   if (engine.missedTicks() > 0)
     say(QStringLiteral("%1 ticks could not read the board and have no sample; the time stamps "
                        "show the gaps")
             .arg(engine.missedTicks()));
-  const bool written = writeOutputs(o, engine);
-  if (written) {
-    journal.discard();
-  } else {
-    const bool journalled = journal.active();
-    journal.keep();
-    if (journalled)
-      say(QStringLiteral("the samples stay in the recovery journal: zrvlog --recover --zrv FILE"));
-  }
+  HeadlessSource source(engine, o.outputs.picture);
+  bool written = writeOutputs(o.outputs, source.source, liveOutput);
   // Last: a reader that takes its time (| less) holds up nothing but its own rows.
   bool readerGone = false;
   if (live) {
@@ -293,9 +320,25 @@ int recordRun(const RecordOptions& o) {
     live->finish(g_signalPipe[0]);
     readerGone = live->readerGone();
     if (readerGone && !goneBefore)
-      say(
-          QStringLiteral("standard output was closed before its last rows (its reader went "
-                         "away)"));
+      say(live->failure().isEmpty()
+              ? QStringLiteral("%1 was closed before its last rows (its reader went away)")
+                    .arg(liveName)
+              : QStringLiteral("cannot write %1: %2").arg(liveName, live->failure()));
+    if (!live->failure().isEmpty()) written = false;
+    if (!readerGone)
+      report(QStringLiteral("wrote %1 (%2 samples)")
+                 .arg(liveName)
+                 .arg(qulonglong(completeRows(engine.data, engine.graph()))));
+  }
+  // The journal goes only once every output is whole (a reader that went away took what it
+  // wanted); otherwise it keeps the samples for --recover.
+  if (written) {
+    journal.discard();
+  } else {
+    const bool journalled = journal.active() || !journal.lastError().isEmpty();
+    journal.keep();
+    if (journalled)
+      say(QStringLiteral("the samples stay in the recovery journal: zrvlog --recover --zrv FILE"));
   }
   if (!written || !failure.isEmpty()) return kExitFailed;
   return readerGone ? kExitReaderGone : kExitOk;
@@ -311,10 +354,9 @@ int parseRecordOptions(const QStringList& args, RecordOptions& o) {
       channels(QStringLiteral("channels"), {}, QStringLiteral("n")),
       average(QStringLiteral("average"), {}, QStringLiteral("n")),
       reference(QStringLiteral("reference"), {}, QStringLiteral("ref")), raw(QStringLiteral("raw")),
-      quiet(QStringLiteral("quiet")), zrv(QStringLiteral("zrv"), {}, QStringLiteral("file")),
-      csv(QStringLiteral("csv"), {}, QStringLiteral("file"));
-  p.addOptions(
-      {headless, help, port, interval, stop, channels, average, reference, raw, quiet, zrv, csv});
+      quiet(QStringLiteral("quiet"));
+  p.addOptions({headless, help, port, interval, stop, channels, average, reference, raw, quiet});
+  addOutputOptions(p);
   if (const auto status = parseOrStop(p, args)) return *status;
 
   o.port = p.value(port).trimmed();
@@ -378,18 +420,9 @@ int parseRecordOptions(const QStringList& args, RecordOptions& o) {
   }
   o.raw = p.isSet(raw);
   o.quiet = p.isSet(quiet);
-  o.zrvPath = p.value(zrv);
-  o.csvPath = p.value(csv);
-  if (o.zrvPath.isEmpty() && o.csvPath.isEmpty())
+  if (const auto status = takeOutputs(p, {}, o.outputs)) return *status;
+  if (o.outputs.empty())
     return usageError(QStringLiteral("say where the samples go: --zrv FILE and/or --csv FILE"));
-  if (o.zrvPath == QLatin1String("-"))
-    return usageError(QStringLiteral("--zrv takes a file; only --csv - writes to standard output"));
-  if (const auto problem = clobberedFile({}, o.named())) return usageError(*problem);
-  for (const QString& path : {o.zrvPath, o.csvPath}) {
-    if (path.isEmpty() || path == QLatin1String("-")) continue;
-    if (const auto problem = unwritableFolder(path))
-      return usageError(QStringLiteral("cannot write %1: %2").arg(path, *problem));
-  }
   return -1;
 }
 
@@ -398,8 +431,6 @@ int parseRecordOptions(const QStringList& args, RecordOptions& o) {
 int record(const QStringList& args) {
   RecordOptions options;
   if (const int status = parseRecordOptions(args, options); status >= 0) return status;
-  // Standard output carries the samples; what is said about them goes to standard error.
-  if (options.liveCsv()) reportToStandardError();
   return recordRun(options);
 }
 

@@ -16,6 +16,7 @@ QString journalLine(const JournalInfo& j) {
   if (j.lostRows > 0)
     notes << QStringLiteral("about %1 more in a damaged part cannot be read").arg(j.lostRows);
   if (j.withoutHeader) notes << QStringLiteral("its settings are missing");
+  if (j.stoppedEarly) notes << QStringLiteral("it stopped before its run ended");
   return QStringLiteral("%1 (%2): %3")
       .arg(describeJournal(j), notes.join(QStringLiteral("; ")), j.base);
 }
@@ -26,19 +27,12 @@ int recover(const QStringList& args) {
   QCommandLineParser p;
   p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
   const QCommandLineOption recoverOption(QStringLiteral("recover")), help(QStringLiteral("help")),
-      zrv(QStringLiteral("zrv"), {}, QStringLiteral("file")),
-      csv(QStringLiteral("csv"), {}, QStringLiteral("file")), discard(QStringLiteral("discard"));
-  p.addOptions({recoverOption, help, zrv, csv, discard});
+      discard(QStringLiteral("discard"));
+  p.addOptions({recoverOption, help, discard});
+  addOutputOptions(p);
   if (const auto status = parseOrStop(p, args)) return *status;
-  OutputFiles o;
-  o.zrvPath = p.value(zrv);
-  o.csvPath = p.value(csv);
-  if (const auto problem = clobberedFile({}, o.named())) return usageError(*problem);
-  for (const QString& path : {o.zrvPath, o.csvPath}) {
-    if (path.isEmpty()) continue;
-    if (const auto problem = unwritableFolder(path))
-      return usageError(QStringLiteral("cannot write %1: %2").arg(path, *problem));
-  }
+  Outputs o;
+  if (const auto status = takeOutputs(p, {}, o)) return *status;
 
   QStringList leftAlone;
   const QList<JournalInfo> journals = abandonedJournals(RunJournal::defaultFolder(), &leftAlone);
@@ -48,7 +42,7 @@ int recover(const QStringList& args) {
     report(QStringLiteral("no unsaved recordings to recover"));
     return leftAlone.isEmpty() ? kExitOk : kExitFailed;
   }
-  const bool writing = !o.zrvPath.isEmpty() || !o.csvPath.isEmpty();
+  const bool writing = !o.empty();
   if (!writing && !p.isSet(discard)) {
     for (const JournalInfo& j : journals)
       report(journalLine(j));
@@ -72,6 +66,10 @@ int recover(const QStringList& args) {
   AcquisitionEngine& engine = files.engine;
   const RecoveryResult r = recoverJournal(newest, engine);
   if (!r.ok()) say(r.error);
+  if (r.headerDamaged)
+    say(QStringLiteral("the journal's settings could not be read (%1); the recording has the "
+                       "default settings")
+            .arg(r.headerError));
   if (engine.data.sampleCount() == 0) {
     say(QStringLiteral("%1 holds no sample that can be read; nothing was written (zrvlog "
                        "--recover --discard removes it)")
@@ -79,7 +77,11 @@ int recover(const QStringList& args) {
     return kExitFailed;
   }
   report(QStringLiteral("recovered %1").arg(describeJournal(newest)));
-  if (!writeOutputs(o, engine)) return kExitFailed;
+  HeadlessSource source(engine, o.picture);
+  if (!writeOutputs(o, source.source)) {
+    say(QStringLiteral("the journal stays: %1").arg(newest.base));
+    return kExitFailed;
+  }
   if (!r.complete()) {
     if (!r.shortfall().isEmpty()) say(r.shortfall());
     if (!p.isSet(discard)) {

@@ -22,9 +22,9 @@
 #include "app/dialogs/dialogs.h"
 #include "app/graph/graphmodel.h"
 #include "app/graphview/graphview.h"
-#include "app/graphview/pictureformats.h"
 #include "app/mainwindow/elidedlabel.h"
 #include "app/mainwindow/icons.h"
+#include "app/outputs/outputs.h"
 #include "app/recovery/journalrecovery.h"
 #include "app/recovery/runjournal.h"
 #include "app/settings/storedsettings.h"
@@ -154,13 +154,15 @@ void frmMain::buildMenus() {
   m.mnuFile->addSeparator();
   m.mnuFileExport = m.mnuFile->addMenu(QStringLiteral("&Export"));
   m.mnuFileExport->setObjectName(QStringLiteral("mnuFileExport"));
-  m.mnuExportCSV = item(m.mnuFileExport, "mnuExportCSV", QStringLiteral("&CSV"));
-  for (const PictureFormat& format : pictureFormats()) {
+  // One item per export of the output registry: mnuExportCSV, mnuExportBMP...
+  for (const OutputFormat& format : outputFormats()) {
+    if (!format.menuText) continue;
     const QByteArray name = "mnuExport" + QByteArray(format.id).toUpper();
-    m.mnuExportPicture.push_back(
-        item(m.mnuFileExport, name.constData(), QString::fromLatin1(format.menuText)));
+    m.mnuExport.push_back(
+        {&format, item(m.mnuFileExport, name.constData(), QString::fromLatin1(format.menuText))});
   }
-  m.mnuExportBMP = m.mnuExportPicture.front();
+  m.mnuExportCSV = m.exportItem(csvFormat());
+  m.mnuExportBMP = m.exportItem(pictureFormats().front());
   m.mnuFilePrint = item(m.mnuFile, "mnuFilePrint", QStringLiteral("&Print..."));
   keys(m.mnuFilePrint, "Ctrl+P");
   m.mnuFile->addSeparator();

@@ -37,7 +37,7 @@ class RunJournal;
 class ElidedLabel;
 class GraphView;
 class StoredSettings;
-struct PictureFormat;
+struct OutputFormat;
 
 /// What the main window is built from. The board and the timer default to the real ones;
 /// tests pass fakes. Dialogs and settings are not owned and must outlive the window.
@@ -88,8 +88,13 @@ class frmMain : public QMainWindow {
     QAction *mnuFileNew, *mnuFileOpen, *mnuFileSave, *mnuFileSaveAs;
     QMenu* mnuFileExport;
     QAction *mnuExportCSV, *mnuExportBMP, *mnuFilePrint;
-    /// One item per picture format (pictureformats.h), in table order; the first is BMP.
-    std::vector<QAction*> mnuExportPicture;
+    /// File > Export: an item per export of the output registry, in its order.
+    std::vector<std::pair<const OutputFormat*, QAction*>> mnuExport;
+    QAction* exportItem(const OutputFormat& format) const {
+      for (const auto& [f, action] : mnuExport)
+        if (f == &format) return action;
+      return nullptr;
+    }
     QAction* mnuFileMRU[5];  // 1 to 4; [0] unused
     QAction *mnuFileBar5, *mnuFileExit;
     QMenu* mnuEdit;
@@ -159,7 +164,10 @@ class frmMain : public QMainWindow {
   void mnuExportBMP_Click();
   /// The picture export: the dialog offers every format and the style; the format is the
   /// one the name's extension names, else the one selected (format first selected).
-  void exportPicture(const PictureFormat& format);
+  void exportPicture(const OutputFormat& format);
+  /// Any export of the registry: the picture export for a picture, else the format's own
+  /// dialog; written through the safe writer, and any failure shown.
+  void exportOutput(const OutputFormat& format);
   void mnuFilePrint_Click();
   void mnuCopy_Click();
   /// A recent-file entry (1-4) was chosen.

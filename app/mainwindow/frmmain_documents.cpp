@@ -12,19 +12,18 @@
 #include "app/documents/recentfiles.h"
 #include "app/graph/graphmodel.h"
 #include "app/graphview/graphview.h"
-#include "app/graphview/pictureformats.h"
 #include "app/mainwindow/frmmain.h"
+#include "app/outputs/outputs.h"
 #include "app/recovery/journalrecovery.h"
 #include "app/recovery/runjournal.h"
+#include "app/safewrite/safewrite.h"
 #include "common/automationerror.h"
 #include "common/numberformat.h"
 
 namespace zrvlog {
 
 namespace {
-const QString kZrvFilter = QStringLiteral("ZRV Files (*.zrv)|*.zrv|All Files (*.*)|*.*");
-const QString kCsvFilter =
-    QStringLiteral("Comma delimited (*.csv)|*.csv|Text file (*.txt)|*.txt|All Files|*.*||");
+const QString kZrvFilter = dialogFilter(dataFileFormat());
 }  // namespace
 
 void frmMain::initDocumentCommands() {
@@ -35,11 +34,9 @@ void frmMain::initDocumentCommands() {
   connect(m.mnuFileSaveAs, &QAction::triggered, this, &frmMain::mnuFileSaveAs_Click);
   connect(m.mnuExportCSV, &QAction::triggered, this, &frmMain::mnuExportCSV_Click);
   connect(m.mnuExportBMP, &QAction::triggered, this, &frmMain::mnuExportBMP_Click);
-  const auto formats = pictureFormats();
-  for (size_t i = 1; i < formats.size(); ++i) {
-    const PictureFormat* format = &formats[i];
-    connect(m.mnuExportPicture[i], &QAction::triggered, this,
-            [this, format] { exportPicture(*format); });
+  for (const auto& [format, action] : m.mnuExport) {
+    if (action == m.mnuExportCSV || action == m.mnuExportBMP) continue;
+    connect(action, &QAction::triggered, this, [this, format] { exportOutput(*format); });
   }
   connect(m.mnuFilePrint, &QAction::triggered, this, &frmMain::mnuFilePrint_Click);
   connect(m.mnuCopy, &QAction::triggered, this, &frmMain::mnuCopy_Click);
@@ -241,32 +238,56 @@ void frmMain::offerRecovery() {
 // ---- Export, print, copy -----------------------------------------------------------------
 
 void frmMain::mnuExportCSV_Click() {
-  const QString path =
-      askSavePath(FileRequest{QString(), kCsvFilter, suggestedName(QStringLiteral("csv"))}).path;
-  if (path.isEmpty()) return;
-  const SaveResult r = exportCsv(path, m_engine->data, *m_graph);
-  if (!r.ok)
-    doerr(r.error);
-  else if (!r.rowsError.isEmpty())
-    doerr(r.rowsError);
+  exportOutput(csvFormat());
 }
 
 void frmMain::mnuExportBMP_Click() {
   exportPicture(pictureFormats().front());
 }
 
-void frmMain::exportPicture(const PictureFormat& format) {
+namespace {
+
+// Writes one output of the registry to path; false (with the message shown) if it failed.
+bool writeExport(const OutputFormat& format, const QString& path, OutputSource& source,
+                 const std::function<void(const QString&)>& show) {
+  SafeOutput target;
+  SaveResult r;
+  if (const auto problem = target.hold(path)) {
+    show(QStringLiteral("Cannot write %1: %2").arg(path, *problem));
+    return false;
+  }
+  if (writeOutput(format, target, source, &r)) {
+    show(r.error);
+    return false;
+  }
+  if (!r.rowsError.isEmpty()) show(r.rowsError);
+  return true;
+}
+
+}  // namespace
+
+void frmMain::exportOutput(const OutputFormat& format) {
+  if (format.picture) return exportPicture(format);
+  const QString path = askSavePath(FileRequest{QString(), dialogFilter(format),
+                                               suggestedName(format.extensionList().value(0))})
+                           .path;
+  if (path.isEmpty()) return;
+  OutputSource source{*m_engine, [this]() -> GraphView& { return *m_view; }, {}};
+  writeExport(format, path, source, [this](const QString& m) { doerr(m); });
+}
+
+void frmMain::exportPicture(const OutputFormat& format) {
+  const auto pictures = pictureFormats();
   FileRequest request{QString(), picturesFilter(), suggestedName(format.extensionList().value(0))};
-  request.selectedFilter = int(&format - pictureFormats().data());
+  request.selectedFilter = int(&format - pictures.data());
   request.choice = pictureStyleChoice();
   const SaveAnswer answer = askSavePath(request);
   if (answer.path.isEmpty()) return;
-  const PictureFormat& chosen = pictureFormatFor(answer.path, answer.filter);
-  try {
-    (m_view->*chosen.write)(answer.path, {QSize(), pictureStyleAt(answer.choice)});
-  } catch (const zrv::AutomationError& e) {
-    doerr(e.message());
-  }
+  const OutputFormat& chosen = pictureFormatFor(answer.path, answer.filter);
+  OutputSource source{*m_engine,
+                      [this]() -> GraphView& { return *m_view; },
+                      {QSize(), pictureStyleAt(answer.choice)}};
+  writeExport(chosen, answer.path, source, [this](const QString& m) { doerr(m); });
 }
 
 void frmMain::mnuFilePrint_Click() {

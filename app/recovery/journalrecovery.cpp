@@ -13,6 +13,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,9 @@ QString headerPath(const QString& base) {
 QString keptPath(const QString& base) {
   return base + QStringLiteral(".kept");
 }
+QString stoppedPath(const QString& base) {
+  return base + QStringLiteral(".stopped");
+}
 
 QByteArray encoded(const QString& path) {
   return QFile::encodeName(path);
@@ -49,17 +53,50 @@ struct FileBytes {
   QString error;  // set when the file exists but cannot be read
 };
 
+// Opens a journal file for reading: a regular file only (a FIFO named like one would block
+// the reader for ever), never through a link. -1 with error set when it cannot be used.
+int openJournalFile(const QString& path, QString& error) {
+  const int fd = ::open(encoded(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    error = systemError(errno);
+    return -1;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    error = QStringLiteral("it is not a regular file");
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Hands the file's bytes to take, a block at a time: a large journal costs no more memory
+// than a block while it is scanned.
+bool readBlocks(int fd, const std::function<void(std::string_view)>& take, QString& error) {
+  constexpr std::size_t kBlock = std::size_t{1} << 20;
+  std::string block(kBlock, '\0');
+  for (;;) {
+    const ssize_t n = ::read(fd, block.data(), kBlock);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = systemError(errno);
+      return false;
+    }
+    if (n == 0) return true;
+    take(std::string_view(block.data(), std::size_t(n)));
+  }
+}
+
 FileBytes readFile(const QString& path) {
   FileBytes f;
-  QFile file(path);
-  f.exists = QFileInfo(path).isFile();
+  struct stat st {};
+  f.exists = ::lstat(encoded(path).constData(), &st) == 0;
   if (!f.exists) return f;
-  if (!file.open(QIODevice::ReadOnly)) {
-    f.error = file.errorString();
-    return f;
-  }
-  f.bytes = file.readAll();
-  if (file.error() != QFileDevice::NoError) f.error = file.errorString();
+  const int fd = openJournalFile(path, f.error);
+  if (fd < 0) return f;
+  readBlocks(
+      fd, [&](std::string_view b) { f.bytes.append(b.data(), qsizetype(b.size())); }, f.error);
+  ::close(fd);
   return f;
 }
 
@@ -95,59 +132,80 @@ bool isSampleRow(std::string_view line, FieldReader& numbers) {
   return true;
 }
 
-// The intact rows of a rows file, and an estimate of the rows lost in its damaged parts.
-struct RowScan {
-  std::string intact;
+// The intact rows of a rows file, and an estimate of the rows lost in its damaged parts,
+// taken a block at a time (a line may run from one block into the next).
+class RowScanner {
+ public:
+  /// Intact rows are appended to intact when it is given.
+  explicit RowScanner(std::string* intact) : m_intact(intact) {}
+  void feed(std::string_view block) {
+    std::size_t pos = 0;
+    if (!m_partial.empty()) {
+      const std::size_t end = block.find('\n');
+      if (end == std::string_view::npos) {
+        m_partial.append(block);
+        return;
+      }
+      m_partial.append(block.substr(0, end + 1));
+      const std::string line = std::move(m_partial);
+      m_partial.clear();
+      takeLine(line);
+      pos = end + 1;
+    }
+    while (pos < block.size()) {
+      const std::size_t end = block.find('\n', pos);
+      if (end == std::string_view::npos) {
+        m_partial.assign(block.substr(pos));
+        return;
+      }
+      takeLine(block.substr(pos, end + 1 - pos));
+      pos = end + 1;
+    }
+  }
+  void finish() {
+    // The tail: a row cut short by the crash is the loss any crash may bring; zeros the
+    // system put there instead of rows it never wrote to the disk are damage.
+    if (m_partial.find('\0') != std::string::npos) m_damage += m_partial.size();
+    m_partial.clear();
+    if (m_damage > 0) m_damaged.push_back(std::exchange(m_damage, 0));
+    // Rows are about the same length, so a damaged stretch held about its length in rows.
+    const double rowBytes = rows > 0 ? double(m_intactBytes) / double(rows) : 0;
+    for (const std::size_t bytesLost : m_damaged)
+      lost += rowBytes > 0 ? std::max<int64_t>(1, std::llround(double(bytesLost) / rowBytes)) : 1;
+  }
+
   int64_t rows = 0;
   int64_t lost = 0;
   QString firstTimeStamp;  // the text of the first intact row's time stamp
-};
 
-RowScan scanRows(const QByteArray& bytes, bool keepIntact) {
-  RowScan scan;
-  const std::string_view all(bytes.constData(), std::size_t(bytes.size()));
-  FieldReader numbers{std::string_view()};
-  std::vector<std::size_t> damaged;  // the byte length of each damaged stretch
-  std::size_t damage = 0, intactBytes = 0, pos = 0;
-  while (pos < all.size()) {
-    const std::size_t end = all.find('\n', pos);
-    if (end == std::string_view::npos) {
-      // The tail: a row cut short by the crash is the loss any crash may bring; zeros the
-      // system put there instead of rows it never wrote to the disk are damage.
-      const std::string_view tail = all.substr(pos);
-      if (tail.find('\0') != std::string_view::npos) damage += tail.size();
-      break;
-    }
-    std::string_view line = all.substr(pos, end + 1 - pos);
-    pos = end + 1;
-    if (!isSampleRow(line, numbers)) {
+ private:
+  void takeLine(std::string_view line) {
+    if (!isSampleRow(line, m_numbers)) {
       // Zeros run on into the next row, whose line end they did not reach: it starts after
       // the last of them.
       const std::size_t zero = line.rfind('\0');
       const std::string_view after =
           zero == std::string_view::npos ? std::string_view() : line.substr(zero + 1);
-      if (after.empty() || !isSampleRow(after, numbers)) {
-        damage += line.size();
-        continue;
+      if (after.empty() || !isSampleRow(after, m_numbers)) {
+        m_damage += line.size();
+        return;
       }
-      damage += line.size() - after.size();
+      m_damage += line.size() - after.size();
       line = after;
     }
-    if (damage > 0) damaged.push_back(std::exchange(damage, 0));
-    if (scan.rows == 0)
-      scan.firstTimeStamp = QString::fromLocal8Bit(line.substr(1, line.find('"', 1) - 1));
-    ++scan.rows;
-    intactBytes += line.size();
-    if (keepIntact) scan.intact += line;
+    if (m_damage > 0) m_damaged.push_back(std::exchange(m_damage, 0));
+    if (rows == 0) firstTimeStamp = QString::fromLocal8Bit(line.substr(1, line.find('"', 1) - 1));
+    ++rows;
+    m_intactBytes += line.size();
+    if (m_intact) m_intact->append(line);
   }
-  if (damage > 0) damaged.push_back(damage);
-  // Rows are about the same length, so a damaged stretch held about its length in rows.
-  const double rowBytes = scan.rows > 0 ? double(intactBytes) / double(scan.rows) : 0;
-  for (const std::size_t bytesLost : damaged)
-    scan.lost +=
-        rowBytes > 0 ? std::max<int64_t>(1, std::llround(double(bytesLost) / rowBytes)) : 1;
-  return scan;
-}
+
+  std::string* m_intact;
+  FieldReader m_numbers{std::string_view()};
+  std::string m_partial;
+  std::vector<std::size_t> m_damaged;  // the byte length of each damaged stretch
+  std::size_t m_damage = 0, m_intactBytes = 0;
+};
 
 // The start time from a header (its second field), in the user's format.
 QString startTimeOf(const QByteArray& header) {
@@ -165,13 +223,10 @@ QString startTimeOf(const QByteArray& header) {
 enum class LockState { Free, InUse, Unreadable };
 
 // Whether a process holds the journal's lock (it is then still being written), with the
-// rows read under the lock when it is free. errno tells why a file is unreadable.
-LockState readUnlocked(const QString& rows, QByteArray& bytes, QString& error) {
-  const int fd = ::open(encoded(rows).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) {
-    error = systemError(errno);
-    return LockState::Unreadable;
-  }
+// rows scanned under the lock when it is free.
+LockState scanUnlocked(const QString& rows, RowScanner& scan, QString& error) {
+  const int fd = openJournalFile(rows, error);
+  if (fd < 0) return LockState::Unreadable;
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int why = errno;
     ::close(fd);
@@ -179,18 +234,20 @@ LockState readUnlocked(const QString& rows, QByteArray& bytes, QString& error) {
     error = systemError(why);
     return LockState::Unreadable;
   }
-  QFile file;
-  if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
-    error = file.errorString();
-    ::close(fd);
-    return LockState::Unreadable;
-  }
-  bytes = file.readAll();
-  const bool failed = file.error() != QFileDevice::NoError;
-  if (failed) error = file.errorString();
-  file.close();
+  const bool read = readBlocks(
+      fd, [&](std::string_view b) { scan.feed(b); }, error);
   ::close(fd);  // releases the lock
-  return failed ? LockState::Unreadable : LockState::Free;
+  scan.finish();
+  return read ? LockState::Free : LockState::Unreadable;
+}
+
+// The number of samples its run had when a journal that stopped early was kept; -1 when it
+// is not known (the disk that stopped the journal may have had no room for it either).
+int64_t samplesWhenStopped(const QString& base) {
+  const FileBytes f = readFile(stoppedPath(base));
+  bool ok = false;
+  const qlonglong n = f.bytes.trimmed().toLongLong(&ok);
+  return ok ? n : -1;
 }
 
 }  // namespace
@@ -207,9 +264,9 @@ QList<JournalInfo> abandonedJournals(const QString& folder, QStringList* leftAlo
   for (const QFileInfo& rows :
        dir.entryInfoList({QStringLiteral("*.rows")}, QDir::Files | QDir::System)) {
     const QString base = rows.absolutePath() + QLatin1Char('/') + rows.completeBaseName();
-    QByteArray bytes;
+    RowScanner scan(nullptr);
     QString error;
-    switch (readUnlocked(rows.absoluteFilePath(), bytes, error)) {
+    switch (scanUnlocked(rows.absoluteFilePath(), scan, error)) {
       case LockState::InUse:
         continue;
       case LockState::Unreadable:
@@ -225,7 +282,6 @@ QList<JournalInfo> abandonedJournals(const QString& folder, QStringList* leftAlo
                .arg(headerPath(base), header.error));
       continue;
     }
-    const RowScan scan = scanRows(bytes, false);
     if (scan.rows == 0 && scan.lost == 0) {
       // Nothing recorded that could be given back; another user's files are theirs to clear.
       if (ownedByMe(rows.absoluteFilePath())) removeJournal(base);
@@ -238,12 +294,14 @@ QList<JournalInfo> abandonedJournals(const QString& folder, QStringList* leftAlo
     info.withoutHeader = header.bytes.isEmpty();
     info.startTime = info.withoutHeader ? scan.firstTimeStamp : startTimeOf(header.bytes);
     info.kept = QFileInfo::exists(keptPath(base));
+    info.stoppedEarly = QFileInfo::exists(stoppedPath(base));
     info.written = rows.lastModified();
     found << info;
   }
   // A header or a mark whose rows file is gone belongs to no journal.
   for (const QFileInfo& part : dir.entryInfoList(
-           {QStringLiteral("*.head"), QStringLiteral("*.kept")}, QDir::Files | QDir::System)) {
+           {QStringLiteral("*.head"), QStringLiteral("*.kept"), QStringLiteral("*.stopped")},
+           QDir::Files | QDir::System)) {
     const QString base = part.absolutePath() + QLatin1Char('/') + part.completeBaseName();
     if (!QFileInfo::exists(rowsPath(base)) && ownedByMe(part.absoluteFilePath()))
       QFile::remove(part.absoluteFilePath());
@@ -262,19 +320,48 @@ RecoveryResult recoverJournal(const JournalInfo& journal, AcquisitionEngine& eng
   };
   const FileBytes header = readFile(headerPath(journal.base));
   if (!header.error.isEmpty()) return cannotRead(headerPath(journal.base), header.error);
-  const FileBytes rows = readFile(rowsPath(journal.base));
-  if (!rows.error.isEmpty()) return cannotRead(rowsPath(journal.base), rows.error);
-  if (!rows.exists) return cannotRead(rowsPath(journal.base), systemError(ENOENT));
 
   result.withoutHeader = header.bytes.isEmpty();
-  // Without its header a journal's rows still make a data set: with the settings the engine
-  // has (its defaults, as the caller emptied it).
-  QByteArray bytes = result.withoutHeader ? dataFileHeader(engine) : header.bytes;
-  const RowScan scan = scanRows(rows.bytes, true);
+  // Without its header, or with one that cannot be read, a journal's rows still make a data
+  // set: with the settings the engine has (its defaults, as the caller emptied it).
+  const QByteArray defaults = dataFileHeader(engine);
+  if (!result.withoutHeader) {
+    const LoadResult h = readDataFile(
+        std::string_view(header.bytes.constData(), std::size_t(header.bytes.size())), engine);
+    if (!h.rowsReached) {
+      result.headerDamaged = true;
+      result.headerError = h.error;
+    }
+    // Empty again: the header is read once more with the rows (twice would double its
+    // annotations and cursors).
+    engine.InitGraph();
+  }
+  // The header and the intact rows, put together as a save would have written them. The
+  // rows are read a block at a time, so only the rows kept take memory, once.
+  std::string bytes = result.withoutHeader || result.headerDamaged ? defaults.toStdString()
+                                                                   : header.bytes.toStdString();
+  bytes.reserve(bytes.size() +
+                std::size_t(std::max<qint64>(0, QFileInfo(rowsPath(journal.base)).size())));
+  RowScanner scan(&bytes);
+  QString error;
+  const int fd = openJournalFile(rowsPath(journal.base), error);
+  if (fd < 0) return cannotRead(rowsPath(journal.base), error);
+  const bool read = readBlocks(
+      fd, [&](std::string_view b) { scan.feed(b); }, error);
+  ::close(fd);
+  if (!read) return cannotRead(rowsPath(journal.base), error);
+  scan.finish();
   result.lostRows = scan.lost;
-  bytes.append(scan.intact.data(), qsizetype(scan.intact.size()));
-  static_cast<LoadResult&>(result) =
-      readDataFile(std::string_view(bytes.constData(), std::size_t(bytes.size())), engine);
+  const bool headerDamaged = result.headerDamaged;
+  const QString headerError = result.headerError;
+  static_cast<LoadResult&>(result) = readDataFile(std::string_view(bytes), engine);
+  result.headerDamaged = headerDamaged;
+  result.headerError = headerError;
+  result.stoppedEarly = QFileInfo::exists(stoppedPath(journal.base));
+  if (result.stoppedEarly) {
+    const int64_t had = samplesWhenStopped(journal.base);
+    result.missingAfterStop = had >= 0 ? std::max<int64_t>(0, had - scan.rows - scan.lost) : -1;
+  }
   // What was recovered is saved nowhere yet.
   engine.data.DataChanged = engine.data.sampleCount() > 0;
   engine.data.CurrentFile.clear();
@@ -289,6 +376,22 @@ QString RecoveryResult::shortfall() const {
                    QStringLiteral(
                        " in a damaged part of the journal and could not be read; the "
                        "samples after it were recovered and follow on without a gap.");
+  if (stoppedEarly)
+    missing << (missingAfterStop > 0
+                    ? QStringLiteral("The journal stopped before the run ended (its disk was "
+                                     "full or failed): the last %1 samples of the run are "
+                                     "missing.")
+                          .arg(missingAfterStop)
+                : missingAfterStop == 0
+                    ? QStringLiteral("The journal stopped before the run ended, but "
+                                     "every sample of the run is in it.")
+                    : QStringLiteral("The journal stopped before the run ended (its disk "
+                                     "was full or failed): the samples taken after that "
+                                     "are missing; how many is not known."));
+  if (headerDamaged)
+    missing << QStringLiteral(
+        "The journal's settings could not be read, so the recording has the default settings "
+        "(interval, calibration, graph); the time stamps and values are as recorded.");
   if (withoutHeader)
     missing << QStringLiteral(
         "The journal's settings were missing, so the recording has the default settings "
@@ -300,6 +403,7 @@ void removeJournal(const QString& base) {
   QFile::remove(rowsPath(base));
   QFile::remove(headerPath(base));
   QFile::remove(keptPath(base));
+  QFile::remove(stoppedPath(base));
 }
 
 QString describeJournal(const JournalInfo& journal) {

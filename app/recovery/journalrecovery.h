@@ -27,6 +27,7 @@ struct JournalInfo {
   QDateTime written;           ///< when the journal was last written to
   bool withoutHeader = false;  ///< NAME.head is gone: the settings are the defaults
   bool kept = false;           ///< its process kept it unsaved on purpose (it did not crash)
+  bool stoppedEarly = false;   ///< writing it failed before its run ended (NAME.stopped)
 };
 
 /// The journals in folder that no running process writes, newest first. Journals without a
@@ -37,10 +38,16 @@ QList<JournalInfo> abandonedJournals(const QString& folder, QStringList* leftAlo
 
 /// What a recovery gave back, and what it could not.
 struct RecoveryResult : LoadResult {
-  int64_t lostRows = 0;        ///< as in JournalInfo
-  bool withoutHeader = false;  ///< as in JournalInfo
-  /// Everything the journal held came back.
-  bool complete() const { return ok() && lostRows == 0 && !withoutHeader; }
+  int64_t lostRows = 0;           ///< as in JournalInfo
+  bool withoutHeader = false;     ///< as in JournalInfo
+  bool headerDamaged = false;     ///< NAME.head could not be read: the settings are the defaults
+  QString headerError;            ///< why not
+  bool stoppedEarly = false;      ///< the journal stopped before its run ended
+  int64_t missingAfterStop = -1;  ///< samples of the run after the stop; -1: not known
+  /// Everything the journal held came back, and it held the whole run.
+  bool complete() const {
+    return ok() && lostRows == 0 && !withoutHeader && !headerDamaged && !stoppedEarly;
+  }
   /// What did not come back, for people; empty when nothing is missing.
   QString shortfall() const;
 };

@@ -66,9 +66,12 @@ std::optional<QString> replacePrivateFile(const QString& path, const QByteArray&
   QByteArray temporary = encoded(path) + ".XXXXXX";
   const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);  // mode 0600, a new name
   if (fd < 0) return QStringLiteral("Cannot write %1: %2").arg(path, systemError(errno));
-  const bool written = writeAll(fd, bytes.constData(), bytes.size()) && ::fdatasync(fd) == 0;
-  const int error = errno;
-  ::close(fd);
+  bool written = writeAll(fd, bytes.constData(), bytes.size()) && ::fdatasync(fd) == 0;
+  int error = errno;
+  if (::close(fd) != 0 && written) {
+    written = false;
+    error = errno;
+  }
   if (!written || ::rename(temporary.constData(), encoded(path).constData()) != 0) {
     const int why = written ? errno : error;
     ::unlink(temporary.constData());

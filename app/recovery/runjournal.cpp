@@ -21,6 +21,7 @@
 #include "app/graph/graphmodel.h"
 #include "app/recovery/journalrecovery.h"
 #include "app/recovery/privatefiles.h"
+#include "app/safewrite/safewrite.h"
 
 Q_LOGGING_CATEGORY(lcJournal, "zrvlog.journal", QtWarningMsg)
 
@@ -36,6 +37,9 @@ QString headerPath(const QString& base) {
 }
 QString keptPath(const QString& base) {
   return base + QStringLiteral(".kept");
+}
+QString stoppedPath(const QString& base) {
+  return base + QStringLiteral(".stopped");
 }
 
 // Opens a journal's rows file for appending and takes its lock; -1 with errno when either
@@ -88,6 +92,11 @@ class RunJournal::Syncer {
     m_thread.join();
   }
   /// Rows were written; with folderChanged, a file of the journal appeared or was renamed.
+  /// The errno of the first sync that failed, 0 while none did.
+  int failure() {
+    std::lock_guard lock(m_mutex);
+    return m_error;
+  }
   void markWritten(bool folderChanged = false) {
     bool idle = false;
     {
@@ -122,9 +131,12 @@ class RunJournal::Syncer {
     const bool folder = std::exchange(m_folderDirty, false);
     if (!rows && !folder) return;
     lock.unlock();
-    if (rows) ::fdatasync(m_fd);
-    if (folder) syncFolder(m_folder);
+    // Checked like every write: a disk that fails the sync has not got the rows.
+    int error = 0;
+    if (rows && ::fdatasync(m_fd) != 0) error = errno;
+    if (folder && !syncFolder(m_folder) && error == 0) error = errno != 0 ? errno : EIO;
     lock.lock();
+    if (error != 0 && m_error == 0) m_error = error;
   }
 
   const int m_fd;
@@ -133,7 +145,8 @@ class RunJournal::Syncer {
   std::mutex m_mutex;
   std::condition_variable m_wake;
   bool m_rowsDirty = false, m_folderDirty = false, m_stop = false;
-  bool m_idle = false;   // waiting for rows to sync, not for the gap to end
+  bool m_idle = false;  // waiting for rows to sync, not for the gap to end
+  int m_error = 0;
   std::thread m_thread;  // last: it starts running once everything above is set up
 };
 
@@ -220,18 +233,15 @@ void RunJournal::writeHeaderIfChanged() {
 }
 
 void RunJournal::writePending() {
-  std::size_t done = 0;
-  while (done < m_pending.size()) {
-    const ssize_t n = ::write(m_rowsFd, m_pending.data() + done, m_pending.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int error = n < 0 ? errno : ENOSPC;
-      // Keep the rows that made it whole; a part of a row would end the file in a muddle.
-      m_pending.erase(0, done);
-      fail(QStringLiteral("Cannot write %1: %2").arg(rowsPath(m_base), systemError(error)));
+  if (m_syncer) {
+    if (const int error = m_syncer->failure()) {
+      fail(QStringLiteral("Cannot sync %1: %2").arg(rowsPath(m_base), systemError(error)));
       return;
     }
-    done += std::size_t(n);
+  }
+  if (!writeWhole(m_rowsFd, m_pending.data(), m_pending.size())) {
+    fail(QStringLiteral("Cannot write %1: %2").arg(rowsPath(m_base), systemError(errno)));
+    return;
   }
   m_pending.clear();
   if (m_syncer) m_syncer->markWritten();
@@ -252,7 +262,14 @@ void RunJournal::fail(const QString& message) {
   m_error = message;
   m_pending.clear();  // what could not be written stays out; the rows before it are whole
   // The files stay for a crash before the data set is saved, and go with it once it is.
-  if (active()) m_leftBehind = m_base;
+  // A mark says that the journal ends before its run did: a recovery must not pass it off
+  // as the whole run. It takes no data block, so it can be made on a full disk.
+  if (active()) {
+    m_leftBehind = m_base;
+    const int fd = createPrivateFile(stoppedPath(m_base));
+    if (fd >= 0) ::close(fd);
+    syncFolder(m_folder);
+  }
   close(false);
   if (first) Q_EMIT failed(message);
 }
@@ -264,8 +281,12 @@ void RunJournal::close(bool remove) {
     formatNewRows();
     writePending();
   }
-  m_syncer.reset();   // a last sync of what was written, unless the files are going anyway
-  ::close(m_rowsFd);  // lets go of the lock as well
+  m_syncer.reset();  // a last sync of what was written, unless the files are going anyway
+  // Lets go of the lock as well. A failed close may have lost rows: the mark says so.
+  if (::close(m_rowsFd) != 0 && !remove && m_error.isEmpty()) {
+    const int fd = createPrivateFile(stoppedPath(m_base));
+    if (fd >= 0) ::close(fd);
+  }
   m_rowsFd = -1;
   if (remove) removeJournal(m_base);
   m_pending.clear();
@@ -291,6 +312,12 @@ void RunJournal::keep() {
   const QString base = active() ? m_base : m_leftBehind;
   close(false);
   m_leftBehind.clear();
+  // A journal that stopped early: how many samples the run had, so that a recovery can say
+  // how many are missing (best effort: its disk may still be full).
+  if (!base.isEmpty() && QFileInfo::exists(stoppedPath(base))) {
+    const QByteArray count = QByteArray::number(qulonglong(m_engine.data.sampleCount())) + '\n';
+    replacePrivateFile(stoppedPath(base), count);
+  }
   // The next start can then say that the data were kept unsaved, not lost in a crash.
   if (!base.isEmpty()) {
     const int fd = createPrivateFile(keptPath(base));

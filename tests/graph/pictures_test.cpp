@@ -15,8 +15,8 @@
 #include "app/documents/datafile.h"
 #include "app/graph/graphmodel.h"
 #include "app/graphview/graphview.h"
-#include "app/graphview/pictureformats.h"
 #include "app/headless/cli.h"
+#include "app/outputs/outputs.h"
 #include "tests/support/picturecheck.h"
 #include "tests/support/scripteddialogs.h"
 

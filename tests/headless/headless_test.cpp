@@ -172,7 +172,7 @@ TEST_F(HeadlessTest, BadOptionsAndPortsAreClearErrors) {
        "--average takes a count from 1 to 255, not 'nan'"},
       {{"--headless", "--channels", "inf", "--csv", path("x.csv")}, 2, "--channels takes"},
       {{"--headless", "--port", "0", "--csv", path("x.csv")}, 2, "COM number from 1 to 255"},
-      {{"--headless", "--zrv", "-"}, 2, "only --csv - writes to standard output"},
+      {{"--headless", "--zrv", dir.path()}, 2, "it is a folder"},
       {{"--headless", "--reference", "ch9", "--csv", path("x.csv")}, 2, "--reference takes"},
       {{"--headless", "--port", "COM3", "--csv", path("x.csv")}, 2, "--port takes"},
       {{"--headless", "--bogus", "--csv", path("x.csv")}, 2, "bogus"},

@@ -182,6 +182,7 @@ TEST_F(OutputsTest, NoOutputWritesOverAnInputOrAnotherOutput) {
        "same file"},
       {{"--headless", "--port", "sim", "--zrv", path("a.zrv"), "--csv", "-"}, "same file", true},
       {{"--recover", "--zrv", path("a.zrv"), "--csv", path("link.csv")}, "same file"},
+      {{"--convert", path("a.zrv"), "--zrv", "-", "--csv", "/dev/stdout"}, "same file"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.join(u' ').toStdString());

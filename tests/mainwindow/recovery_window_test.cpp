@@ -159,7 +159,8 @@ TEST_F(RecoveryWindowTest, AJournalThatFailedMidRunGoesOnceTheDataAreSaved) {
   EXPECT_FALSE(window->journal().lastError().isEmpty());
   timer->fire();
   window->mnuDataStop_Click();
-  EXPECT_EQ(journalFiles(), 2) << "what it holds stays until the data are safe";
+  EXPECT_EQ(journalFiles(), 3) << "what it holds stays until the data are safe, marked as "
+                                  "ending before the run did";
 
   dialogs.answerSaveFile(dir.filePath(QStringLiteral("saved.zrv")));
   window->mnuFileSave_Click();

@@ -1,0 +1,157 @@
+#include "outputs.h"
+
+#include <QFileInfo>
+
+#include "app/acquisition/engine.h"
+#include "app/safewrite/safewrite.h"
+#include "common/automationerror.h"
+
+namespace zrvlog {
+
+namespace {
+
+// ---- The writers, one class per kind of output ---------------------------------------------
+
+class DataFileWriter : public OutputWriter {
+ public:
+  SaveResult write(QIODevice& out, OutputSource& source) const override {
+    return writeDataFile(out, source.engine);
+  }
+};
+
+class CsvWriter : public OutputWriter {
+ public:
+  SaveResult write(QIODevice& out, OutputSource& source) const override {
+    return writeCsv(out, source.engine.data, source.engine.graph());
+  }
+};
+
+// Bitmaps through the image writer of the format given, a page through the PDF writer.
+class PictureWriter : public OutputWriter {
+ public:
+  explicit PictureWriter(const char* format) : m_format(format) {}
+  SaveResult write(QIODevice& out, OutputSource& source) const override {
+    SaveResult result;
+    try {
+      GraphView& view = source.view();
+      if (m_format)
+        view.writeImage(out, m_format, source.picture);
+      else
+        view.writePdf(out, source.picture);
+      result.ok = true;
+    } catch (const zrv::AutomationError& e) {
+      result.error = e.detail().isEmpty() ? e.message() : e.detail();
+    }
+    return result;
+  }
+
+ private:
+  const char* m_format;  // nullptr: a PDF page
+};
+
+const DataFileWriter kDataFile;
+const CsvWriter kCsv;
+const PictureWriter kBmp("BMP"), kPng("PNG"), kPdf(nullptr);
+
+// The pictures come last and together: pictureFormats() is their part of the table.
+const OutputFormat kFormats[] = {
+    {"zrv", nullptr, "ZRV Files (*.zrv)", "zrv", "ZRV Files (*.zrv)|*.zrv|All Files (*.*)|*.*",
+     "the data file (open it in ZRVLOG later)", true, false, false, kDataFile},
+    {"csv", "&CSV", "Comma delimited (*.csv)", "csv;txt",
+     "Comma delimited (*.csv)|*.csv|Text file (*.txt)|*.txt|All Files|*.*||",
+     "the samples as comma-separated text", true, true, false, kCsv},
+    {"bmp", "&BMP", "Bitmap (*.bmp)", "bmp", nullptr, "the graph as a Windows bitmap", false, false,
+     true, kBmp},
+    {"png", "&PNG", "PNG image (*.png)", "png", nullptr, "the graph as a PNG image", false, false,
+     true, kPng},
+    {"pdf", "P&DF", "PDF document (*.pdf)", "pdf", nullptr,
+     "the graph on an A4 page, as vector drawing with its text", false, false, true, kPdf},
+};
+constexpr std::size_t kFirstPicture = 2;
+
+const QString kAllFiles = QStringLiteral("All Files|*.*");
+
+}  // namespace
+
+QStringList OutputFormat::extensionList() const {
+  return QString::fromLatin1(extensions).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+}
+
+QString OutputFormat::filter() const {
+  QStringList patterns;
+  for (const QString& extension : extensionList())
+    patterns << QStringLiteral("*.") + extension;
+  return QString::fromLatin1(filterText) + QLatin1Char('|') + patterns.join(QLatin1Char(';'));
+}
+
+std::span<const OutputFormat> outputFormats() {
+  return kFormats;
+}
+
+const OutputFormat* outputFormatById(const QString& id) {
+  for (const OutputFormat& format : kFormats)
+    if (id == QLatin1String(format.id)) return &format;
+  return nullptr;
+}
+
+const OutputFormat& dataFileFormat() {
+  return kFormats[0];
+}
+
+const OutputFormat& csvFormat() {
+  return kFormats[1];
+}
+
+std::span<const OutputFormat> pictureFormats() {
+  return std::span<const OutputFormat>(kFormats).subspan(kFirstPicture);
+}
+
+QString picturesFilter() {
+  QStringList pairs;
+  for (const OutputFormat& format : pictureFormats())
+    pairs << format.filter();
+  pairs << kAllFiles;
+  return pairs.join(QLatin1Char('|'));
+}
+
+QString dialogFilter(const OutputFormat& format) {
+  return format.dialog ? QString::fromLatin1(format.dialog) : picturesFilter();
+}
+
+const OutputFormat& pictureFormatFor(const QString& path, int selectedFilter) {
+  const auto pictures = pictureFormats();
+  const QString suffix = QFileInfo(path).suffix().toLower();
+  for (const OutputFormat& format : pictures)
+    if (!suffix.isEmpty() && format.extensionList().contains(suffix)) return format;
+  if (selectedFilter >= 0 && selectedFilter < int(pictures.size())) return pictures[selectedFilter];
+  return pictures[0];
+}
+
+std::optional<QString> writeOutput(const OutputFormat& format, SafeOutput& target,
+                                   OutputSource& source, SaveResult* result) {
+  SaveResult written;
+  auto problem = target.write([&](QIODevice& out) -> std::optional<QString> {
+    written = format.writer.write(out, source);
+    if (!written.ok) return written.error;
+    return std::nullopt;
+  });
+  written.ok = !problem;
+  if (problem)
+    written.error =
+        QStringLiteral("Cannot write %1: %2").arg(outputName(target.target().path), *problem);
+  if (result) *result = written;
+  if (problem) return written.error;
+  return std::nullopt;
+}
+
+std::optional<PictureStyle> pictureStyleByName(const QString& name) {
+  if (name == QLatin1String("shown")) return PictureStyle::AsShown;
+  if (name == QLatin1String("light")) return PictureStyle::Light;
+  return std::nullopt;
+}
+
+QStringList pictureStyleNames() {
+  return {QStringLiteral("shown"), QStringLiteral("light")};
+}
+
+}  // namespace zrvlog
