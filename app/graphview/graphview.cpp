@@ -763,7 +763,9 @@ void GraphView::showCrosshair() {
     const QPen pen(colour, 1, Qt::DashLine);
     d->crossV->setPen(pen);
     d->crossH->setPen(pen);
-    d->crossText->setText(d->plot->toolTip());
+    // One value a line: a read-out of five channels stays narrow beside the point.
+    d->crossText->setText(
+        QString(d->plot->toolTip()).replace(QStringLiteral(" Ch"), QStringLiteral("\nCh")));
     d->crossText->setColor(colour);
     d->crossText->setBrush(
         QBrush(fromBgr(m_model.graphValue(GraphMember::PlotAreaColor).longValue())));

@@ -486,8 +486,10 @@ void frmMain::showSample(const SampleReport& report) {
     text = values.join(QStringLiteral("   "));
   }
   setPanel(1, text);
-  // The values keep their whole text; the start time gives way first.
+  // The values keep their whole text as far as half the window allows; the start time gives
+  // way first, and the tooltip holds the rest.
   fitText(m_panels[1], text);
+  m_panels[1]->setMinimumWidth(std::min(m_panels[1]->minimumWidth(), width() / 2));
   if (report.first) setPanel(2, zrv::formatGeneralDate(report.tickStart));
   setPanel(3, zrv::formatPattern(report.sampleTime, u"0.0") + QStringLiteral(" s"));
   m_lastSampleTime = report.sampleTime;

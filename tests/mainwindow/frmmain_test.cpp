@@ -330,7 +330,8 @@ TEST_F(MainWindowTest, TrackReadOut) {
                    Qt::NoModifier);
   QApplication::sendEvent(area, &move);
   EXPECT_TRUE(view.crosshairShown());
-  EXPECT_EQ(view.crosshairText(), view.toolTipText());
+  EXPECT_EQ(view.crosshairText(),
+            QString(view.toolTipText()).replace(QStringLiteral(" Ch"), QStringLiteral("\nCh")));
   EXPECT_TRUE(view.toolTipText().endsWith(QStringLiteral(" Ch1=5.000 V Ch2=0.000 V Ch3=2.502 V")))
       << view.toolTipText().toStdString();
   EXPECT_FALSE(window->panelText(1).contains(QStringLiteral("Channel 4")));
