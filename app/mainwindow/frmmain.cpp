@@ -486,10 +486,14 @@ void frmMain::showSample(const SampleReport& report) {
     text = values.join(QStringLiteral("   "));
   }
   setPanel(1, text);
-  // The values keep their whole text as far as half the window allows; the start time gives
-  // way first, and the tooltip holds the rest.
+  // The values keep their whole text as far as the other panels leave room; the start time
+  // gives way first, and the tooltip holds the rest.
   fitText(m_panels[1], text);
-  m_panels[1]->setMinimumWidth(std::min(m_panels[1]->minimumWidth(), width() / 2));
+  int others = m_state->minimumWidth();
+  for (int i = 2; i <= 5; ++i)
+    others += m_panels[i]->minimumWidth() + 2 * m_panels[i]->frameWidth() + 6;
+  const int room = std::max(120, statusBar()->width() - others - 40);
+  m_panels[1]->setMinimumWidth(std::min(m_panels[1]->minimumWidth(), room));
   if (report.first) setPanel(2, zrv::formatGeneralDate(report.tickStart));
   setPanel(3, zrv::formatPattern(report.sampleTime, u"0.0") + QStringLiteral(" s"));
   m_lastSampleTime = report.sampleTime;
