@@ -2,12 +2,14 @@
 //
 //   zrvlog            the program on the board of the stored COM port
 //   zrvlog --demo     the same on the built-in simulated board (this process only)
+//   zrvlog FILE.zrv   opens the data file (as a file manager does)
 //   zrvlog --help, --version          without a display as well
 //   zrvlog --headless / --convert / --recover   recording, conversion and recovery without
 //                                               the window (app/headless/commandline.h)
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QTimer>
 #include <cstdio>
 #include <optional>
@@ -37,6 +39,9 @@ struct WindowOptions {
                        "Exit status: 0 closed normally, 1 no display, 2 wrong options."));
     parser.addOption(demo);
     parser.addOption(noSplash);
+    parser.addPositionalArgument(QStringLiteral("file"),
+                                 QStringLiteral("A data file (.zrv) to open."),
+                                 QStringLiteral("[file]"));
   }
   QCommandLineParser parser;
   const QCommandLineOption help{parser.addHelpOption()};
@@ -72,10 +77,11 @@ bool displayAvailable(int argc, char** argv) {
 
 // What is wrong with the window's options, said with where the help is; the exit status 2.
 std::optional<int> wrongOptions(const QCommandLineParser& parser, bool parsed) {
-  if (parsed && parser.positionalArguments().isEmpty()) return std::nullopt;
+  // One data file may be named.
+  if (parsed && parser.positionalArguments().size() <= 1) return std::nullopt;
   std::fprintf(stderr, "zrvlog: %s\nTry 'zrvlog --help'.\n",
                qPrintable(parsed ? QStringLiteral("unexpected argument '%1'")
-                                       .arg(parser.positionalArguments().value(0))
+                                       .arg(parser.positionalArguments().value(1))
                                  : parser.errorText()));
   return 2;
 }
@@ -122,6 +128,8 @@ int main(int argc, char** argv) {
     return *status;
   const bool demo = parsed.parser.isSet(parsed.demo);
   const bool noSplash = parsed.parser.isSet(parsed.noSplash);
+  const QStringList files = parsed.parser.positionalArguments();
+  const QString file = files.isEmpty() ? QString() : QFileInfo(files.front()).absoluteFilePath();
 
   zrvlog::WidgetDialogs dialogs;
   zrvlog::StoredSettings stored;
@@ -143,6 +151,9 @@ int main(int argc, char** argv) {
     splash.close();
     main.show();
     main.offerRecovery();
+    // After a recovery the recovered samples are offered for saving before the file replaces
+    // them; a file that cannot be read says why, as File > Open does.
+    if (!file.isEmpty()) main.LoadDataFile(file);
   });
   return app.exec();
 }

@@ -121,10 +121,16 @@ void frmAbout::cmdSysInfo_Click() {
 }
 
 void frmAbout::Homepage_Click() {
-  // The browser is another program's business: whether it opened is not reported.
   const bool opened = m_services.openUrl ? m_services.openUrl(kHomePageUrl)
                                          : QDesktopServices::openUrl(kHomePageUrl);
-  if (!opened) qCInfo(lcAbout).noquote() << "no browser opened" << kHomePageUrl.toString();
+  if (opened) return;
+  // Without a browser nothing would happen at all: say so, and where the page is.
+  qCInfo(lcAbout).noquote() << "no browser opened" << kHomePageUrl.toString();
+  m_dialogs.message(this,
+                    QStringLiteral("No web browser could be started to show the home page.\n\n"
+                                   "Its address is %1")
+                        .arg(kHomePageUrl.toString()),
+                    kAppTitle, Buttons::Ok, Icon::Information);
 }
 
 bool frmAbout::GetKeyValue(int32_t KeyRoot, const QString& KeyName, const QString& SubKeyRef,

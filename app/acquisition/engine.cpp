@@ -134,6 +134,9 @@ void AcquisitionEngine::InitGraph() {
   settings.MAXY = int16_t{5};
   m_graph.setProperty(M::LabelFormatX, Variant("%.1f"));
   m_graph.setProperty(M::LabelFormatY, Variant("%g"));
+  // The X axis is the time of the samples; a title the user gave it stays.
+  if (m_graph.property(M::AxisTitleX).toText().isEmpty())
+    m_graph.setProperty(M::AxisTitleX, Variant("Time (s)"));
   for (int i = m_graph.annotationCount() - 1; i >= 0; --i)
     m_graph.dropAnnotation(i);
   for (int i = m_graph.cursorCount() - 1; i >= 0; --i)
@@ -315,6 +318,8 @@ void AcquisitionEngine::record(const RawTick& tick) {
     report.first = true;
   }
   data.addSample(Variant::date(tick.tickStart), Variant(report.jitter));
+  // Every sample since the last save is unsaved, whatever happened to the ones before it.
+  data.DataChanged = true;
   const Variant savedElement = m_graph.property(M::ElementIndex);
   report.sampleTime = data.SampleTime.toDouble();
   for (int c = 0; c < kChannels; ++c)

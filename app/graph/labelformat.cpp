@@ -123,6 +123,15 @@ QString formatLabel(const QString& format, double value) {
   return apply(parsed ? *parsed : fallbackFormat(), value);
 }
 
+double smallestStepShown(const QString& format) {
+  const auto p = parse(format);
+  if (!p) return 0;
+  if (p->integer()) return 1;
+  if (p->precision && (p->conversion == u'f' || p->conversion == u'F'))
+    return std::pow(10.0, -*p->precision);
+  return 0;
+}
+
 int gridDecimals(double lower, double step) {
   if (!(step > 0) || !std::isfinite(step) || !std::isfinite(lower)) return 0;
   // The decimals of the step's leading digit, and up to three more where the step or the

@@ -17,6 +17,11 @@ bool isValidLabelFormat(const QString& format);
 /// is always a point, as printf gives it whatever the locale.
 QString formatLabel(const QString& format, double value);
 
+/// The smallest grid step a format shows as distinct labels as written: 1 for whole numbers,
+/// 0.1 for "%.1f", 0 where the format adapts its decimals to the step ("%g"). Grids keep
+/// their steps at least this large, so that a format the user set is shown as written.
+double smallestStepShown(const QString& format);
+
 /// The decimals that show the values lower + k x step exactly (those of the step's leading
 /// digit, and up to three more where the step or lower need them), so that no two of them
 /// look the same.

@@ -229,6 +229,11 @@ void ElementPlottable::drawSpans(QCPPainter* painter, const Shape& shape) const 
   }
 }
 
+QRect ElementPlottable::clipRect() const {
+  const int grow = std::max(1, (m_style.line.width() + 1) / 2);
+  return QCPAbstractPlottable::clipRect().adjusted(-grow, -grow, grow, grow);
+}
+
 void ElementPlottable::draw(QCPPainter* painter) {
   const Shape sh = shape();
   if (sh.points.isEmpty() && sh.columns.empty()) return;

@@ -57,6 +57,9 @@ class ElementPlottable : public QCPAbstractPlottable {
                          const QCPRange& inKeyRange = QCPRange()) const override;
 
  protected:
+  /// The plot area and a line's width around it: the axis's top end is drawn one pixel
+  /// above the area, and a trace there (5 V on a 0-5 V axis) must still show.
+  QRect clipRect() const override;
   void draw(QCPPainter* painter) override;
   void drawLegendIcon(QCPPainter* painter, const QRectF& rect) const override;
 

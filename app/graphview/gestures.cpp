@@ -98,12 +98,10 @@ bool ZoomGesture::mouseEvent(const QMouseEvent& event, bool inPlot) {
     const QRect r = QRect(m_pressPos, pos).normalized();
     // A click or a sliver is not a zoom request.
     if (r.width() >= 4 && r.height() >= 4) {
-      auto zoomed = [](QCPAxis* axis, double a, double b, int divisions) {
-        if (isLog(axis)) return AxisRange{std::min(a, b), std::max(a, b)};
-        return niceRange(a, b, divisions, Anchor::Centre);
-      };
-      m_navigator.navigate({zoomed(m_plot.xAxis, xAt(r.left()), xAt(r.right()), divisionsX()),
-                            zoomed(m_plot.yAxis, yAt(r.bottom()), yAt(r.top()), divisionsY())});
+      // The view shows what was dragged; the ticks find round values inside it.
+      m_navigator.navigate(
+          {{std::min(xAt(r.left()), xAt(r.right())), std::max(xAt(r.left()), xAt(r.right()))},
+           {std::min(yAt(r.bottom()), yAt(r.top())), std::max(yAt(r.bottom()), yAt(r.top()))}});
     }
   } else if (type == QEvent::MouseButtonPress && inPlot && event.button() == Qt::RightButton) {
     zoomOut(pos);
@@ -147,24 +145,45 @@ bool PanGesture::mouseEvent(const QMouseEvent& event, bool inPlot) {
     m_plot.setCursor(Qt::ClosedHandCursor);
   } else if (type == QEvent::MouseMove && m_press) {
     const QRect rect = m_plot.axisRect()->rect();
-    auto shifted = [](QCPRange r, bool log, double pixels, double length, int divisions) {
+    // The point under the mouse stays under it: the ranges move pixel for pixel.
+    auto shifted = [](QCPRange r, bool log, double pixels, double length) {
       const double fraction = pixels / std::max(1.0, length);
       if (log) {
         const double f = std::pow(r.upper / r.lower, fraction);
         return AxisRange{r.lower * f, r.upper * f};
       }
-      return shiftedByWholeSteps({r.lower, r.upper}, r.size() * fraction, divisions);
+      return AxisRange{r.lower + r.size() * fraction, r.upper + r.size() * fraction};
     };
     const QPoint moved = pos - m_press->pos;
-    m_navigator.preview(
-        {shifted(m_press->x, isLog(m_plot.xAxis), -moved.x(), rect.width(), divisionsX()),
-         shifted(m_press->y, isLog(m_plot.yAxis), moved.y(), rect.height(), divisionsY())});
+    m_navigator.preview({shifted(m_press->x, isLog(m_plot.xAxis), -moved.x(), rect.width()),
+                         shifted(m_press->y, isLog(m_plot.yAxis), moved.y(), rect.height())});
   } else if (type == QEvent::MouseButtonRelease && m_press) {
     m_navigator.dragEnded(m_press->start);
     m_press.reset();
   }
   if (!m_press) m_plot.setCursor(inPlot ? Qt::OpenHandCursor : Qt::ArrowCursor);
   return true;
+}
+
+}  // namespace zrvlog
+
+namespace zrvlog {
+
+ViewRanges wheelZoomed(QCustomPlot& plot, QPointF at, double steps, Qt::KeyboardModifiers keys) {
+  // One notch of the wheel shows 80% of the range (or 125%), the point under the mouse staying
+  // where it is. Ctrl: the X axis only, Shift: the Y axis only.
+  const double factor = std::pow(0.8, steps);
+  auto zoomed = [factor](const QCPAxis* axis, double pixel, bool zoom) {
+    const QCPRange r = axis->range();
+    if (!zoom) return AxisRange{r.lower, r.upper};
+    const double centre = axis->pixelToCoord(pixel);
+    if (isLog(axis) && r.lower > 0 && centre > 0)
+      return AxisRange{centre * std::pow(r.lower / centre, factor),
+                       centre * std::pow(r.upper / centre, factor)};
+    return AxisRange{centre - (centre - r.lower) * factor, centre + (r.upper - centre) * factor};
+  };
+  const bool onlyX = keys & Qt::ControlModifier, onlyY = keys & Qt::ShiftModifier;
+  return {zoomed(plot.xAxis, at.x(), !onlyY || onlyX), zoomed(plot.yAxis, at.y(), !onlyX || onlyY)};
 }
 
 }  // namespace zrvlog

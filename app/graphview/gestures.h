@@ -69,9 +69,9 @@ class Navigator {
   virtual void dragEnded(const ViewRanges& from) = 0;
 };
 
-/// Zoom: a rubber band dragged with the left button is zoomed into (the smallest range in
-/// round steps that holds it); the right button zooms out by one round step around the click.
-/// Logarithmic axes take the band as it is and double around the click.
+/// Zoom: a rubber band dragged with the left button is zoomed into, exactly as dragged (the
+/// ticks find round values inside it); the right button zooms out by one round step around
+/// the click. Logarithmic axes double around the click.
 class ZoomGesture : public PlotGesture {
  public:
   ZoomGesture(QCustomPlot& plot, GraphModel& model, Navigator& navigator);
@@ -87,8 +87,7 @@ class ZoomGesture : public PlotGesture {
   bool m_dragging = false;
 };
 
-/// Pan: dragging with the left button moves the ranges with the mouse, by whole grid steps on
-/// linear axes, so round labels stay round.
+/// Pan: dragging with the left button moves the ranges with the mouse, pixel for pixel.
 class PanGesture : public PlotGesture {
  public:
   PanGesture(QCustomPlot& plot, GraphModel& model, Navigator& navigator);
@@ -101,5 +100,9 @@ class PanGesture : public PlotGesture {
   Navigator& m_navigator;
   std::unique_ptr<Press> m_press;  // while dragging
 };
+
+/// The ranges after `steps` notches of the mouse wheel at `at` (a pixel of the plot):
+/// positive steps zoom in. Ctrl zooms the X axis only, Shift the Y axis only.
+ViewRanges wheelZoomed(QCustomPlot& plot, QPointF at, double steps, Qt::KeyboardModifiers keys);
 
 }  // namespace zrvlog

@@ -4,8 +4,10 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QClipboard>
+#include <QDateTime>
 #include <QHelpEvent>
 #include <QImageWriter>
+#include <QLocale>
 #include <QLoggingCategory>
 #include <QMouseEvent>
 #include <QPdfWriter>
@@ -13,7 +15,10 @@
 #include <QTimer>
 #include <QToolTip>
 #include <QVBoxLayout>
+#include <QWheelEvent>
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "app/dialogs/dialogs.h"
 #include "app/graph/graphmodel.h"
@@ -202,6 +207,14 @@ struct GraphView::Private : Navigator {
     return nullptr;
   }
   ZoomHistory history;
+  // Track mode's crosshair at the tracked point, with the read-out beside it.
+  QCPLayer* trackLayer = nullptr;
+  QCPItemStraightLine* crossV = nullptr;
+  QCPItemStraightLine* crossH = nullptr;
+  QCPItemText* crossText = nullptr;
+  std::optional<QPointF> crossAt;
+  // Elements past this count hold no recorded channel: not drawn, not in the legend.
+  int recordedElements = std::numeric_limits<int>::max();
   // How sync() colours the plot: as the model says, or for paper while a picture is drawn.
   PictureStyle style = PictureStyle::AsShown;
   // The size the plot was last laid out at.
@@ -230,13 +243,36 @@ GraphView::GraphView(GraphModel& model, Dialogs& dialogs, QWidget* parent)
   d->plot->xAxis->setSubTicks(false);
   d->plot->yAxis->setSubTicks(false);
   d->plot->axisRect()->setupFullAxesBox(false);
-  d->plot->addLayer(QStringLiteral("data"), d->plot->layer(QStringLiteral("main")),
+  // Above the axes: a trace on the edge of the range (5 V on a 0-5 V axis) lies on the axis
+  // line and must not disappear under it.
+  d->plot->addLayer(QStringLiteral("data"), d->plot->layer(QStringLiteral("axes")),
                     QCustomPlot::limAbove);
   d->dataLayer = d->plot->layer(QStringLiteral("data"));
   d->dataLayer->setMode(QCPLayer::lmBuffered);
   d->frame = new FrameDecoration(d->plot);
-  d->track = std::make_unique<TrackGesture>(
-      *d->plot, m_model, [this](double x, double y) { Q_EMIT cursorPosition(x, y); });
+  // Track mode's crosshair and read-out, on a layer of their own so that following the mouse
+  // redraws nothing else.
+  d->plot->addLayer(QStringLiteral("track"), d->plot->layer(QStringLiteral("overlay")),
+                    QCustomPlot::limBelow);
+  d->trackLayer = d->plot->layer(QStringLiteral("track"));
+  d->trackLayer->setMode(QCPLayer::lmBuffered);
+  d->crossV = new QCPItemStraightLine(d->plot);
+  d->crossH = new QCPItemStraightLine(d->plot);
+  d->crossText = new QCPItemText(d->plot);
+  d->crossText->setPositionAlignment(Qt::AlignLeft | Qt::AlignBottom);
+  d->crossText->setPadding(QMargins(4, 2, 4, 2));
+  d->crossText->setClipToAxisRect(false);
+  for (QCPAbstractItem* item :
+       {static_cast<QCPAbstractItem*>(d->crossV), static_cast<QCPAbstractItem*>(d->crossH),
+        static_cast<QCPAbstractItem*>(d->crossText)}) {
+    item->setLayer(d->trackLayer);
+    item->setVisible(false);
+  }
+  d->track = std::make_unique<TrackGesture>(*d->plot, m_model, [this](double x, double y) {
+    d->crossAt = QPointF(x, y);
+    Q_EMIT cursorPosition(x, y);
+    showCrosshair();
+  });
   d->zoom = std::make_unique<ZoomGesture>(*d->plot, m_model, *d);
   d->pan = std::make_unique<PanGesture>(*d->plot, m_model, *d);
 
@@ -480,7 +516,7 @@ void GraphView::syncElements(const Look& l) {
     plottable->setElement(e);
     plottable->setStyle(style);
     plottable->setName(v(GraphMember::ElementLabel).textValue());
-    plottable->setVisible(v(GraphMember::ElementShow).boolValue());
+    plottable->setVisible(v(GraphMember::ElementShow).boolValue() && e < d->recordedElements);
     if (plottable->visible()) plottable->addToLegend(legend);
   }
 }
@@ -584,7 +620,20 @@ bool GraphView::eventFilter(QObject* watched, QEvent* event) {
       return false;
     case QEvent::Leave:
       d->tipShown = false;
+      d->crossAt.reset();
+      showCrosshair();
       return false;
+    case QEvent::Wheel: {
+      // The wheel zooms about the pointer in every cursor mode.
+      const auto* wheel = static_cast<QWheelEvent*>(event);
+      const QPoint delta = wheel->angleDelta();
+      // Some systems turn Shift+wheel into a horizontal wheel.
+      const double steps = (delta.y() != 0 ? delta.y() : delta.x()) / 120.0;
+      if (steps == 0 || !d->plot->axisRect()->rect().contains(wheel->position().toPoint()))
+        return false;
+      showRanges(wheelZoomed(*d->plot, wheel->position(), steps, wheel->modifiers()), true);
+      return true;
+    }
     case QEvent::MouseButtonPress:
     case QEvent::MouseMove:
     case QEvent::MouseButtonRelease:
@@ -602,6 +651,8 @@ bool GraphView::eventFilter(QObject* watched, QEvent* event) {
   if (gesture != d->activeGesture) {
     if (d->activeGesture) d->activeGesture->cancel();
     d->activeGesture = gesture;
+    d->crossAt.reset();
+    showCrosshair();
   }
   if (!gesture) {
     d->plot->setCursor(Qt::ArrowCursor);
@@ -682,6 +733,7 @@ bool GraphView::canZoomForward() const {
 void GraphView::setToolTipText(const QString& text) {
   if (text == d->plot->toolTip()) return;
   d->plot->setToolTip(text);
+  if (d->crossAt) showCrosshair();
   // Qt shows a widget's tooltip when the mouse rests; one already showing is refreshed.
   if (d->tipShown && QToolTip::isVisible()) {
     if (text.isEmpty())
@@ -693,6 +745,57 @@ void GraphView::setToolTipText(const QString& text) {
 
 QString GraphView::toolTipText() const {
   return d->plot->toolTip();
+}
+
+void GraphView::showCrosshair() {
+  const bool shown = d->crossAt && m_model.cursorMode() == CursorMode::Track;
+  const QColor colour = fromBgr(m_model.graphValue(GraphMember::LabelColor).longValue());
+  if (shown) {
+    const QPointF at = *d->crossAt;
+    d->crossV->point1->setCoords(at.x(), 0);
+    d->crossV->point2->setCoords(at.x(), 1);
+    d->crossH->point1->setCoords(0, at.y());
+    d->crossH->point2->setCoords(1, at.y());
+    const QPen pen(colour, 1, Qt::DashLine);
+    d->crossV->setPen(pen);
+    d->crossH->setPen(pen);
+    // One value a line: a read-out of five channels stays narrow beside the point.
+    d->crossText->setText(
+        QString(d->plot->toolTip()).replace(QStringLiteral(" Ch"), QStringLiteral("\nCh")));
+    d->crossText->setColor(colour);
+    d->crossText->setBrush(
+        QBrush(fromBgr(m_model.graphValue(GraphMember::PlotAreaColor).longValue())));
+    d->crossText->setFont(fontOf(m_model.graphValue(GraphMember::TickFont), 9));
+    // Beside the point, on the side with room.
+    const QPointF pixel(d->plot->xAxis->coordToPixel(at.x()), d->plot->yAxis->coordToPixel(at.y()));
+    const QRect area = d->plot->axisRect()->rect();
+    const bool left = pixel.x() > area.center().x(), below = pixel.y() < area.center().y();
+    d->crossText->setPositionAlignment((left ? Qt::AlignRight : Qt::AlignLeft) |
+                                       (below ? Qt::AlignTop : Qt::AlignBottom));
+    d->crossText->position->setType(QCPItemPosition::ptAbsolute);
+    d->crossText->position->setCoords(pixel + QPointF(left ? -6 : 6, below ? 6 : -6));
+  }
+  const bool textShown = shown && !d->crossText->text().isEmpty();
+  if (d->crossV->visible() == shown && d->crossText->visible() == textShown && !shown) return;
+  d->crossV->setVisible(shown);
+  d->crossH->setVisible(shown);
+  d->crossText->setVisible(textShown);
+  d->trackLayer->replot();
+}
+
+bool GraphView::crosshairShown() const {
+  return d->crossV->visible();
+}
+
+QString GraphView::crosshairText() const {
+  return d->crossText->visible() ? d->crossText->text() : QString();
+}
+
+void GraphView::setRecordedElements(int count) {
+  if (count == d->recordedElements) return;
+  d->recordedElements = count;
+  d->fullReplotDone = false;
+  scheduleReplot();
 }
 
 // --- Pictures --------------------------------------------------------------------------------
@@ -717,7 +820,10 @@ void GraphView::restoreScreen() {
 
 void GraphView::render(QCPPainter& painter, QSize size, PictureStyle style) {
   layOutPicture(size, style);
+  // The crosshair follows the mouse on screen; it is no part of a picture.
+  d->trackLayer->setVisible(false);
   d->plot->toPainter(&painter, size.width(), size.height());
+  d->trackLayer->setVisible(true);
   restoreScreen();
 }
 
@@ -807,7 +913,21 @@ void GraphView::paintPage(QPaintDevice& device, const PictureOptions& options) {
   // the graph; the window scales that layout onto the page.
   const QSize size = pageSize(device, pictureSize(options).width());
   painter.setWindow(QRect(QPoint(), size));
-  render(painter, size, options.style);
+  // A page says what it shows: the caption, the file and the date, in a line above the graph.
+  const QString header = pageHeader();
+  const QFont font = fontOf(m_model.graphValue(GraphMember::TitleFont), 9);
+  const int headerHeight = QFontMetrics(font).height() * 2;
+  painter.setFont(font);
+  painter.setPen(options.style == PictureStyle::Light
+                     ? QColor(Qt::black)
+                     : fromBgr(m_model.graphValue(GraphMember::LabelColor).longValue()));
+  if (options.style != PictureStyle::Light)
+    painter.fillRect(QRect(0, 0, size.width(), headerHeight),
+                     fromBgr(m_model.graphValue(GraphMember::FrameColor).longValue()));
+  painter.drawText(QRect(4, 0, size.width() - 8, headerHeight), Qt::AlignLeft | Qt::AlignVCenter,
+                   header);
+  painter.translate(0, headerHeight);
+  render(painter, QSize(size.width(), std::max(1, size.height() - headerHeight)), options.style);
   painter.end();
 }
 
@@ -837,10 +957,21 @@ void GraphView::printTo(QPrinter& printer, PictureStyle style) {
   paintPage(printer, options);
 }
 
+QString GraphView::pageHeader() const {
+  QStringList parts;
+  const QString caption = m_model.graphValue(GraphMember::Caption).textValue();
+  if (!caption.isEmpty()) parts << caption;
+  parts << (m_documentName.isEmpty() ? QStringLiteral("Untitled") : m_documentName);
+  parts << QLocale().toString(QDateTime::currentDateTime(), QLocale::ShortFormat);
+  return parts.join(QStringLiteral("  \u2014  "));
+}
+
 void GraphView::printPlot() {
   QPrinter printer(QPrinter::HighResolution);
   printer.setPageOrientation(QPageLayout::Landscape);
+  // Paper: the light style unless the user chooses the screen's.
   DialogChoice style = pictureStyleChoice();
+  style.selected = 1;
   if (!m_dialogs.print(this, printer, &style)) return;
   printTo(printer, pictureStyleAt(style.selected));
 }

@@ -6,12 +6,15 @@
 //
 // Cursor modes (CursorMode, 47; app/graph/cursormode.h): the mouse in each mode is one class
 // of gestures.h. Zoom and pan write the new ranges into the model, so RangeXMin..RangeYMax
-// read back what is shown; zooming, panning and fitting choose ranges in round steps
-// (app/graph/nicescale.h) and are remembered for Back and Forward. A double-click in Normal
-// mode fits the view to the data.
+// read back what is shown. A zoom shows the rectangle dragged, a pan moves pixel for pixel,
+// the wheel zooms about the pointer in every mode (Ctrl: X only, Shift: Y only); the ticks
+// find round values inside whatever range is shown. Fitting and the zoom keys choose round
+// ranges (app/graph/nicescale.h). All of them are remembered for Back and Forward. A
+// double-click in Normal mode fits the view to the data.
 //
-// Track mode: every mouse move over the plot area (and every press there) moves the current
-// cursor to the mouse, snapped to the nearest point of the current element when the
+// Track mode: a crosshair marks the tracked point, with the host's read-out (the tooltip
+// text) beside it. Every mouse move over the plot area (and every press there) moves the
+// current cursor to the mouse, snapped to the nearest point of the current element when the
 // cursor's snap mode is 1, and raises cursorPosition(x, y) in axis units. With no cursor
 // the position is kept as the model's track position, which CursorPosX/Y then read.
 //
@@ -102,8 +105,13 @@ class GraphView : public QWidget {
   static QSize pageSize(const QPaintDevice& page, int width);
   /// The print dialog (through Dialogs::print, with the style choice), then the page.
   void printPlot();
-  /// Prints on a printer that is already set up: the graph fills its printable area.
+  /// Prints on a printer that is already set up: a header line, then the graph fills the
+  /// printable area.
   void printTo(QPrinter& printer, PictureStyle style = PictureStyle::AsShown);
+  /// The name pages carry in their header line (the data file), with the caption and date.
+  void setDocumentName(const QString& name) { m_documentName = name; }
+  /// The line above the graph on a printed or PDF page: caption, file name, date.
+  QString pageHeader() const;
   /// The picture on the clipboard.
   void copyGraph();
   /// The graph's own modal property dialog (through Dialogs::exec); its result code.
@@ -127,6 +135,12 @@ class GraphView : public QWidget {
   /// while the tooltip shows updates it at once; empty text hides it.
   void setToolTipText(const QString& text);
   QString toolTipText() const;
+  /// Track mode: whether the crosshair shows, and the read-out beside it (the tooltip text).
+  bool crosshairShown() const;
+  QString crosshairText() const;
+  /// Elements from this index on hold no recorded channel: they are neither drawn nor
+  /// listed in the legend (their points stay in the model).
+  void setRecordedElements(int count);
 
   // --- Replot scheduling ------------------------------------------------------------
   void setTickDeadlineSource(std::function<std::optional<Clock::time_point>()> source);
@@ -161,6 +175,7 @@ class GraphView : public QWidget {
 
   void scheduleReplot();
   void onReplotTimer();
+  void showCrosshair();
   /// Shows ranges chosen by the user; remember: as a move Back can undo.
   void showRanges(const ViewRanges& to, bool remember);
   /// zoomIn (in) or zoomOut.
@@ -192,6 +207,7 @@ class GraphView : public QWidget {
   Clock::duration m_lastReplotCost{};
   int m_replotCount = 0;
   bool m_heldBack = false;
+  QString m_documentName;
 };
 
 }  // namespace zrvlog

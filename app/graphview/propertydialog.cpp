@@ -301,6 +301,21 @@ bool GraphPropertyDialog::apply() {
     const int count = std::min<int>(int(page.items.size()), itemCount(page.scope));
     for (int item = 0; item < count; ++item) {
       for (auto& [info, editor] : page.editors) {
+        const Variant& typed = page.items[item][info->slot];
+        // The data file quotes its texts: a double quote would cut the text there.
+        if (info->type == MemberType::Text && typed.isText() &&
+            typed.textValue().contains(QLatin1Char('"'))) {
+          const QString where =
+              page.scope == MemberScope::Graph
+                  ? info->label
+                  : QStringLiteral("%1 (%2)").arg(info->label, itemName(page.scope, item));
+          m_dialogs.message(this,
+                            QStringLiteral("%1: a double quote (\") cannot be saved in a data "
+                                           "file; use a single quote (') instead.")
+                                .arg(where),
+                            windowTitle(), Buttons::Ok, Icon::Warning);
+          return false;
+        }
         try {
           writes.push_back(
               {info->member, item, convertForMember(*info, page.items[item][info->slot])});

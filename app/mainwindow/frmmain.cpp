@@ -15,6 +15,8 @@
 #include <QTime>
 #include <QTimer>
 #include <QToolBar>
+#include <algorithm>
+#include <cmath>
 
 #include "app/acquisition/boardcontrol.h"
 #include "app/acquisition/zrviolink.h"
@@ -92,7 +94,7 @@ frmMain::frmMain(MainWindowParts parts, QWidget* parent)
                                                     : parts.journalFolder) {
   Q_ASSERT(m_dialogs && m_stored);
   setObjectName(QStringLiteral("frmMain"));
-  setWindowTitle(kAppTitle);
+  setWindowTitle(kAppTitle + QStringLiteral("[*]"));
   m_engine = std::make_unique<AcquisitionEngine>(*m_graph, *m_board, *m_timer);
   m_journal = std::make_unique<RunJournal>(*m_engine, m_journalFolder);
   connect(m_journal.get(), &RunJournal::failed, this, [this](const QString& message) {
@@ -339,8 +341,7 @@ void frmMain::buildStatusBar() {
   const QLocale locale;
   fitText(m_state, QStringLiteral("Recording: ") + locale.toString(99999) +
                        QStringLiteral(" samples, 9999.9 s"));
-  fitText(m_panels[1], QStringLiteral("0.0 0.0 0.0 0.0 0.0 (-10)"));
-  fitText(m_panels[2], zrv::formatGeneralDate(45000.5));
+  fitText(m_panels[1], QStringLiteral("Channel 1: 0.000 V"));
   fitText(m_panels[3], QStringLiteral("9999.9 s"));
   const auto showClock = [this] {
     const QLocale locale;
@@ -371,9 +372,14 @@ void frmMain::connectEngine() {
     m_lastSample.reset();
     m_view->forgetZoomHistory();
     if (!m_engine->running()) showDataState();
+    showRecordedChannels();
+    showCaption();
   });
   connect(m_engine.get(), &AcquisitionEngine::tickMissed, this, &frmMain::showRecording);
-  connect(m_engine.get(), &AcquisitionEngine::runningChanged, this, &frmMain::showRunState);
+  connect(m_engine.get(), &AcquisitionEngine::runningChanged, this, [this](bool running) {
+    showRunState(running);
+    showCaption();
+  });
   connect(m_engine.get(), &AcquisitionEngine::autorangeChanged, m_menus.mnuAutorange,
           &QAction::setChecked);
   connect(m_engine.get(), &AcquisitionEngine::runEnded, this,
@@ -385,11 +391,48 @@ void frmMain::connectEngine() {
 }
 
 void frmMain::showRecording() {
-  m_state->setText(QStringLiteral("Recording: ") +
-                   samplesAndTime(m_engine->data.sampleCount(), m_lastSampleTime, ", "));
+  QString text = QStringLiteral("Recording: ") +
+                 samplesAndTime(m_engine->data.sampleCount(), m_lastSampleTime, ", ");
+  // With a stop time, how far the run has come: "2.3 s of 5 s".
+  const Variant& stop = m_engine->settings.stopsec;
+  if (!stop.isEmptyText()) {
+    if (const auto seconds = zrv::parseNumber(stop.toText()); seconds && *seconds > 0) {
+      const QString ofStop =
+          QStringLiteral(" of ") + zrv::formatGeneral(*seconds) + QStringLiteral(" s");
+      const qsizetype at = text.indexOf(QStringLiteral(" s"), text.indexOf(QStringLiteral(", ")));
+      if (at >= 0) text.insert(at + 2, ofStop);
+    }
+  }
+  m_state->setText(text);
+}
+
+int frmMain::recordedChannels() const {
+  return std::clamp<int>(m_engine->settings.ChanLimit, 1, kChannels);
+}
+
+int frmMain::valueDecimals(int channel) const {
+  // As many decimals as one step of the A/D converter shows: 5 mV gives three, a raw count
+  // none. Without a linear coefficient, three.
+  double step = 0;
+  try {
+    step = std::abs(m_engine->data.GetCoef(1, static_cast<int16_t>(channel)).toDouble());
+  } catch (const zrv::AutomationError&) {
+  }
+  if (!(step > 0) || !std::isfinite(step)) return 3;
+  return std::clamp(int(std::ceil(-std::log10(step) - 1e-9)), 0, 6);
+}
+
+QString frmMain::channelValue(int channel, double value) const {
+  const QString unit = valueUnit(m_graph->property(GraphMember::LabelFormatY).toText());
+  return QLocale().toString(value, 'f', valueDecimals(channel)) + unit;
+}
+
+void frmMain::showRecordedChannels() {
+  m_view->setRecordedElements(recordedChannels());
 }
 
 QString frmMain::samplesAndTime(std::size_t samples, double lastTime, const char* joiner) const {
+  // The time of the last sample: "20.0 s".
   const QLocale locale;
   QString text = samples == 1 ? QStringLiteral("1 sample")
                               : locale.toString(qulonglong(samples)) + QStringLiteral(" samples");
@@ -432,31 +475,42 @@ QString frmMain::panelToolTip(int panel) const {
 }
 
 void frmMain::showSample(const SampleReport& report) {
+  showRecordedChannels();
   QString text;
   if (report.overrun) {
     text = QStringLiteral("Timing overrun!");
   } else {
-    for (double value : report.values)
-      text += zrv::formatPattern(value, u"0.0 ");
-    text += QLatin1Char('(') + QString::number(report.jitter) + QLatin1Char(')');
+    // Each recorded channel by name, with its unit; the jitter is in the tooltip.
+    QStringList values;
+    for (int c = 0; c < recordedChannels(); ++c)
+      values << m_graph->itemValue(GraphMember::ElementLabel, c).toText() + QStringLiteral(": ") +
+                    channelValue(c, report.values[c]);
+    text = values.join(QStringLiteral("   "));
   }
   setPanel(1, text);
+  // The values keep their whole text as far as the other panels leave room; the start time
+  // gives way first, and the tooltip holds the rest.
+  fitText(m_panels[1], text);
+  int others = m_state->minimumWidth();
+  for (int i = 2; i <= 5; ++i)
+    others += m_panels[i]->minimumWidth() + 2 * m_panels[i]->frameWidth() + 6;
+  const int room = std::max(120, statusBar()->width() - others - 40);
+  m_panels[1]->setMinimumWidth(std::min(m_panels[1]->minimumWidth(), room));
   if (report.first) setPanel(2, zrv::formatGeneralDate(report.tickStart));
   setPanel(3, zrv::formatPattern(report.sampleTime, u"0.0") + QStringLiteral(" s"));
   m_lastSampleTime = report.sampleTime;
   m_lastSample = report;
   showRecording();
+  if (!isWindowModified()) showCaption();
 }
 
 QString frmMain::sampleDetail() const {
   if (!m_lastSample) return {};
   const SampleReport& report = *m_lastSample;
-  const QString unit = valueUnit(m_graph->property(GraphMember::LabelFormatY).toText());
   QStringList lines;
-  for (int c = 0; c < kChannels; ++c)
-    lines << QStringLiteral("%1: %2%3")
-                 .arg(m_graph->itemValue(GraphMember::ElementLabel, c).toText(),
-                      zrv::formatPattern(report.values[c], u"0.000"), unit);
+  for (int c = 0; c < recordedChannels(); ++c)
+    lines << QStringLiteral("%1: %2").arg(m_graph->itemValue(GraphMember::ElementLabel, c).toText(),
+                                          channelValue(c, report.values[c]));
   lines << QStringLiteral("Jitter: %1 ms%2")
                .arg(report.jitter)
                .arg(report.overrun ? QStringLiteral(" (timing overrun)") : QString());
@@ -502,6 +556,7 @@ void frmMain::Form_Load() {
   placeWindow();
   restoreRecentFiles();
   m_engine->applyStartUpDefaults();
+  applyUserDefaults();
 }
 
 void frmMain::placeWindow() {
@@ -528,7 +583,10 @@ void frmMain::placeWindow() {
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
-  Form_Unload();
+  if (!Form_Unload()) {
+    event->ignore();
+    return;
+  }
   event->accept();
 }
 
@@ -539,13 +597,14 @@ void frmMain::changeEvent(QEvent* event) {
     m_menus.mnuViewFullScreen->setChecked(isFullScreen());
 }
 
-void frmMain::Form_Unload() {
-  if (m_unloaded) return;
+bool frmMain::Form_Unload() {
+  if (m_unloaded) return true;
+  // Cancel, or a save that failed, keeps the window and its samples (and a run goes on).
+  const Answer answer = SaveIfChanged(true);
+  if (answer == Answer::Cancel) return false;
   m_unloaded = true;
-  // Stop first: the samples offered for saving are then all there is, and the timer and
-  // the link are idle before anything else goes.
+  // The timer and the link are idle before anything else goes.
   if (m_engine->running()) mnuDataStop_Click();
-  const Answer answer = SaveIfChanged();
   // Saved, or thrown away on purpose: the journal has done its work. Otherwise it stays and
   // the next start offers the samples again.
   if (!m_engine->data.DataChanged || answer == Answer::No) m_journal->discard();
@@ -556,6 +615,7 @@ void frmMain::Form_Unload() {
                                pixelsToTwips(r.width(), dpi), pixelsToTwips(r.height(), dpi)});
     m_stored->sync();
   }
+  return true;
 }
 
 void frmMain::mnuFileExit_Click() {
@@ -578,7 +638,10 @@ void frmMain::mnuDataStart_Click() {
 }
 
 void frmMain::startAcquisition() {
-  SaveIfChanged();
+  if (SaveIfChanged() == Answer::Cancel) {
+    showRunState(false);  // the toolbar button toggled itself
+    return;
+  }
   toolButton(QStringLiteral("Run"))->setChecked(true);
   // The run replaces the samples on screen: they are no longer those of the file they came
   // from, so a Save must not write over it.
@@ -651,10 +714,12 @@ void frmMain::mnuViewStatusBar_Click() {
 }
 
 void frmMain::mnuViewRefresh_Click() {
-  // Clearing throws the samples away, as New does: offer to keep them first.
-  SaveIfChanged();
+  // Clearing throws the samples away, as New does: offer to keep them first. A run goes on,
+  // and what it records from now on is unsaved again.
+  if (SaveIfChanged() == Answer::Cancel) return;
   setUntitled();
   m_engine->ClearAll();
+  showCaption();
 }
 
 void frmMain::mnuGraphProps_Click() {
@@ -726,13 +791,14 @@ void frmMain::NTGraph1_CursorPosition(double x, double /*y*/) {
     double cursorX = x;
     attempt([&] {
       cursorX = m_graph->property(GraphMember::CursorPosX).toDouble();
-      text = QStringLiteral("X=") + zrv::formatPattern(cursorX, u"0.0");
+      text = QStringLiteral("X=") + zrv::formatPattern(cursorX, u"0.0") + QStringLiteral(" s");
     });
-    for (int c = 0; c < kChannels; ++c) {
+    // Only the channels recorded: the others hold no readings.
+    for (int c = 0; c < recordedChannels(); ++c) {
       attempt([&] {
         const int32_t point = zrv::roundToInt32(cursorX * (1000.0 / m_engine->GetTimerInt()));
         const double y = m_graph->pointY(point, c);
-        text += QStringLiteral(" Ch%1=").arg(c + 1) + zrv::formatPattern(y, u"0.0");
+        text += QStringLiteral(" Ch%1=").arg(c + 1) + channelValue(c, y);
       });
     }
   }

@@ -8,6 +8,7 @@
 // live in frmmain_documents.cpp, frmmain_options.cpp and frmmain_help.cpp.
 
 #include <QMainWindow>
+#include <QMap>
 #include <QPointer>
 #include <memory>
 #include <optional>
@@ -147,11 +148,11 @@ class frmMain : public QMainWindow {
   void mnuViewFullScreen_Click();
   /// The graph's cursor-position event: the track read-out becomes the graph's tooltip.
   void NTGraph1_CursorPosition(double x, double y);
-  /// Offers to save unsaved data ("Save file?"); never cancels what the caller does next.
-  /// Returns the answer (Ok when there was nothing to save). When the user wanted the data
-  /// saved and the save failed or was cancelled, the recovery journal keeps them for the next
-  /// start, whatever the caller does with the data set now.
-  Answer SaveIfChanged();
+  /// Offers to save unsaved data ("Save file?" with Yes, No and Cancel). Returns the answer
+  /// (Ok when there was nothing to save); Cancel also when the save dialog was cancelled or
+  /// the save failed: the caller must then leave the data set as it is. stopRun: the caller
+  /// replaces the data set, so a run stops once the user has not cancelled.
+  Answer SaveIfChanged(bool stopRun = false);
 
   // --- File and Edit menus, recent files (frmmain_documents.cpp) -----------------------
   void mnuFileNew_Click();
@@ -172,11 +173,13 @@ class frmMain : public QMainWindow {
   void mnuCopy_Click();
   /// A recent-file entry (1-4) was chosen.
   void mnuFileMRU_Click(int Index);
-  /// Stops a run, offers to save, then loads path. After a failure the data set is
+  /// Offers to save (Cancel ends it), stops a run, then loads path. After a failure the data set is
   /// untitled, so that a later Save cannot write over the file that could not be read.
   void LoadDataFile(const QString& path);
   /// Puts path at the top of the recent files (menu and settings store).
   void AddRecentFile(const QString& path);
+  /// The caption as shown: the file, and an asterisk while there is something unsaved.
+  QString caption() const;
   /// The data file on screen; empty while untitled.
   const QString& CurrentFile() const { return m_engine->data.CurrentFile; }
 
@@ -184,6 +187,13 @@ class frmMain : public QMainWindow {
   /// View > Options... and the toolbar's Props button: the options dialog, modal to this
   /// window only, so that a run goes on under it.
   void mnuViewOptions_Click();
+  /// The settings a start begins with when the user saved them as defaults: the run
+  /// settings, the calibration and the unit of the values.
+  QMap<QString, QString> userDefaults() const;
+  /// Puts the stored defaults in force (nothing when there are none).
+  void applyUserDefaults();
+  /// The run settings and calibration the program comes with.
+  void applyFactoryDefaults();
 
   // --- Help menu and about box (frmmain_help.cpp) ---------------------------------------
   /// Help > "&Contents" (F1): the help window with its contents list.
@@ -215,6 +225,14 @@ class frmMain : public QMainWindow {
   /// The state text during a run: "Recording: N samples, T s".
   void showRecording();
   QString samplesAndTime(std::size_t samples, double lastTime, const char* joiner) const;
+  /// The channels the data set holds readings of (ChanLimit); the others are not shown.
+  int recordedChannels() const;
+  /// The decimals one A/D step of a channel warrants.
+  int valueDecimals(int channel) const;
+  /// A channel's value for people: "2.350 V".
+  QString channelValue(int channel, double value) const;
+  /// The graph leaves out the elements of channels not recorded.
+  void showRecordedChannels();
   /// Panel 1's tooltip: the latest sample's values with their channels and units.
   QString sampleDetail() const;
   double m_lastSampleTime = 0;               // the nominal time of the latest sample on screen
@@ -225,7 +243,8 @@ class frmMain : public QMainWindow {
   /// Why a run could not start, for people: the port, its device and what to do.
   QString startFailure(const zrv::AutomationError& e) const;
   void setPanel(int panel, const QString& text);
-  void Form_Unload();
+  /// False when the user kept the window (Cancel, or a save that failed).
+  bool Form_Unload();
   /// The stored geometry, or a centred share of the screen on a first start.
   void placeWindow();
   // The commands of the File, Edit and Help menus and of the options dialog (own files).
@@ -237,8 +256,18 @@ class frmMain : public QMainWindow {
   // --- Document state (frmmain_documents.cpp) -------------------------------------------
   void showRecentFiles();
   void setUntitled();
+  /// The caption follows the file name and the unsaved state.
+  void showCaption();
   /// File > Save: Save As while untitled. True when the data set was written.
   bool saveCurrent();
+  /// The save dialog, then the save. True when the data set was written.
+  bool saveAs();
+  /// Writes the data set to path; only a save that succeeded names the window after it.
+  bool saveTo(const QString& path);
+  /// Texts a data file cannot hold: double quotes become single ones, with a warning.
+  void replaceQuotes();
+  /// Loads path without asking (the question has been answered).
+  void loadFile(const QString& path);
   /// A save dialog whose answer is the file to write: a bare name gets the selected filter's
   /// extension, and a file that the added extension names is replaced only when the user
   /// agrees (otherwise the dialog comes back). Empty path: cancelled.

@@ -10,6 +10,7 @@
 #include "app/dialogs/dialogs.h"
 #include "app/documents/datafile.h"
 #include "app/documents/recentfiles.h"
+#include "app/graph/graphmembers.h"
 #include "app/graph/graphmodel.h"
 #include "app/graphview/graphview.h"
 #include "app/mainwindow/frmmain.h"
@@ -21,6 +22,8 @@
 #include "common/numberformat.h"
 
 namespace zrvlog {
+
+using zrv::Variant;
 
 namespace {
 const QString kZrvFilter = dialogFilter(dataFileFormat());
@@ -80,25 +83,47 @@ void frmMain::mnuFileMRU_Click(int Index) {
 
 void frmMain::setUntitled() {
   m_engine->data.CurrentFile.clear();
-  setWindowTitle(kAppTitle);
+  showCaption();
 }
 
-Answer frmMain::SaveIfChanged() {
-  if (!m_engine->data.DataChanged) return Answer::Ok;
-  const Answer answer =
-      m_dialogs->message(this, QStringLiteral("Save file?"), kAppTitle, Buttons::YesNo, Icon::None);
-  // The caller goes on and may throw the data set away; when the samples were not saved, the
-  // journal keeps them and the next start offers them back.
-  if (answer == Answer::Yes && !saveCurrent()) m_journal->keep();
+void frmMain::showCaption() {
+  m_view->setDocumentName(m_engine->data.CurrentFile);
+  // "[*]" is where Qt puts the asterisk while the window is modified.
+  const QString& file = m_engine->data.CurrentFile;
+  setWindowTitle(file.isEmpty() ? kAppTitle + QStringLiteral("[*]")
+                                : kAppTitle + QStringLiteral(" - ") + file + QStringLiteral("[*]"));
+  setWindowModified(m_engine->data.DataChanged);
+}
+
+QString frmMain::caption() const {
+  QString title = windowTitle();
+  return title.replace(QStringLiteral("[*]"), isWindowModified() ? QStringLiteral("*") : QString());
+}
+
+Answer frmMain::SaveIfChanged(bool stopRun) {
+  if (!m_engine->data.DataChanged) {
+    if (stopRun && m_engine->running()) mnuDataStop_Click();
+    return Answer::Ok;
+  }
+  const Answer answer = m_dialogs->message(this, QStringLiteral("Save file?"), kAppTitle,
+                                           Buttons::YesNoCancel, Icon::None);
+  if (answer != Answer::Yes && answer != Answer::No) return Answer::Cancel;
+  // The samples offered are all there is once the run has stopped.
+  if (stopRun && m_engine->running()) mnuDataStop_Click();
+  // A save that was cancelled or failed keeps the data set: the caller must not go on.
+  if (answer == Answer::Yes && !saveCurrent()) return Answer::Cancel;
   return answer;
 }
 
 void frmMain::mnuFileNew_Click() {
-  SaveIfChanged();
-  if (m_engine->running()) mnuDataStop_Click();
+  if (SaveIfChanged(true) == Answer::Cancel) return;
   setUntitled();
+  // The calibration stays, and with it the unit of the values.
+  const Variant valueFormat = m_graph->property(GraphMember::LabelFormatY);
   m_engine->InitGraph();
+  m_graph->setProperty(GraphMember::LabelFormatY, valueFormat);
   m_engine->settings.stopsec = QString();
+  showCaption();
 }
 
 SaveAnswer frmMain::askSavePath(FileRequest request) {
@@ -131,9 +156,11 @@ QString frmMain::suggestedName(const QString& extension) const {
 }
 
 void frmMain::mnuFileOpen_Click() {
+  // The question about the data on screen comes before the choice of a file to replace it.
+  if (SaveIfChanged(true) == Answer::Cancel) return;
   const QString path = m_dialogs->openFile(
       this, FileRequest{QStringLiteral("Open"), kZrvFilter, m_engine->data.CurrentFile});
-  if (!path.isEmpty()) LoadDataFile(path);
+  if (!path.isEmpty()) loadFile(path);
 }
 
 void frmMain::mnuFileSave_Click() {
@@ -141,42 +168,79 @@ void frmMain::mnuFileSave_Click() {
 }
 
 bool frmMain::saveCurrent() {
+  if (m_engine->data.CurrentFile.isEmpty()) return saveAs();
+  return saveTo(m_engine->data.CurrentFile);
+}
+
+bool frmMain::saveAs() {
+  const QString path =
+      askSavePath(FileRequest{QStringLiteral("Save As"), kZrvFilter, m_engine->data.CurrentFile})
+          .path;
+  return !path.isEmpty() && saveTo(path);
+}
+
+bool frmMain::saveTo(const QString& path) {
   DataSet& data = m_engine->data;
-  if (data.CurrentFile.isEmpty()) {
-    const QString path =
-        askSavePath(FileRequest{QStringLiteral("Save As"), kZrvFilter, data.CurrentFile}).path;
-    if (path.isEmpty()) return false;
-    data.CurrentFile = path;
-    setWindowTitle(kAppTitle + QStringLiteral(" - ") + path);
-  }
-  const SaveResult r = saveDataFile(data.CurrentFile, *m_engine);
+  replaceQuotes();
+  const SaveResult r = saveDataFile(path, *m_engine);
   if (!r.ok) {
+    // Nothing was saved: the name and the caption stay those of the data set on screen.
     doerr(r.error);
     return false;
   }
   if (!r.rowsError.isEmpty()) doerr(r.rowsError);
-  AddRecentFile(data.CurrentFile);
+  data.CurrentFile = path;
+  AddRecentFile(path);
   // A run that goes on adds samples that this file does not hold yet.
   data.DataChanged = m_engine->running();
   if (!data.DataChanged) m_journal->discard();
+  showCaption();
   return true;
 }
 
+void frmMain::replaceQuotes() {
+  // The data file quotes its texts and cannot hold a double quote inside one: a text cut
+  // there on reading would lose the rest of the field.
+  GraphModel& g = *m_graph;
+  QStringList changed;
+  const auto fix = [&](GraphMember member, int item, const QString& what) {
+    const Variant& value = item < 0 ? g.graphValue(member) : g.itemValue(member, item);
+    if (!value.isText() || !value.textValue().contains(QLatin1Char('"'))) return;
+    const Variant fixed(QString(value.textValue()).replace(QLatin1Char('"'), QLatin1Char('\'')));
+    if (item < 0)
+      g.setProperty(member, fixed);
+    else
+      g.setValue(member, item, fixed);
+    changed << what;
+  };
+  for (GraphMember m : {GraphMember::Caption, GraphMember::AxisTitleX, GraphMember::AxisTitleY,
+                        GraphMember::LabelFormatX, GraphMember::LabelFormatY})
+    fix(m, -1, findMember(int(m))->label);
+  for (int e = 0; e < g.elementCount(); ++e)
+    fix(GraphMember::ElementLabel, e, QStringLiteral("the name of element %1").arg(e));
+  for (int a = 0; a < g.annotationCount(); ++a)
+    fix(GraphMember::AnnoLabelText, a, QStringLiteral("the text of annotation %1").arg(a));
+  if (!changed.isEmpty())
+    m_dialogs->message(this,
+                       QStringLiteral("A data file cannot hold a double quote (\") in a text. It "
+                                      "was replaced by a single quote (') in: %1.")
+                           .arg(changed.join(QStringLiteral(", "))),
+                       kAppTitle, Buttons::Ok, Icon::Warning);
+}
+
 void frmMain::mnuFileSaveAs_Click() {
-  const QString path =
-      askSavePath(FileRequest{QStringLiteral("Save As"), kZrvFilter, m_engine->data.CurrentFile})
-          .path;
-  if (path.isEmpty()) return;
-  m_engine->data.CurrentFile = path;
-  setWindowTitle(kAppTitle + QStringLiteral(" - ") + path);
-  saveCurrent();
+  saveAs();
 }
 
 void frmMain::LoadDataFile(const QString& requested) {
   // The name may come from a list that the steps below change (the recent files).
   const QString path = requested;
+  if (SaveIfChanged(true) == Answer::Cancel) return;
+  loadFile(path);
+}
+
+void frmMain::loadFile(const QString& path) {
   if (m_engine->running()) mnuDataStop_Click();
-  SaveIfChanged();
   m_engine->data.CurrentFile = path;
   AddRecentFile(path);
   m_engine->InitGraph();
@@ -185,7 +249,7 @@ void frmMain::LoadDataFile(const QString& requested) {
   showLoadedData();
   switch (r.status) {
     case LoadResult::Status::Loaded:
-      setWindowTitle(kAppTitle + QStringLiteral(" - ") + path);
+      showCaption();
       return;
     case LoadResult::Status::IncorrectFormat:
       setUntitled();
@@ -200,6 +264,7 @@ void frmMain::LoadDataFile(const QString& requested) {
 }
 
 void frmMain::showLoadedData() {
+  showRecordedChannels();
   const DataSet& data = m_engine->data;
   const std::size_t n = data.sampleCount();
   // The key of the last sample holds its time: "T20.5".
@@ -231,6 +296,7 @@ void frmMain::offerRecovery() {
     if (!r.ok()) doerr(r.error);
     if (!r.shortfall().isEmpty()) doerr(r.shortfall());
     if (!m_journal->adopt(journal)) doerr(m_journal->lastError());
+    showCaption();
     return;  // one data set at a time: the others are offered at the next start
   }
 }
@@ -281,6 +347,8 @@ void frmMain::exportPicture(const OutputFormat& format) {
   FileRequest request{QString(), picturesFilter(), suggestedName(format.extensionList().value(0))};
   request.selectedFilter = int(&format - pictures.data());
   request.choice = pictureStyleChoice();
+  // A PDF is for paper: the light style unless the user chooses the screen's.
+  if (QLatin1String(format.id) == QLatin1String("pdf")) request.choice->selected = 1;
   const SaveAnswer answer = askSavePath(request);
   if (answer.path.isEmpty()) return;
   const OutputFormat& chosen = pictureFormatFor(answer.path, answer.filter);

@@ -3,6 +3,10 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QDir>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStyle>
+#include <algorithm>
 
 #include "app/about/frmabout.h"
 #include "app/about/frmhelp.h"
@@ -39,6 +43,17 @@ QMainWindow* frmMain::openHelpWindow() {
       return nullptr;
     }
     m_help = new frmHelp(std::move(book), this);
+    // Over the main window, wholly on its screen: a window placed by chance may open
+    // partly or wholly off the screen.
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (screen) {
+      const QRect available = screen->availableGeometry();
+      const QSize size = m_help->size().boundedTo(available.size() * 0.9);
+      QRect place = QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size, geometry());
+      place.moveLeft(std::clamp(place.left(), available.left(), available.right() - size.width()));
+      place.moveTop(std::clamp(place.top(), available.top(), available.bottom() - size.height()));
+      m_help->setGeometry(place);
+    }
   }
   m_help->show();
   m_help->raise();

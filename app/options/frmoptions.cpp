@@ -210,8 +210,22 @@ frmOptions::frmOptions(OptionsHost host, QWidget* owner) : QDialog(owner), m_hos
   connect(cmdOK, &QPushButton::clicked, this, &frmOptions::cmdOK_Click);
   connect(cmdCancel, &QPushButton::clicked, this, &frmOptions::cmdCancel_Click);
   connect(cmdApply, &QPushButton::clicked, this, [this] { cmdApply_Click(); });
+  // The run settings and the calibration a start begins with.
+  cmdSaveDefaults = new QPushButton(QStringLiteral("Save as &my defaults"), this);
+  cmdSaveDefaults->setObjectName(QStringLiteral("cmdSaveDefaults"));
+  cmdSaveDefaults->setToolTip(
+      QStringLiteral("Applies these settings and starts ZRVLOG with them from now on: the "
+                     "sampling settings, channels, averaging, reference and calibration"));
+  cmdFactoryDefaults = new QPushButton(QStringLiteral("Restore &factory defaults"), this);
+  cmdFactoryDefaults->setObjectName(QStringLiteral("cmdFactoryDefaults"));
+  cmdFactoryDefaults->setToolTip(
+      QStringLiteral("Forgets your defaults and puts the settings ZRVLOG comes with in force"));
+  connect(cmdSaveDefaults, &QPushButton::clicked, this, &frmOptions::cmdSaveDefaults_Click);
+  connect(cmdFactoryDefaults, &QPushButton::clicked, this, &frmOptions::cmdFactoryDefaults_Click);
 
   auto* buttons = new QHBoxLayout;
+  buttons->addWidget(cmdSaveDefaults);
+  buttons->addWidget(cmdFactoryDefaults);
   buttons->addStretch(1);
   buttons->addWidget(cmdOK);
   buttons->addWidget(cmdCancel);
@@ -337,6 +351,11 @@ QWidget* frmOptions::buildSamplingPage() {
     ++r;
   }
   grid->setColumnStretch(3, 1);
+  m_rateNote = noteLabel("lblRateNote", frame);
+  m_rateNote->setText(
+      QStringLiteral("A run is going on: its samples are stored at one interval, so the "
+                     "interval can be changed between runs."));
+  grid->addWidget(m_rateNote, r++, 0, 1, 4);
 
   TimerStats = new QPlainTextEdit(frame);
   TimerStats->setObjectName(QStringLiteral("TimerStats"));
@@ -506,6 +525,10 @@ void frmOptions::Form_Load() {
   Legend->setChecked(graph.property(M::LegendOn).toBool());
 
   SampRate->setText(zrv::formatGeneral(engine.GetTimerInt() / 1000.0));
+  // A data file holds one interval for all its samples: one changed mid-run would put the
+  // later samples at the wrong times when the file is read back.
+  SampRate->setReadOnly(engine.running());
+  m_rateNote->setVisible(engine.running());
   StopTime->setText(s.stopsec.toText());
   TFreq->setText(QString::number(engine.GetTimerFreq()));
   TTol->setText(s.Tol.toText());
@@ -809,8 +832,8 @@ bool frmOptions::cmdApply_Click() {
     engine.readPlanChanged();
     s.RefSel = static_cast<int16_t>(RefSel->currentData().toInt());
     m_refNote->hide();
-    engine.SetTimerInt(whole32(SampRate, 1000.0));
     if (!engine.running()) {
+      engine.SetTimerInt(whole32(SampRate, 1000.0));
       engine.reclaimLink();  // a run just stopped may still be finishing its last read
       board.setCommPort(static_cast<int16_t>(CPort->currentIndex() + 1));
       m_portNote->hide();
@@ -838,6 +861,23 @@ void frmOptions::cmdOK_Click() {
   m_grid->finishEditing();
   if (!ValidateEntries()) return;
   if (cmdApply_Click()) accept();
+}
+
+void frmOptions::cmdSaveDefaults_Click() {
+  if (!cmdApply_Click() || !m_host.saveDefaults) return;
+  if (m_host.saveDefaults())
+    report(QStringLiteral("These settings are now your defaults: ZRVLOG starts with them."));
+}
+
+void frmOptions::cmdFactoryDefaults_Click() {
+  if (!m_host.restoreFactoryDefaults) return;
+  if (m_host.dialogs->message(this,
+                              QStringLiteral("Forget your defaults and put the factory settings "
+                                             "(sampling, channels, calibration) in force?"),
+                              kAppTitle, Buttons::YesNo, Icon::Question) != Answer::Yes)
+    return;
+  m_host.restoreFactoryDefaults();
+  Form_Load();
 }
 
 void frmOptions::cmdCancel_Click() {

@@ -55,6 +55,11 @@ struct OptionsHost {
   std::function<void()> graphProperties;
   /// Called after every Apply that got through validation.
   std::function<void()> applied;
+  /// Stores the settings now in force as the user's own defaults; false with a message
+  /// shown when they could not be stored.
+  std::function<bool()> saveDefaults;
+  /// Forgets the user's defaults and puts the factory settings in force.
+  std::function<void()> restoreFactoryDefaults;
 };
 
 /// The texts the range boxes show for a minimum and a maximum setting. Text stays as it is;
@@ -113,6 +118,11 @@ class frmOptions : public QDialog {
   QComboBox* cboDevice;
   PolyGrid* grid() const { return m_grid; }
   QPushButton *cmdOK, *cmdCancel, *cmdApply, *Gset;
+  QPushButton *cmdSaveDefaults, *cmdFactoryDefaults;
+  /// "Save as my defaults": Apply, then the settings in force become the start-up ones.
+  void cmdSaveDefaults_Click();
+  /// "Restore factory defaults": the factory settings in force and in the dialog.
+  void cmdFactoryDefaults_Click();
 
   /// The device shown for a COM number (1-9): a change made here, else the port map's.
   QString shownDevice(int16_t commPort) const;
@@ -154,6 +164,7 @@ class frmOptions : public QDialog {
   QStandardItemModel* m_portModel;
   QLabel* m_portNote;
   QLabel* m_refNote;
+  QLabel* m_rateNote;  // why the interval is read-only during a run
   QLabel* m_deviceNote;
   QList<DeviceChoice> m_devices;             // found when the dialog was loaded
   QMap<int16_t, QString> m_loadedDevices;    // COM number -> device, as loaded

@@ -94,4 +94,32 @@ double pixelsToTwips(int pixels, double logicalDpi) {
   return pixels * kTwipsPerInch / logicalDpi;
 }
 
+namespace {
+const QString kDefaultsGroup = QStringLiteral("Defaults");
+}  // namespace
+
+QMap<QString, QString> StoredSettings::userDefaults() const {
+  QMap<QString, QString> values;
+  m_settings->beginGroup(kDefaultsGroup);
+  for (const QString& key : m_settings->childKeys())
+    values.insert(key, m_settings->value(key).toString());
+  m_settings->endGroup();
+  return values;
+}
+
+bool StoredSettings::setUserDefaults(const QMap<QString, QString>& values) {
+  m_settings->remove(kDefaultsGroup);
+  m_settings->beginGroup(kDefaultsGroup);
+  for (auto it = values.cbegin(); it != values.cend(); ++it)
+    m_settings->setValue(it.key(), it.value());
+  m_settings->endGroup();
+  m_settings->sync();
+  return m_settings->status() == QSettings::NoError;
+}
+
+void StoredSettings::clearUserDefaults() {
+  m_settings->remove(kDefaultsGroup);
+  m_settings->sync();
+}
+
 }  // namespace zrvlog

@@ -3,6 +3,7 @@
 // every value stored as text. Sections, keys and defaults are declared here once; start-up,
 // the options dialog, the recent-file list and the tests all go through these functions.
 
+#include <QMap>
 #include <QRect>
 #include <QSettings>
 #include <QString>
@@ -55,6 +56,12 @@ class StoredSettings {
   QString recentCaption(int index) const;
   QString recentPath(int index) const;
   void setRecent(int index, const QString& caption, const QString& path);
+
+  /// The user's own defaults (section "Defaults"): setting name to text; empty when none.
+  QMap<QString, QString> userDefaults() const;
+  /// Replaces them; false when the store could not be written.
+  bool setUserDefaults(const QMap<QString, QString>& values);
+  void clearUserDefaults();
 
   void sync() { m_settings->sync(); }
 

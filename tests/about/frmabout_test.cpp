@@ -46,7 +46,7 @@ class AboutBoxTest : public ::testing::Test {
     };
     s.openUrl = [this](const QUrl& url) {
       opened << url;
-      return false;  // no browser: must make no difference
+      return false;  // no browser: the box says so and stays open
     };
     return s;
   }
@@ -93,8 +93,10 @@ TEST_F(AboutBoxTest, RunsModallyThroughDialogsAndClosesWithOk) {
   dialogs.answerExec([&](QDialog& dialog) {
     auto& about = static_cast<frmAbout&>(dialog);
     sawTexts = about.isVisible() && about.lblTitle->text() == kAppTitle;
-    // Home Page leaves the box open whatever the browser does.
+    // Home Page leaves the box open whatever the browser does; without one it says so.
+    dialogs.answerMessage(Answer::Ok);
     about.Homepage->click();
+    EXPECT_TRUE(dialogs.messages().back().contains(kHomePageUrl.toString()));
     EXPECT_TRUE(about.isVisible());
     about.cmdOK->click();
     EXPECT_FALSE(about.isVisible());
@@ -106,7 +108,7 @@ TEST_F(AboutBoxTest, RunsModallyThroughDialogsAndClosesWithOk) {
   EXPECT_TRUE(sawTexts);
   ASSERT_EQ(opened.size(), 1);
   EXPECT_EQ(opened.front(), kHomePageUrl);
-  ASSERT_EQ(dialogs.asked().size(), 1u);
+  ASSERT_EQ(dialogs.asked().size(), 2u);
   EXPECT_EQ(dialogs.asked().front().title, QStringLiteral("About ZRVLOG"));
 }
 

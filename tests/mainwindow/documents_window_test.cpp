@@ -75,7 +75,7 @@ TEST_F(DocumentsWindowTest, SaveAsTitlesTheWindowAndSaveReusesTheName) {
   EXPECT_EQ(q.file.title, QStringLiteral("Save As"));
   EXPECT_EQ(q.file.filter, QStringLiteral("ZRV Files (*.zrv)|*.zrv|All Files (*.*)|*.*"));
   EXPECT_TRUE(q.file.initialName.isEmpty());
-  EXPECT_EQ(window->windowTitle(), QStringLiteral("ZRVLOG - ") + file);
+  EXPECT_EQ(window->caption(), QStringLiteral("ZRVLOG - ") + file);
   EXPECT_EQ(window->CurrentFile(), file);
   EXPECT_FALSE(window->engine().data.DataChanged);
   EXPECT_TRUE(contents(file).startsWith("\"1.0\"\r\n"));
@@ -85,7 +85,7 @@ TEST_F(DocumentsWindowTest, SaveAsTitlesTheWindowAndSaveReusesTheName) {
   EXPECT_EQ(dialogs.asked().size(), 1u);
   // A new run is a new document: its first Save asks for a name and leaves the file alone.
   record(2);
-  EXPECT_EQ(window->windowTitle(), QStringLiteral("ZRVLOG"));
+  EXPECT_EQ(window->caption(), QStringLiteral("ZRVLOG*"));
   const QString second = path("second.zrv");
   dialogs.answerSaveFile(second);
   m().mnuFileSave->trigger();
@@ -93,12 +93,12 @@ TEST_F(DocumentsWindowTest, SaveAsTitlesTheWindowAndSaveReusesTheName) {
   EXPECT_EQ(rowsIn(file), 5) << "the file the data came from is untouched";
   EXPECT_EQ(rowsIn(second), 2);
   m().mnuFileNew->trigger();
-  EXPECT_EQ(window->windowTitle(), QStringLiteral("ZRVLOG"));
+  EXPECT_EQ(window->caption(), QStringLiteral("ZRVLOG"));
   EXPECT_TRUE(window->CurrentFile().isEmpty());
   EXPECT_EQ(window->engine().data.sampleCount(), 0u);
 }
 
-TEST_F(DocumentsWindowTest, YesWhileUntitledOpensSaveAsAndCancellingItStillRunsTheCommand) {
+TEST_F(DocumentsWindowTest, YesWhileUntitledOpensSaveAsAndCancellingItCancelsTheCommand) {
   open();
   record(3);
   window->engine().settings.stopsec = zrv::Variant("5");
@@ -107,11 +107,11 @@ TEST_F(DocumentsWindowTest, YesWhileUntitledOpensSaveAsAndCancellingItStillRunsT
   ASSERT_EQ(dialogs.asked().size(), 2u);
   EXPECT_EQ(dialogs.asked()[0].text, QStringLiteral("Save file?"));
   EXPECT_EQ(dialogs.asked()[0].title, QStringLiteral("ZRVLOG"));
-  EXPECT_EQ(dialogs.asked()[0].buttons, Buttons::YesNo);
+  EXPECT_EQ(dialogs.asked()[0].buttons, Buttons::YesNoCancel);
   EXPECT_EQ(dialogs.asked()[0].icon, Icon::None);
   EXPECT_EQ(dialogs.asked()[1].file.title, QStringLiteral("Save As"));
-  EXPECT_EQ(window->engine().data.sampleCount(), 0u) << "New went on";
-  EXPECT_TRUE(window->engine().settings.stopsec.isEmptyText());
+  EXPECT_EQ(window->engine().data.sampleCount(), 3u) << "New did not go on";
+  EXPECT_EQ(window->engine().settings.stopsec.toText(), QStringLiteral("5"));
   EXPECT_TRUE(QDir(dir.path()).entryList({QStringLiteral("*.zrv")}, QDir::Files).isEmpty())
       << "nothing saved";
 }
@@ -127,7 +127,7 @@ TEST_F(DocumentsWindowTest, StartingARunWithUnsavedDataAsksAndNoStillStarts) {
   window->mnuDataStop_Click();
 }
 
-TEST_F(DocumentsWindowTest, OpenDuringARunStopsItAndAsksWhereTheRunGoes) {
+TEST_F(DocumentsWindowTest, OpenDuringARunAsksFirstThenStopsItAndSavesWhereAsked) {
   const QString other = path("other.zrv"), old = path("old.zrv");
   makeFile(other, 4);
   open();
@@ -139,32 +139,35 @@ TEST_F(DocumentsWindowTest, OpenDuringARunStopsItAndAsksWhereTheRunGoes) {
   timer->fire();
   timer->fire();
   const QString run = path("run.zrv");
-  dialogs.answerOpenFile(other).answerMessage(Answer::Yes).answerSaveFile(run);
+  dialogs.answerMessage(Answer::Yes).answerSaveFile(run).answerOpenFile(other);
   window->tbToolBar_ButtonClick(QStringLiteral("Open"));
-  EXPECT_FALSE(board->portopen()) << "the run was stopped first";
-  const auto& open = dialogs.asked()[1];
+  EXPECT_FALSE(board->portopen()) << "the run was stopped";
+  EXPECT_EQ(dialogs.asked()[1].text, QStringLiteral("Save file?"));
+  EXPECT_EQ(dialogs.asked()[2].file.title, QStringLiteral("Save As"));
+  const auto& open = dialogs.asked()[3];
   EXPECT_EQ(open.file.title, QStringLiteral("Open"));
-  EXPECT_TRUE(open.file.initialName.isEmpty()) << "the run's samples are untitled";
-  EXPECT_EQ(dialogs.asked()[2].text, QStringLiteral("Save file?"));
-  EXPECT_EQ(dialogs.asked()[3].file.title, QStringLiteral("Save As"));
+  EXPECT_EQ(open.file.initialName, run) << "the run's samples were saved there";
   EXPECT_EQ(rowsIn(old), 2) << "the file saved before the run is untouched";
   EXPECT_EQ(rowsIn(run), 3) << "the run's samples went to the name asked for";
   EXPECT_EQ(window->engine().data.sampleCount(), 4u);
-  EXPECT_EQ(window->windowTitle(), QStringLiteral("ZRVLOG - ") + other);
+  EXPECT_EQ(window->caption(), QStringLiteral("ZRVLOG - ") + other);
   EXPECT_EQ(recentCaptions(), QStringList({other, run, old}));
 }
 
 TEST_F(DocumentsWindowTest, CancelledDialogsChangeNothing) {
   open();
   record(2);
-  dialogs.answerOpenFile(QString()).answerSaveFile(QString()).answerSaveFile(QString());
+  dialogs.answerMessage(Answer::No)
+      .answerOpenFile(QString())
+      .answerSaveFile(QString())
+      .answerSaveFile(QString());
   m().mnuFileOpen->trigger();
   m().mnuFileSaveAs->trigger();
   m().mnuExportCSV->trigger();
-  EXPECT_EQ(dialogs.asked().size(), 3u) << "no message after a cancel";
+  EXPECT_EQ(dialogs.asked().size(), 4u) << "no message after a cancel";
   EXPECT_EQ(window->engine().data.sampleCount(), 2u);
   EXPECT_TRUE(window->engine().data.DataChanged);
-  EXPECT_EQ(window->windowTitle(), QStringLiteral("ZRVLOG"));
+  EXPECT_EQ(window->caption(), QStringLiteral("ZRVLOG*"));
 }
 
 TEST_F(DocumentsWindowTest, AFileThatCannotBeLoadedLeavesTheDataSetUntitled) {
@@ -176,7 +179,7 @@ TEST_F(DocumentsWindowTest, AFileThatCannotBeLoadedLeavesTheDataSetUntitled) {
   f.close();
   open();
   window->LoadDataFile(good);
-  EXPECT_EQ(window->windowTitle(), QStringLiteral("ZRVLOG - ") + good);
+  EXPECT_EQ(window->caption(), QStringLiteral("ZRVLOG - ") + good);
   EXPECT_FALSE(window->panelText(2).isEmpty()) << "the start time of the file";
 
   dialogs.answerMessage(Answer::Ok);
@@ -184,7 +187,7 @@ TEST_F(DocumentsWindowTest, AFileThatCannotBeLoadedLeavesTheDataSetUntitled) {
   EXPECT_EQ(dialogs.asked().back().text, QStringLiteral("Incorrect file format"));
   EXPECT_EQ(dialogs.asked().back().title, QStringLiteral("ZRVLOG"));
   EXPECT_TRUE(window->CurrentFile().isEmpty());
-  EXPECT_EQ(window->windowTitle(), QStringLiteral("ZRVLOG"));
+  EXPECT_EQ(window->caption(), QStringLiteral("ZRVLOG"));
   EXPECT_EQ(contents(bad), "\"2.0\"\r\n");
 
   // Save now asks for a name instead of writing over the file that could not be read.
@@ -276,7 +279,7 @@ TEST_F(DocumentsWindowTest, EveryRecentFileEntryOpensTheFileItNames) {
     const int samples = files.indexOf(chosen) + 1;
     EXPECT_EQ(window->engine().data.sampleCount(), std::size_t(samples)) << "entry " << entry;
     EXPECT_EQ(window->CurrentFile(), chosen) << "entry " << entry;
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("ZRVLOG - ") + chosen) << "entry " << entry;
+    EXPECT_EQ(window->caption(), QStringLiteral("ZRVLOG - ") + chosen) << "entry " << entry;
     QStringList expected = before;
     expected.move(entry - 1, 0);
     EXPECT_EQ(recentCaptions(), expected) << "entry " << entry;
@@ -316,7 +319,7 @@ TEST_F(DocumentsWindowTest, RecentFilesSurviveARestartAndReopen) {
             QString(a).replace(QStringLiteral("&"), QStringLiteral("&&")));
   m().mnuFileMRU[1]->trigger();
   EXPECT_EQ(window->engine().data.sampleCount(), 3u);
-  EXPECT_EQ(window->windowTitle(), QStringLiteral("ZRVLOG - ") + a);
+  EXPECT_EQ(window->caption(), QStringLiteral("ZRVLOG - ") + a);
 }
 
 TEST_F(DocumentsWindowTest, TheSelectedFilterDecidesTheFormatAndTheExtension) {
@@ -385,7 +388,7 @@ TEST_F(DocumentsWindowTest, SaveAsAddsTheExtensionAndExportsSuggestTheDataFilesN
   m().mnuFileSaveAs->trigger();
   EXPECT_EQ(window->CurrentFile(), path("run2.zrv")) << "the Open dialog's *.zrv shows it";
   EXPECT_TRUE(contents(path("run2.zrv")).startsWith("\"1.0\""));
-  EXPECT_EQ(window->windowTitle(), QStringLiteral("ZRVLOG - ") + path("run2.zrv"));
+  EXPECT_EQ(window->caption(), QStringLiteral("ZRVLOG - ") + path("run2.zrv"));
 
   dialogs.answerSaveFile(QString());
   m().mnuExportCSV->trigger();

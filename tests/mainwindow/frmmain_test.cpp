@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
@@ -71,7 +73,7 @@ TEST_F(MainWindowTest, MenusCarryTheirCaptionsShortcutsAndInitialStates) {
        {m().mnuFile, m().mnuEdit, m().mnuCursor, m().mnuData, m().mnuView, m().mnuHelp})
     menus << menu->title();
   EXPECT_EQ(menus, QStringList({"&File", "&Edit", "&Cursor", "&Data", "&View", "&Help"}));
-  EXPECT_EQ(window->windowTitle(), QStringLiteral("ZRVLOG"));
+  EXPECT_EQ(window->caption(), QStringLiteral("ZRVLOG"));
 }
 
 TEST_F(MainWindowTest, ToolbarButtonsAndStatusPanels) {
@@ -208,19 +210,24 @@ TEST_F(MainWindowTest, TheStatusBarSaysWhatTheRunIsDoingAndForgetsOldSamples) {
   window->engine().settings.stopsec = QStringLiteral("2");
   EXPECT_EQ(window->stateText(), QStringLiteral("No samples"));
   window->mnuDataStart_Click();
-  EXPECT_EQ(window->stateText(), QStringLiteral("Recording: 0 samples, 0.0 s"));
+  EXPECT_EQ(window->stateText(), QStringLiteral("Recording: 0 samples, 0.0 s of 2 s"));
   timer->fire();
+  EXPECT_EQ(window->stateText(), QStringLiteral("Recording: 1 sample, 0.0 s of 2 s"));
   timer->fire();
-  EXPECT_EQ(window->stateText(), QStringLiteral("Recording: 2 samples, 1.0 s"));
+  EXPECT_EQ(window->stateText(), QStringLiteral("Recording: 2 samples, 1.0 s of 2 s"));
   EXPECT_EQ(window->panelText(3), QStringLiteral("1.0 s"));
-  // Panel 1 keeps its short form; its tooltip names the channels, units and the jitter.
-  EXPECT_EQ(window->panelText(1), QStringLiteral("0.5 1.0 1.5 2.0 2.4 (0)"));
+  // Panel 1 names each recorded channel with its unit, in the decimals of one A/D step (5 mV:
+  // three); its tooltip adds the jitter.
+  EXPECT_TRUE(window->panelText(1).startsWith(QStringLiteral("Channel 1: 0.489 V   Channel 2: ")))
+      << window->panelText(1).toStdString();
+  EXPECT_TRUE(window->panelText(1).endsWith(QStringLiteral("Channel 5: 2.444 V")));
   const QString tip = window->panelToolTip(1);
   for (const char* part : {"Channel 1: 0.489 V", "Channel 5: 2.444 V", "Jitter: 0 ms"})
     EXPECT_TRUE(tip.contains(QLatin1String(part))) << tip.toStdString();
   board->failReads = 2;  // a tick that cannot read
   timer->fire();
-  EXPECT_EQ(window->stateText(), QStringLiteral("Recording: 2 samples, 1.0 s, 1 missed tick"));
+  EXPECT_EQ(window->stateText(),
+            QStringLiteral("Recording: 2 samples, 1.0 s of 2 s, 1 missed tick"));
   timer->fire();  // the sample at the stop time ends the run by itself
   EXPECT_FALSE(window->engine().running());
   EXPECT_EQ(window->stateText(), QStringLiteral("Finished: 3 samples in 2.0 s, 1 missed tick"));
@@ -304,7 +311,34 @@ TEST_F(MainWindowTest, TrackReadOut) {
   window->NTGraph1().setTrackPosition(12.34, 1.0);
   window->NTGraph1_CursorPosition(12.34, 1.0);
   EXPECT_EQ(window->graphView().toolTipText(),
-            QStringLiteral("X=12.3 Ch1=5.0 Ch2=0.0 Ch3=2.5 Ch4=1.0 Ch5=0.0"));
+            QStringLiteral("X=12.3 s Ch1=5.000 V Ch2=0.000 V Ch3=2.502 V Ch4=1.002 V Ch5=0.000 V"));
+  // With three channels recorded, channels 4 and 5 hold no readings and are left out of the
+  // read-out, the crosshair beside it, the value panel and the legend.
+  window->engine().settings.ChanLimit = 3;
+  dialogs.answerMessage(Answer::No);
+  window->mnuDataStart_Click();
+  for (int i = 0; i < 30; ++i)
+    timer->fire();
+  window->mnuDataStop_Click();
+  window->mnuTrack_Click();
+  GraphView& view = window->graphView();
+  view.replotNow();
+  // The mouse over the plot in Track mode: a crosshair with the read-out beside it.
+  QWidget* area = view.mouseArea();
+  const QPointF at = area->mapFrom(&view, view.toPixel(12.0, 1.0));
+  QMouseEvent move(QEvent::MouseMove, at, area->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                   Qt::NoModifier);
+  QApplication::sendEvent(area, &move);
+  EXPECT_TRUE(view.crosshairShown());
+  EXPECT_EQ(view.crosshairText(),
+            QString(view.toolTipText()).replace(QStringLiteral(" Ch"), QStringLiteral("\nCh")));
+  EXPECT_TRUE(view.toolTipText().endsWith(QStringLiteral(" Ch1=5.000 V Ch2=0.000 V Ch3=2.502 V")))
+      << view.toolTipText().toStdString();
+  EXPECT_FALSE(window->panelText(1).contains(QStringLiteral("Channel 4")));
+  EXPECT_FALSE(window->panelToolTip(1).contains(QStringLiteral("Channel 4")));
+  window->mnuNormCursor_Click();
+  QApplication::sendEvent(area, &move);
+  EXPECT_FALSE(view.crosshairShown());
   window->NTGraph1_CursorPosition(15.5, 1.0);  // beyond the next sample's time (15)
   EXPECT_TRUE(window->graphView().toolTipText().isEmpty());
 }
@@ -315,6 +349,40 @@ TEST_F(MainWindowTest, AutorangeToggles) {
   EXPECT_TRUE(window->engine().autorange());
   m().mnuAutorange->trigger();
   EXPECT_FALSE(window->engine().autorange());
+}
+
+TEST_F(MainWindowTest, UserDefaultsComeBackAtTheNextStartUntilTheFactoryOnesAreRestored) {
+  struct Start {
+    int32_t interval;
+    int16_t channels;
+    double a1;
+  };
+  const auto started = [&]() {
+    open();
+    const AcquisitionEngine& e = window->engine();
+    return Start{e.GetTimerInt(), e.settings.ChanLimit, e.data.GetCoef(1, 2).toDouble()};
+  };
+  Start s = started();
+  EXPECT_EQ(s.interval, 1000) << "a start without defaults is the factory one";
+  EXPECT_EQ(s.channels, 5);
+  window->mnuQuickRaw_Click();
+  window->engine().SetTimerInt(250);
+  window->engine().settings.ChanLimit = 3;
+  ASSERT_TRUE(stored->setUserDefaults(window->userDefaults()));
+  close();
+  s = started();
+  EXPECT_EQ(s.interval, 250);
+  EXPECT_EQ(s.channels, 3);
+  EXPECT_EQ(s.a1, 1.0) << "the calibration came back";
+  EXPECT_EQ(window->NTGraph1().property(GraphMember::LabelFormatY).toText(),
+            QStringLiteral("%4.0f"));
+  stored->clearUserDefaults();
+  window->applyFactoryDefaults();
+  EXPECT_EQ(window->engine().GetTimerInt(), 1000);
+  close();
+  s = started();
+  EXPECT_EQ(s.interval, 1000);
+  EXPECT_NEAR(s.a1, 4.88758553274682E-03, 1e-18);
 }
 
 }  // namespace

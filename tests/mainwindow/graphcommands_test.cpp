@@ -156,12 +156,13 @@ TEST_F(GraphCommandsTest, TrackReadOutNamesTheValuesUnderTheCursor) {
     double x;
     const char* text;
   } cases[] = {
-      {0.0, "X=0.0 Ch1=100.0 Ch2=200.0 Ch3=300.0 Ch4=400.0 Ch5=500.0"},
-      {1.49, "X=1.5 Ch1=101.0 Ch2=201.0 Ch3=301.0 Ch4=401.0 Ch5=501.0"},
-      {2.5, "X=2.5 Ch1=102.0 Ch2=202.0 Ch3=302.0 Ch4=402.0 Ch5=502.0"},  // 2.5 -> point 2
-      {-0.3, "X=-0.3 Ch1=100.0 Ch2=200.0 Ch3=300.0 Ch4=400.0 Ch5=500.0"},
-      {3.0, "X=3.0"},  // the next sample's time: no point there yet
-      {-2.0, "X=-2.0"},
+      // Raw counts: whole numbers, no unit (one count is the A/D step).
+      {0.0, "X=0.0 s Ch1=100 Ch2=200 Ch3=300 Ch4=400 Ch5=500"},
+      {1.49, "X=1.5 s Ch1=101 Ch2=201 Ch3=301 Ch4=401 Ch5=501"},
+      {2.5, "X=2.5 s Ch1=102 Ch2=202 Ch3=302 Ch4=402 Ch5=502"},  // 2.5 -> point 2
+      {-0.3, "X=-0.3 s Ch1=100 Ch2=200 Ch3=300 Ch4=400 Ch5=500"},
+      {3.0, "X=3.0 s"},  // the next sample's time: no point there yet
+      {-2.0, "X=-2.0 s"},
       {3.01, ""},  // beyond the next sample: the tooltip is cleared
   };
   for (const auto& c : cases) {
@@ -176,7 +177,7 @@ TEST_F(GraphCommandsTest, TrackReadOutBeforeAnySample) {
   open();
   window->NTGraph1().setTrackPosition(0.0, 0.0);
   window->NTGraph1_CursorPosition(0.0, 0.0);
-  EXPECT_EQ(window->graphView().toolTipText(), QStringLiteral("X=0.0"))
+  EXPECT_EQ(window->graphView().toolTipText(), QStringLiteral("X=0.0 s"))
       << "built from point 0, which no element has yet";
 }
 

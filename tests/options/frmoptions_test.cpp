@@ -631,6 +631,9 @@ TEST_F(OptionsTest, ApplyDuringARunReachesTheNextTicks) {
   withOptions([&](frmOptions& f) {
     timer->fire();  // ticks keep coming under the dialog
     EXPECT_EQ(window->engine().data.sampleCount(), 2u);
+    // A data file holds one interval: it cannot change during a run.
+    EXPECT_TRUE(f.findChild<QLineEdit*>(QStringLiteral("SampRate"))->isReadOnly());
+    EXPECT_FALSE(f.findChild<QLabel*>(QStringLiteral("lblRateNote"))->isHidden());
     type(f, "SampRate", QStringLiteral("0.5"));
     type(f, "Chan", QStringLiteral("2"));
     type(f, "Avg", QStringLiteral("3"));
@@ -639,13 +642,14 @@ TEST_F(OptionsTest, ApplyDuringARunReachesTheNextTicks) {
     board->calls.clear();
     timer->fire();
   });
-  EXPECT_EQ(window->engine().GetTimerInt(), 500);
+  EXPECT_EQ(window->engine().GetTimerInt(), 1000);
   EXPECT_EQ(board->calls, QStringList({"repeat(3)", "a2d(0)", "readword", "readword", "repeat(3)",
                                        "a2d(1)", "readword", "readword"}));
   // Channel 1 reads 200 counts: 200 x a1 + 100.
   EXPECT_NEAR(window->NTGraph1().pointY(2, 1), 200 * 4.88758553274682E-03 + 100, 1e-9);
-  EXPECT_DOUBLE_EQ(window->engine().data.SampleTime.toDouble(), 2.5)
-      << "two samples a second apart, then one half a second on";
+  EXPECT_DOUBLE_EQ(window->engine().data.SampleTime.toDouble(), 3.0)
+      << "three samples a second apart: the interval stays for the run";
+  window->mnuDataStop_Click();
 }
 
 }  // namespace
