@@ -234,9 +234,9 @@ Options parse(const QStringList& args) {
 QString helpText() {
   QString text = QStringLiteral(
       "Usage: zrvctl [--port N|sim|DEVICE] MEMBER...\n"
-      "       zrvctl --map N=DEVICE | --unmap N ... [--list-ports]\n"
-      "       zrvctl --list-ports\n"
-      "       zrvctl --help | --version\n"
+      "  or:  zrvctl --map N=DEVICE | --unmap N ... [--list-ports]\n"
+      "  or:  zrvctl --list-ports\n"
+      "  or:  zrvctl --help | --version\n"
       "\n"
       "Drives a ZRV I/O board through the ZRV control library: opens the link on the port,\n"
       "calls the members given in turn, printing each result on a line of its own, and\n"

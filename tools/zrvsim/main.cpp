@@ -97,7 +97,7 @@ bool makeLink(const char* link, const QByteArray& device, LinkClaim& claim) {
 
 const char kUsage[] =
     "Usage: zrvsim [--pace] [--link PATH] [--eeprom FILE]\n"
-    "       zrvsim --help | --version\n"
+    "  or:  zrvsim --help | --version\n"
     "\n"
     "Serves the simulated ZRV I/O board on a pseudo-terminal, so that programs can open it\n"
     "like a serial port. The first line printed is the device to open (e.g. /dev/pts/4);\n"
