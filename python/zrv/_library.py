@@ -260,13 +260,13 @@ class _Interrupts:
     """Ctrl+C during a board call on the main thread: Python's own handler only runs once the
     call returns, so the wake-up descriptor of the signal module tells a watcher thread, which
     asks the library to abandon the wait. The call then returns at once and Python raises
-    KeyboardInterrupt. Another wake-up descriptor found in place gets every signal passed on."""
+    KeyboardInterrupt. Where another wake-up descriptor is in place (an asyncio loop's), it
+    is left alone and calls run to their end as before."""
 
     def __init__(self, cdll: ctypes.CDLL) -> None:
         self._cdll = cdll
         self._lock = threading.Lock()
         self._handle: ctypes.c_void_p | None = None  # the main thread's call under way
-        self._forward = -1
         self._read, self._write = os.pipe()
         os.set_blocking(self._write, False)
         threading.Thread(target=self._watch, name="zrv-interrupts", daemon=True).start()
@@ -275,11 +275,6 @@ class _Interrupts:
         while True:
             data = os.read(self._read, 64)
             with self._lock:
-                if self._forward >= 0:
-                    try:
-                        os.write(self._forward, data)
-                    except OSError:
-                        self._forward = -1
                 if signal.SIGINT in data and self._handle is not None:
                     self._cdll.zrv_abandon(self._handle, 1)
 
@@ -291,9 +286,10 @@ class _Interrupts:
             previous = signal.set_wakeup_fd(self._write, warn_on_full_buffer=False)
         except ValueError:  # not the main interpreter
             return False
+        if previous not in (-1, self._write):
+            signal.set_wakeup_fd(previous)
+            return False
         with self._lock:
-            if previous != self._write:
-                self._forward = previous
             # A request that came as the last call ended must not abandon this one.
             self._cdll.zrv_abandon(handle, 0)
             self._handle = handle

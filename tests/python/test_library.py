@@ -106,6 +106,18 @@ class Interrupt(unittest.TestCase):
                 self.assertEqual(child.returncode, 0)
 
 
+    def test_another_wakeup_descriptor_is_left_in_place(self):
+        read, write = os.pipe()
+        self.addCleanup(os.close, read)
+        self.addCleanup(os.close, write)
+        os.set_blocking(write, False)
+        previous = signal.set_wakeup_fd(write)
+        try:
+            self.assertTrue(zrv.ZRVIO(port="sim").ok())
+        finally:
+            self.assertEqual(signal.set_wakeup_fd(previous), write)
+
+
 class Pythonic(unittest.TestCase):
     def setUp(self):
         self.board = zrv.ZRVIO(port="sim")
