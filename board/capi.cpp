@@ -22,14 +22,17 @@ namespace err = zrv::err;
 
 struct Failure {
   int number = 0;
+  bool timedOut = false;
   std::string text;
 
   void clear() {
     number = 0;
+    timedOut = false;
     text.clear();
   }
-  int set(int n, const QString& message) {
+  int set(int n, const QString& message, bool timeout = false) {
     number = n;
+    timedOut = timeout;
     text = message.toStdString();
     return n;
   }
@@ -68,7 +71,7 @@ int guarded(Failure& failure, F&& call) {
     call();
     return 0;
   } catch (const AutomationError& e) {
-    return failure.set(e.number(), e.message());
+    return failure.set(e.number(), e.message(), e.timedOut());
   } catch (const std::bad_alloc&) {
     return failure.set(err::kOutOfMemory, zrv::standardErrorText(err::kOutOfMemory));
   } catch (const std::exception& e) {
@@ -172,6 +175,8 @@ int zrv_create(const char* progid, zrv_object** object) {
           QStringLiteral("no class is named \"%1\" (this library has %2)")
               .arg(QString::fromUtf8(progid ? progid : ""), QLatin1String(zrv::dispatch::kProgId)));
     *object = new zrv_object;
+    // Any host of the C interface may end a wait with zrv_abandon.
+    (*object)->io.setAbandonable(true);
   });
 }
 
@@ -219,6 +224,18 @@ int zrv_invoke(zrv_object* object, int32_t dispid, unsigned kind, const zrv_vari
   // Set after the call: a nested call from the host's events must not leave its outcome.
   object->failure = std::move(failure);
   return number;
+}
+
+int zrv_abandon(zrv_object* object, int abandon) {
+  // No Failure is touched: this runs on another thread (or in a signal handler) while the
+  // object's own thread is inside a call.
+  if (!object) return err::kInvalidArgument;
+  object->io.abandonWait(abandon != 0);
+  return 0;
+}
+
+int zrv_error_timed_out(const zrv_object* object) {
+  return (object ? object->failure.timedOut : threadFailure().timedOut) ? 1 : 0;
 }
 
 int zrv_error_number(const zrv_object* object) {

@@ -34,7 +34,10 @@ struct Entry {
   int16_t commPort = 0;
   QString device;  ///< a device path or "sim"; empty when the port map file cannot be used
   Source source = Source::Default;
-  friend bool operator==(const Entry&, const Entry&) = default;
+  // Written out: the installed header also compiles as C++17.
+  friend bool operator==(const Entry& a, const Entry& b) {
+    return a.commPort == b.commPort && a.device == b.device && a.source == b.source;
+  }
 };
 
 /// The port map file in use (it need not exist).

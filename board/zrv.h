@@ -26,7 +26,8 @@
  * texts for as long as the library is loaded. Strings passed in are read during the call.
  *
  * Threads: an object is used by one thread at a time; different objects may be used on
- * different threads. No Qt application object is needed.
+ * different threads. No Qt application object is needed. The one exception is zrv_abandon,
+ * which another thread (or a signal handler) calls to end a call that waits for the board.
  */
 #ifndef ZRV_H
 #define ZRV_H
@@ -132,9 +133,19 @@ ZRV_API int zrv_invoke(zrv_object* object, int32_t dispid, unsigned kind, const 
  * 0 and "" after a call that succeeded. */
 ZRV_API int zrv_error_number(const zrv_object* object);
 ZRV_API const char* zrv_error_text(const zrv_object* object);
+/* 1 when that error happened because a wait ran out of time (68 when the board did not become
+ * ready, 8020 when a write stalled), else 0. */
+ZRV_API int zrv_error_timed_out(const zrv_object* object);
 /* Copies the error text into a caller's buffer (truncated, always NUL-terminated when size
  * is not 0); returns the length of the whole text. */
 ZRV_API size_t zrv_copy_error_text(const zrv_object* object, char* buffer, size_t size);
+
+/* Abandons the object's wait for the board: a call under way on another thread that waits for
+ * a reply or for the board to become ready fails with 18 (user interrupt) within about 50 ms,
+ * or, when none waits, the next wait does. zrv_abandon(object, 0) withdraws a request that no
+ * wait has taken up. Safe from any thread and from a signal handler (it only sets a flag).
+ * Returns 0, or 5 for a NULL object. */
+ZRV_API int zrv_abandon(zrv_object* object, int abandon);
 
 /* Maps COM<comm_port> to a device for this process only: "sim" for the simulated board, or a
  * device path such as /dev/ttyUSB0; NULL or "" removes the mapping. Such mappings win over

@@ -25,6 +25,10 @@ namespace units = protocol::units;
 // that a board holding CTS low does not cost a whole core.
 constexpr auto kReadyPollInterval = std::chrono::microseconds(200);
 
+// A long reply (a count of seconds) is waited for in slices this long, so that a host can
+// abandon it; most replies come within the first.
+constexpr auto kAbandonCheck = std::chrono::milliseconds(50);
+
 // The handshake reads at most this many bytes looking for the status answer.
 constexpr int kHandshakeReads = 10;
 
@@ -107,8 +111,10 @@ QString ZRVIO::portDescription() const {
   return QStringLiteral("COM%1 (%2)").arg(m_commPort).arg(device);
 }
 
-void ZRVIO::throwPortError(int number, const QString& reason) const {
-  throw AutomationError(number, portDescription() + QStringLiteral(": ") + reason);
+void ZRVIO::throwPortError(int number, const QString& reason, bool timedOut) const {
+  const QString detail = portDescription() + QStringLiteral(": ") + reason;
+  if (timedOut) throw AutomationError::timeout(number, detail);
+  throw AutomationError(number, detail);
 }
 
 void ZRVIO::requireRunTimeSet(const char* property) const {
@@ -282,6 +288,7 @@ void ZRVIO::waitUntilReady() {
   const Deadline deadline = std::max(Clock::now(), m_boardBusyUntil) + m_readyTimeout;
   for (;;) {
     host().processEvents();
+    throwIfAbandoned();
     // Host code run from the events may have closed the link under us.
     if (!portopen())
       throwPortError(err::kDeviceUnavailable,
@@ -293,7 +300,8 @@ void ZRVIO::waitUntilReady() {
                      QStringLiteral("the board was not ready within %1 ms (%2)")
                          .arg(m_readyTimeout.count())
                          .arg(cts ? QStringLiteral("a reply of another command is still owed")
-                                  : QStringLiteral("CTS is not asserted")));
+                                  : QStringLiteral("CTS is not asserted")),
+                     true);
     std::this_thread::sleep_for(kReadyPollInterval);
   }
 }
@@ -303,7 +311,14 @@ void ZRVIO::writeBytes(const QByteArray& bytes) {
   if (status.ok()) return;
   const int number =
       status.code == PortStatus::Code::NotOpen ? err::kPortNotOpen : err::kPortWriteFailed;
-  throwPortError(number, status.reason);
+  throwPortError(number, status.reason, status.code == PortStatus::Code::TimedOut);
+}
+
+void ZRVIO::throwIfAbandoned() {
+  if (m_abandon.exchange(false))
+    throw AutomationError(
+        err::kUserInterrupt,
+        QStringLiteral("%1: the host abandoned the wait for the board").arg(portDescription()));
 }
 
 Deadline ZRVIO::replyDeadline(Clock::duration busy) const {
@@ -335,9 +350,17 @@ uint8_t ZRVIO::getbyte(Deadline deadline) {
   m_errflag = false;
   m_readFailure = ReadFailure::None;
   ByteRead read;
-  if (m_port)
-    read = m_port->readByte(deadline);
-  else
+  if (m_port) {
+    // A slice ending early (a port that cannot wait) is the port's answer; one that ran out
+    // with time left is waited again unless the host gave up.
+    Deadline slice;
+    do {
+      slice = m_abandonable ? std::min(deadline, Clock::now() + kAbandonCheck) : deadline;
+      read = m_port->readByte(slice);
+    } while (read.status.code == PortStatus::Code::TimedOut && slice < deadline &&
+             Clock::now() >= slice && !m_abandon.load());
+    if (!read.ok()) throwIfAbandoned();
+  } else
     read.status =
         PortStatus::failure(PortStatus::Code::NotOpen, QStringLiteral("the port is not open"));
   if (read.ok()) return read.byte;

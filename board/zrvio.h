@@ -60,6 +60,9 @@
 //   its duration longer, pulsein's twice the measurement limit, rctime's the limit once; and
 //   after pulseout, pwm and freq the next command's readiness wait and reply may take the
 //   period or duration longer. Only the limits grow; nothing waits longer than the board.
+//   A host may abandon a wait (abandonWait(), from any thread or a signal handler, e.g. on
+//   Ctrl+C): the member waiting then fails with 18, within about 50 ms once the host has
+//   called setAbandonable(true) (the C interface does), else when the wait ends.
 //
 // Threads
 //   One thread (the host's UI thread) calls every member. While a command waits for the
@@ -69,6 +72,7 @@
 //   from that wait must not destroy the ZRVIO.
 
 #include <QString>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -122,6 +126,12 @@ class ZRV_EXPORT ZRVIO {
   QString lastReadError() const { return m_lastReadError; }
   /// Why the latest failed read failed; None after a successful read.
   ReadFailure lastReadFailure() const { return m_readFailure; }
+  /// Makes the wait for the board under way, or else the next one, give up: the member
+  /// fails with 18 (user interrupt). Safe from any thread and from a signal handler. False
+  /// withdraws a request no wait has taken up yet.
+  void abandonWait(bool abandon = true) noexcept { m_abandon.store(abandon); }
+  /// Waits for replies in slices of 50 ms, so that abandonWait() ends them at once.
+  void setAbandonable(bool abandonable) { m_abandonable = abandonable; }
   /// Discards whatever the board sent that no command has read (stale replies, noise).
   /// Results of a repeated conversion not read yet go too. Nothing happens while closed.
   void discardInput();
@@ -281,7 +291,9 @@ class ZRV_EXPORT ZRVIO {
   };
 
   Host& host() const;
-  [[noreturn]] void throwPortError(int number, const QString& reason) const;
+  [[noreturn]] void throwPortError(int number, const QString& reason, bool timedOut = false) const;
+  /// Raises 18 when the host asked to abandon the wait (and takes the request up).
+  void throwIfAbandoned();
   void requireRunTimeSet(const char* property) const;
   void checkPin(int32_t pin) const;
 
@@ -339,6 +351,10 @@ class ZRV_EXPORT ZRVIO {
   Deadline m_boardBusyUntil{};  ///< until when the board may still run the last command
   QString m_lastReadError;
   ReadFailure m_readFailure = ReadFailure::None;
+
+  // Set by abandonWait() from any thread, taken up by the wait it ends.
+  std::atomic<bool> m_abandon{false};
+  bool m_abandonable = false;
 
   // The converter as this link has configured it, and the repeated conversion under way.
   protocol::A2dLayout m_a2dLayout = protocol::A2dLayout::Unknown;

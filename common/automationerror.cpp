@@ -14,6 +14,8 @@ QString standardErrorText(int number) {
       return QStringLiteral("Subscript out of range");
     case err::kDivisionByZero:
       return QStringLiteral("Division by zero");
+    case err::kUserInterrupt:
+      return QStringLiteral("User interrupt occurred");
     case err::kInternalError:
       return QStringLiteral("Internal error");
     case err::kTypeMismatch:
@@ -67,5 +69,11 @@ AutomationError::AutomationError(int number, const QString& detail)
       m_number(number),
       m_detail(detail),
       m_message(composeMessage(number, detail)) {}
+
+AutomationError AutomationError::timeout(int number, const QString& detail) {
+  AutomationError error(number, detail);
+  error.m_timedOut = true;
+  return error;
+}
 
 }  // namespace zrv

@@ -2,6 +2,10 @@
 // Errors of the automation layer. The ZRV library and the program raise the numbers that
 // hosts of the board control already know (68 device unavailable, 5 invalid argument, ...)
 // so that a late-bound caller can tell them apart; the text is for people.
+//
+// Installed with the library (<zrv/common/automationerror.h>, included as
+// "common/automationerror.h"): a C++ host catches zrv::AutomationError, or std::exception,
+// whose what() is the same text in UTF-8.
 
 #include <QString>
 #include <stdexcept>
@@ -14,6 +18,7 @@ inline constexpr int kOverflow = 6;                    // a number too large for
 inline constexpr int kOutOfMemory = 7;                 // a store has reached its size limit
 inline constexpr int kSubscriptOutOfRange = 9;         // index outside a table or collection
 inline constexpr int kDivisionByZero = 11;             //
+inline constexpr int kUserInterrupt = 18;              // the host abandoned a wait for the board
 inline constexpr int kInternalError = 51;              // a failure that is none of the others
 inline constexpr int kTypeMismatch = 13;               // a value that cannot be converted
 inline constexpr int kInputPastEndOfFile = 62;         // a file ended inside a record
@@ -35,22 +40,31 @@ inline constexpr int kPortNotOpen = 8012;      // a transfer on a closed port
 inline constexpr int kPortWriteFailed = 8020;  // the device refused or lost written data
 }  // namespace err
 
+// Exported from libzrv whoever includes this, so that hosts share the library's type (a catch
+// by type works across the library's boundary) and can call what is not inline.
+#define ZRV_AUTOMATION_API __attribute__((visibility("default")))
+
 /// The standard text of an automation error number ("Overflow", "Device unavailable", ...).
-QString standardErrorText(int number);
+ZRV_AUTOMATION_API QString standardErrorText(int number);
 
 /// An automation error: a number from `err` and a readable message. The message is the
 /// standard text, followed by ": " and a detail when one is given.
-class AutomationError : public std::runtime_error {
+class ZRV_AUTOMATION_API AutomationError : public std::runtime_error {
  public:
   explicit AutomationError(int number, const QString& detail = {});
+  /// The same error, marked as one that happened because a wait ran out of time.
+  static AutomationError timeout(int number, const QString& detail);
 
   int number() const noexcept { return m_number; }
+  /// True when a wait ran out of time (the board did not become ready, a write stalled).
+  bool timedOut() const noexcept { return m_timedOut; }
   const QString& message() const noexcept { return m_message; }
   /// The detail alone (empty when the error carries only its standard text).
   const QString& detail() const noexcept { return m_detail; }
 
  private:
   int m_number;
+  bool m_timedOut = false;
   QString m_detail;
   QString m_message;
 };

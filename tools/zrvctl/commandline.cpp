@@ -137,6 +137,8 @@ Options parse(const QStringList& args) {
     const QString& arg = args[i];
     if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
       options.help = true;
+    } else if (arg == QLatin1String("--version")) {
+      options.version = true;
     } else if (arg == QLatin1String("--list-ports")) {
       options.listPorts = true;
     } else if (arg == QLatin1String("--port") || arg == QLatin1String("-p")) {
@@ -232,9 +234,9 @@ Options parse(const QStringList& args) {
 QString helpText() {
   QString text = QStringLiteral(
       "Usage: zrvctl [--port N|sim|DEVICE] MEMBER...\n"
-      "       zrvctl --map N=DEVICE | --unmap N ... [--list-ports]\n"
-      "       zrvctl --list-ports\n"
-      "       zrvctl --help\n"
+      "  or:  zrvctl --map N=DEVICE | --unmap N ... [--list-ports]\n"
+      "  or:  zrvctl --list-ports\n"
+      "  or:  zrvctl --help | --version\n"
       "\n"
       "Drives a ZRV I/O board through the ZRV control library: opens the link on the port,\n"
       "calls the members given in turn, printing each result on a line of its own, and\n"
@@ -253,6 +255,7 @@ QString helpText() {
       "                   uses the library; the file and its folder are made as needed\n"
       "  --unmap N        remove COM<N>'s entry: it means /dev/ttyS<N-1> again\n"
       "  -h, --help       show this text\n"
+      "  --version        show the version of zrvctl\n"
       "\n"
       "Members:\n"
       "  name             read a property, or call a method without arguments\n"

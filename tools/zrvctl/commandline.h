@@ -51,6 +51,7 @@ struct MapChange {
 
 struct Options {
   bool help = false;
+  bool version = false;
   bool listPorts = false;
   /// --map and --unmap, in the order given; they are made before --list-ports shows the map.
   std::vector<MapChange> mapChanges;

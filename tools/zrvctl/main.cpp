@@ -145,6 +145,10 @@ int main(int argc, char** argv) {
     out(zrvctl::helpText());
     return kDone;
   }
+  if (options.version) {
+    out(QStringLiteral("zrvctl " ZRV_VERSION "\n"));
+    return kDone;
+  }
   if (!options.mapChanges.empty()) {
     const int status = changeMap(options.mapChanges);
     if (status != kDone || !options.listPorts) return status;

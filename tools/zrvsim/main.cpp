@@ -97,6 +97,7 @@ bool makeLink(const char* link, const QByteArray& device, LinkClaim& claim) {
 
 const char kUsage[] =
     "Usage: zrvsim [--pace] [--link PATH] [--eeprom FILE]\n"
+    "  or:  zrvsim --help | --version\n"
     "\n"
     "Serves the simulated ZRV I/O board on a pseudo-terminal, so that programs can open it\n"
     "like a serial port. The first line printed is the device to open (e.g. /dev/pts/4);\n"
@@ -119,7 +120,8 @@ const char kUsage[] =
     "                 a symbolic link\n"
     "  --eeprom FILE  keep the EEPROM in FILE (256 bytes): loaded when it exists, written\n"
     "                 at every change\n"
-    "  --help         show this text\n";
+    "  --help         show this text\n"
+    "  --version      show the version of zrvsim\n";
 
 }  // namespace
 
@@ -137,6 +139,9 @@ int main(int argc, char** argv) {
       eeprom = argv[++i];
     } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
       std::fputs(kUsage, stdout);
+      return 0;
+    } else if (std::strcmp(arg, "--version") == 0) {
+      std::fputs("zrvsim " ZRV_VERSION "\n", stdout);
       return 0;
     } else {
       std::fprintf(stderr, "zrvsim: unknown or incomplete option '%s'\n\n%s", arg, kUsage);
