@@ -74,8 +74,9 @@ const OutputFormat kFormats[] = {
     // Written whole at the end of a run: the live stream is the spreadsheet CSV's.
     {"analysis", "&Analysis CSV", "Analysis CSV (*.csv)", "csv",
      "Analysis CSV (*.csv)|*.csv|All Files|*.*||",
-     "the recorded channels as CSV for analysis tools: ISO-8601 local time with UTC offset,\n"
-     "                       elapsed seconds, names and unit as headers, point decimals, LF",
+     "CSV for analysis: ISO-8601 local times with UTC offset,\n"
+     "                       elapsed seconds, the recorded channels by name and unit,\n"
+     "                       point decimals, LF line ends",
      true, false, false, kAnalysisCsv},
     {"bmp", "&BMP", "Bitmap (*.bmp)", "bmp", nullptr, "the graph as a Windows bitmap", false, false,
      true, kBmp},
