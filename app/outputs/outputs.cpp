@@ -3,6 +3,7 @@
 #include <QFileInfo>
 
 #include "app/acquisition/engine.h"
+#include "app/documents/analysiscsv.h"
 #include "app/safewrite/safewrite.h"
 #include "common/automationerror.h"
 
@@ -23,6 +24,15 @@ class CsvWriter : public OutputWriter {
  public:
   SaveResult write(QIODevice& out, OutputSource& source) const override {
     return writeCsv(out, source.engine.data, source.engine.graph());
+  }
+};
+
+// Only the channels the run reads: those beyond ChanLimit hold no readings.
+class AnalysisCsvWriter : public OutputWriter {
+ public:
+  SaveResult write(QIODevice& out, OutputSource& source) const override {
+    return writeAnalysisCsv(out, source.engine.data, source.engine.graph(),
+                            source.engine.settings.ChanLimit);
   }
 };
 
@@ -51,6 +61,7 @@ class PictureWriter : public OutputWriter {
 
 const DataFileWriter kDataFile;
 const CsvWriter kCsv;
+const AnalysisCsvWriter kAnalysisCsv;
 const PictureWriter kBmp("BMP"), kPng("PNG"), kPdf(nullptr);
 
 // The pictures come last and together: pictureFormats() is their part of the table.
@@ -60,6 +71,13 @@ const OutputFormat kFormats[] = {
     {"csv", "&CSV", "Comma delimited (*.csv)", "csv;txt",
      "Comma delimited (*.csv)|*.csv|Text file (*.txt)|*.txt|All Files|*.*||",
      "the samples as comma-separated text", true, true, false, kCsv},
+    // Written whole at the end of a run: the live stream is the spreadsheet CSV's.
+    {"analysis", "&Analysis CSV", "Analysis CSV (*.csv)", "csv",
+     "Analysis CSV (*.csv)|*.csv|All Files|*.*||",
+     "CSV for analysis: ISO-8601 local times with UTC offset,\n"
+     "                       elapsed seconds, the recorded channels by name and unit,\n"
+     "                       point decimals, LF line ends",
+     true, false, false, kAnalysisCsv},
     {"bmp", "&BMP", "Bitmap (*.bmp)", "bmp", nullptr, "the graph as a Windows bitmap", false, false,
      true, kBmp},
     {"png", "&PNG", "PNG image (*.png)", "png", nullptr, "the graph as a PNG image", false, false,
@@ -67,7 +85,7 @@ const OutputFormat kFormats[] = {
     {"pdf", "P&DF", "PDF document (*.pdf)", "pdf", nullptr,
      "the graph on an A4 page, as vector drawing with its text", false, false, true, kPdf},
 };
-constexpr std::size_t kFirstPicture = 2;
+constexpr std::size_t kFirstPicture = 3;
 
 const QString kAllFiles = QStringLiteral("All Files|*.*");
 

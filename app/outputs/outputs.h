@@ -1,9 +1,9 @@
 #pragma once
 // Every output the program writes, one entry each: the data file, the CSV (written as a run
-// records when its target is a stream: the live CSV) and each picture format. The Export
-// menu, the file dialogs, --convert, --headless and --recover are all made from these
-// entries, and every entry is written through the safe writer (app/safewrite): a new output
-// is one entry and one writer class.
+// records when its target is a stream: the live CSV), the analysis CSV and each picture
+// format. The Export menu, the file dialogs, --convert, --headless and --recover are all
+// made from these entries, and every entry is written through the safe writer
+// (app/safewrite): a new output is one entry and one writer class.
 
 #include <QIODevice>
 #include <QString>
@@ -53,7 +53,7 @@ struct OutputFormat {
   QString option() const { return QStringLiteral("--") + QLatin1String(id); }
 };
 
-/// Every output, in menu order: the data file, the CSV, then the pictures.
+/// Every output, in menu order: the data file, the CSV, the analysis CSV, then the pictures.
 std::span<const OutputFormat> outputFormats();
 const OutputFormat* outputFormatById(const QString& id);
 /// The data file and the CSV, by name.

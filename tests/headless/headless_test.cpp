@@ -179,7 +179,7 @@ TEST_F(HeadlessTest, BadOptionsAndPortsAreClearErrors) {
       {{"--headless", "--csv", path("no/such/folder/x.csv")}, 2, "does not exist"},
       {{"--headless", "--port", "/dev/no-such-tty", "--csv", path("x.csv")}, 1, "no-such-tty"},
       {{"--convert", path("missing.zrv"), "--csv", path("x.csv")}, 1, "No such file"},
-      {{"--convert", path("x.zrv")}, 2, "--csv, --bmp"},
+      {{"--convert", path("x.zrv")}, 2, "--csv, --analysis, --bmp"},
       {{"--headless", "--help"}, 0, ""},
       {{"--help"}, 0, ""},
       {{"--version"}, 0, ""},
@@ -213,6 +213,29 @@ TEST_F(HeadlessTest, ConvertsToCsvAndPicturesWithoutADisplay) {
   EXPECT_TRUE(bytes(path("out.png")).startsWith("\x89PNG"));
   EXPECT_TRUE(bytes(path("out.bmp")).startsWith("BM"));
   EXPECT_TRUE(bytes(path("out.pdf")).startsWith("%PDF"));
+
+  // The analysis CSV: recorded with two channels, written by the recorder to a pipe and
+  // converted from the data file (which holds all five, to the second).
+  const Outcome piped = shell(
+      "\"$ZRVLOG\" --headless --port sim --interval 0.05 --stop 0.2 --channels 2 --quiet "
+      "--zrv two.zrv --analysis - | cat > piped.csv");
+  ASSERT_EQ(piped.status, 0) << piped.err.toStdString();
+  const Outcome analysis = run({"--convert", path("two.zrv"), "--analysis", path("a.csv")});
+  ASSERT_EQ(analysis.status, 0) << analysis.err.toStdString();
+  for (const auto& [file, header] :
+       {std::pair{"piped.csv", "Time,Elapsed (s),Channel 1 (V),Channel 2 (V)"},
+        std::pair{"a.csv",
+                  "Time,Elapsed (s),Channel 1 (V),Channel 2 (V),Channel 3 (V),"
+                  "Channel 4 (V),Channel 5 (V)"}}) {
+    SCOPED_TRACE(file);
+    const QList<QByteArray> lines = bytes(path(file)).split('\n');
+    ASSERT_GE(lines.size(), 4);
+    EXPECT_EQ(lines[0], header);
+    EXPECT_TRUE(lines[1].contains(",0.000,")) << lines[1].toStdString();
+    EXPECT_FALSE(bytes(path(file)).contains('\r'));
+  }
+  const QString help = run({"--headless", "--help"}).out;
+  EXPECT_EQ(help.count(QStringLiteral("--analysis FILE")), 2) << "in the synopsis and the list";
 
   QFile wrong(path("wrong.zrv"));
   ASSERT_TRUE(wrong.open(QIODevice::WriteOnly));

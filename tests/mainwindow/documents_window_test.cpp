@@ -354,11 +354,18 @@ TEST_F(DocumentsWindowTest, TheSelectedFilterDecidesTheFormatAndTheExtension) {
   }
   EXPECT_FALSE(QFile::exists(path("run2-graph"))) << "the name as typed is not written";
   // The menu has one item per format, each with its own filter first.
-  ASSERT_EQ(m().mnuExport.size(), 4u) << "CSV and the three pictures";
-  EXPECT_EQ(m().mnuExport[2].second->text(), QStringLiteral("&PNG"));
+  ASSERT_EQ(m().mnuExport.size(), 5u) << "the two CSVs and the three pictures";
+  EXPECT_EQ(m().mnuExport[3].second->text(), QStringLiteral("&PNG"));
   dialogs.answerSaveFile(QString());
-  m().mnuExport[3].second->trigger();
+  m().mnuExport[4].second->trigger();
   EXPECT_EQ(dialogs.asked().back().file.selectedFilter, 2);
+  // The analysis CSV comes with its entry alone: item, filter, extension and writer.
+  EXPECT_EQ(m().mnuExport[1].second->objectName(), QStringLiteral("mnuExportANALYSIS"));
+  dialogs.answerSaveFile(path("for-analysis"));
+  m().mnuExport[1].second->trigger();
+  EXPECT_EQ(dialogs.asked().back().file.filter,
+            QStringLiteral("Analysis CSV (*.csv)|*.csv|All Files|*.*||"));
+  EXPECT_TRUE(contents(path("for-analysis.csv")).startsWith("Time,Elapsed (s),Channel 1 (V)"));
 
   // CSV: *.csv, *.txt and All Files.
   for (const auto& [typed, filter, written] :
@@ -394,7 +401,7 @@ TEST_F(DocumentsWindowTest, SaveAsAddsTheExtensionAndExportsSuggestTheDataFilesN
   m().mnuExportCSV->trigger();
   EXPECT_EQ(dialogs.asked().back().file.initialName, path("run2.csv"));
   dialogs.answerSaveFile(QString());
-  m().mnuExport[2].second->trigger();
+  m().mnuExport[3].second->trigger();
   EXPECT_EQ(dialogs.asked().back().file.initialName, path("run2.png"));
   dialogs.answerOpenFile(QString());
   m().mnuFileOpen->trigger();
@@ -410,7 +417,7 @@ TEST_F(DocumentsWindowTest, AFileTheAddedExtensionNamesIsReplacedOnlyWhenTheUser
   existing.close();
   // No: the dialog comes back with the full name, and a cancel there writes nothing.
   dialogs.answerSaveFile(path("graph"), 1).answerMessage(Answer::No).answerSaveFile(QString());
-  m().mnuExport[2].second->trigger();
+  m().mnuExport[3].second->trigger();
   const auto& asked = dialogs.asked();
   ASSERT_EQ(asked.size(), 3u);
   EXPECT_TRUE(asked[1].text.contains(path("graph.png")));
@@ -420,7 +427,7 @@ TEST_F(DocumentsWindowTest, AFileTheAddedExtensionNamesIsReplacedOnlyWhenTheUser
   EXPECT_EQ(contents(path("graph.png")), QByteArray("keep me"));
   // Yes: replaced.
   dialogs.answerSaveFile(path("graph"), 1).answerMessage(Answer::Yes);
-  m().mnuExport[2].second->trigger();
+  m().mnuExport[3].second->trigger();
   EXPECT_TRUE(contents(path("graph.png")).startsWith("\x89PNG"));
 }
 
@@ -428,8 +435,8 @@ TEST_F(DocumentsWindowTest, TheLightStyleIsChosenInTheExportDialog) {
   open();
   record(3);
   dialogs.answerSaveFile(path("shown.png"), 1, 0).answerSaveFile(path("light.png"), 1, 1);
-  m().mnuExport[2].second->trigger();
-  m().mnuExport[2].second->trigger();
+  m().mnuExport[3].second->trigger();
+  m().mnuExport[3].second->trigger();
   const QImage shown(path("shown.png")), light(path("light.png"));
   ASSERT_FALSE(shown.isNull());
   ASSERT_FALSE(light.isNull());
@@ -447,7 +454,7 @@ TEST_F(DocumentsWindowTest, TheConverterDrawsWhatTheWindowExportsAtThatSize) {
   window->resize(window->size() + graph - window->graphView().size());
   QApplication::processEvents();
   ASSERT_EQ(window->graphView().size(), graph);
-  m().mnuExport[2].second->trigger();
+  m().mnuExport[3].second->trigger();
   QProcess convert;
   convert.start(qEnvironmentVariable("ZRV_BIN_DIR") + QStringLiteral("/zrvlog"),
                 {QStringLiteral("--convert"),

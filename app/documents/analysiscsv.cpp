@@ -1,0 +1,184 @@
+#include "analysiscsv.h"
+
+#include <QLocale>
+#include <QRegularExpression>
+#include <algorithm>
+#include <charconv>
+#include <vector>
+
+#include "app/acquisition/dataset.h"
+#include "app/documents/fieldio.h"
+#include "app/graph/graphmodel.h"
+#include "common/automationdate.h"
+#include "common/automationerror.h"
+#include "common/variant.h"
+
+namespace zrvlog {
+
+namespace {
+
+using M = GraphMember;
+
+// The formats a general date is written in (see zrv::formatGeneralDate), in this locale: date
+// and time, the date alone at midnight, the time alone on day 0.
+QStringList generalDateFormats(const QLocale& locale) {
+  QString time = locale.timeFormat(QLocale::LongFormat);
+  time.remove(QRegularExpression(QStringLiteral("\\s*t+\\s*")));
+  time = time.trimmed();
+  const QString date = locale.dateFormat(QLocale::ShortFormat);
+  return {date + QLatin1Char(' ') + time, date, time};
+}
+
+// A header cell: quoted when it holds a comma, a quote, a line end or edge spaces, and kept
+// from starting a formula when the file is opened in a spreadsheet after all.
+void appendHeaderCell(std::string& b, QString name) {
+  const QByteArray utf8 = name.toUtf8();
+  if (startsLikeFormula(std::string_view(utf8.constData(), std::size_t(utf8.size())), "."))
+    name.prepend(QLatin1Char('\''));
+  const bool quote = name.contains(QRegularExpression(QStringLiteral("[\",\\r\\n]|^\\s|\\s$")));
+  if (quote)
+    name = QLatin1Char('"') + name.replace(QLatin1Char('"'), QStringLiteral("\"\"")) +
+           QLatin1Char('"');
+  b += name.toUtf8().toStdString();
+}
+
+// Milliseconds as seconds with three decimals and a point: "-1.250".
+void appendSeconds(std::string& b, qint64 ms) {
+  if (ms < 0) b.push_back('-');
+  const quint64 magnitude = ms < 0 ? quint64(0) - quint64(ms) : quint64(ms);
+  b += std::to_string(magnitude / 1000);
+  char frac[5];
+  std::snprintf(frac, sizeof frac, ".%03u", unsigned(magnitude % 1000));
+  b += frac;
+}
+
+// The shortest text that reads back as the same double, with a point whatever the locale.
+void appendValue(std::string& b, double value) {
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+  b.append(text, end);
+}
+
+}  // namespace
+
+std::optional<QDateTime> timeStampMoment(const zrv::Variant& stamp) {
+  if (stamp.type() == zrv::VarType::Date) return zrv::fromAutomationDate(stamp.dateValue());
+  if (!stamp.isText()) return std::nullopt;
+  const QString text = stamp.textValue().trimmed();
+  if (text.isEmpty()) return std::nullopt;
+  // The file was written in its user's locale: this one, or none set (the C locale, as a
+  // recorder started from a service writes it).
+  for (const QLocale& locale : {QLocale(), QLocale::c()})
+    for (const QString& format : generalDateFormats(locale)) {
+      if (!format.contains(QLatin1Char('y'))) {
+        // The time alone stands for day 0 of the automation dates.
+        const QTime time = locale.toTime(text, format);
+        if (!time.isValid()) continue;
+        QDateTime moment = zrv::fromAutomationDate(0);
+        moment.setTime(time);
+        return moment;
+      }
+      const QDateTime moment = locale.toDateTime(text, format);
+      if (!moment.isValid()) continue;
+      // Qt reads a two-digit year in the 1900s; a general date's is 1930-2029.
+      if (!format.contains(QLatin1String("yyyy")) && moment.date().year() < 1930)
+        return QDateTime(moment.date().addYears(100), moment.time());
+      return moment;
+    }
+  // A text that says its own offset (an ISO-8601 time stamp) is this machine's local time.
+  const QDateTime iso = QDateTime::fromString(text, Qt::ISODateWithMs);
+  if (iso.isValid()) return iso.toLocalTime();
+  return std::nullopt;
+}
+
+QString isoWithOffset(const QDateTime& local) {
+  const int offset = local.offsetFromUtc();
+  const int minutes = std::abs(offset) / 60;
+  return local.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) +
+         QLatin1Char(offset < 0 ? '-' : '+') +
+         QStringLiteral("%1:%2")
+             .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+             .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString valueAxisUnit(const GraphModel& graph) {
+  static const QRegularExpression conversion(QStringLiteral("%[-+ #0]*\\d*(\\.\\d+)?[fgeEGdiu]"));
+  const QString format = graph.graphValue(M::LabelFormatY).toText();
+  if (const QRegularExpressionMatch m = conversion.match(format); m.hasMatch()) {
+    const QString after = format.mid(m.capturedEnd()).trimmed();
+    if (!after.isEmpty()) return after;
+  }
+  static const QRegularExpression inParentheses(QStringLiteral("\\(([^()]+)\\)\\s*$"));
+  const QRegularExpressionMatch m = inParentheses.match(graph.graphValue(M::AxisTitleY).toText());
+  return m.hasMatch() ? m.captured(1).trimmed() : QString();
+}
+
+SaveResult writeAnalysisCsv(QIODevice& out, const DataSet& data, const GraphModel& graph,
+                            int channels) {
+  SaveResult result;
+  channels = std::clamp(channels, 0, std::min(kChannels, graph.elementCount()));
+  try {
+    ByteWriter bytes(out);
+    std::string& b = bytes.buffer();
+    b += "Time,Elapsed (s)";
+    const QString unit = valueAxisUnit(graph);
+    for (int k = 0; k < channels; ++k) {
+      QString name = graph.itemValue(M::ElementLabel, k).toText().trimmed();
+      if (name.isEmpty()) name = QStringLiteral("Channel %1").arg(k + 1);
+      if (!unit.isEmpty()) name += QStringLiteral(" (%1)").arg(unit);
+      b.push_back(',');
+      appendHeaderCell(b, name);
+    }
+    b.push_back('\n');
+
+    const std::size_t rows = data.TimeStamps.count();
+    const std::size_t complete = completeRows(data, graph);
+    std::vector<const Series*> series;
+    for (int k = 0; k < channels; ++k)
+      series.push_back(&graph.series(k));
+    std::optional<QDateTime> first;
+    std::size_t notDates = 0, firstNotDate = 0;
+    for (std::size_t i = 0; i < complete; ++i) {
+      const zrv::Variant& stamp = data.TimeStamps.item(i + 1);
+      if (const auto moment = timeStampMoment(stamp)) {
+        if (!first) first = moment;
+        b += isoWithOffset(*moment).toStdString();
+        b.push_back(',');
+        appendSeconds(b, first->msecsTo(*moment));
+      } else {
+        if (notDates++ == 0) firstNotDate = i + 1;
+        b.push_back(',');
+      }
+      for (const Series* s : series) {
+        b.push_back(',');
+        appendValue(b, s->y(i));
+      }
+      b.push_back('\n');
+      bytes.flushIfFull();
+    }
+    bytes.flush();
+    result.rows = int64_t(complete);
+    QStringList problems;
+    if (notDates > 0)
+      problems << QStringLiteral(
+                      "%1 of %2 time stamps are not dates (the first is sample %3's: "
+                      "\"%4\"); their Time and Elapsed cells are empty.")
+                      .arg(notDates)
+                      .arg(complete)
+                      .arg(firstNotDate)
+                      .arg(data.TimeStamps.item(firstNotDate).toText().left(40));
+    if (complete < rows)
+      problems << QStringLiteral(
+                      "Sample %1 of %2 cannot be written: it has no value in every "
+                      "channel; the rows end before it.")
+                      .arg(complete + 1)
+                      .arg(rows);
+    result.rowsError = problems.join(QLatin1Char(' '));
+    result.ok = true;
+  } catch (const zrv::AutomationError& e) {
+    result.error = e.detail().isEmpty() ? e.message() : e.detail();
+  }
+  return result;
+}
+
+}  // namespace zrvlog
