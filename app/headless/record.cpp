@@ -37,6 +37,8 @@ namespace {
 
 // About 31 years: any run fits, and the number stays a plain one.
 constexpr double kMaxStopSeconds = 1e9;
+// A day: a grace longer than that is no grace.
+constexpr int kMaxReconnectSeconds = 86400;
 
 // ---- Signals ----------------------------------------------------------------------------
 
@@ -169,6 +171,7 @@ struct RecordOptions : OutputFiles {
   int16_t reference = 0;
   bool raw = false;
   bool quiet = false;
+  int reconnectSeconds = int(AcquisitionEngine::kDefaultReconnectGrace.count());
   bool liveCsv() const { return csvPath == QLatin1String("-"); }
 };
 
@@ -204,6 +207,7 @@ int recordRun(const RecordOptions& o) {
   engine.settings.ChanLimit = o.channels;
   engine.settings.AvgCt = o.average;
   engine.settings.RefSel = o.reference;
+  engine.setReconnectGrace(std::chrono::seconds(o.reconnectSeconds));
 
   if (!catchStopSignals())
     say(QStringLiteral("Ctrl+C cannot be caught: %1").arg(qt_error_string()));
@@ -235,8 +239,14 @@ int recordRun(const RecordOptions& o) {
                    [&](RunEnd why, const QString& message) {
                      if (why == RunEnd::Failed) failure = message;
                    });
+  QString waiting;  // while the port is away: "Waiting for COM3 to come back (12 s)"
   QObject::connect(&engine, &AcquisitionEngine::sampleRecorded, &loop,
-                   [&](const SampleReport& report) { overruns += report.overrun ? 1 : 0; });
+                   [&](const SampleReport& report) {
+                     overruns += report.overrun ? 1 : 0;
+                     waiting.clear();
+                   });
+  QObject::connect(&engine, &AcquisitionEngine::waitingForPort, &loop,
+                   [&](const QString& status) { waiting = status; });
   const auto progress = [&] {
     QString line = QStringLiteral("%1 samples, %2 s, %3 overruns")
                        .arg(qulonglong(engine.data.sampleCount()))
@@ -244,6 +254,7 @@ int recordRun(const RecordOptions& o) {
                        .arg(overruns);
     if (engine.missedTicks() > 0)
       line += QStringLiteral(", %1 missed ticks").arg(engine.missedTicks());
+    if (!waiting.isEmpty() && engine.running()) line += QStringLiteral("; ") + waiting;
     say(line);
   };
   QTimer progressTimer;
@@ -311,10 +322,12 @@ int parseRecordOptions(const QStringList& args, RecordOptions& o) {
       channels(QStringLiteral("channels"), {}, QStringLiteral("n")),
       average(QStringLiteral("average"), {}, QStringLiteral("n")),
       reference(QStringLiteral("reference"), {}, QStringLiteral("ref")), raw(QStringLiteral("raw")),
-      quiet(QStringLiteral("quiet")), zrv(QStringLiteral("zrv"), {}, QStringLiteral("file")),
+      quiet(QStringLiteral("quiet")),
+      reconnect(QStringLiteral("reconnect"), {}, QStringLiteral("s")),
+      zrv(QStringLiteral("zrv"), {}, QStringLiteral("file")),
       csv(QStringLiteral("csv"), {}, QStringLiteral("file"));
-  p.addOptions(
-      {headless, help, port, interval, stop, channels, average, reference, raw, quiet, zrv, csv});
+  p.addOptions({headless, help, port, interval, stop, channels, average, reference, raw, quiet,
+                reconnect, zrv, csv});
   if (const auto status = parseOrStop(p, args)) return *status;
 
   o.port = p.value(port).trimmed();
@@ -375,6 +388,15 @@ int parseRecordOptions(const QStringList& args, RecordOptions& o) {
     else
       return usageError(QStringLiteral("--reference takes vdd, ch3 or ch3-ch2, not '%1'")
                             .arg(p.value(reference)));
+  }
+  if (p.isSet(reconnect)) {
+    bool ok = false;
+    const int n = p.value(reconnect).trimmed().toInt(&ok);
+    if (!ok || n < 0 || n > kMaxReconnectSeconds)
+      return usageError(QStringLiteral("--reconnect takes whole seconds from 0 to %1, not '%2'")
+                            .arg(kMaxReconnectSeconds)
+                            .arg(p.value(reconnect)));
+    o.reconnectSeconds = n;
   }
   o.raw = p.isSet(raw);
   o.quiet = p.isSet(quiet);
