@@ -230,6 +230,15 @@ void DevicePort::discardInput() {
   }
 }
 
+bool DevicePort::discardWaiting() {
+  int waiting = 0;
+  const bool any =
+      m_bufferPos < m_bufferLen ||
+      (isOpen() && !m_removed && ::ioctl(m_fd, FIONREAD, &waiting) == 0 && waiting > 0);
+  discardInput();
+  return any;
+}
+
 bool DevicePort::cts() {
   if (!isOpen() || m_ctsUnknown) return true;
   int lines = 0;

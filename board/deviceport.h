@@ -21,6 +21,7 @@ class DevicePort final : public SerialPort {
   PortStatus write(const QByteArray& bytes, Deadline deadline) override;
   ByteRead readByte(Deadline deadline) override;
   void discardInput() override;
+  bool discardWaiting() override;
   bool cts() override;
 
  private:

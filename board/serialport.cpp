@@ -11,6 +11,12 @@ void SerialPort::discardInput() {
   }
 }
 
+bool SerialPort::discardWaiting() {
+  if (!readByte(Clock::now()).ok()) return false;
+  discardInput();
+  return true;
+}
+
 std::unique_ptr<SerialPort> makeSerialPort(const QString& device) {
   if (device == QLatin1String(kSimDevice)) return std::make_unique<SimPort>();
   return std::make_unique<DevicePort>(device);

@@ -63,6 +63,9 @@ class ZRV_EXPORT SerialPort {
   /// Throws away every received byte not read yet, without waiting. The default reads what
   /// is waiting until nothing is (at most 64 KiB, so that a noisy line cannot hold it).
   virtual void discardInput();
+  /// Like discardInput(), and says whether anything was waiting: a byte the caller did not
+  /// expect (the default asks readByte() for one without waiting).
+  virtual bool discardWaiting();
   /// The CTS input. Ports that cannot report it (pseudo-terminals) say asserted.
   virtual bool cts() = 0;
 };

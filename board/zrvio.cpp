@@ -195,6 +195,7 @@ void ZRVIO::openPort() {
   m_a2dLayout = protocol::A2dLayout::Unknown;
   m_pendingRepeat = m_lastRepeat = 1;
   forgetOwedResults();
+  m_unproven = m_doubted = false;
   qCDebug(lcBoard).noquote() << "link open on" << portDescription();
 }
 
@@ -270,9 +271,12 @@ ZRVIO::BusyHold ZRVIO::guardedWrite(const QByteArray& bytes, bool expectReply) {
   waitUntilReady();
   // No events are processed between the readiness check and taking busy.
   BusyHold hold(&m_busy);
-  // What is waiting now answers no command of ours; read as this reply, it would put every
-  // later reply out of step.
-  if (expectReply) m_port->discardInput();
+  // The line must be quiet before a command: what is waiting now answers no command of ours,
+  // and read as this reply it would put every later reply out of step. When it follows an
+  // A/D result read in full, that result is in doubt too (see settleReplies()).
+  if (m_port->discardWaiting() && m_unproven)
+    noteDoubt(QStringLiteral("a byte followed the board's reply before the next command"));
+  m_unproven = false;
   writeBytes(bytes);
   // A repeat count goes to the command after it; further results of an earlier repeated
   // conversion are no longer read once another command has gone out.
@@ -391,7 +395,44 @@ void ZRVIO::drainInput() {
 
 void ZRVIO::discardInput() {
   forgetOwedResults();
+  m_unproven = false;
   if (portopen()) m_port->discardInput();
+}
+
+bool ZRVIO::settleReplies() {
+  if (m_unproven && portopen() && byteFollows(m_lastResultAt + m_quietTime))
+    noteDoubt(QStringLiteral("a byte followed the board's last reply"));
+  m_unproven = false;
+  if (!std::exchange(m_doubted, false)) return true;
+  // Whatever put them in doubt may still be arriving; the next command must not take it.
+  drainInput();
+  return false;
+}
+
+bool ZRVIO::byteFollows(Deadline until) {
+  if (!m_port->readByte(until).ok()) return false;
+  drainInput();  // the rest of whatever followed
+  return true;
+}
+
+void ZRVIO::noteDoubt(const QString& reason) {
+  m_doubted = true;
+  m_lastReadError = reason;
+  qCDebug(lcBoard).noquote() << "reply doubted on" << portDescription() << reason;
+}
+
+int32_t ZRVIO::lastA2dResult(int32_t value) {
+  if (m_errflag) return value;
+  m_lastResultAt = Clock::now();
+  if (m_deferredProof) {
+    m_unproven = true;
+    return value;
+  }
+  // Proven here and now: the line stays quiet for a few byte times after the reply.
+  if (!byteFollows(m_lastResultAt + m_quietTime)) return value;
+  failRead(ReadFailure::InvalidReply,
+           QStringLiteral("a byte followed the board's reply, which puts it in doubt"));
+  return 0;
 }
 
 void ZRVIO::forgetOwedResults() {
@@ -435,8 +476,9 @@ int32_t ZRVIO::a2d(int32_t pin) {
   // A repeat count sent just before makes the board send that many results back to back;
   // readword takes the further ones.
   const int32_t conversions = m_lastRepeat;
-  const int32_t value = getA2dResult(replyDeadline());
+  int32_t value = getA2dResult(replyDeadline());
   m_resultsOwed = conversions - 1;
+  if (m_resultsOwed == 0) value = lastA2dResult(value);
   if (m_errflag) m_resultsLost = m_readFailure;
   return value;
 }
@@ -467,6 +509,7 @@ void ZRVIO::repeat(int32_t ct) {
 int32_t ZRVIO::readbyte() {
   // Results taken bytewise cannot be told apart any more.
   forgetOwedResults();
+  m_unproven = false;
   return getbyte(replyDeadline());
 }
 
@@ -482,7 +525,8 @@ int32_t ZRVIO::readword() {
         QStringLiteral("the rest of the repeated conversion was dropped after a failed read");
     return 0;
   }
-  const int32_t value = getA2dResult(replyDeadline());
+  int32_t value = getA2dResult(replyDeadline());
+  if (m_resultsOwed == 0) value = lastA2dResult(value);
   if (m_errflag) m_resultsLost = m_readFailure;
   return value;
 }

@@ -29,25 +29,40 @@
 //   within 200 ms", "the device was removed", "the board sent 42752, which is no A/D
 //   result"). The next successful read clears errflag() and lastReadFailure().
 //
-//   Staying in step. The board's replies carry no framing, so one byte too many (line
-//   noise, a board reset) or too few would shift every later reply for good. Hence:
-//   - before every command that owes a reply, whatever the board sent that no command has
-//     read is thrown away (discardInput() does the same on request);
+//   Staying in step. The board's replies carry no framing and no checksum, so one byte too
+//   many (line noise, a board reset) or too few would shift every later reply, and a shifted
+//   reply can still look like a possible value. A reply counts only when the exchange proves
+//   it:
+//   - the line is quiet before every command: whatever the board sent that no command has
+//     read is thrown away first (discardInput() does the same on request);
+//   - a reply has exactly its length within its deadline (replyTimeout());
+//   - no byte follows an A/D result (the last of a repeated conversion) before the next
+//     command, nor within quietTime() (three byte times) after it. By default a2d and
+//     readword wait that long before returning such a result, and fail it (0, errflag,
+//     InvalidReply) when a byte comes. With setDeferredProof(true) they return at once; a
+//     byte found waiting when the next command is due puts the result in doubt, and
+//     settleReplies() waits for the quiet after the last one and says whether all were
+//     proven: a caller that reads several channels in a row pays the quiet once;
 //   - after a failed read, the input is drained until the line has been quiet for 20 ms
-//     (at most replyTimeout()), so the rest of a broken reply cannot pose as the next one;
+//     (at most replyTimeout()), so the rest of a broken or late reply is discarded, never
+//     taken for the next one (USB adapters may hold bytes for their 16 ms latency timer);
 //   - A/D results are checked against the converter's layout as this link last set it with
 //     a2dconf: right-justified (justify True, or a cselect that sets bit 7) a result is at
 //     most 1023, left-justified its low 6 bits are 0. Until the link has configured the
 //     converter (after opening, and after resetall) the layout is the board's own affair,
-//     possibly left over from another program, so every word passes.
+//     possibly left over from another program, so every word passes. A board that reset
+//     and powered up left-justified shows here.
 //   - The results of a repeated conversion (repeat(n) directly before a2d, then n - 1
-//     readword calls) are A/D results too and get the same check. Once one of them fails,
-//     the rest of that conversion is drained, and each remaining readword of it fails at
-//     once with the same failure instead of waiting for results that will not come. Any
-//     other command, readbyte or discardInput ends the conversion's check.
-//   A byte gained or lost inside a result can still form a plausible value; the check
-//   catches the shifts that make results impossible, and the link is in step again at the
-//   next command.
+//     readword calls) are checked one by one the same way; a byte gained or lost inside
+//     them shifts the rest, so that one byte too many follows the last or the last does not
+//     come in time. Once one of them fails, the rest of that conversion is drained, and
+//     each remaining readword of it fails at once with the same failure instead of waiting
+//     for results that will not come. Any other command, readbyte or discardInput ends the
+//     conversion's check. So a caller summing the results uses them only once the last has
+//     been read without errflag (or, deferred, settleReplies() said yes).
+//   A stray byte can therefore still pass inside a reply only when it replaces a lost one
+//   and the word it forms is a possible result. Replies other than A/D results get the
+//   quiet line before their command and the exact length within the deadline.
 //
 // Waits
 //   A reply (one or two bytes, or the handshake's status answer) must complete within
@@ -95,6 +110,8 @@ class ZRV_EXPORT ZRVIO {
  public:
   static constexpr std::chrono::milliseconds kDefaultReplyTimeout{200};
   static constexpr std::chrono::milliseconds kDefaultReadyTimeout{500};
+  /// Three byte times at 57,600 baud (10 bits each).
+  static constexpr std::chrono::microseconds kDefaultQuietTime{521};
   /// Valid port numbers (COM1 to COM255).
   static constexpr int16_t kMinCommPort = 1;
   static constexpr int16_t kMaxCommPort = 255;
@@ -135,6 +152,22 @@ class ZRV_EXPORT ZRVIO {
   /// Discards whatever the board sent that no command has read (stale replies, noise).
   /// Results of a repeated conversion not read yet go too. Nothing happens while closed.
   void discardInput();
+  /// How long the line must stay quiet after an A/D result for it to count as proven (see
+  /// Staying in step); the default is three byte times.
+  void setQuietTime(std::chrono::microseconds quiet) { m_quietTime = quiet; }
+  std::chrono::microseconds quietTime() const { return m_quietTime; }
+  /// Off (the default): every A/D result is proven before a2d or readword returns it.
+  /// On: the caller proves them with settleReplies(), once after several reads in a row,
+  /// so that a tick reading five channels waits for the line's quiet once, not five times.
+  void setDeferredProof(bool deferred) { m_deferredProof = deferred; }
+  bool deferredProof() const { return m_deferredProof; }
+  /// Proves the A/D results read since the last call: waits until the line has been quiet
+  /// for quietTime() after the last one. False when a byte followed any of them (before the
+  /// next command, or now): they may be noise or replies out of step and must not be used.
+  /// lastReadError() then says so; errflag() is left alone. Bytes that followed are drained.
+  /// The quiet time counts from the last result: called later, it only looks at what is
+  /// waiting (so a caller may prove a tick's replies when the next tick comes).
+  bool settleReplies();
   /// The port and its device for messages: "COM3 (/dev/ttyUSB0)".
   QString portDescription() const;
 
@@ -321,6 +354,12 @@ class ZRV_EXPORT ZRVIO {
   void failRead(ReadFailure failure, const QString& reason);
   /// Reads and throws away bytes until the line is quiet.
   void drainInput();
+  /// Whether a byte arrives by `until`; what arrives is drained.
+  bool byteFollows(Deadline until);
+  /// A result already handed out turned out doubtful; settleReplies() reports it.
+  void noteDoubt(const QString& reason);
+  /// The last result of an A/D exchange: proven now, or left for settleReplies().
+  int32_t lastA2dResult(int32_t value);
   /// Forgets the further results of the last repeated conversion.
   void forgetOwedResults();
   /// Reads a stored byte back from the board (56 or 57) into *stored.
@@ -362,6 +401,12 @@ class ZRV_EXPORT ZRVIO {
   int32_t m_lastRepeat = 1;     ///< ... and what it applied to the last command sent
   int32_t m_resultsOwed = 0;    ///< further results of the last a2d not read yet
   ReadFailure m_resultsLost = ReadFailure::None;  ///< why they were drained, if they were
+  // Proving A/D results (see Staying in step).
+  std::chrono::microseconds m_quietTime = kDefaultQuietTime;
+  bool m_deferredProof = false;
+  bool m_unproven = false;    ///< an A/D exchange was read in full; nothing has followed it yet
+  bool m_doubted = false;     ///< a byte followed a result since the last settleReplies()
+  Deadline m_lastResultAt{};  ///< when the last A/D result was read in full
 };
 
 }  // namespace zrv

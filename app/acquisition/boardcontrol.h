@@ -5,6 +5,7 @@
 // a serial port.
 
 #include <QString>
+#include <chrono>
 #include <cstdint>
 
 namespace zrvlog {
@@ -39,6 +40,13 @@ class BoardControl {
   virtual ReadFailure lastReadFailure() const = 0;
   /// Throws away whatever the board sent that no command has read yet.
   virtual void discardInput() = 0;
+  /// Proves the readings since the last call: false when a byte followed a reply on the
+  /// line (noise, or replies out of step), so that none of them may be used; lastReadError()
+  /// says why. Waits until the line has been quiet for quietTime() after the last reply
+  /// (called later than that, it only looks at what is waiting).
+  virtual bool settleReplies() = 0;
+  /// How long the line must be quiet after a reply for settleReplies to prove it.
+  virtual std::chrono::microseconds quietTime() const = 0;
   /// The port as people know it, for messages: "COM3 (/dev/ttyUSB0)".
   virtual QString portDescription() const = 0;
   /// The device the port number stands for ("/dev/ttyUSB0", "sim").

@@ -74,6 +74,11 @@ AcquisitionEngine::AcquisitionEngine(GraphModel& graph, BoardControl& board, Sam
   connect(m_sampler.get(), &Sampler::samplesWaiting, this, &AcquisitionEngine::takeSamples);
   connect(m_sampler.get(), &Sampler::tickMissed, this, &AcquisitionEngine::onTickMissed);
   connect(m_sampler.get(), &Sampler::failed, this, &AcquisitionEngine::onSamplerFailed);
+  connect(m_sampler.get(), &Sampler::waitingForPort, this,
+          [this](uint64_t run, const QString& status) {
+            takeSamples();
+            if (m_running && run == m_run) Q_EMIT waitingForPort(status);
+          });
 }
 
 AcquisitionEngine::~AcquisitionEngine() {
@@ -207,10 +212,17 @@ void AcquisitionEngine::reclaimLink() {
 void AcquisitionEngine::startRun() {
   ClearForRun();
   reclaimLink();
+  // The board set-up, repeated by the sampler when the board may have reset or the port
+  // came back.
+  RunLink link;
+  link.setUp = [board = &m_board, clkx2 = settings.ClkX2, refsel = settings.RefSel] {
+    board->resetall();
+    board->a2dconf(true, clkx2, refsel);
+  };
+  link.reconnectGrace = m_reconnectGrace;
   try {
     m_board.setPortopen(true);
-    m_board.resetall();
-    m_board.a2dconf(true, settings.ClkX2, settings.RefSel);
+    link.setUp();
   } catch (...) {
     // A board that was opened but could not be set up must not stay open.
     if (m_board.portopen()) {
@@ -229,7 +241,7 @@ void AcquisitionEngine::startRun() {
   m_plan = readPlan();
   // From here the sampler alone uses the board, until it has closed the link.
   m_baton.give();
-  m_timer.runOnTickThread([this, run, plan = m_plan] { m_sampler->begin(run, plan); });
+  m_timer.runOnTickThread([this, run, plan = m_plan, link] { m_sampler->begin(run, plan, link); });
   if (const int cpu = m_timer.realTimePriority() ? SharedCpu::choose() : -1; cpu >= 0) {
     m_windowCpu.pin(cpu, kWindowStepBack);
     m_timer.runOnTickThread([this, cpu] { m_tickCpu.pin(cpu); });
@@ -267,11 +279,28 @@ void AcquisitionEngine::stopRun() {
   endRun(RunEnd::Stopped);
 }
 
-void AcquisitionEngine::onTickMissed(uint64_t run, int64_t missed, const QString& why) {
+void AcquisitionEngine::onTickMissed(uint64_t run, int64_t missed, const QString& why,
+                                     qint64 elapsedMs) {
   takeSamples();  // the readings before the missed tick come first
   if (!m_running || run != m_run) return;
   m_missedTicks = missed;
   Q_EMIT tickMissed(missed, why);
+  // The stop time is wall time: ticks without a sample bring it closer too.
+  try {
+    if (stopTimePassed(elapsedMs, m_intervalMs)) endRun(RunEnd::StopTimeReached);
+  } catch (const zrv::AutomationError& e) {
+    endRun(RunEnd::Failed, e.message());
+  }
+}
+
+bool AcquisitionEngine::stopTimePassed(int64_t elapsedMs, int32_t intervalMs) const {
+  if (settings.stopsec.isEmptyText()) return false;
+  // The tick's place on the interval's grid, so that a late tick neither loses the sample at
+  // the stop time nor takes one past it: a run takes every tick from 0 up to and including
+  // the stop time.
+  const double interval = std::max(intervalMs, 1);
+  const double nextTick = (std::round(double(elapsedMs) / interval) + 1) * interval / 1000.0;
+  return nextTick > settingNumber(settings.stopsec);
 }
 
 void AcquisitionEngine::onSamplerFailed(uint64_t run, const QString& message) {
@@ -292,7 +321,7 @@ void AcquisitionEngine::record(const RawTick& tick) {
   // Compute every value before recording any, so that a coefficient that is not a number
   // leaves the time stamps, jitters and graph elements in step.
   SampleReport report;
-  double stopAt = 0;
+  bool stopHere = false;
   try {
     report.jitter = checked32(int64_t{tick.milliseconds} - tick.intervalMs);
     for (int c = 0; c < kChannels; ++c) {
@@ -307,7 +336,7 @@ void AcquisitionEngine::record(const RawTick& tick) {
     const double tolerance = settings.Tol.toDouble();
     report.overrun = std::fabs(double(tick.intervalMs) - tick.milliseconds) >
                      tolerance / 100.0 * tick.intervalMs;
-    stopAt = settings.stopsec.isEmptyText() ? 0.0 : settingNumber(settings.stopsec);
+    stopHere = stopTimePassed(tick.elapsedMs, tick.intervalMs);
   } catch (const zrv::AutomationError& e) {
     endRun(RunEnd::Failed, e.message());
     return;
@@ -341,8 +370,7 @@ void AcquisitionEngine::record(const RawTick& tick) {
   report.samples = data.sampleCount();
   Q_EMIT sampleRecorded(report);
 
-  if (!settings.stopsec.isEmptyText() && data.SampleTime.toDouble() > stopAt)
-    endRun(RunEnd::StopTimeReached);
+  if (stopHere) endRun(RunEnd::StopTimeReached);
 }
 
 void AcquisitionEngine::scrollOrFit(int32_t intervalMs) {

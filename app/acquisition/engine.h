@@ -5,7 +5,8 @@
 // channels on every tick of the sampling timer. The engine records each tick's readings on
 // the UI thread: it averages and calibrates them, plots one point per channel, stores the
 // tick's wall-clock time and jitter, scrolls or autoranges the graph, flags timing overruns,
-// and ends the run at the stop time. What happened is reported as values (SampleReport,
+// and ends the run at the stop time (wall time from the run's first tick: ticks without a
+// sample count too). What happened is reported as values (SampleReport,
 // RunEnd); the window and the headless recorder turn them into texts.
 //
 // Threads: the sampler reads on the timer's tick thread. With the real timer that is a thread
@@ -21,6 +22,7 @@
 
 #include <QObject>
 #include <QString>
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -114,8 +116,15 @@ class AcquisitionEngine : public QObject {
   void stopRun();
   /// Whether the board is read with real-time priority (see app/timer/realtime.h).
   bool realTimePriority() const;
-  /// Ticks of the current (or last) run that could not read.
+  /// Ticks of the current (or last) run that produced no sample.
   int64_t missedTicks() const { return m_missedTicks; }
+  /// How long a run waits for a port that failed (an unplugged adapter) to come back before
+  /// it ends; 0: it ends at once. Takes effect at the next start.
+  static constexpr std::chrono::seconds kDefaultReconnectGrace{30};
+  std::chrono::seconds reconnectGrace() const { return m_reconnectGrace; }
+  void setReconnectGrace(std::chrono::seconds grace) {
+    m_reconnectGrace = std::max(grace, std::chrono::seconds::zero());
+  }
   /// Waits until no tick holds the board any more (after a stop); needed only before using
   /// the board outside a run.
   void reclaimLink();
@@ -142,6 +151,9 @@ class AcquisitionEngine : public QObject {
   void sampleRecorded(const zrvlog::SampleReport& report);
   /// A tick of the run could not read; missed counts them (the run goes on).
   void tickMissed(int64_t missed, const QString& why);
+  /// The port failed and the run waits for it to come back: "Waiting for COM3 to come back
+  /// (12 s)", once a tick until a sample is recorded again or the run ends.
+  void waitingForPort(const QString& status);
   /// The autorange switch was turned on or off.
   void autorangeChanged(bool on);
   /// The samples were emptied (Clear, New, a new run, before a file is loaded): what was
@@ -152,7 +164,9 @@ class AcquisitionEngine : public QObject {
   void takeSamples();
   void record(const RawTick& tick);
   void endRun(RunEnd why, const QString& message = {});
-  void onTickMissed(uint64_t run, int64_t missed, const QString& why);
+  void onTickMissed(uint64_t run, int64_t missed, const QString& why, qint64 elapsedMs);
+  /// Whether a tick elapsedMs after the run's first one is the last before the stop time.
+  bool stopTimePassed(int64_t elapsedMs, int32_t intervalMs) const;
   void onSamplerFailed(uint64_t run, const QString& message);
   ReadPlan readPlan() const { return {settings.ChanLimit, settings.AvgCt}; }
   void resetData();
@@ -168,6 +182,7 @@ class AcquisitionEngine : public QObject {
   bool m_running = false;
   uint64_t m_run = 0;  // changes at every start and stop
   int64_t m_missedTicks = 0;
+  std::chrono::seconds m_reconnectGrace = kDefaultReconnectGrace;
   ReadPlan m_plan;                   // as last handed to the sampler
   std::atomic<uint64_t> m_epoch{0};  // the data set's generation, for the sampler
   LinkBaton m_baton;

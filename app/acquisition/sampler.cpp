@@ -28,19 +28,25 @@ Sampler::Sampler(BoardControl& board, SamplingTimer& timer, LinkBaton& baton,
   connect(&m_timer, &SamplingTimer::tick, this, &Sampler::Timer1_Timer, Qt::DirectConnection);
 }
 
-void Sampler::begin(uint64_t run, ReadPlan plan) {
+void Sampler::begin(uint64_t run, ReadPlan plan, RunLink link) {
   m_run = run;
   m_plan = plan;
+  m_link = std::move(link);
   m_active = true;
   m_missed = 0;
   m_msSinceSample = 0;
   m_failing = false;
+  m_setUpDue = false;
+  m_elapsedMs = -1;
+  m_portLost = false;
   m_timer.setEnabled(true);
+  m_dropped = m_timer.droppedTicks();
 }
 
 void Sampler::end() {
   m_timer.setEnabled(false);
   m_active = false;
+  m_held.reset();  // its proof never came: the run is over
   if (!m_baton.withSampler()) return;
   try {
     if (m_board.portopen()) m_board.setPortopen(false);
@@ -88,20 +94,32 @@ double Sampler::localNow() {
   return kUnixEpoch + double(now + m_utcOffsetMs) / 86'400'000.0;
 }
 
+void Sampler::stampTick(RawTick& tick) {
+  tick.started = std::chrono::steady_clock::now();
+  tick.tickStart = localNow();
+}
+
 void Sampler::Timer1_Timer(int32_t Milliseconds) {
   if (!m_active || m_inTick) return;
   m_inTick = true;
+  settleHeld();
+  // Deadlines the timer dropped since the last tick (it was held up, most likely by a read
+  // that was failing) passed without a sample.
+  const int64_t dropped = m_timer.droppedTicks();
+  m_missed += std::max<int64_t>(0, dropped - m_dropped);
+  m_dropped = dropped;
+  m_elapsedMs = m_elapsedMs < 0 ? 0 : m_elapsedMs + Milliseconds;
   RawTick tick;
   tick.run = m_run;
-  tick.started = std::chrono::steady_clock::now();
-  tick.tickStart = localNow();
   tick.epoch = m_epoch.load(std::memory_order_acquire);
   tick.intervalMs = m_timer.interval();
   tick.plan = m_plan;
+  tick.elapsedMs = m_elapsedMs;
+  stampTick(tick);
   QString why;
   Outcome outcome;
   try {
-    outcome = readChannels(tick.run, tick, why);
+    outcome = readTick(tick.run, tick, why);
   } catch (const zrv::AutomationError& e) {
     outcome = abandoned(tick.run) ? Outcome::Abandoned : Outcome::Fatal;
     why = e.message();
@@ -115,17 +133,31 @@ void Sampler::Timer1_Timer(int32_t Milliseconds) {
       tick.missedTicks = m_missed;
       m_msSinceSample = 0;
       m_failing = false;
-      hand(tick);
+      if (std::exchange(m_proofDeferred, false))
+        m_held = tick;
+      else
+        hand(tick);
+      return;
+    case Outcome::PortLost:
+      // Waiting for the port: the board cannot be silent meanwhile.
+      ++m_missed;
+      m_msSinceSample += Milliseconds;
+      m_failing = false;
+      Q_EMIT tickMissed(tick.run, m_missed, why, m_elapsedMs);
+      Q_EMIT waitingForPort(tick.run, why);
       return;
     case Outcome::Missed:
       ++m_missed;
       m_msSinceSample += Milliseconds;
+      // A run of failed reads may be a board that reset: when it answers again, it is set
+      // up first.
+      m_setUpDue = true;
       // How long the board has been silent: from the first failed tick of this streak to
       // this one, as the timer measured it.
       m_silentMs = std::exchange(m_failing, true) ? m_silentMs + Milliseconds : 0;
       if (m_silentMs < kSilenceLimit.count()) {
         qCDebug(lcAcq).noquote() << "missed tick" << m_missed << why;
-        Q_EMIT tickMissed(tick.run, m_missed, why);
+        Q_EMIT tickMissed(tick.run, m_missed, why, m_elapsedMs);
         return;
       }
       why = QStringLiteral("the board on %1 has not answered for %2 s (%3)")
@@ -143,25 +175,145 @@ void Sampler::Timer1_Timer(int32_t Milliseconds) {
   Q_EMIT failed(tick.run, why);
 }
 
-Sampler::Outcome Sampler::readChannels(uint64_t run, RawTick& tick, QString& why) {
+void Sampler::settleHeld() {
+  if (!m_held) return;
+  RawTick held = *std::exchange(m_held, std::nullopt);
+  bool proven = false;
+  try {
+    proven = m_board.settleReplies();
+  } catch (const zrv::AutomationError& e) {
+    qCDebug(lcAcq) << "proving the last tick's replies:" << e.message();
+  }
+  if (proven) {
+    hand(held);
+    return;
+  }
+  // Too late for a retry: the tick is missed, and its time goes to the next sample.
+  ++m_missed;
+  m_msSinceSample += held.milliseconds;
+  m_setUpDue = true;
+  Q_EMIT tickMissed(held.run, m_missed, m_board.lastReadError(), held.elapsedMs);
+}
+
+Sampler::Outcome Sampler::readTick(uint64_t run, RawTick& tick, QString& why) {
+  if (m_portLost) {
+    const Outcome back = awaitPort(run, why);
+    if (back != Outcome::Read) return back;
+    stampTick(tick);  // reopening took its time
+  }
+  // A retry must be done within the tick's own period: a sample read later belongs to no
+  // tick.
+  const auto tickEnds = m_timer.lastTick().deadline + std::chrono::milliseconds(tick.intervalMs);
+  for (int attempt = 0;; ++attempt) {
+    Outcome o = m_setUpDue ? setUpBoard(run, why) : Outcome::Read;
+    if (o == Outcome::Read) o = readChannels(run, tick, why, tickEnds);
+    if (o == Outcome::Read && attempt > 0 && std::chrono::steady_clock::now() > tickEnds) {
+      why = QStringLiteral("the retry of a failed read ended after the tick's period");
+      o = Outcome::Missed;
+    }
+    if (o == Outcome::PortLost && !m_portLost) {
+      if (m_link.reconnectGrace <= std::chrono::seconds::zero()) return Outcome::Fatal;
+      // The adapter may have been unplugged: wait for it to come back.
+      qCWarning(lcAcq).noquote() << why << "- waiting for the port to come back";
+      m_portLost = true;
+      m_portLostWhy = why;
+      const auto now = std::chrono::steady_clock::now();
+      m_reconnectUntil = now + m_link.reconnectGrace;
+      m_nextReconnect = now + kReconnectEvery;
+      try {
+        if (m_board.portopen()) m_board.setPortopen(false);
+      } catch (const zrv::AutomationError& e) {
+        qCWarning(lcAcq) << "closing the failed port:" << e.message();
+      }
+      return awaitPort(run, why);
+    }
+    if (o != Outcome::Missed || attempt == 1 || std::chrono::steady_clock::now() >= tickEnds)
+      return o;
+    // Whatever misled this read (a stray byte, a late reply) goes before the one retry.
+    m_board.discardInput();
+    if (abandoned(run)) return Outcome::Abandoned;
+    stampTick(tick);
+  }
+}
+
+Sampler::Outcome Sampler::setUpBoard(uint64_t run, QString& why) {
+  try {
+    if (m_link.setUp) m_link.setUp();
+    m_setUpDue = false;
+    return Outcome::Read;
+  } catch (const zrv::AutomationError& e) {
+    if (abandoned(run)) return Outcome::Abandoned;
+    why = e.message();
+    if (e.number() == zrv::err::kDeviceUnavailable) return Outcome::Missed;
+    if (e.number() == zrv::err::kPortWriteFailed || e.number() == zrv::err::kPortNotOpen) {
+      why = QStringLiteral("the port %1 failed: %2").arg(m_board.portDescription(), e.message());
+      return Outcome::PortLost;
+    }
+    throw;
+  }
+}
+
+Sampler::Outcome Sampler::awaitPort(uint64_t run, QString& why) {
+  const auto now = std::chrono::steady_clock::now();
+  if (now >= m_nextReconnect) {
+    m_nextReconnect = now + kReconnectEvery;
+    try {
+      m_board.setPortopen(true);
+      if (m_link.setUp) m_link.setUp();
+      qCWarning(lcAcq).noquote() << m_board.portDescription() << "is back; the run goes on";
+      m_portLost = false;
+      m_setUpDue = false;
+      return Outcome::Read;
+    } catch (const zrv::AutomationError& e) {
+      if (abandoned(run)) return Outcome::Abandoned;
+      qCDebug(lcAcq).noquote() << "the port is not back yet:" << e.message();
+      try {
+        if (m_board.portopen()) m_board.setPortopen(false);
+      } catch (const zrv::AutomationError&) {
+      }
+    }
+  }
+  if (now >= m_reconnectUntil) {
+    why = QStringLiteral("%1; it did not come back within %2 s")
+              .arg(m_portLostWhy)
+              .arg(m_link.reconnectGrace.count());
+    return Outcome::Fatal;
+  }
+  const auto left = std::chrono::ceil<std::chrono::seconds>(m_reconnectUntil - now);
+  why = QStringLiteral("Waiting for COM%1 to come back (%2 s)")
+            .arg(m_board.CommPort())
+            .arg(left.count());
+  return Outcome::PortLost;
+}
+
+Sampler::Outcome Sampler::readChannels(uint64_t run, RawTick& tick, QString& why,
+                                       std::chrono::steady_clock::time_point tickEnds) {
+  m_proofDeferred = false;
   const int16_t channels = tick.plan.channels;
   if (channels > kRawSlots)
     throw zrv::AutomationError(zrv::err::kSubscriptOutOfRange,
                                QStringLiteral("%1 channels: at most 5 can be read").arg(channels));
   for (int16_t c = 0; c < channels; ++c) {
-    bool ok = readChannel(c, tick.plan.average, tick.sums[c]);
-    if (abandoned(run)) return Outcome::Abandoned;
-    if (ok) continue;
-    // Whatever misled this read (a stray byte, a late reply) goes before the one retry.
-    m_board.discardInput();
-    ok = readChannel(c, tick.plan.average, tick.sums[c]);
+    const bool ok = readChannel(c, tick.plan.average, tick.sums[c]);
     if (abandoned(run)) return Outcome::Abandoned;
     if (ok) continue;
     if (m_failure.kind == ReadFailure::PortError) {
       why = QStringLiteral("the port %1 failed: %2").arg(m_board.portDescription(), m_failure.why);
-      return Outcome::Fatal;
+      return Outcome::PortLost;
     }
+    // A reply the configured converter cannot give may be the board's power-on state.
+    if (m_failure.kind == ReadFailure::InvalidReply) m_setUpDue = true;
     why = QStringLiteral("channel %1: %2").arg(c + 1).arg(m_failure.why);
+    return Outcome::Missed;
+  }
+  // The readings count only once the line has proven the replies; when waiting for its quiet
+  // would run into the next tick, that tick proves them (see settleHeld).
+  m_proofDeferred =
+      std::chrono::steady_clock::now() + m_board.quietTime() + kProofMargin > tickEnds;
+  if (m_proofDeferred) return Outcome::Read;
+  if (!m_board.settleReplies()) {
+    if (abandoned(run)) return Outcome::Abandoned;
+    why = m_board.lastReadError();
     return Outcome::Missed;
   }
   return Outcome::Read;
@@ -183,10 +335,17 @@ bool Sampler::readChannel(int16_t channel, int16_t average, int32_t& sum) {
     sum = clamp32(total);
     return true;
   } catch (const zrv::AutomationError& e) {
-    // A board that was not ready in time is a read that failed; a port that is gone, a link
-    // closed by the end of the run or a refused argument are not.
-    if (e.number() != zrv::err::kDeviceUnavailable || !m_active) throw;
-    m_failure = {ReadFailure::NoReply, e.message()};
+    // A board that was not ready in time is a read that failed, a device that refuses
+    // writes a port that failed; a link closed by the end of the run or a refused argument
+    // are neither.
+    if (!m_active) throw;
+    if (e.number() == zrv::err::kDeviceUnavailable) {
+      m_failure = {ReadFailure::NoReply, e.message()};
+    } else if (e.number() == zrv::err::kPortWriteFailed || e.number() == zrv::err::kPortNotOpen) {
+      m_failure = {ReadFailure::PortError, e.message()};
+    } else {
+      throw;
+    }
     return false;
   }
 }

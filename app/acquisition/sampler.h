@@ -7,11 +7,25 @@
 // ManualTimer::fire(). Its control members (begin, end, setPlan) are called there too, through
 // SamplingTimer::runOnTickThread().
 //
-// Reading: a failed read (no reply, a reply that cannot be valid) is retried once after the
-// input is drained, so a stray byte or a late reply costs nothing. A tick that still cannot
-// read hands nothing over and counts as missed; the next sample's measured interval then
-// spans the gap. The run cannot go on when the port reports an error (an unplugged adapter)
-// or the board has not answered for kSilenceLimit in a row: failed() says why.
+// Reading: a sample holds genuine readings only. A tick reads every channel, then has the
+// link prove the replies (nothing followed them on the line, BoardControl::settleReplies).
+// When waiting for the line's quiet would run into the next tick, the replies are proven
+// when that tick comes instead, and the sample is handed over then: the proof never slows
+// a fast run. A tick with any failed or doubtful read hands nothing over: it is read once more
+// after the line has settled, as long as its period has not passed, else it counts as missed. After
+// a reply that could be the board's power-on state, or a missed tick, the run's board set-up (the
+// setUp given to begin) is repeated before the next read, so a board that reset goes on as
+// configured.
+//
+// Time: a sample's time stamp is when its reads began; every tick that produced no sample
+// counts as missed, the timer's dropped deadlines (ticks that passed while a read was
+// failing) included; each tick says how long after the run's first tick it came.
+//
+// The port: when it reports an error (an unplugged adapter) the run waits for the device
+// to come back for the reconnect grace given to begin: the link is closed, every tick counts
+// as missed, and once a second the same device is opened again and set up; reading goes on
+// when that works. The run cannot go on when the grace passes (0: at once), or when the
+// board has not answered for kSilenceLimit in a row: failed() says why.
 //
 // The board belongs to one thread at a time: the engine's while no run goes on, the
 // sampler's from begin() until end() has closed the link and released the LinkBaton. end()
@@ -26,7 +40,9 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
+#include <optional>
 
 #include "app/acquisition/boardcontrol.h"
 
@@ -56,6 +72,16 @@ struct RawTick {
   ReadPlan plan;                          ///< what was read
   std::array<int32_t, kRawSlots> sums{};  ///< summed counts of the channels read
   int64_t missedTicks = 0;                ///< ticks of this run that could not read, so far
+  int64_t elapsedMs = 0;                  ///< since the run's first tick, as the timer measured
+};
+
+/// What a run needs of the sampler besides the read plan.
+struct RunLink {
+  /// The run's board set-up (reset and A/D configuration), repeated after the board may
+  /// have reset and after the port came back. Raises zrv::AutomationError.
+  std::function<void()> setUp;
+  /// How long a run waits for a port that failed to come back; 0: the run ends at once.
+  std::chrono::seconds reconnectGrace{30};
 };
 
 /// Hands the board from the engine to the sampler for a run and back.
@@ -95,6 +121,11 @@ class Sampler : public QObject {
  public:
   /// How long the board may stay silent before the run gives up on it.
   static constexpr std::chrono::milliseconds kSilenceLimit{2000};
+  /// Time left for the rest of a tick once its replies are proven; with less, the next tick
+  /// proves them.
+  static constexpr std::chrono::microseconds kProofMargin{500};
+  /// How often a port that failed is tried again while the run waits for it.
+  static constexpr std::chrono::milliseconds kReconnectEvery{1000};
   /// Readings are announced to the engine's thread at most this often.
   static constexpr std::chrono::milliseconds kAnnounceGap{10};
 
@@ -104,7 +135,7 @@ class Sampler : public QObject {
 
   // Called on the sampler's thread.
   /// The board, opened and configured, is the sampler's now: ticks begin one interval later.
-  void begin(uint64_t run, zrvlog::ReadPlan plan);
+  void begin(uint64_t run, zrvlog::ReadPlan plan, zrvlog::RunLink link = {});
   /// Ends the run's reading: no further tick, the link closed, the baton released. Harmless
   /// when nothing runs.
   void end();
@@ -121,15 +152,26 @@ class Sampler : public QObject {
   /// every kAnnounceGap, so a fast run costs the engine's thread one event per few ticks; a
   /// reading not yet announced is announced by a later tick.
   void samplesWaiting();
-  /// A tick could not read; missed counts this run's missed ticks so far.
-  void tickMissed(uint64_t run, int64_t missed, const QString& why);
+  /// A tick could not read; missed counts this run's missed ticks so far, elapsedMs is the
+  /// tick's time since the run's first tick. While the port is away why is "Waiting for COM3
+  /// to come back (12 s)".
+  void tickMissed(uint64_t run, int64_t missed, const QString& why, qint64 elapsedMs);
+  /// The port failed and the run waits for it: status says so, "Waiting for COM3 to come
+  /// back (12 s)". Comes after the tick's tickMissed.
+  void waitingForPort(uint64_t run, const QString& status);
   /// The run cannot go on (see the file comment); the sampler has stopped ticking.
   void failed(uint64_t run, const QString& message);
 
  private:
-  enum class Outcome { Read, Missed, Fatal, Abandoned };
-  Outcome readChannels(uint64_t run, RawTick& tick, QString& why);
+  enum class Outcome { Read, Missed, PortLost, Fatal, Abandoned };
+  Outcome readTick(uint64_t run, RawTick& tick, QString& why);
+  Outcome readChannels(uint64_t run, RawTick& tick, QString& why,
+                       std::chrono::steady_clock::time_point tickEnds);
+  void settleHeld();
   bool readChannel(int16_t channel, int16_t average, int32_t& sum);
+  Outcome setUpBoard(uint64_t run, QString& why);
+  Outcome awaitPort(uint64_t run, QString& why);
+  void stampTick(RawTick& tick);
   bool abandoned(uint64_t run) const { return !m_active || m_run != run; }
   void hand(const RawTick& tick);
   double localNow();
@@ -157,6 +199,17 @@ class Sampler : public QObject {
   int64_t m_msSinceSample = 0;  // measured milliseconds of missed ticks since the last sample
   int64_t m_silentMs = 0;       // since the first failed tick of the current streak
   bool m_failing = false;
+  RunLink m_link;
+  bool m_proofDeferred = false;   // the last readChannels left its proof to the next tick
+  std::optional<RawTick> m_held;  // read, waiting for that proof
+  bool m_setUpDue = false;        // the board may have reset: set it up before the next read
+  int64_t m_dropped = 0;          // the timer's dropped deadlines, as counted so far
+  int64_t m_elapsedMs = -1;       // since the run's first tick; -1 before it
+  // While the port is away: until when it may come back, and the next attempt to reopen it.
+  bool m_portLost = false;
+  QString m_portLostWhy;
+  std::chrono::steady_clock::time_point m_reconnectUntil{};
+  std::chrono::steady_clock::time_point m_nextReconnect{};
   // The local time's offset from UTC, and when it was taken (see localNow).
   int64_t m_utcOffsetMs = 0;
   int64_t m_offsetTakenAt = -1;

@@ -15,7 +15,10 @@ namespace zrvlog {
 class ZrvioLink : public BoardControl {
  public:
   /// host: null for a host that lets no events run during board waits.
-  explicit ZrvioLink(zrv::Host* host = nullptr) : m_zrvio(host ? host : &m_quietHost) {}
+  /// The tick proves the replies of all its channels at once (settleReplies).
+  explicit ZrvioLink(zrv::Host* host = nullptr) : m_zrvio(host ? host : &m_quietHost) {
+    m_zrvio.setDeferredProof(true);
+  }
 
   zrv::ZRVIO& zrvio() { return m_zrvio; }
 
@@ -34,6 +37,8 @@ class ZrvioLink : public BoardControl {
   QString lastReadError() const override { return m_zrvio.lastReadError(); }
   ReadFailure lastReadFailure() const override;
   void discardInput() override;
+  bool settleReplies() override { return m_zrvio.settleReplies(); }
+  std::chrono::microseconds quietTime() const override { return m_zrvio.quietTime(); }
   QString portDescription() const override { return m_zrvio.portDescription(); }
   QString deviceName() const override;
 

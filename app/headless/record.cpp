@@ -39,6 +39,8 @@ namespace {
 
 // About 31 years: any run fits, and the number stays a plain one.
 constexpr double kMaxStopSeconds = 1e9;
+// A day: a grace longer than that is no grace.
+constexpr int kMaxReconnectSeconds = 86400;
 
 // ---- Signals ----------------------------------------------------------------------------
 
@@ -182,6 +184,7 @@ struct RecordOptions {
   int16_t reference = 0;
   bool raw = false;
   bool quiet = false;
+  int reconnectSeconds = int(AcquisitionEngine::kDefaultReconnectGrace.count());
   /// The CSV when it goes to a stream: written as the samples come.
   RequestedOutput* liveCsv() {
     for (RequestedOutput& o : outputs.list)
@@ -222,6 +225,7 @@ int recordRun(RecordOptions& o) {
   engine.settings.ChanLimit = o.channels;
   engine.settings.AvgCt = o.average;
   engine.settings.RefSel = o.reference;
+  engine.setReconnectGrace(std::chrono::seconds(o.reconnectSeconds));
 
   if (!catchStopSignals())
     say(QStringLiteral("Ctrl+C cannot be caught: %1").arg(qt_error_string()));
@@ -262,8 +266,14 @@ int recordRun(RecordOptions& o) {
                    [&](RunEnd why, const QString& message) {
                      if (why == RunEnd::Failed) failure = message;
                    });
+  QString waiting;  // while the port is away: "Waiting for COM3 to come back (12 s)"
   QObject::connect(&engine, &AcquisitionEngine::sampleRecorded, &loop,
-                   [&](const SampleReport& report) { overruns += report.overrun ? 1 : 0; });
+                   [&](const SampleReport& report) {
+                     overruns += report.overrun ? 1 : 0;
+                     waiting.clear();
+                   });
+  QObject::connect(&engine, &AcquisitionEngine::waitingForPort, &loop,
+                   [&](const QString& status) { waiting = status; });
   // Progress while the run goes is dropped when standard error cannot take it at once; the
   // last line is said like any other.
   const auto progress = [&](bool last) {
@@ -273,6 +283,7 @@ int recordRun(RecordOptions& o) {
                        .arg(overruns);
     if (engine.missedTicks() > 0)
       line += QStringLiteral(", %1 missed ticks").arg(engine.missedTicks());
+    if (!waiting.isEmpty() && engine.running()) line += QStringLiteral("; ") + waiting;
     last ? say(line) : sayProgress(line);
   };
   QTimer progressTimer;
@@ -354,8 +365,10 @@ int parseRecordOptions(const QStringList& args, RecordOptions& o) {
       channels(QStringLiteral("channels"), {}, QStringLiteral("n")),
       average(QStringLiteral("average"), {}, QStringLiteral("n")),
       reference(QStringLiteral("reference"), {}, QStringLiteral("ref")), raw(QStringLiteral("raw")),
-      quiet(QStringLiteral("quiet"));
-  p.addOptions({headless, help, port, interval, stop, channels, average, reference, raw, quiet});
+      quiet(QStringLiteral("quiet")),
+      reconnect(QStringLiteral("reconnect"), {}, QStringLiteral("s"));
+  p.addOptions(
+      {headless, help, port, interval, stop, channels, average, reference, raw, quiet, reconnect});
   addOutputOptions(p);
   if (const auto status = parseOrStop(p, args)) return *status;
 
@@ -417,6 +430,15 @@ int parseRecordOptions(const QStringList& args, RecordOptions& o) {
     else
       return usageError(QStringLiteral("--reference takes vdd, ch3 or ch3-ch2, not '%1'")
                             .arg(p.value(reference)));
+  }
+  if (p.isSet(reconnect)) {
+    bool ok = false;
+    const int n = p.value(reconnect).trimmed().toInt(&ok);
+    if (!ok || n < 0 || n > kMaxReconnectSeconds)
+      return usageError(QStringLiteral("--reconnect takes whole seconds from 0 to %1, not '%2'")
+                            .arg(kMaxReconnectSeconds)
+                            .arg(p.value(reconnect)));
+    o.reconnectSeconds = n;
   }
   o.raw = p.isSet(raw);
   o.quiet = p.isSet(quiet);

@@ -376,6 +376,12 @@ void frmMain::connectEngine() {
     showCaption();
   });
   connect(m_engine.get(), &AcquisitionEngine::tickMissed, this, &frmMain::showRecording);
+  // After the missed tick's own text: "Recording: 12 samples, 1.1 s, 5 missed ticks; Waiting
+  // for COM3 to come back (12 s)".
+  connect(m_engine.get(), &AcquisitionEngine::waitingForPort, this, [this](const QString& status) {
+    showRecording();
+    m_state->setText(m_state->text() + QStringLiteral("; ") + status);
+  });
   connect(m_engine.get(), &AcquisitionEngine::runningChanged, this, [this](bool running) {
     showRunState(running);
     showCaption();

@@ -12,6 +12,7 @@
 #include <QLoggingCategory>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStandardItemModel>
 #include <QTabBar>
 #include <QTabWidget>
@@ -408,6 +409,13 @@ QWidget* frmOptions::buildZrvPage() {
   m_portNote->hide();
 
   Chan = numberBox("Chan", frame);
+  Reconnect = new QSpinBox(frame);
+  Reconnect->setObjectName(QStringLiteral("Reconnect"));
+  Reconnect->setRange(0, 3600);
+  Reconnect->setSuffix(QStringLiteral(" s"));
+  Reconnect->setToolTip(
+      QStringLiteral("When the port fails during a run (a USB adapter unplugged), the run waits "
+                     "this long for it to come back; 0 ends the run at once"));
   auto* note = new QLabel(
       QStringLiteral("The setting below require a ZRV produced after 1 March 2004. They have no "
                      "effect on earlier models. Contact Corvane if you would like a firmware "
@@ -434,7 +442,8 @@ QWidget* frmOptions::buildZrvPage() {
   grid->addWidget(cboDevice, 1, 1);
   grid->addWidget(m_deviceNote, 2, 1, 1, 2);
   grid->addWidget(m_portNote, 3, 1, 1, 2);
-  grid->setRowMinimumHeight(4, 8);
+  grid->addWidget(labelFor(QStringLiteral("Reconnect:"), Reconnect, frame), 4, 0);
+  grid->addWidget(Reconnect, 4, 1, Qt::AlignLeft);
   grid->addWidget(labelFor(QStringLiteral("Channels:"), Chan, frame), 5, 0);
   grid->addWidget(Chan, 5, 1, Qt::AlignLeft);
   grid->setRowMinimumHeight(6, 8);
@@ -533,6 +542,7 @@ void frmOptions::Form_Load() {
   TFreq->setText(QString::number(engine.GetTimerFreq()));
   TTol->setText(s.Tol.toText());
   Chan->setText(QString::number(s.ChanLimit));
+  Reconnect->setValue(int(engine.reconnectGrace().count()));
   Avg->setText(QString::number(s.AvgCt));
   TimerStats->setPlainText(
       timerInformation(engine.GetTimerRes(), engine.GetTimerResMax(), engine.GetTimerResMin()));
@@ -829,6 +839,7 @@ bool frmOptions::cmdApply_Click() {
     s.Tol = TTol->text();
     s.AvgCt = whole16(Avg);
     s.ChanLimit = whole16(Chan);
+    engine.setReconnectGrace(std::chrono::seconds(Reconnect->value()));
     engine.readPlanChanged();
     s.RefSel = static_cast<int16_t>(RefSel->currentData().toInt());
     m_refNote->hide();

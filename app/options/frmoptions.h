@@ -28,6 +28,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QSpinBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -114,6 +115,8 @@ class frmOptions : public QDialog {
   QPlainTextEdit* TimerStats;
   QLineEdit* Chan;
   QComboBox *CPort, *RefSel;
+  /// Seconds a run waits for a port that failed (an unplugged adapter); 0: it ends at once.
+  QSpinBox* Reconnect;
   /// The device the selected COM number is mapped to; edits are written on Apply.
   QComboBox* cboDevice;
   PolyGrid* grid() const { return m_grid; }

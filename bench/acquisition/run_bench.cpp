@@ -7,6 +7,8 @@
 //
 // For each interval it runs the program's engine and prints its overrun share (the ticks it
 // flagged "Timing overrun!") and the distribution of |measured period - interval| in us.
+// Beside the reference it also prints what proving the replies (the quiet wait after each
+// tick's last reply) adds to the program's reading: the framing's cost on a clean line.
 // With --reference it also runs, right after each program run and against a zrvsim of its
 // own, a bare sampler: one thread on an absolute clock_nanosleep grid doing the same a2d
 // round trips, no GUI, no engine; the two lines side by side tell what the program costs on
@@ -377,6 +379,12 @@ int main(int argc, char** argv) {
     if (!reference) continue;
     const Outcome bare = runReference(ms, seconds, channels);
     printLine("reference", ms, bare);
+    // The program proves each tick's replies (the line stays quiet a few byte times after
+    // the last); the bare sampler takes them as they come.
+    std::printf(
+        "  %2d ms: framing: reading median %.0f us against %.0f us bare (+%.0f us)\n", ms,
+        zrvbench::percentile(program.readingUs, 50), zrvbench::percentile(bare.readingUs, 50),
+        zrvbench::percentile(program.readingUs, 50) - zrvbench::percentile(bare.readingUs, 50));
     const double limit = std::max(1.5 * share(bare), share(bare) + 0.5);
     std::printf(
         "  %2d ms: program %.2f%% against a limit of %.2f%% (1.5 x reference, or +0.5 "

@@ -5,7 +5,9 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QLocale>
+#include <functional>
 #include <map>
+#include <thread>
 
 #include "app/graph/graphmodel.h"
 #include "app/timer/manualtimer.h"
@@ -318,6 +320,7 @@ TEST_F(EngineTest, TheRunEndsWhenTheBoardIsSilentForTwoSecondsOrThePortFails) {
   for (const auto& tc : cases) {
     failures.clear();
     engine.SetTimerInt(tc.intervalMs);
+    engine.setReconnectGrace(std::chrono::seconds(0));  // a port that fails ends the run
     engine.startRun();
     timer.fire();
     board.silent = true;
@@ -335,6 +338,84 @@ TEST_F(EngineTest, TheRunEndsWhenTheBoardIsSilentForTwoSecondsOrThePortFails) {
     EXPECT_FALSE(board.portopen()) << tc.name;
     board.silent = false;
   }
+}
+
+TEST_F(EngineTest, TheStopTimeIsWallTimeAndEveryTickWithoutASampleCountsAsMissed) {
+  struct Case {
+    const char* name;
+    const char* stopsec;
+    std::function<void(int tick)> beforeTick;
+    int ticks;  // fired (while the run goes on)
+    bool ended;
+    std::size_t samples;
+    int64_t missed;
+  } cases[] = {
+      {"failed ticks bring the stop time closer", "5",
+       [&](int tick) { board.failReads = tick % 2 ? 2 : 0; }, 20, true, 3, 3},
+      {"ticks the timer dropped while a read was slow", "",
+       [&](int tick) {
+         board.duringA2d = [&, tick](int32_t pin) {
+           if (tick == 1 && pin == 0) timer.fire(), timer.fire();
+         };
+       },
+       3, false, 3, 2},
+      {"doubtful replies read again", "", [&](int tick) { board.doubtTicks = tick == 1 ? 1 : 0; },
+       3, false, 3, 0},
+      {"doubtful again on the retry", "", [&](int tick) { board.doubtTicks = tick == 1 ? 2 : 0; },
+       3, false, 2, 1},
+  };
+  for (const auto& tc : cases) {
+    engine.settings.stopsec = Variant(tc.stopsec);
+    engine.startRun();
+    int fired = 0;
+    for (; fired < tc.ticks && engine.running(); ++fired) {
+      tc.beforeTick(fired);
+      timer.fire();
+    }
+    board.duringA2d = nullptr;
+    EXPECT_EQ(!engine.running(), tc.ended) << tc.name;
+    EXPECT_EQ(engine.data.sampleCount(), tc.samples) << tc.name;
+    EXPECT_EQ(engine.missedTicks(), tc.missed) << tc.name;
+    if (tc.ended) {
+      EXPECT_EQ(fired, 6) << tc.name << ": ticks at 0 to 5 s";
+    }
+    if (engine.running()) engine.stopRun();
+  }
+}
+
+TEST_F(EngineTest, AfterAFailedTickTheBoardIsSetUpAgainBeforeItIsRead) {
+  engine.settings.ClkX2 = false;
+  run(1);
+  board.failReads = 2;  // the read and its retry: the board may have reset
+  timer.fire();
+  board.calls.clear();
+  timer.fire();
+  ASSERT_GE(board.calls.size(), 3);
+  EXPECT_EQ(board.calls.mid(0, 3), QStringList({"resetall", "a2dconf(1,0,0)", "a2d(0)"}));
+  EXPECT_EQ(engine.data.sampleCount(), 2u);
+}
+
+TEST_F(EngineTest, ARunWaitsForAFailedPortForItsGraceThenEnds) {
+  QStringList statuses;
+  QObject::connect(&engine, &AcquisitionEngine::waitingForPort,
+                   [&](const QString& status) { statuses << status; });
+  engine.setReconnectGrace(std::chrono::seconds(1));
+  run(1);
+  board.failReads = 1;
+  board.failureKind = ReadFailure::PortError;
+  board.failOpen = zrv::AutomationError(zrv::err::kPortInvalid, QStringLiteral("no such device"));
+  const auto start = std::chrono::steady_clock::now();
+  while (engine.running() && std::chrono::steady_clock::now() - start < std::chrono::seconds(5)) {
+    timer.fire();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_FALSE(engine.running());
+  ASSERT_FALSE(statuses.isEmpty());
+  EXPECT_EQ(statuses.first(), QStringLiteral("Waiting for COM1 to come back (1 s)"));
+  ASSERT_EQ(failures.size(), 1);
+  EXPECT_TRUE(failures[0].contains(QStringLiteral("did not come back within 1 s")))
+      << failures[0].toStdString();
+  EXPECT_EQ(engine.missedTicks(), int64_t(statuses.size()));
 }
 
 TEST_F(EngineTest, EveryRunEndSaysWhy) {

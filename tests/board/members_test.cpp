@@ -300,8 +300,8 @@ TEST_F(MembersTest, CommandsThatKeepTheBoardBusyWaitThatMuchLongerForTheirReply)
     const auto limit = deadlines.first() - start;
     EXPECT_GE(limit, 50ms + c.extra) << c.name;
     EXPECT_LT(limit, 50ms + c.extra + 5ms) << c.name;
-    // Both bytes of a reply share its deadline.
-    for (Deadline d : deadlines)
+    // Both bytes of a reply share its deadline (an A/D result's quiet wait has its own).
+    for (Deadline d : deadlines.mid(0, 2))
       EXPECT_EQ(d, deadlines.first()) << c.name;
     // Let the board's busy time pass before the next case.
     if (c.boardStaysBusy) std::this_thread::sleep_for(c.extra);

@@ -84,6 +84,14 @@ class FakeBoardControl : public zrvlog::BoardControl {
     return m_errflag ? failureKind : zrvlog::ReadFailure::None;
   }
   void discardInput() override { log(QStringLiteral("discardInput")); }
+  // The next this many ticks find a byte following their replies.
+  int doubtTicks = 0;
+  std::chrono::microseconds quietTime() const override { return std::chrono::microseconds(500); }
+  bool settleReplies() override {
+    if (doubtTicks <= 0) return true;
+    --doubtTicks;
+    return false;
+  }
   QString portDescription() const override { return QStringLiteral("COM%1 (fake)").arg(m_port); }
   QString deviceName() const override { return QStringLiteral("/dev/fake%1").arg(m_port); }
 

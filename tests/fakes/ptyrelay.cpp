@@ -61,6 +61,25 @@ Fault Fault::append(Direction direction, qint64 at, QByteArray bytes) {
   return f;
 }
 
+Fault Fault::appendLater(Direction direction, qint64 at, QByteArray bytes,
+                         std::chrono::milliseconds gap) {
+  Fault f = append(direction, at, std::move(bytes));
+  f.duration = gap;
+  return f;
+}
+
+Fault Fault::mute(Direction direction, qint64 at, std::chrono::milliseconds duration) {
+  Fault f = placed(Kind::Mute, direction, at);
+  f.duration = duration;
+  return f;
+}
+
+Fault Fault::unplugFor(Direction direction, qint64 at, std::chrono::milliseconds away) {
+  Fault f = unplug(direction, at);
+  f.duration = away;
+  return f;
+}
+
 Fault Fault::delay(Direction direction, qint64 at, std::chrono::milliseconds duration) {
   Fault f = placed(Kind::Delay, direction, at);
   f.duration = duration;
@@ -83,18 +102,13 @@ PtyRelay::~PtyRelay() {
   stop();
 }
 
-bool PtyRelay::start(const QString& boardDevice, QString* error) {
+bool PtyRelay::openHostSide(QString* error) {
   auto fail = [&](const char* what) {
     *error = systemError(what);
-    closeFd(m_board);
     closeFd(m_hostSlave);
     closeFd(m_hostMaster);
-    closeFd(m_wake);
     return false;
   };
-  m_board =
-      ::open(boardDevice.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (m_board < 0 || !makeRaw(m_board)) return fail("the board's device");
   m_hostMaster = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (m_hostMaster < 0 || ::grantpt(m_hostMaster) != 0 || ::unlockpt(m_hostMaster) != 0)
     return fail("posix_openpt");
@@ -105,6 +119,33 @@ bool PtyRelay::start(const QString& boardDevice, QString* error) {
   if (m_hostSlave < 0 || !makeRaw(m_hostSlave)) return fail("the host's device");
   if (::fcntl(m_hostMaster, F_SETFL, ::fcntl(m_hostMaster, F_GETFL) | O_NONBLOCK) != 0)
     return fail("fcntl");
+  if (!m_linkPath.isEmpty()) {
+    // The new device appears under the old name at once: a link made aside, then renamed.
+    const QByteArray link = m_linkPath.toLocal8Bit();
+    const QByteArray aside = link + ".new";
+    ::unlink(aside.constData());
+    if (::symlink(name, aside.constData()) != 0 ||
+        ::rename(aside.constData(), link.constData()) != 0)
+      return fail("the link path");
+  }
+  m_unplugged = false;
+  return true;
+}
+
+bool PtyRelay::start(const QString& boardDevice, QString* error, const QString& linkPath) {
+  auto fail = [&](const char* what) {
+    if (what) *error = systemError(what);
+    closeFd(m_board);
+    closeFd(m_hostSlave);
+    closeFd(m_hostMaster);
+    closeFd(m_wake);
+    return false;
+  };
+  m_linkPath = linkPath;
+  m_board =
+      ::open(boardDevice.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (m_board < 0 || !makeRaw(m_board)) return fail("the board's device");
+  if (!openHostSide(error)) return fail(nullptr);
   m_wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (m_wake < 0) return fail("eventfd");
   m_stop = false;
@@ -124,6 +165,7 @@ void PtyRelay::stop() {
   closeFd(m_hostSlave);
   closeFd(m_hostMaster);
   closeFd(m_wake);
+  if (!m_linkPath.isEmpty()) ::unlink(m_linkPath.toLocal8Bit().constData());
 }
 
 void PtyRelay::wake() {
@@ -153,6 +195,25 @@ bool PtyRelay::unplugged() const {
   return m_unplugged;
 }
 
+void PtyRelay::replug() {
+  {
+    std::lock_guard lock(m_mutex);
+    m_replugRequested = true;
+  }
+  wake();
+}
+
+int PtyRelay::replugs() const {
+  std::lock_guard lock(m_mutex);
+  return m_replugs;
+}
+
+int PtyRelay::pendingFaults() const {
+  std::lock_guard lock(m_mutex);
+  return int(
+      std::count_if(m_faults.begin(), m_faults.end(), [](const Planned& p) { return !p.done; }));
+}
+
 qint64 PtyRelay::received(Direction direction) const {
   std::lock_guard lock(m_mutex);
   return stream(direction).received;
@@ -167,12 +228,13 @@ bool PtyRelay::waitUntilSettled(Direction direction, qint64 count,
   });
 }
 
-void PtyRelay::enqueue(Stream& s, QByteArray bytes, Clock::time_point due, bool unplug) {
+void PtyRelay::enqueue(Stream& s, QByteArray bytes, Clock::time_point due, bool unplug,
+                       std::chrono::milliseconds away) {
   // Bytes due together leave in one write, as the source sent them.
   if (!unplug && !s.queue.empty() && !s.queue.back().unplug && s.queue.back().due == due)
     s.queue.back().bytes += bytes;
   else
-    s.queue.push_back({std::move(bytes), due, unplug});
+    s.queue.push_back({std::move(bytes), due, unplug, away});
 }
 
 void PtyRelay::applyAfter(Direction direction, Clock::time_point now) {
@@ -180,10 +242,13 @@ void PtyRelay::applyAfter(Direction direction, Clock::time_point now) {
   for (Planned& p : m_faults) {
     if (p.done || p.fault.direction != direction || p.fault.at != s.received) continue;
     if (p.fault.kind == Fault::Kind::Append) {
-      enqueue(s, p.fault.bytes, std::max(now, s.holdUntil));
+      // Later bytes wait behind these: the line keeps its order.
+      const Clock::time_point due = std::max(now + p.fault.duration, s.holdUntil);
+      enqueue(s, p.fault.bytes, due);
+      s.holdUntil = std::max(s.holdUntil, due);
       p.done = true;
     } else if (p.fault.kind == Fault::Kind::Unplug) {
-      enqueue(s, {}, std::max(now, s.holdUntil), true);
+      enqueue(s, {}, std::max(now, s.holdUntil), true, p.fault.duration);
       p.done = true;
     }
   }
@@ -204,6 +269,9 @@ void PtyRelay::take(Direction direction, const char* bytes, qsizetype size, Cloc
         case Fault::Kind::Silence:
           s.silent = true;
           break;
+        case Fault::Kind::Mute:
+          s.mutedUntil = now + p.fault.duration;
+          break;
         case Fault::Kind::Inject:
           enqueue(s, p.fault.bytes, std::max(now, s.holdUntil));
           break;
@@ -213,7 +281,7 @@ void PtyRelay::take(Direction direction, const char* bytes, qsizetype size, Cloc
       }
       p.done = true;
     }
-    if (s.silent) {
+    if (s.silent || now < s.mutedUntil) {
     } else if (s.dropLeft > 0) {
       --s.dropLeft;
     } else {
@@ -229,6 +297,8 @@ void PtyRelay::closeHostSide() {
   closeFd(m_hostSlave);
   m_unplugged = true;
   stream(Direction::ToHost).queue.clear();
+  // The adapter is gone from its name too.
+  if (!m_linkPath.isEmpty()) ::unlink(m_linkPath.toLocal8Bit().constData());
 }
 
 bool PtyRelay::flush(Direction direction, Clock::time_point now) {
@@ -236,8 +306,10 @@ bool PtyRelay::flush(Direction direction, Clock::time_point now) {
   for (;;) {
     if (s.queue.empty() || s.queue.front().due > now) return true;
     if (s.queue.front().unplug) {
+      const auto away = s.queue.front().away;
       s.queue.pop_front();
       closeHostSide();
+      if (away > std::chrono::milliseconds::zero()) m_replugAt = now + away;
       continue;
     }
     const int fd = direction == Direction::ToBoard ? m_board : m_hostMaster;
@@ -264,6 +336,14 @@ void PtyRelay::run() {
   while (!m_stop) {
     const Clock::time_point now = Clock::now();
     if (m_unplugRequested && !m_unplugged) closeHostSide();
+    m_unplugRequested = false;
+    const bool replugDue = m_replugAt != Clock::time_point{} && now >= m_replugAt;
+    if ((m_replugRequested || replugDue) && m_unplugged) {
+      QString error;
+      if (openHostSide(&error)) ++m_replugs;
+    }
+    m_replugRequested = false;
+    if (replugDue) m_replugAt = {};
     applyAfter(Direction::ToBoard, now);  // faults added at the offset reached
     applyAfter(Direction::ToHost, now);
     const bool boardFull = !flush(Direction::ToBoard, now);
@@ -271,6 +351,8 @@ void PtyRelay::run() {
     m_changed.notify_all();
 
     int timeout = -1;
+    if (m_replugAt != Clock::time_point{})
+      timeout = int(std::chrono::ceil<std::chrono::milliseconds>(m_replugAt - now).count());
     for (const Stream& s : m_streams) {
       if (s.queue.empty() || s.queue.front().due <= now) continue;
       const auto wait = std::chrono::ceil<std::chrono::milliseconds>(s.queue.front().due - now);

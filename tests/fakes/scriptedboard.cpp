@@ -39,6 +39,11 @@ class ScriptedBoard::Port final : public SerialPort {
   void discardInput() override {
     if (m_open) m_board.discardInput();
   }
+  bool discardWaiting() override {
+    if (!m_open || m_board.unread() == 0) return false;
+    m_board.discardInput();
+    return true;
+  }
 
  private:
   ScriptedBoard& m_board;

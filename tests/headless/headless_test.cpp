@@ -81,7 +81,9 @@ TEST_F(HeadlessTest, ABoardThatGoesAwayEndsTheRunNamedWithTheCauseAndTheSamplesA
   const QString device = startSim();
   ASSERT_FALSE(device.isEmpty());
   QProcess p;
-  start(p, {"--headless", "--port", device, "--interval", "0.05", "--zrv", path("gone.zrv")});
+  // It is not coming back: the run waits a second for it, then ends.
+  start(p, {"--headless", "--port", device, "--interval", "0.05", "--reconnect", "1", "--zrv",
+            path("gone.zrv")});
   QThread::msleep(1200);
   sim.kill();
   sim.waitForFinished(3000);
@@ -89,6 +91,9 @@ TEST_F(HeadlessTest, ABoardThatGoesAwayEndsTheRunNamedWithTheCauseAndTheSamplesA
   EXPECT_EQ(o.status, 1) << o.err.toStdString();
   EXPECT_TRUE(o.err.contains(device)) << "the port is named: " << o.err.toStdString();
   EXPECT_TRUE(o.err.contains(QStringLiteral("the run stopped"))) << o.err.toStdString();
+  EXPECT_TRUE(o.err.contains(QStringLiteral("did not come back within 1 s")) ||
+              o.err.contains(QStringLiteral("has not answered")))
+      << o.err.toStdString();
   EXPECT_TRUE(o.err.contains(QStringLiteral("removed")) ||
               o.err.contains(QStringLiteral("no reply")))
       << "and the cause: " << o.err.toStdString();

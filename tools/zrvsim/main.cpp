@@ -96,7 +96,7 @@ bool makeLink(const char* link, const QByteArray& device, LinkClaim& claim) {
 }
 
 const char kUsage[] =
-    "Usage: zrvsim [--pace] [--link PATH] [--eeprom FILE]\n"
+    "Usage: zrvsim [--pace] [--link PATH] [--eeprom FILE] [--boot-clock]\n"
     "  or:  zrvsim --help | --version\n"
     "\n"
     "Serves the simulated ZRV I/O board on a pseudo-terminal, so that programs can open it\n"
@@ -120,6 +120,9 @@ const char kUsage[] =
     "                 a symbolic link\n"
     "  --eeprom FILE  keep the EEPROM in FILE (256 bytes): loaded when it exists, written\n"
     "                 at every change\n"
+    "  --boot-clock   the test signals follow the system's monotonic clock (seconds since\n"
+    "                 boot) instead of the time since zrvsim started, so that a program\n"
+    "                 can check every value it reads against what the board sent then\n"
     "  --help         show this text\n"
     "  --version      show the version of zrvsim\n";
 
@@ -127,12 +130,15 @@ const char kUsage[] =
 
 int main(int argc, char** argv) {
   bool paced = false;
+  bool bootClock = false;
   const char* link = nullptr;
   const char* eeprom = nullptr;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (std::strcmp(arg, "--pace") == 0) {
       paced = true;
+    } else if (std::strcmp(arg, "--boot-clock") == 0) {
+      bootClock = true;
     } else if (std::strcmp(arg, "--link") == 0 && i + 1 < argc) {
       link = argv[++i];
     } else if (std::strcmp(arg, "--eeprom") == 0 && i + 1 < argc) {
@@ -162,6 +168,7 @@ int main(int argc, char** argv) {
   sigaction(SIGTERM, &action, nullptr);
 
   zrvsim::PtyServer server;
+  server.setBootClock(bootClock);
   QString error;
   if (eeprom && !server.useEepromFile(QString::fromLocal8Bit(eeprom), &error)) {
     std::fprintf(stderr, "zrvsim: %s\n", qPrintable(error));

@@ -122,7 +122,7 @@ int PtyServer::serve(bool paced, const volatile std::sig_atomic_t& stop) {
   ::sigdelset(&waitMask, SIGINT);
   ::sigdelset(&waitMask, SIGTERM);
 
-  const Nanos start = monotonicNow();
+  const Nanos start = m_bootClock ? 0 : monotonicNow();
   auto seconds = [start](Nanos t) { return static_cast<double>(t - start) * 1e-9; };
   std::deque<TimedByte> incoming;  // paced: received, waiting for their wire time
   std::deque<TimedByte> outgoing;  // paced: replies waiting for their wire time

@@ -39,6 +39,10 @@ class PtyServer {
   /// must be blocked by the caller; they are let through only while the server waits.
   /// Returns 0, or 1 after an I/O error (printed to stderr).
   int serve(bool paced, const volatile std::sig_atomic_t& stop);
+  /// The board's clock: the time since serve() began (the default), or the system's
+  /// monotonic clock itself (seconds since boot), so that another process can tell what
+  /// each test signal carried at any moment.
+  void setBootClock(bool on) { m_bootClock = on; }
 
  private:
   int m_master = -1;
@@ -50,6 +54,7 @@ class PtyServer {
   QString m_eepromFile;
   uint64_t m_savedWrites = 0;
   bool m_saveFailed = false;
+  bool m_bootClock = false;
 };
 
 }  // namespace zrvsim
