@@ -18,6 +18,7 @@
 
 #include "app/recovery/privatefiles.h"
 #include "app/safewrite/safewrite.h"
+#include "common/counted.h"
 
 namespace zrvlog::cli {
 
@@ -424,12 +425,15 @@ bool writeOutputs(Outputs& outputs, OutputSource& source, const RequestedOutput*
       if (const auto problem = rescue(source.engine, copy))
         say(QStringLiteral("no copy could be kept either: %1").arg(*problem));
       else
-        report(QStringLiteral("wrote %1 instead (%2 samples)").arg(copy).arg(samples));
+        report(QStringLiteral("wrote %1 instead (%2)")
+                   .arg(copy, zrv::counted(samples, QStringLiteral("sample"))));
       continue;
     }
     const QString name = outputName(o.path);
-    report(o.format->picture ? QStringLiteral("wrote %1").arg(name)
-                             : QStringLiteral("wrote %1 (%2 samples)").arg(name).arg(r.rows));
+    report(o.format->picture
+               ? QStringLiteral("wrote %1").arg(name)
+               : QStringLiteral("wrote %1 (%2)")
+                     .arg(name, zrv::counted(qulonglong(r.rows), QStringLiteral("sample"))));
     if (!r.rowsError.isEmpty()) say(r.rowsError);
   }
   return ok;

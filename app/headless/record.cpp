@@ -32,6 +32,7 @@
 #include "app/timer/precisiontimer.h"
 #include "board/portmap.h"
 #include "common/automationerror.h"
+#include "common/counted.h"
 
 namespace zrvlog::cli {
 
@@ -277,12 +278,13 @@ int recordRun(RecordOptions& o) {
   // Progress while the run goes is dropped when standard error cannot take it at once; the
   // last line is said like any other.
   const auto progress = [&](bool last) {
-    QString line = QStringLiteral("%1 samples, %2 s, %3 overruns")
-                       .arg(qulonglong(engine.data.sampleCount()))
+    QString line = QStringLiteral("%1, %2 s, %3")
+                       .arg(zrv::counted(engine.data.sampleCount(), QStringLiteral("sample")))
                        .arg(elapsed.elapsed() / 1000.0, 0, 'f', 1)
-                       .arg(overruns);
+                       .arg(zrv::counted(overruns, QStringLiteral("overrun")));
     if (engine.missedTicks() > 0)
-      line += QStringLiteral(", %1 missed ticks").arg(engine.missedTicks());
+      line +=
+          QStringLiteral(", ") + zrv::counted(engine.missedTicks(), QStringLiteral("missed tick"));
     if (!waiting.isEmpty() && engine.running()) line += QStringLiteral("; ") + waiting;
     last ? say(line) : sayProgress(line);
   };
@@ -337,9 +339,9 @@ int recordRun(RecordOptions& o) {
               : QStringLiteral("cannot write %1: %2").arg(liveName, live->failure()));
     if (!live->failure().isEmpty()) written = false;
     if (!readerGone)
-      report(QStringLiteral("wrote %1 (%2 samples)")
-                 .arg(liveName)
-                 .arg(qulonglong(completeRows(engine.data, engine.graph()))));
+      report(QStringLiteral("wrote %1 (%2)")
+                 .arg(liveName, zrv::counted(completeRows(engine.data, engine.graph()),
+                                             QStringLiteral("sample"))));
   }
   // The journal goes only once every output is whole (a reader that went away took what it
   // wanted); otherwise it keeps the samples for --recover.

@@ -33,6 +33,7 @@
 #include "app/timer/precisiontimer.h"
 #include "common/automationdate.h"
 #include "common/automationerror.h"
+#include "common/counted.h"
 #include "common/numberformat.h"
 
 Q_LOGGING_CATEGORY(lcMain, "zrvlog.main", QtWarningMsg)
@@ -440,13 +441,10 @@ void frmMain::showRecordedChannels() {
 QString frmMain::samplesAndTime(std::size_t samples, double lastTime, const char* joiner) const {
   // The time of the last sample: "20.0 s".
   const QLocale locale;
-  QString text = samples == 1 ? QStringLiteral("1 sample")
-                              : locale.toString(qulonglong(samples)) + QStringLiteral(" samples");
+  QString text = zrv::counted(samples, QStringLiteral("sample"), locale);
   text += QLatin1String(joiner) + zrv::formatPattern(lastTime, u"0.0") + QStringLiteral(" s");
   if (const int64_t missed = m_engine->missedTicks(); missed > 0)
-    text += QStringLiteral(", %1 missed tick%2")
-                .arg(locale.toString(qlonglong(missed)))
-                .arg(missed == 1 ? QString() : QStringLiteral("s"));
+    text += QStringLiteral(", ") + zrv::counted(missed, QStringLiteral("missed tick"), locale);
   return text;
 }
 

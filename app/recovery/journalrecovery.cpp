@@ -22,6 +22,7 @@
 #include "app/recovery/privatefiles.h"
 #include "common/automationdate.h"
 #include "common/automationerror.h"
+#include "common/counted.h"
 
 Q_DECLARE_LOGGING_CATEGORY(lcJournal)
 
@@ -407,8 +408,7 @@ void removeJournal(const QString& base) {
 }
 
 QString describeJournal(const JournalInfo& journal) {
-  const QString samples = journal.samples == 1 ? QStringLiteral("1 sample")
-                                               : QStringLiteral("%1 samples").arg(journal.samples);
+  const QString samples = zrv::counted(journal.samples, QStringLiteral("sample"));
   return journal.startTime.isEmpty()
              ? QStringLiteral("a recording of %1").arg(samples)
              : QStringLiteral("a recording of %1 from %2").arg(samples, journal.startTime);
