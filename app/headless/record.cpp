@@ -532,8 +532,8 @@ int parseRecordOptions(const QStringList& args, RecordOptions& o) {
     return usageError(QStringLiteral("--publish-ca goes with --publish mqtts://..."));
   }
   if (o.outputs.empty() && !o.publish)
-    return usageError(
-        QStringLiteral("say where the samples go: --zrv FILE, --csv FILE and/or --publish URL"));
+    return usageError(QStringLiteral(
+        "say where the samples go: --zrv FILE and/or --csv FILE, and/or --publish URL"));
   return -1;
 }
 
