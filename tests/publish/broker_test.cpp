@@ -231,5 +231,54 @@ TEST_F(BrokerTest, BadAddressesAndRefusalsEndTheProgram) {
   }
 }
 
+// The README's subscriber: every sample once in SQLite, with a reading per channel.
+TEST_F(BrokerTest, PythonSubscriberStoresEverySampleInSqlite) {
+  const QString python = QStringLiteral("/usr/bin/python3");
+  QProcess probe;
+  probe.start(python, {QStringLiteral("-c"), QStringLiteral("import paho.mqtt.client")});
+  if (!probe.waitForFinished(10000) || probe.exitCode() != 0)
+    GTEST_SKIP() << "Debian's python3-paho-mqtt is not installed (scripts/install-deps)";
+  ASSERT_NO_FATAL_FAILURE(startBroker());
+  const QString script = qEnvironmentVariable("ZRV_TEST_DATA") +
+                         QStringLiteral("/../../tools/subscriber/store_samples.py");
+  const QString db = path("samples.db");
+  QProcess store;
+  store.setProcessChannelMode(QProcess::ForwardedChannels);
+  store.start(python,
+              {script, QStringLiteral("--host"), QStringLiteral("127.0.0.1"),
+               QStringLiteral("--port"), QString::number(port), QStringLiteral("--db"), db});
+  ASSERT_TRUE(store.waitForStarted(5000));
+  // Its subscription is in place once it has made its tables.
+  const auto count = [&](const char* sql) {
+    QProcess q;
+    q.start(python, {QStringLiteral("-c"),
+                     QStringLiteral("import sqlite3,sys;print(sqlite3.connect(sys.argv[1])"
+                                    ".execute(sys.argv[2]).fetchone()[0])"),
+                     db, QLatin1String(sql)});
+    q.waitForFinished(10000);
+    return q.exitCode() == 0 ? q.readAllStandardOutput().trimmed().toLongLong() : -1;
+  };
+  QDeadlineTimer ready(10000);
+  while (count("SELECT COUNT(*) FROM samples") < 0 && !ready.hasExpired())
+    QThread::msleep(100);
+  QThread::msleep(500);
+  const Outcome outcome =
+      run({QStringLiteral("--headless"), QStringLiteral("--port"), QStringLiteral("sim"),
+           QStringLiteral("--interval"), QStringLiteral("0.02"), QStringLiteral("--stop"),
+           QStringLiteral("0.5"), QStringLiteral("--channels"), QStringLiteral("3"),
+           QStringLiteral("--quiet"), QStringLiteral("--publish"), url, QStringLiteral("--csv"),
+           path("run.csv")});
+  ASSERT_EQ(outcome.status, 0) << outcome.err.toStdString();
+  const long long rows = static_cast<long long>(csvRows(path("run.csv")));
+  QDeadlineTimer until(20000);
+  while (count("SELECT COUNT(*) FROM samples") < rows && !until.hasExpired())
+    QThread::msleep(100);
+  store.terminate();
+  store.waitForFinished(5000);
+  EXPECT_EQ(count("SELECT COUNT(*) FROM samples"), rows);
+  EXPECT_EQ(count("SELECT COUNT(*) FROM readings WHERE unit = 'V'"), rows * 3);
+  EXPECT_EQ(count("SELECT COUNT(DISTINCT logger) FROM samples"), 1);
+}
+
 }  // namespace
 }  // namespace zrvlog
