@@ -383,7 +383,8 @@ int recordRun(RecordOptions& o) {
     publisher->stop(std::chrono::seconds(10));
     const QString broker = QString::fromStdString(o.publish->url.display());
     if (publisher->dropped() > 0)
-      say(QStringLiteral("the outbox was full: the oldest %1 samples for %2 were dropped")
+      say(QStringLiteral("%1 samples for %2 were dropped: the outbox was full (the oldest go "
+                         "first) or could not be written")
               .arg(qulonglong(publisher->dropped()))
               .arg(broker));
     if (const auto left = publisher->waiting(); left > 0)
@@ -440,9 +441,10 @@ int parseRecordOptions(const QStringList& args, RecordOptions& o) {
       reference(QStringLiteral("reference"), {}, QStringLiteral("ref")), raw(QStringLiteral("raw")),
       quiet(QStringLiteral("quiet")),
       publishTo(QStringLiteral("publish"), {}, QStringLiteral("url")),
-      publishCa(QStringLiteral("publish-ca"), {}, QStringLiteral("file"));
+      publishCa(QStringLiteral("publish-ca"), {}, QStringLiteral("file")),
+      publishOutbox(QStringLiteral("publish-outbox"), {}, QStringLiteral("mb"));
   p.addOptions({headless, help, port, interval, stop, channels, average, reference, raw, quiet,
-                publishTo, publishCa});
+                publishTo, publishCa, publishOutbox});
   addOutputOptions(p);
   if (const auto status = parseOrStop(p, args)) return *status;
 
@@ -527,9 +529,18 @@ int parseRecordOptions(const QStringList& args, RecordOptions& o) {
         return usageError(QStringLiteral("--publish-ca: cannot read %1: %2")
                               .arg(p.value(publishCa), qt_error_string(errno)));
     }
+    if (p.isSet(publishOutbox)) {
+      bool ok = false;
+      const qulonglong mb = p.value(publishOutbox).toULongLong(&ok);
+      if (!ok || mb < 1 || mb > 1048576)
+        return usageError(
+            QStringLiteral("--publish-outbox takes megabytes from 1 to 1048576, not '%1'")
+                .arg(p.value(publishOutbox)));
+      options.outboxLimit = std::uint64_t(mb) << 20;
+    }
     o.publish = options;
-  } else if (p.isSet(publishCa)) {
-    return usageError(QStringLiteral("--publish-ca goes with --publish mqtts://..."));
+  } else if (p.isSet(publishCa) || p.isSet(publishOutbox)) {
+    return usageError(QStringLiteral("--publish-ca and --publish-outbox go with --publish"));
   }
   if (o.outputs.empty() && !o.publish)
     return usageError(QStringLiteral(

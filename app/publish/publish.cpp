@@ -424,6 +424,7 @@ struct Publisher::Impl {
   bool metaSent = false, statusSent = false;
   std::vector<Sample> batch;
   Clock::time_point batchStarted{};
+  std::uint64_t unwritten = 0;                 // samples the outbox could not store
   std::uint64_t lastSent = 0;                  // outbox sequence last handed to the client
   std::map<int, std::uint64_t> inFlight;       // message id -> outbox sequence
   std::map<int, std::string> inFlightControl;  // meta and status
@@ -524,10 +525,12 @@ struct Publisher::Impl {
 
   void storeBatch() {
     if (batch.empty()) return;
-    outbox.add(samplesPayload(run, batch), std::uint32_t(batch.size()));
+    // A message the disk would not take (full, read-only) is lost, and counted as dropped.
+    if (outbox.add(samplesPayload(run, batch), std::uint32_t(batch.size())) == 0)
+      unwritten += batch.size();
     batch.clear();
     inBatch = 0;
-    dropped = outbox.dropped();
+    dropped = outbox.dropped() + unwritten;
     waitingOnDisk = outbox.waitingSamples();
   }
 
