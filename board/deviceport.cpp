@@ -239,6 +239,16 @@ bool DevicePort::discardWaiting() {
   return any;
 }
 
+bool DevicePort::byteArrives(Deadline deadline) {
+  // The quiet after a reply is what the line should show: its timeout leaves no reply on
+  // its way, so the next command need not flush the driver's queue. A flush every tick
+  // (it can wait milliseconds for the kernel, see discardInput) made fast runs overrun.
+  const bool lateReplyPossible = m_lateReplyPossible;
+  const ByteRead read = readByte(deadline);
+  if (read.status.code == PortStatus::Code::TimedOut) m_lateReplyPossible = lateReplyPossible;
+  return read.ok();
+}
+
 bool DevicePort::cts() {
   if (!isOpen() || m_ctsUnknown) return true;
   int lines = 0;

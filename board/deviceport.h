@@ -22,6 +22,7 @@ class DevicePort final : public SerialPort {
   ByteRead readByte(Deadline deadline) override;
   void discardInput() override;
   bool discardWaiting() override;
+  bool byteArrives(Deadline deadline) override;
   bool cts() override;
 
  private:

@@ -17,6 +17,10 @@ bool SerialPort::discardWaiting() {
   return true;
 }
 
+bool SerialPort::byteArrives(Deadline deadline) {
+  return readByte(deadline).ok();
+}
+
 std::unique_ptr<SerialPort> makeSerialPort(const QString& device) {
   if (device == QLatin1String(kSimDevice)) return std::make_unique<SimPort>();
   return std::make_unique<DevicePort>(device);

@@ -66,6 +66,10 @@ class ZRV_EXPORT SerialPort {
   /// Like discardInput(), and says whether anything was waiting: a byte the caller did not
   /// expect (the default asks readByte() for one without waiting).
   virtual bool discardWaiting();
+  /// Waits until the deadline for a byte where the line should be quiet (after a reply) and
+  /// reads it: true when one came. A deadline already passed only looks at what is waiting.
+  /// Quiet here owes nothing, unlike a reply that timed out. The default asks readByte().
+  virtual bool byteArrives(Deadline deadline);
   /// The CTS input. Ports that cannot report it (pseudo-terminals) say asserted.
   virtual bool cts() = 0;
 };

@@ -409,8 +409,17 @@ bool ZRVIO::settleReplies() {
   return false;
 }
 
+ReplyProof ZRVIO::checkReplies() {
+  if (!m_doubted && m_unproven && portopen() && Clock::now() < m_lastResultAt + m_quietTime) {
+    if (!byteFollows(Clock::now())) return ReplyProof::Pending;
+    noteDoubt(QStringLiteral("a byte followed the board's last reply"));
+    m_unproven = false;
+  }
+  return settleReplies() ? ReplyProof::Proven : ReplyProof::Doubted;
+}
+
 bool ZRVIO::byteFollows(Deadline until) {
-  if (!m_port->readByte(until).ok()) return false;
+  if (!m_port->byteArrives(until)) return false;
   drainInput();  // the rest of whatever followed
   return true;
 }

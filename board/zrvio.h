@@ -103,6 +103,9 @@ namespace zrv {
 /// Why the latest failed read failed.
 enum class ReadFailure { None, NoReply, InvalidReply, PortError };
 
+/// What checkReplies() found.
+enum class ReplyProof { Proven, Doubted, Pending };
+
 class Host;
 class PropertyBag;
 
@@ -168,6 +171,11 @@ class ZRV_EXPORT ZRVIO {
   /// The quiet time counts from the last result: called later, it only looks at what is
   /// waiting (so a caller may prove a tick's replies when the next tick comes).
   bool settleReplies();
+  /// settleReplies() without waiting. Pending when nothing is waiting but the quiet time
+  /// after the last result has not passed yet: the results stay unproven and go with the
+  /// next exchange, which a byte coming now would put out of step (one byte too many shifts
+  /// every later reply), so that the next Proven or Doubted speaks for them too.
+  ReplyProof checkReplies();
   /// The port and its device for messages: "COM3 (/dev/ttyUSB0)".
   QString portDescription() const;
 

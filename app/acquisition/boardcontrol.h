@@ -13,6 +13,8 @@ namespace zrvlog {
 /// Why a read failed: no reply in time, a reply that cannot be valid (line noise, a board
 /// that reset), or an error of the port itself (an unplugged adapter).
 enum class ReadFailure { None, NoReply, InvalidReply, PortError };
+/// What BoardControl::checkReplies() found.
+enum class ReplyProof { Proven, Doubted, Pending };
 
 class BoardControl {
  public:
@@ -45,6 +47,10 @@ class BoardControl {
   /// says why. Waits until the line has been quiet for quietTime() after the last reply
   /// (called later than that, it only looks at what is waiting).
   virtual bool settleReplies() = 0;
+  /// settleReplies() without waiting: Pending while the quiet time after the last reply has
+  /// not passed and nothing is waiting; the readings then go with the next ones, whose proof
+  /// (the next Proven or Doubted) speaks for them too.
+  virtual ReplyProof checkReplies() = 0;
   /// How long the line must be quiet after a reply for settleReplies to prove it.
   virtual std::chrono::microseconds quietTime() const = 0;
   /// The port as people know it, for messages: "COM3 (/dev/ttyUSB0)".

@@ -46,7 +46,7 @@ void Sampler::begin(uint64_t run, ReadPlan plan, RunLink link) {
 void Sampler::end() {
   m_timer.setEnabled(false);
   m_active = false;
-  m_held.reset();  // its proof never came: the run is over
+  m_held.clear();  // their proof never came: the run is over
   if (!m_baton.withSampler()) return;
   try {
     if (m_board.portopen()) m_board.setPortopen(false);
@@ -102,7 +102,8 @@ void Sampler::stampTick(RawTick& tick) {
 void Sampler::Timer1_Timer(int32_t Milliseconds) {
   if (!m_active || m_inTick) return;
   m_inTick = true;
-  settleHeld();
+  settleHeld(!m_held.empty() &&
+             std::chrono::steady_clock::now() - m_held.front().started >= kMaxHeldFor);
   // Deadlines the timer dropped since the last tick (it was held up, most likely by a read
   // that was failing) passed without a sample.
   const int64_t dropped = m_timer.droppedTicks();
@@ -126,6 +127,8 @@ void Sampler::Timer1_Timer(int32_t Milliseconds) {
   }
   m_inTick = false;
   tick.reading = std::chrono::steady_clock::now() - tick.started;
+  // The held readings' proof was this tick's: a tick that could not read takes them with it.
+  if (outcome != Outcome::Read && outcome != Outcome::Abandoned && !m_held.empty()) dropHeld(why);
 
   switch (outcome) {
     case Outcome::Read:
@@ -133,10 +136,13 @@ void Sampler::Timer1_Timer(int32_t Milliseconds) {
       tick.missedTicks = m_missed;
       m_msSinceSample = 0;
       m_failing = false;
-      if (std::exchange(m_proofDeferred, false))
-        m_held = tick;
-      else
-        hand(tick);
+      m_held.push_back(tick);
+      // Proven in this tick: so are the readings held for its proof.
+      if (!std::exchange(m_proofDeferred, false)) {
+        for (const RawTick& held : m_held)
+          hand(held);
+        m_held.clear();
+      }
       return;
     case Outcome::PortLost:
       // Waiting for the port: the board cannot be silent meanwhile.
@@ -175,24 +181,40 @@ void Sampler::Timer1_Timer(int32_t Milliseconds) {
   Q_EMIT failed(tick.run, why);
 }
 
-void Sampler::settleHeld() {
-  if (!m_held) return;
-  RawTick held = *std::exchange(m_held, std::nullopt);
-  bool proven = false;
+void Sampler::settleHeld(bool wait) {
+  if (m_held.empty()) return;
+  ReplyProof proof = ReplyProof::Doubted;
   try {
-    proven = m_board.settleReplies();
+    if (wait)
+      proof = m_board.settleReplies() ? ReplyProof::Proven : ReplyProof::Doubted;
+    else
+      proof = m_board.checkReplies();
   } catch (const zrv::AutomationError& e) {
-    qCDebug(lcAcq) << "proving the last tick's replies:" << e.message();
+    qCDebug(lcAcq) << "proving the held ticks' replies:" << e.message();
   }
-  if (proven) {
-    hand(held);
-    return;
+  switch (proof) {
+    case ReplyProof::Pending:
+      return;  // this tick's proof decides
+    case ReplyProof::Proven:
+      for (const RawTick& held : m_held)
+        hand(held);
+      m_held.clear();
+      return;
+    case ReplyProof::Doubted:
+      dropHeld(m_board.lastReadError());
+      m_setUpDue = true;
+      return;
   }
-  // Too late for a retry: the tick is missed, and its time goes to the next sample.
-  ++m_missed;
-  m_msSinceSample += held.milliseconds;
-  m_setUpDue = true;
-  Q_EMIT tickMissed(held.run, m_missed, m_board.lastReadError(), held.elapsedMs);
+}
+
+void Sampler::dropHeld(const QString& why) {
+  // Too late for a retry: the ticks are missed, and their time goes to the next sample.
+  for (const RawTick& held : m_held) {
+    ++m_missed;
+    m_msSinceSample += held.milliseconds;
+    Q_EMIT tickMissed(held.run, m_missed, why, held.elapsedMs);
+  }
+  m_held.clear();
 }
 
 Sampler::Outcome Sampler::readTick(uint64_t run, RawTick& tick, QString& why) {
@@ -205,6 +227,8 @@ Sampler::Outcome Sampler::readTick(uint64_t run, RawTick& tick, QString& why) {
   // tick.
   const auto tickEnds = m_timer.lastTick().deadline + std::chrono::milliseconds(tick.intervalMs);
   for (int attempt = 0;; ++attempt) {
+    // The set-up's commands would end the proof the held readings wait for: it comes first.
+    if (m_setUpDue) settleHeld(true);
     Outcome o = m_setUpDue ? setUpBoard(run, why) : Outcome::Read;
     if (o == Outcome::Read) o = readChannels(run, tick, why, tickEnds);
     if (o == Outcome::Read && attempt > 0 && std::chrono::steady_clock::now() > tickEnds) {
@@ -229,7 +253,9 @@ Sampler::Outcome Sampler::readTick(uint64_t run, RawTick& tick, QString& why) {
     }
     if (o != Outcome::Missed || attempt == 1 || std::chrono::steady_clock::now() >= tickEnds)
       return o;
-    // Whatever misled this read (a stray byte, a late reply) goes before the one retry.
+    // Whatever misled this read (a stray byte, a late reply) goes before the one retry, and
+    // may have come within the held readings' quiet.
+    if (!m_held.empty()) dropHeld(why);
     m_board.discardInput();
     if (abandoned(run)) return Outcome::Abandoned;
     stampTick(tick);

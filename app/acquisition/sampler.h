@@ -11,11 +11,13 @@
 // link prove the replies (nothing followed them on the line, BoardControl::settleReplies).
 // When waiting for the line's quiet would run into the next tick, the replies are proven
 // when that tick comes instead, and the sample is handed over then: the proof never slows
-// a fast run. A tick with any failed or doubtful read hands nothing over: it is read once more
-// after the line has settled, as long as its period has not passed, else it counts as missed. After
-// a reply that could be the board's power-on state, or a missed tick, the run's board set-up (the
-// setUp given to begin) is repeated before the next read, so a board that reset goes on as
-// configured.
+// a fast run. A tick that comes before the line's quiet has passed (the run is behind) does
+// not wait for it: a byte arriving now would put its own replies out of step, so its proof
+// speaks for the held readings too, and a tick that fails or is doubted takes them with it. A tick
+// with any failed or doubtful read hands nothing over: it is read once more after the line has
+// settled, as long as its period has not passed, else it counts as missed. After a reply that could
+// be the board's power-on state, or a missed tick, the run's board set-up (the setUp given to
+// begin) is repeated before the next read, so a board that reset goes on as configured.
 //
 // Time: a sample's time stamp is when its reads began; every tick that produced no sample
 // counts as missed, the timer's dropped deadlines (ticks that passed while a read was
@@ -43,6 +45,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 #include "app/acquisition/boardcontrol.h"
 
@@ -124,6 +127,10 @@ class Sampler : public QObject {
   /// Time left for the rest of a tick once its replies are proven; with less, the next tick
   /// proves them.
   static constexpr std::chrono::microseconds kProofMargin{500};
+  /// A run that is behind starts a tick before the line's quiet after the last one has passed;
+  /// that tick's proof then speaks for both. Readings wait for it at most this long, so that
+  /// they reach the engine in time.
+  static constexpr std::chrono::milliseconds kMaxHeldFor{100};
   /// How often a port that failed is tried again while the run waits for it.
   static constexpr std::chrono::milliseconds kReconnectEvery{1000};
   /// Readings are announced to the engine's thread at most this often.
@@ -167,7 +174,8 @@ class Sampler : public QObject {
   Outcome readTick(uint64_t run, RawTick& tick, QString& why);
   Outcome readChannels(uint64_t run, RawTick& tick, QString& why,
                        std::chrono::steady_clock::time_point tickEnds);
-  void settleHeld();
+  void settleHeld(bool wait);
+  void dropHeld(const QString& why);
   bool readChannel(int16_t channel, int16_t average, int32_t& sum);
   Outcome setUpBoard(uint64_t run, QString& why);
   Outcome awaitPort(uint64_t run, QString& why);
@@ -200,11 +208,11 @@ class Sampler : public QObject {
   int64_t m_silentMs = 0;       // since the first failed tick of the current streak
   bool m_failing = false;
   RunLink m_link;
-  bool m_proofDeferred = false;   // the last readChannels left its proof to the next tick
-  std::optional<RawTick> m_held;  // read, waiting for that proof
-  bool m_setUpDue = false;        // the board may have reset: set it up before the next read
-  int64_t m_dropped = 0;          // the timer's dropped deadlines, as counted so far
-  int64_t m_elapsedMs = -1;       // since the run's first tick; -1 before it
+  bool m_proofDeferred = false;  // the last readChannels left its proof to the next tick
+  std::vector<RawTick> m_held;   // read, waiting for that proof
+  bool m_setUpDue = false;       // the board may have reset: set it up before the next read
+  int64_t m_dropped = 0;         // the timer's dropped deadlines, as counted so far
+  int64_t m_elapsedMs = -1;      // since the run's first tick; -1 before it
   // While the port is away: until when it may come back, and the next attempt to reopen it.
   bool m_portLost = false;
   QString m_portLostWhy;

@@ -4,6 +4,18 @@
 
 namespace zrvlog {
 
+ReplyProof ZrvioLink::checkReplies() {
+  switch (m_zrvio.checkReplies()) {
+    case zrv::ReplyProof::Proven:
+      return ReplyProof::Proven;
+    case zrv::ReplyProof::Pending:
+      return ReplyProof::Pending;
+    case zrv::ReplyProof::Doubted:
+      break;
+  }
+  return ReplyProof::Doubted;
+}
+
 ReadFailure ZrvioLink::lastReadFailure() const {
   switch (m_zrvio.lastReadFailure()) {
     case zrv::ReadFailure::None:

@@ -38,6 +38,7 @@ class ZrvioLink : public BoardControl {
   ReadFailure lastReadFailure() const override;
   void discardInput() override;
   bool settleReplies() override { return m_zrvio.settleReplies(); }
+  ReplyProof checkReplies() override;
   std::chrono::microseconds quietTime() const override { return m_zrvio.quietTime(); }
   QString portDescription() const override { return m_zrvio.portDescription(); }
   QString deviceName() const override;

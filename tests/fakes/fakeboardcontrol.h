@@ -92,6 +92,15 @@ class FakeBoardControl : public zrvlog::BoardControl {
     --doubtTicks;
     return false;
   }
+  // The next this many looks without waiting come before the line's quiet time has passed.
+  int pendingChecks = 0;
+  zrvlog::ReplyProof checkReplies() override {
+    if (pendingChecks > 0) {
+      --pendingChecks;
+      return zrvlog::ReplyProof::Pending;
+    }
+    return settleReplies() ? zrvlog::ReplyProof::Proven : zrvlog::ReplyProof::Doubted;
+  }
   QString portDescription() const override { return QStringLiteral("COM%1 (fake)").arg(m_port); }
   QString deviceName() const override { return QStringLiteral("/dev/fake%1").arg(m_port); }
 
