@@ -4,7 +4,10 @@
 #include <QMetaObject>
 #include <array>
 #include <cmath>
+#include <condition_variable>
 #include <limits>
+#include <memory>
+#include <mutex>
 
 #include "app/acquisition/boardcontrol.h"
 #include "app/graph/graphmodel.h"
@@ -58,6 +61,10 @@ int32_t checked32(int64_t value) {
     throw zrv::AutomationError(zrv::err::kOverflow);
   return static_cast<int32_t>(value);
 }
+
+// How long a stop waits for the tick thread to hand over the readings it holds: a tick at a
+// fast interval takes a few milliseconds; one waiting on a slow board does not hold up the window.
+constexpr std::chrono::milliseconds kStopSettleWait{50};
 
 }  // namespace
 
@@ -274,8 +281,28 @@ void AcquisitionEngine::takeSamples() {
 }
 
 void AcquisitionEngine::stopRun() {
-  // Readings taken before the stop still count; those of a later tick never come.
-  takeSamples();
+  // Readings of ticks before the stop still count, those the sampler holds for their proof
+  // too: it stops ticking and proves them (a sub-millisecond wait) before the stop takes
+  // effect. A tick still reading a slow board is not waited for: its readings are lost.
+  const auto stoppedAt = std::chrono::steady_clock::now();
+  struct Done {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool done = false;
+  };
+  const auto settled = std::make_shared<Done>();
+  m_timer.runOnTickThread([this, settled] {
+    m_sampler->end();
+    std::lock_guard lock(settled->mutex);
+    settled->done = true;
+    settled->cv.notify_all();
+  });
+  {
+    std::unique_lock lock(settled->mutex);
+    settled->cv.wait_for(lock, kStopSettleWait, [&] { return settled->done; });
+  }
+  for (const RawTick& tick : m_sampler->takeSamples())
+    if (tick.started <= stoppedAt) record(tick);
   endRun(RunEnd::Stopped);
 }
 

@@ -111,8 +111,10 @@ class AcquisitionEngine : public QObject {
   /// changed, hand the link to the sampler and start the timer. On failure the link is closed
   /// again, nothing runs, and the error (zrv::AutomationError) reaches the caller.
   void startRun();
-  /// Stops the run: no sample is recorded after it; the sampler stops ticking and closes the
-  /// link once its current tick (if any) has finished. The data stays for saving and export.
+  /// Stops the run: no sample is recorded after it; the sampler stops ticking, hands over the
+  /// readings it held for their proof and closes the link once its current tick (if any) has
+  /// finished. A tick still reading after a short wait (50 ms) is not recorded. The data stays for
+  /// saving and export.
   void stopRun();
   /// Whether the board is read with real-time priority (see app/timer/realtime.h).
   bool realTimePriority() const;

@@ -46,7 +46,12 @@ void Sampler::begin(uint64_t run, ReadPlan plan, RunLink link) {
 void Sampler::end() {
   m_timer.setEnabled(false);
   m_active = false;
-  m_held.clear();  // their proof never came: the run is over
+  // Readings held for their proof were read before the stop: the line's quiet proves them
+  // now, unless a tick is in the middle of an exchange, whose replies would spoil the proof.
+  if (!m_inTick && m_baton.withSampler() && m_board.portopen())
+    settleHeld(true);
+  else
+    dropHeld(QStringLiteral("the run stopped before the readings were proven"));
   if (!m_baton.withSampler()) return;
   try {
     if (m_board.portopen()) m_board.setPortopen(false);
@@ -139,9 +144,8 @@ void Sampler::Timer1_Timer(int32_t Milliseconds) {
       m_held.push_back(tick);
       // Proven in this tick: so are the readings held for its proof.
       if (!std::exchange(m_proofDeferred, false)) {
-        for (const RawTick& held : m_held)
+        for (const RawTick& held : std::exchange(m_held, {}))
           hand(held);
-        m_held.clear();
       }
       return;
     case Outcome::PortLost:
@@ -196,9 +200,9 @@ void Sampler::settleHeld(bool wait) {
     case ReplyProof::Pending:
       return;  // this tick's proof decides
     case ReplyProof::Proven:
-      for (const RawTick& held : m_held)
+      // Taken out first: handing over may end the run, and end() looks at them.
+      for (const RawTick& held : std::exchange(m_held, {}))
         hand(held);
-      m_held.clear();
       return;
     case ReplyProof::Doubted:
       dropHeld(m_board.lastReadError());
@@ -209,12 +213,11 @@ void Sampler::settleHeld(bool wait) {
 
 void Sampler::dropHeld(const QString& why) {
   // Too late for a retry: the ticks are missed, and their time goes to the next sample.
-  for (const RawTick& held : m_held) {
+  for (const RawTick& held : std::exchange(m_held, {})) {
     ++m_missed;
     m_msSinceSample += held.milliseconds;
     Q_EMIT tickMissed(held.run, m_missed, why, held.elapsedMs);
   }
-  m_held.clear();
 }
 
 Sampler::Outcome Sampler::readTick(uint64_t run, RawTick& tick, QString& why) {

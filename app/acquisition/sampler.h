@@ -143,7 +143,8 @@ class Sampler : public QObject {
   // Called on the sampler's thread.
   /// The board, opened and configured, is the sampler's now: ticks begin one interval later.
   void begin(uint64_t run, zrvlog::ReadPlan plan, zrvlog::RunLink link = {});
-  /// Ends the run's reading: no further tick, the link closed, the baton released. Harmless
+  /// Ends the run's reading: no further tick, the held readings proven (with the line's quiet
+  /// wait) and handed over or counted missed, the link closed, the baton released. Harmless
   /// when nothing runs.
   void end();
   void setPlan(zrvlog::ReadPlan plan) { m_plan = plan; }

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QLocale>
+#include <cmath>
 #include <functional>
 #include <map>
 #include <thread>
@@ -265,6 +266,11 @@ TEST_F(EngineTest, AFailedReadIsRetriedOnceAfterTheInputIsDrained) {
     ReadFailure kind;
     std::size_t samples;
     int64_t missed;
+    // Every read outlasts its 1 ms period, so that its proof waits for the next tick (or the
+    // stop); channel 1 reads 1000 + the tick's number. Checked once the run has stopped:
+    bool slowReads = false;
+    std::vector<int32_t> recorded = {};  // channel 1's counts
+    int64_t missedAtStop = 0;
   } cases[] = {
       {"one bad reply costs nothing", 1, ReadFailure::InvalidReply, 1, 0},
       {"one missing reply costs nothing", 1, ReadFailure::NoReply, 1, 0},
@@ -349,6 +355,11 @@ TEST_F(EngineTest, TheStopTimeIsWallTimeAndEveryTickWithoutASampleCountsAsMissed
     bool ended;
     std::size_t samples;
     int64_t missed;
+    // Every read outlasts its 1 ms period, so that its proof waits for the next tick (or the
+    // stop); channel 1 reads 1000 + the tick's number. Checked once the run has stopped:
+    bool slowReads = false;
+    std::vector<int32_t> recorded = {};  // channel 1's counts
+    int64_t missedAtStop = 0;
   } cases[] = {
       {"failed ticks bring the stop time closer", "5",
        [&](int tick) { board.failReads = tick % 2 ? 2 : 0; }, 20, true, 3, 3},
@@ -363,12 +374,49 @@ TEST_F(EngineTest, TheStopTimeIsWallTimeAndEveryTickWithoutASampleCountsAsMissed
        3, false, 3, 0},
       {"doubtful again on the retry", "", [&](int tick) { board.doubtTicks = tick == 1 ? 2 : 0; },
        3, false, 2, 1},
+      {"held readings go with the next proof, the last ones at the stop",
+       "",
+       [&](int tick) { board.pendingChecks = tick == 1 ? 1 : 0; },
+       3,
+       false,
+       2,
+       0,
+       true,
+       {1000, 1001, 1002},
+       0},
+      {"held readings are missed when the next proof doubts them",
+       "",
+       [&](int tick) {
+         board.pendingChecks = tick == 1 ? 1 : 0;
+         board.doubtTicks = tick == 2 ? 1 : 0;
+       },
+       3,
+       false,
+       0,
+       2,
+       true,
+       {1002},
+       2},
+      {"held readings are missed when the stop's proof doubts them",
+       "",
+       [&](int tick) { board.pendingChecks = board.doubtTicks = tick == 2 ? 1 : 0; },
+       3,
+       false,
+       1,
+       0,
+       true,
+       {1000},
+       2},
   };
   for (const auto& tc : cases) {
     engine.settings.stopsec = Variant(tc.stopsec);
+    engine.SetTimerInt(tc.slowReads ? 1 : 1000);
+    board.a2dMilliseconds = tc.slowReads ? 1 : 0;
+    reports.clear();
     engine.startRun();
     int fired = 0;
     for (; fired < tc.ticks && engine.running(); ++fired) {
+      board.raw[0] = 1000 + fired;
       tc.beforeTick(fired);
       timer.fire();
     }
@@ -380,7 +428,17 @@ TEST_F(EngineTest, TheStopTimeIsWallTimeAndEveryTickWithoutASampleCountsAsMissed
       EXPECT_EQ(fired, 6) << tc.name << ": ticks at 0 to 5 s";
     }
     if (engine.running()) engine.stopRun();
+    if (!tc.slowReads) continue;
+    std::vector<int32_t> recorded;
+    for (const SampleReport& r : reports)
+      recorded.push_back(int32_t(std::lround(r.values[0] / kVoltsPerCount)));
+    EXPECT_EQ(recorded, tc.recorded) << tc.name;
+    EXPECT_EQ(engine.data.sampleCount(), tc.recorded.size()) << tc.name;
+    EXPECT_EQ(engine.missedTicks(), tc.missedAtStop) << tc.name;
+    EXPECT_FALSE(board.portopen()) << tc.name;
   }
+  board.a2dMilliseconds = 0;
+  board.raw[0] = 100;
 }
 
 TEST_F(EngineTest, AfterAFailedTickTheBoardIsSetUpAgainBeforeItIsRead) {
