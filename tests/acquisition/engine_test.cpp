@@ -266,11 +266,6 @@ TEST_F(EngineTest, AFailedReadIsRetriedOnceAfterTheInputIsDrained) {
     ReadFailure kind;
     std::size_t samples;
     int64_t missed;
-    // Every read outlasts its 1 ms period, so that its proof waits for the next tick (or the
-    // stop); channel 1 reads 1000 + the tick's number. Checked once the run has stopped:
-    bool slowReads = false;
-    std::vector<int32_t> recorded = {};  // channel 1's counts
-    int64_t missedAtStop = 0;
   } cases[] = {
       {"one bad reply costs nothing", 1, ReadFailure::InvalidReply, 1, 0},
       {"one missing reply costs nothing", 1, ReadFailure::NoReply, 1, 0},
