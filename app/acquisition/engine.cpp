@@ -25,27 +25,6 @@ namespace {
 using zrv::Variant;
 using M = GraphMember;
 
-// The five channel elements: colour (00BBGGRR) and legend name.
-struct ChannelLook {
-  int32_t colour;
-  const char* name;
-};
-constexpr std::array<ChannelLook, kChannels> kChannelLooks{{
-    {0x00FF00, "Channel 1"},  // green
-    {0x0000FF, "Channel 2"},  // red
-    {0xFF0000, "Channel 3"},  // blue
-    {0x00FFFF, "Channel 4"},  // yellow
-    {0xFFFFFF, "Channel 5"},  // white
-}};
-
-// The settings a new run keeps from the previous one, graph-wide and per element.
-constexpr std::array kRunGraphLook{M::Caption,   M::LabelFormatX,  M::LabelFormatY,  M::FrameStyle,
-                                   M::GridColor, M::GridShown,     M::AxisTitleFont, M::LabelColor,
-                                   M::TickFont,  M::PlotAreaColor, M::TitleFont,     M::LegendFont};
-constexpr std::array kRunElementLook{
-    M::ElementColor,       M::ElementLabel, M::ElementLineStyle,   M::ElementPointColor,
-    M::ElementPointSymbol, M::ElementShow,  M::ElementSolidPoints, M::ElementLineWidth};
-
 // A setting typed by the user as a number: the whole text in the user's notation (so "2,5" is
 // 2.5 where a comma separates decimals), else its leading number, as the settings have always
 // been read.
@@ -68,15 +47,20 @@ constexpr std::chrono::milliseconds kStopSettleWait{50};
 
 }  // namespace
 
-AcquisitionEngine::AcquisitionEngine(GraphModel& graph, BoardControl& board, SamplingTimer& timer,
+AcquisitionEngine::AcquisitionEngine(Document& document, BoardControl& board, SamplingTimer& timer,
                                      QObject* parent)
     : QObject(parent),
-      m_graph(graph),
+      settings(document.settings),
+      data(document.data),
+      m_document(document),
       m_board(board),
       m_timer(timer),
-      m_intervalMs(timer.interval()),
       m_sampler(std::make_unique<Sampler>(board, timer, m_baton, m_epoch)) {
   m_timer.setTickThread(SamplingTimer::TickThread::Own);
+  m_timer.runOnTickThread([this, ms = m_document.interval()] { m_timer.setInterval(ms); });
+  m_epoch.store(data.generation(), std::memory_order_release);
+  connect(&m_document, &Document::samplesCleared, this, &AcquisitionEngine::samplesCleared);
+  connect(&m_document, &Document::autorangeChanged, this, &AcquisitionEngine::autorangeChanged);
   // Readings come back queued from the tick thread, at once from the caller's.
   connect(m_sampler.get(), &Sampler::samplesWaiting, this, &AcquisitionEngine::takeSamples);
   connect(m_sampler.get(), &Sampler::tickMissed, this, &AcquisitionEngine::onTickMissed);
@@ -86,6 +70,20 @@ AcquisitionEngine::AcquisitionEngine(GraphModel& graph, BoardControl& board, Sam
             takeSamples();
             if (m_running && run == m_run) Q_EMIT waitingForPort(status);
           });
+}
+
+namespace {
+std::unique_ptr<Document> documentOf(GraphModel& graph, const SamplingTimer& timer) {
+  auto document = std::make_unique<Document>(graph);
+  document->setInterval(std::max(timer.interval(), 1));
+  return document;
+}
+}  // namespace
+
+AcquisitionEngine::AcquisitionEngine(GraphModel& graph, BoardControl& board, SamplingTimer& timer,
+                                     QObject* parent)
+    : AcquisitionEngine(*documentOf(graph, timer).release(), board, timer, parent) {
+  m_ownDocument.reset(&m_document);
 }
 
 AcquisitionEngine::~AcquisitionEngine() {
@@ -105,109 +103,31 @@ bool AcquisitionEngine::realTimePriority() const {
 
 // ---- Resets ------------------------------------------------------------------------------
 
-void AcquisitionEngine::resetData() {
-  data.reset();
+void AcquisitionEngine::samplesCleared() {
   // Ticks that began before this belong to the old data set.
   m_epoch.store(data.generation(), std::memory_order_release);
   Q_EMIT dataReset();
 }
 
-void AcquisitionEngine::setGraphRanges() {
-  m_graph.setProperty(M::RangeXMax, settings.MAXX);
-  m_graph.setProperty(M::RangeYMax, settings.MAXY);
-  m_graph.setProperty(M::RangeXMin, settings.MINX);
-  m_graph.setProperty(M::RangeYMin, settings.MINY);
-}
-
-void AcquisitionEngine::buildChannelElements() {
-  m_graph.resetElements();
-  for (int c = 0; c < kChannels; ++c) {
-    if (c > 0) m_graph.newElement();
-    m_graph.setProperty(M::ElementIndex, Variant(static_cast<int16_t>(c)));
-    m_graph.setProperty(M::ElementColor, Variant(kChannelLooks[c].colour));
-    m_graph.setProperty(M::ElementLabel, Variant(kChannelLooks[c].name));
-  }
-}
-
 void AcquisitionEngine::ClearAll() {
-  resetData();
-  buildChannelElements();
-  setGraphRanges();
-  m_graph.setProperty(M::GridCountX, Variant(int16_t{20}));
-  m_graph.setProperty(M::GridCountY, Variant(int16_t{10}));
+  m_document.clearAll();
 }
 
 void AcquisitionEngine::InitGraph() {
-  ClearAll();
-  // The graph receives these ranges at the next ClearAll or ClearForRun.
-  settings.MINX = int16_t{0};
-  settings.MAXX = int16_t{100};
-  settings.MINY = int16_t{0};
-  settings.MAXY = int16_t{5};
-  m_graph.setProperty(M::LabelFormatX, Variant("%.1f"));
-  m_graph.setProperty(M::LabelFormatY, Variant("%g"));
-  // The X axis is the time of the samples; a title the user gave it stays.
-  if (m_graph.property(M::AxisTitleX).toText().isEmpty())
-    m_graph.setProperty(M::AxisTitleX, Variant("Time (s)"));
-  for (int i = m_graph.annotationCount() - 1; i >= 0; --i)
-    m_graph.dropAnnotation(i);
-  for (int i = m_graph.cursorCount() - 1; i >= 0; --i)
-    m_graph.dropCursor(i);
+  m_document.initGraph();
 }
 
 void AcquisitionEngine::ClearForRun() {
-  std::array<Variant, kRunGraphLook.size()> graphLook;
-  for (std::size_t i = 0; i < kRunGraphLook.size(); ++i)
-    graphLook[i] = m_graph.property(kRunGraphLook[i]);
-  const Variant legend = m_graph.property(M::LegendOn);
-  std::array<std::array<Variant, kRunElementLook.size()>, kChannels> elementLook;
-  for (int c = 0; c < kChannels; ++c) {
-    m_graph.setProperty(M::ElementIndex, Variant(static_cast<int16_t>(c)));
-    for (std::size_t i = 0; i < kRunElementLook.size(); ++i)
-      elementLook[c][i] = m_graph.property(kRunElementLook[i]);
-  }
-
-  resetData();
-  m_graph.resetElements();
-  setGraphRanges();
-  for (std::size_t i = 0; i < kRunGraphLook.size(); ++i)
-    m_graph.setProperty(kRunGraphLook[i], graphLook[i]);
-  for (int c = 0; c < kChannels; ++c) {
-    if (c > 0) m_graph.newElement();
-    m_graph.setProperty(M::ElementIndex, Variant(static_cast<int16_t>(c)));
-    for (std::size_t i = 0; i < kRunElementLook.size(); ++i)
-      m_graph.setProperty(kRunElementLook[i], elementLook[c][i]);
-  }
-  m_graph.setProperty(M::LegendOn, legend);
+  m_document.clearForRun();
 }
 
 void AcquisitionEngine::quickset(Quickset preset) {
-  const bool volts = preset == Quickset::Volts0To5;
-  settings.MINY = int16_t{0};
-  settings.MAXY = volts ? int16_t{5} : int16_t{1023};
-  m_graph.setProperty(M::RangeYMax, settings.MAXY);
-  m_graph.setProperty(M::RangeYMin, settings.MINY);
-  data.ClearCoef();
-  for (int16_t c = 0; c < kChannels; ++c)
-    data.SetCoef(1, c, Variant(volts ? kVoltsPerCount : 1.0));
-  m_graph.setProperty(M::LabelFormatY, Variant(volts ? "%g V" : "%4.0f"));
+  m_document.quickset(preset);
 }
 
 void AcquisitionEngine::applyStartUpDefaults() {
-  SetTimerInt(1000);
-  InitGraph();
-  ClearAll();  // hands InitGraph's ranges to the graph
-  settings.Tol = int16_t{25};
-  quickset(Quickset::Volts0To5);
-  settings.AvgCt = 1;
-  settings.ChanLimit = 5;
-  settings.ClkX2 = true;
-}
-
-void AcquisitionEngine::setAutorange(bool on) {
-  if (on == m_autorange) return;
-  m_autorange = on;
-  Q_EMIT autorangeChanged(on);
+  m_document.applyStartUpDefaults();
+  SetTimerInt(m_document.interval());
 }
 
 // ---- Runs ----------------------------------------------------------------------------------
@@ -219,6 +139,8 @@ void AcquisitionEngine::reclaimLink() {
 void AcquisitionEngine::startRun() {
   ClearForRun();
   reclaimLink();
+  // A loaded document may have brought its own interval.
+  m_timer.runOnTickThread([this, ms = m_document.interval()] { m_timer.setInterval(ms); });
   // The board set-up, repeated by the sampler when the board may have reset or the port
   // came back.
   RunLink link;
@@ -314,7 +236,7 @@ void AcquisitionEngine::onTickMissed(uint64_t run, int64_t missed, const QString
   Q_EMIT tickMissed(missed, why);
   // The stop time is wall time: ticks without a sample bring it closer too.
   try {
-    if (stopTimePassed(elapsedMs, m_intervalMs)) endRun(RunEnd::StopTimeReached);
+    if (stopTimePassed(elapsedMs, m_document.interval())) endRun(RunEnd::StopTimeReached);
   } catch (const zrv::AutomationError& e) {
     endRun(RunEnd::Failed, e.message());
   }
@@ -345,8 +267,8 @@ void AcquisitionEngine::record(const RawTick& tick) {
   m_missedTicks = tick.missedTicks;
   readPlanChanged();
 
-  // Compute every value before recording any, so that a coefficient that is not a number
-  // leaves the time stamps, jitters and graph elements in step.
+  // Compute every value before recording any: a coefficient that is not a number, or a
+  // calibration that overflows, ends the run without a half-recorded sample.
   SampleReport report;
   bool stopHere = false;
   try {
@@ -359,6 +281,10 @@ void AcquisitionEngine::record(const RawTick& tick) {
       for (int k = 3; k >= 0; --k)
         acc = acc * average + data.GetCoef(static_cast<int16_t>(k), static_cast<int16_t>(c));
       report.values[c] = acc.toDouble();
+      if (!std::isfinite(report.values[c]))
+        throw zrv::AutomationError(
+            zrv::err::kOverflow,
+            QStringLiteral("the calibration of channel %1 gives no finite value").arg(c));
     }
     const double tolerance = settings.Tol.toDouble();
     report.overrun = std::fabs(double(tick.intervalMs) - tick.milliseconds) >
@@ -373,36 +299,40 @@ void AcquisitionEngine::record(const RawTick& tick) {
     data.StartTime = Variant::date(tick.tickStart);
     report.first = true;
   }
-  data.addSample(Variant::date(tick.tickStart), Variant(report.jitter));
+  // The sample goes into the store once; the graph and the live outputs follow it there.
+  report.sampleTime = data.SampleTime.toDouble();
+  try {
+    m_document.appendSample(Variant::date(tick.tickStart), Variant(report.jitter), report.values,
+                            tick.intervalMs);
+  } catch (const zrv::AutomationError& e) {
+    // A full disk: the samples before this one stay.
+    endRun(RunEnd::Failed, e.detail().isEmpty() ? e.message() : e.detail());
+    return;
+  }
   // Every sample since the last save is unsaved, whatever happened to the ones before it.
   data.DataChanged = true;
-  const Variant savedElement = m_graph.property(M::ElementIndex);
-  report.sampleTime = data.SampleTime.toDouble();
-  for (int c = 0; c < kChannels; ++c)
-    m_graph.addPoint(report.sampleTime, report.values[c], c);
-  data.advanceSampleTime(tick.intervalMs);
-  m_graph.setProperty(M::ElementIndex, savedElement);
 
   // The range the user may have zoomed, panned or autoranged to becomes the settings' range.
-  settings.MINX = m_graph.property(M::RangeXMin).toDouble();
-  settings.MAXX = m_graph.property(M::RangeXMax).toDouble();
-  settings.MINY = m_graph.property(M::RangeYMin).toDouble();
-  settings.MAXY = m_graph.property(M::RangeYMax).toDouble();
+  GraphModel& g = graph();
+  settings.MINX = g.property(M::RangeXMin).toDouble();
+  settings.MAXX = g.property(M::RangeXMax).toDouble();
+  settings.MINY = g.property(M::RangeYMin).toDouble();
+  settings.MAXY = g.property(M::RangeYMax).toDouble();
   scrollOrFit(tick.intervalMs);
 
   report.tickStart = tick.tickStart;
   report.started = tick.started;
   report.reading = tick.reading;
   report.missedTicks = tick.missedTicks;
-  report.samples = data.sampleCount();
+  report.samples = m_document.sampleCount();
   Q_EMIT sampleRecorded(report);
 
   if (stopHere) endRun(RunEnd::StopTimeReached);
 }
 
 void AcquisitionEngine::scrollOrFit(int32_t intervalMs) {
-  if (m_autorange) {
-    m_graph.fitRange();
+  if (m_document.autorange()) {
+    graph().fitRange();
     return;
   }
   const double next = data.SampleTime.toDouble();
@@ -412,23 +342,19 @@ void AcquisitionEngine::scrollOrFit(int32_t intervalMs) {
   const double minX = next - checked32(2 * int64_t{intervalMs}) / 1000.0;
   settings.MINX = minX;
   settings.MAXX = minX + width;
-  setGraphRanges();
+  m_document.setGraphRanges();
 }
 
 // ---- Timer access ---------------------------------------------------------------------------
 
 int32_t AcquisitionEngine::GetTimerInt() const {
-  return m_intervalMs;
+  return m_document.interval();
 }
 void AcquisitionEngine::SetTimerInt(int32_t milliseconds) {
-  // The timer takes it on its tick thread; the check it would make is made here, so that a
-  // refused interval reaches the caller.
-  if (milliseconds < 1)
-    throw zrv::AutomationError(
-        zrv::err::kInvalidArgument,
-        QStringLiteral("the timer interval must be at least 1 ms, not %1").arg(milliseconds));
+  // The document checks it, so that a refused interval reaches the caller; the timer takes
+  // it on its tick thread.
+  m_document.setInterval(milliseconds);
   m_timer.runOnTickThread([this, milliseconds] { m_timer.setInterval(milliseconds); });
-  m_intervalMs = milliseconds;
 }
 int32_t AcquisitionEngine::GetTimerFreq() const {
   return m_timer.statistics().frequency();

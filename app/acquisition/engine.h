@@ -1,12 +1,13 @@
 #pragma once
-// AcquisitionEngine: the data set, the settings and the run, without any window.
+// AcquisitionEngine: the run, without any window. It records into a Document
+// (app/documents/document.h), which holds the samples, the settings and the graph's look.
 //
 // A run opens the board link and hands it to the Sampler (sampler.h), which reads the
 // channels on every tick of the sampling timer. The engine records each tick's readings on
-// the UI thread: it averages and calibrates them, plots one point per channel, stores the
-// tick's wall-clock time and jitter, scrolls or autoranges the graph, flags timing overruns,
-// and ends the run at the stop time (wall time from the run's first tick: ticks without a
-// sample count too). What happened is reported as values (SampleReport,
+// the UI thread: it averages and calibrates them, appends the sample (key, the tick's
+// wall-clock time, jitter and values) to the document's store once, scrolls or autoranges the
+// graph, flags timing overruns, and ends the run at the stop time (wall time from the run's first
+// tick: ticks without a sample count too). What happened is reported as values (SampleReport,
 // RunEnd); the window and the headless recorder turn them into texts.
 //
 // Threads: the sampler reads on the timer's tick thread. With the real timer that is a thread
@@ -29,9 +30,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "app/acquisition/dataset.h"
-#include "app/acquisition/runsettings.h"
 #include "app/acquisition/sampler.h"
+#include "app/documents/document.h"
 #include "app/timer/realtime.h"
 
 namespace zrvlog {
@@ -61,36 +61,40 @@ enum class RunEnd {
   Failed,           ///< the board, the port or the calibration failed; see the message
 };
 
-/// The two calibration presets of the Data menu.
-enum class Quickset { Volts0To5, RawCounts };
-
 class AcquisitionEngine : public QObject {
   Q_OBJECT
 
  public:
-  /// The timer delivers its ticks on a thread of its own from here on (where it has one).
+  /// Records into document. The timer delivers its ticks on a thread of its own from here on
+  /// (where it has one).
+  AcquisitionEngine(Document& document, BoardControl& board, SamplingTimer& timer,
+                    QObject* parent = nullptr);
+  /// Records into a document of its own whose look is graph.
   AcquisitionEngine(GraphModel& graph, BoardControl& board, SamplingTimer& timer,
                     QObject* parent = nullptr);
   ~AcquisitionEngine() override;
 
-  GraphModel& graph() { return m_graph; }
+  Document& document() { return m_document; }
+  const Document& document() const { return m_document; }
+  GraphModel& graph() { return m_document.graph(); }
   /// The board control. While a run goes on (and until its last tick has let go of it) the
   /// sampler alone may use it; reclaimLink() waits for that.
   BoardControl& board() { return m_board; }
   /// The timer, for its statistics and deadlines. Its interval is set through SetTimerInt.
   SamplingTimer& timer() { return m_timer; }
 
-  AcquisitionSettings settings;
-  DataSet data;
+  /// The document's settings and data set.
+  AcquisitionSettings& settings;
+  DataSet& data;
 
   /// The Data > Autorange switch: while on, every tick fits the graph to the data. The menu's
   /// check mark follows it through autorangeChanged().
-  bool autorange() const { return m_autorange; }
-  void setAutorange(bool on);
+  bool autorange() const { return m_document.autorange(); }
+  void setAutorange(bool on) { m_document.setAutorange(on); }
 
   // --- Graph and data set resets ------------------------------------------------------
-  /// Empties the data set and rebuilds the five channel elements with their colours and
-  /// names; hands the settings' ranges to the graph.
+  /// The document's resets (document.h). Empties the data set and rebuilds the five channel
+  /// elements with their colours and names; hands the settings' ranges to the graph.
   void ClearAll();
   /// Empties the data set for a new run, keeping the graph's look (element colours, names,
   /// styles, label formats, fonts and the other appearance settings).
@@ -171,16 +175,13 @@ class AcquisitionEngine : public QObject {
   bool stopTimePassed(int64_t elapsedMs, int32_t intervalMs) const;
   void onSamplerFailed(uint64_t run, const QString& message);
   ReadPlan readPlan() const { return {settings.ChanLimit, settings.AvgCt}; }
-  void resetData();
+  void samplesCleared();
   void scrollOrFit(int32_t intervalMs);
-  void setGraphRanges();
-  void buildChannelElements();
 
-  GraphModel& m_graph;
+  std::unique_ptr<Document> m_ownDocument;
+  Document& m_document;
   BoardControl& m_board;
   SamplingTimer& m_timer;
-  int32_t m_intervalMs;  // the timer's, as last set from this thread
-  bool m_autorange = false;
   bool m_running = false;
   uint64_t m_run = 0;  // changes at every start and stop
   int64_t m_missedTicks = 0;

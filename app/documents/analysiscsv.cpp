@@ -6,9 +6,10 @@
 #include <charconv>
 #include <vector>
 
-#include "app/acquisition/dataset.h"
+#include "app/documents/document.h"
 #include "app/documents/fieldio.h"
 #include "app/graph/graphmodel.h"
+#include "app/store/samplestore.h"
 #include "common/automationdate.h"
 #include "common/automationerror.h"
 #include "common/variant.h"
@@ -113,9 +114,10 @@ QString valueAxisUnit(const GraphModel& graph) {
   return m.hasMatch() ? m.captured(1).trimmed() : QString();
 }
 
-SaveResult writeAnalysisCsv(QIODevice& out, const DataSet& data, const GraphModel& graph,
-                            int channels) {
+SaveResult writeAnalysisCsv(QIODevice& out, const Document& document, int channels) {
   SaveResult result;
+  const GraphModel& graph = document.graph();
+  const SampleStore& store = document.store();
   channels = std::clamp(channels, 0, std::min(kChannels, graph.elementCount()));
   try {
     ByteWriter bytes(out);
@@ -131,15 +133,11 @@ SaveResult writeAnalysisCsv(QIODevice& out, const DataSet& data, const GraphMode
     }
     b.push_back('\n');
 
-    const std::size_t rows = data.TimeStamps.count();
-    const std::size_t complete = completeRows(data, graph);
-    std::vector<const Series*> series;
-    for (int k = 0; k < channels; ++k)
-      series.push_back(&graph.series(k));
+    const std::size_t complete = store.rows();
     std::optional<QDateTime> first;
     std::size_t notDates = 0, firstNotDate = 0;
     for (std::size_t i = 0; i < complete; ++i) {
-      const zrv::Variant& stamp = data.TimeStamps.item(i + 1);
+      const zrv::Variant stamp = store.stamp(i);
       if (const auto moment = timeStampMoment(stamp)) {
         if (!first) first = moment;
         b += isoWithOffset(*moment).toStdString();
@@ -149,9 +147,9 @@ SaveResult writeAnalysisCsv(QIODevice& out, const DataSet& data, const GraphMode
         if (notDates++ == 0) firstNotDate = i + 1;
         b.push_back(',');
       }
-      for (const Series* s : series) {
+      for (int k = 0; k < channels; ++k) {
         b.push_back(',');
-        appendValue(b, s->y(i));
+        appendValue(b, store.value(k, i));
       }
       b.push_back('\n');
       bytes.flushIfFull();
@@ -166,13 +164,7 @@ SaveResult writeAnalysisCsv(QIODevice& out, const DataSet& data, const GraphMode
                       .arg(notDates)
                       .arg(complete)
                       .arg(firstNotDate)
-                      .arg(data.TimeStamps.item(firstNotDate).toText().left(40));
-    if (complete < rows)
-      problems << QStringLiteral(
-                      "Sample %1 of %2 cannot be written: it has no value in every "
-                      "channel; the rows end before it.")
-                      .arg(complete + 1)
-                      .arg(rows);
+                      .arg(store.stamp(firstNotDate - 1).toText().left(40));
     result.rowsError = problems.join(QLatin1Char(' '));
     result.ok = true;
   } catch (const zrv::AutomationError& e) {

@@ -33,7 +33,6 @@ QString valueAxisUnit(const GraphModel& graph);
 /// seconds count from the first time stamp that is a date. A time stamp that is not a date leaves
 /// its row's Time and Elapsed cells empty and is reported in rowsError; the values are written all
 /// the same.
-SaveResult writeAnalysisCsv(QIODevice& out, const DataSet& data, const GraphModel& graph,
-                            int channels);
+SaveResult writeAnalysisCsv(QIODevice& out, const Document& document, int channels);
 
 }  // namespace zrvlog

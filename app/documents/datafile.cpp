@@ -8,12 +8,13 @@
 #include <algorithm>
 #include <array>
 
-#include "app/acquisition/engine.h"
+#include "app/documents/document.h"
 #include "app/documents/fieldio.h"
 #include "app/documents/numbertext.h"
 #include "app/documents/textcodec.h"
 #include "app/graph/graphmodel.h"
 #include "app/safewrite/safewrite.h"
+#include "app/store/samplestore.h"
 #include "common/automationerror.h"
 
 namespace zrvlog {
@@ -179,19 +180,19 @@ QString cellName(const Cell& cell) {
 
 // ---- Writing ------------------------------------------------------------------------------
 
-Variant valueOf(const Cell& cell, AcquisitionEngine& engine) {
-  const AcquisitionSettings& s = engine.settings;
+Variant valueOf(const Cell& cell, const Document& document) {
+  const AcquisitionSettings& s = document.settings;
   switch (cell.source) {
     case Source::Version:
       return Variant(kDataFileVersion);
     case Source::StartTime:
-      return engine.data.StartTime;
+      return document.data.StartTime;
     case Source::stopsec:
       return s.stopsec;
     case Source::AvgCt:
       return Variant(s.AvgCt);
     case Source::Autorange:
-      return Variant(engine.autorange());
+      return Variant(document.autorange());
     case Source::MINX:
       return s.MINX;
     case Source::MINY:
@@ -201,9 +202,9 @@ Variant valueOf(const Cell& cell, AcquisitionEngine& engine) {
     case Source::MAXY:
       return s.MAXY;
     case Source::Interval:
-      return Variant(engine.GetTimerInt());
+      return Variant(document.interval());
     case Source::Graph:
-      return engine.graph().property(cell.member);
+      return document.graph().property(cell.member);
     case Source::EndOfLine:
       break;
   }
@@ -235,49 +236,40 @@ void writeCell(FieldWriter& w, const Cell& cell, const Variant& v) {
   }
 }
 
+// One element, annotation or cursor, read by its index.
 template <std::size_t N>
-void writeRecord(FieldWriter& w, const std::array<Cell, N>& cells, GraphModel& g) {
+void writeRecord(FieldWriter& w, const std::array<Cell, N>& cells, const GraphModel& g, int item) {
   for (const Cell& cell : cells)
-    writeCell(w, cell, g.property(cell.member));
+    writeCell(w, cell, g.itemValue(cell.member, item));
   w.endLine();
 }
 
-void writeHeaderAndBlocks(FieldWriter& w, AcquisitionEngine& engine) {
+void writeHeaderAndBlocks(FieldWriter& w, const Document& document) {
   for (const Cell& cell : kHeader) {
     if (cell.source == Source::EndOfLine)
       w.endLine();
     else
-      writeCell(w, cell, valueOf(cell, engine));
+      writeCell(w, cell, valueOf(cell, document));
   }
-  GraphModel& g = engine.graph();
-  const int16_t elements = g.property(M::ElementTotal).toInteger();
-  w.whole(elements);
+  const GraphModel& g = document.graph();
+  w.whole(int16_t(g.elementCount()));
   w.endLine();
-  for (int16_t k = 0; k < elements; ++k) {
-    g.setProperty(M::ElementIndex, Variant(k));
-    writeRecord(w, kElementCells, g);
-  }
-  g.setProperty(M::ElementIndex, Variant(int16_t{0}));
+  for (int k = 0; k < g.elementCount(); ++k)
+    writeRecord(w, kElementCells, g, k);
   for (int16_t order = 0; order < kOrders; ++order) {
     for (int16_t c = 0; c < kChannels; ++c) {
-      w.variant(engine.data.GetCoef(order, c));
+      w.variant(document.data.GetCoef(order, c));
       w.endLine();
     }
   }
-  const int16_t annotations = g.property(M::AnnotationTotal).toInteger();
-  w.whole(annotations);
+  w.whole(int16_t(g.annotationCount()));
   w.endLine();
-  for (int16_t k = 0; k < annotations; ++k) {
-    g.setProperty(M::AnnotationIndex, Variant(k));
-    writeRecord(w, kAnnotationCells, g);
-  }
-  const int16_t cursors = g.property(M::CursorTotal).toInteger();
-  w.whole(cursors);
+  for (int k = 0; k < g.annotationCount(); ++k)
+    writeRecord(w, kAnnotationCells, g, k);
+  w.whole(int16_t(g.cursorCount()));
   w.endLine();
-  for (int16_t k = 0; k < cursors; ++k) {
-    g.setProperty(M::CursorIndex, Variant(k));
-    writeRecord(w, kCursorCells, g);
-  }
+  for (int k = 0; k < g.cursorCount(); ++k)
+    writeRecord(w, kCursorCells, g, k);
 }
 
 // Runs a writer into the output at path through the safe writer: a file takes the new bytes
@@ -339,19 +331,8 @@ bool startsLikeFormula(std::string_view cell, std::string_view separator) {
   }
 }
 
-std::size_t completeRows(const DataSet& data, const GraphModel& graph) {
-  // Every element must hold a point for every row; the rows stop where one does not.
-  std::size_t complete = std::min(data.TimeStamps.count(), data.Jitters.count());
-  for (int k = 0; k < kChannels; ++k)
-    complete = k < graph.elementCount() ? std::min(complete, graph.series(k).size()) : 0;
-  return complete;
-}
-
-void appendSampleRows(std::string& b, GeneralText& text, const DataSet& data,
-                      const GraphModel& graph, std::size_t first, std::size_t end, RowTexts texts) {
-  std::array<const Series*, kChannels> series{};
-  for (int k = 0; k < kChannels; ++k)
-    series[k] = &graph.series(k);
+void appendSampleRows(std::string& b, GeneralText& text, const SampleStore& store,
+                      std::size_t first, std::size_t end, RowTexts texts) {
   // A stored text ends at a quote of its own, as in every other text field of the file.
   const auto quoted = [&](const Variant& value) {
     b.push_back('"');
@@ -364,73 +345,59 @@ void appendSampleRows(std::string& b, GeneralText& text, const DataSet& data,
       b.insert(start, 1, '\'');
     b.push_back('"');
   };
+  const int channels = std::min(store.channels(), kChannels);
   for (std::size_t i = first; i < end; ++i) {
-    quoted(data.TimeStamps.item(i + 1));
+    quoted(store.stamp(i));
     b.push_back(',');
-    quoted(data.Jitters.item(i + 1));
+    quoted(store.jitter(i));
     b.push_back(',');
     for (int k = 0; k < kChannels; ++k) {
       b.push_back('"');
-      text.appendNumber(b, series[k]->y(i));
+      text.appendNumber(b, k < channels ? store.value(k, i) : 0.0);
       b += k < kChannels - 1 ? "\"," : "\"\r\n";
     }
   }
 }
 
-SaveResult WriteSampleRows(ByteWriter& out, const DataSet& data, const GraphModel& graph,
-                           bool withHeader) {
+SaveResult WriteSampleRows(ByteWriter& out, const SampleStore& store, bool withHeader) {
   SaveResult result;
   std::string& b = out.buffer();
   if (withHeader) {
     b += kCsvHeader;
     b += "\r\n";
   }
-  const std::size_t rows = data.TimeStamps.count();
-  const std::size_t complete = completeRows(data, graph);
+  const std::size_t rows = store.rows();
   GeneralText text;
   // Only the CSV export has the header; its readers are spreadsheets.
   const RowTexts texts = withHeader ? RowTexts::Spreadsheet : RowTexts::AsStored;
   constexpr std::size_t kRowsPerFlush = 4096;
-  for (std::size_t i = 0; i < complete; i += kRowsPerFlush) {
-    appendSampleRows(b, text, data, graph, i, std::min(complete, i + kRowsPerFlush), texts);
+  for (std::size_t i = 0; i < rows; i += kRowsPerFlush) {
+    appendSampleRows(b, text, store, i, std::min(rows, i + kRowsPerFlush), texts);
     out.flushIfFull();
   }
-  result.rows = int64_t(complete);
-  if (complete < rows) {
-    // Say which read failed, as the collections and the graph word it.
-    try {
-      data.Jitters.item(complete + 1);
-      for (int k = 0; k < kChannels; ++k)
-        graph.pointY(int64_t(complete), k);
-    } catch (const AutomationError& e) {
-      result.rowsError = QStringLiteral("Sample %1 of %2 cannot be written: %3")
-                             .arg(complete + 1)
-                             .arg(rows)
-                             .arg(e.message());
-    }
-  }
+  result.rows = int64_t(rows);
   result.ok = true;
   return result;
 }
 
-QByteArray dataFileHeader(AcquisitionEngine& engine) {
+QByteArray dataFileHeader(const Document& document) {
   QByteArray bytes;
   QBuffer buffer(&bytes);
   buffer.open(QIODevice::WriteOnly);
   ByteWriter out(buffer);
   FieldWriter fields(out);
-  writeHeaderAndBlocks(fields, engine);
+  writeHeaderAndBlocks(fields, document);
   out.flush();
   return bytes;
 }
 
-SaveResult writeDataFile(QIODevice& out, AcquisitionEngine& engine) {
+SaveResult writeDataFile(QIODevice& out, const Document& document) {
   SaveResult result;
   try {
     ByteWriter bytes(out);
     FieldWriter fields(bytes);
-    writeHeaderAndBlocks(fields, engine);
-    result = WriteSampleRows(bytes, engine.data, engine.graph(), false);
+    writeHeaderAndBlocks(fields, document);
+    result = WriteSampleRows(bytes, document.store(), false);
     bytes.flush();
   } catch (const AutomationError& e) {
     result.ok = false;
@@ -440,16 +407,16 @@ SaveResult writeDataFile(QIODevice& out, AcquisitionEngine& engine) {
   return result;
 }
 
-SaveResult saveDataFile(const QString& path, AcquisitionEngine& engine) {
+SaveResult saveDataFile(const QString& path, const Document& document) {
   return writeFileSafely(path, QStringLiteral("save"),
-                         [&](QIODevice& file) { return writeDataFile(file, engine); });
+                         [&](QIODevice& file) { return writeDataFile(file, document); });
 }
 
-SaveResult writeCsv(QIODevice& out, const DataSet& data, const GraphModel& graph) {
+SaveResult writeCsv(QIODevice& out, const Document& document) {
   SaveResult result;
   try {
     ByteWriter bytes(out);
-    result = WriteSampleRows(bytes, data, graph, true);
+    result = WriteSampleRows(bytes, document.store(), true);
     bytes.flush();
   } catch (const AutomationError& e) {
     result.ok = false;
@@ -458,9 +425,9 @@ SaveResult writeCsv(QIODevice& out, const DataSet& data, const GraphModel& graph
   return result;
 }
 
-SaveResult exportCsv(const QString& path, const DataSet& data, const GraphModel& graph) {
+SaveResult exportCsv(const QString& path, const Document& document) {
   return writeFileSafely(path, QStringLiteral("write"),
-                         [&](QIODevice& file) { return writeCsv(file, data, graph); });
+                         [&](QIODevice& file) { return writeCsv(file, document); });
 }
 
 // ---- Reading ------------------------------------------------------------------------------
@@ -489,8 +456,8 @@ const char* const kRowFieldNames[] = {"time stamp", "jitter",    "channel 0", "c
 
 class Loader {
  public:
-  Loader(std::string_view bytes, AcquisitionEngine& engine)
-      : m_fields(bytes), m_engine(engine), m_graph(engine.graph()) {}
+  Loader(std::string_view bytes, Document& document)
+      : m_fields(bytes), m_document(document), m_graph(document.graph()) {}
 
   void run(LoadResult& result);
 
@@ -508,7 +475,7 @@ class Loader {
   void readRows(LoadResult& result);
 
   FieldReader m_fields;
-  AcquisitionEngine& m_engine;
+  Document& m_document;
   GraphModel& m_graph;
   std::array<Variant, 4> m_range;  // MINX, MINY, MAXX, MAXY as read
 
@@ -519,10 +486,10 @@ class Loader {
 };
 
 void Loader::applyCell(const Cell& cell, const Variant& v, LoadResult& result) {
-  AcquisitionSettings& s = m_engine.settings;
+  AcquisitionSettings& s = m_document.settings;
   switch (cell.source) {
     case Source::StartTime:
-      m_engine.data.StartTime = v;
+      m_document.data.StartTime = v;
       return;
     case Source::stopsec:
       s.stopsec = v;
@@ -532,7 +499,7 @@ void Loader::applyCell(const Cell& cell, const Variant& v, LoadResult& result) {
       s.AvgCt = v.toInteger();
       return;
     case Source::Autorange:
-      m_engine.setAutorange(v.toBool());
+      m_document.setAutorange(v.toBool());
       return;
     case Source::MINX:
     case Source::MINY:
@@ -559,7 +526,7 @@ void Loader::applyCell(const Cell& cell, const Variant& v, LoadResult& result) {
       return;
     }
     case Source::Interval:
-      m_engine.SetTimerInt(v.toLong());
+      m_document.setInterval(v.toLong());
       return;
     case Source::Graph:
       m_graph.setProperty(cell.member, v);
@@ -608,7 +575,7 @@ void Loader::run(LoadResult& result) {
 
   for (int16_t order = 0; order < kOrders; ++order)
     for (int16_t c = 0; c < kChannels; ++c)
-      m_engine.data.SetCoef(
+      m_document.data.SetCoef(
           order, c, takeVariant(QStringLiteral("coefficient a%1 of channel %2").arg(order).arg(c)));
 
   const int16_t annotations = takeVariant(QStringLiteral("number of annotations")).toInteger();
@@ -631,23 +598,25 @@ void Loader::run(LoadResult& result) {
 }
 
 void Loader::readRows(LoadResult& result) {
-  DataSet& data = m_engine.data;
-  const int32_t interval = m_engine.GetTimerInt();
-  const std::string separator = userSeparatorUtf8();
-  char key[kNumberTextCapacity + 1];
-  char16_t keyUnits[kNumberTextCapacity + 1];
+  DataSet& data = m_document.data;
+  SampleStore& store = m_document.store();
+  const int32_t interval = m_document.interval();
   std::array<Field, 7> f;
   std::array<double, kChannels> y{};
   int64_t row = 0;
   // What is being read is put into words only when something goes wrong.
   int field = 0;
   int channel = -1;
-  const std::size_t firstRowStart = m_fields.bytesLeft();
-  // The nominal times only grow, and so (in the 15-digit general format) do their keys: a
-  // key that differs from the one before is new, and goes in without an index lookup.
-  const bool startedEmpty = data.TimeStamps.count() == 0 && data.Jitters.count() == 0;
-  std::string previousKey;
-  std::string utf8;
+  // Rows go into the store in batches: one announcement (and one catch-up of the graph) per
+  // batch instead of per row.
+  constexpr std::size_t kRowsPerCommit = 4096;
+  // A time stamp or jitter is kept as the text the file holds.
+  const auto textOf = [](const Field& field) {
+    const std::string_view t = field.text;
+    if (std::all_of(t.begin(), t.end(), [](char ch) { return (ch & 0x80) == 0; }))
+      return Variant(QString::fromLatin1(t.data(), qsizetype(t.size())));
+    return Variant(FieldReader::toText(field));
+  };
   try {
     while (!m_fields.atEnd()) {
       m_line = m_fields.line();
@@ -660,52 +629,16 @@ void Loader::readRows(LoadResult& result) {
       for (channel = 0; channel < kChannels; ++channel)
         y[std::size_t(channel)] = m_fields.toDouble(f[2 + std::size_t(channel)]);
       channel = -1;
-      // The key and X of a recorded sample: the nominal time, advanced by the interval.
-      const double x = data.SampleTime.toDouble();
-      key[0] = 'T';
-      const std::size_t length = 1 + formatNumberTo(key + 1, x, separator, true);
-      // Keys are ASCII but for an unusual separator; those take the general conversion.
-      QString wideKey;
-      QStringView keyText;
-      if (std::all_of(key, key + length, [](char ch) { return (ch & 0x80) == 0; })) {
-        std::copy(key, key + length, keyUnits);
-        keyText = QStringView(keyUnits, qsizetype(length));
-      } else {
-        wideKey = QString::fromUtf8(key, qsizetype(length));
-        keyText = wideKey;
-      }
-      const bool newKey = startedEmpty && std::string_view(key, length) != previousKey;
-      for (int i = 0; i < 2; ++i) {
-        zrv::KeyedCollection& c = i == 0 ? data.TimeStamps : data.Jitters;
-        // Plain ASCII goes in as it is; other bytes are decoded as the file's text first.
-        std::string_view t = f[std::size_t(i)].text;
-        if (!std::all_of(t.begin(), t.end(), [](char ch) { return (ch & 0x80) == 0; })) {
-          utf8.clear();
-          appendUtf8(utf8, FieldReader::toText(f[std::size_t(i)]));
-          t = utf8;
-        }
-        if (newKey)
-          c.appendNewText(t, keyText);
-        else
-          c.addText(t, keyText);  // checked: raises the duplicate-key error
-      }
-      previousKey.assign(key, length);
-      for (int k = 0; k < kChannels; ++k)
-        m_graph.addPoint(x, y[std::size_t(k)], k);
+      // The key of a recorded sample: its nominal time, advanced by the interval.
+      store.stage(data.SampleTime.toDouble(), textOf(f[0]), textOf(f[1]), y);
       data.advanceSampleTime(interval);
       result.rows = row;
-      if (row == 1) {
-        // Room for as many keys as the rest of the file holds rows like this one, counting no
-        // row shorter than the writer's shortest. Only once a row has been read whole: a
-        // short first line before a mass of other bytes must not reserve for all of them.
-        constexpr std::size_t kShortestRow = 2 * 2 + 5 * 3 + 6 + 2;  // "","","0",... CR LF
-        const std::size_t rowBytes = std::max(firstRowStart - m_fields.bytesLeft(), kShortestRow);
-        const std::size_t rows = m_fields.bytesLeft() / rowBytes + 16;
-        data.TimeStamps.reserve(data.TimeStamps.count() + rows);
-        data.Jitters.reserve(data.Jitters.count() + rows);
-      }
+      if (store.stagedRows() >= kRowsPerCommit) store.commit();
     }
+    store.commit();
   } catch (const AutomationError& e) {
+    // The rows read whole stay.
+    store.commit();
     if (field < int(f.size()) && e.number() == err::kInputPastEndOfFile) {
       m_what =
           QStringLiteral("sample row %1, which ends after %2 of its 7 fields").arg(row).arg(field);
@@ -725,9 +658,9 @@ void Loader::readRows(LoadResult& result) {
 
 }  // namespace
 
-LoadResult readDataFile(std::string_view bytes, AcquisitionEngine& engine) {
+LoadResult readDataFile(std::string_view bytes, Document& document) {
   LoadResult result;
-  Loader loader(bytes, engine);
+  Loader loader(bytes, document);
   try {
     loader.run(result);
   } catch (const AutomationError& e) {
@@ -767,15 +700,15 @@ LoadResult incorrectFormat() {
 
 }  // namespace
 
-LoadResult readDataFile(QIODevice& in, AcquisitionEngine& engine) {
+LoadResult readDataFile(QIODevice& in, Document& document) {
   QByteArray bytes = readHead(in);
   if (!startsWithVersion(std::string_view(bytes.constData(), std::size_t(bytes.size()))))
     return incorrectFormat();
   bytes += in.readAll();
-  return readDataFile(std::string_view(bytes.constData(), std::size_t(bytes.size())), engine);
+  return readDataFile(std::string_view(bytes.constData(), std::size_t(bytes.size())), document);
 }
 
-LoadResult loadDataFile(const QString& path, AcquisitionEngine& engine) {
+LoadResult loadDataFile(const QString& path, Document& document) {
   LoadResult result;
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) {
@@ -812,7 +745,7 @@ LoadResult loadDataFile(const QString& path, AcquisitionEngine& engine) {
     if (file.error() != QFileDevice::NoError) return cannotRead();
     bytes = std::string_view(copy.constData(), std::size_t(copy.size()));
   }
-  result = readDataFile(bytes, engine);
+  result = readDataFile(bytes, document);
   if (result.status == LoadResult::Status::ReadError)
     result.error = QStringLiteral("Error in %1: %2").arg(path, result.error);
   return result;

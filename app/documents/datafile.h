@@ -18,11 +18,11 @@
 
 namespace zrvlog {
 
-class AcquisitionEngine;
 class ByteWriter;
-class DataSet;
+class Document;
 class GeneralText;
 class GraphModel;
+class SampleStore;
 
 /// The format version the first field must hold.
 inline constexpr char kDataFileVersion[] = "1.0";
@@ -64,46 +64,42 @@ enum class RowTexts {
 /// decimal separator, an exponent).
 bool startsLikeFormula(std::string_view cell, std::string_view separator);
 
-/// The sample rows: one per recorded sample, in recording order, by position (row i holds
-/// the i-th time stamp and jitter and point i of each channel element), each field quoted,
+/// The sample rows: one per sample of the store, in recording order, each field quoted,
 /// numbers and dates in the user's locale. With the header, kCsvHeader comes first and the
 /// rows are the CSV export's (RowTexts::Spreadsheet); without it, the data file's.
-/// Failures of the device raise zrv::AutomationError; a sample that cannot be read back
-/// ends the rows and is reported in rowsError.
-SaveResult WriteSampleRows(ByteWriter& out, const DataSet& data, const GraphModel& graph,
-                           bool withHeader);
+/// Failures of the device raise zrv::AutomationError.
+SaveResult WriteSampleRows(ByteWriter& out, const SampleStore& store, bool withHeader);
 
-/// How many samples are complete: a time stamp, a jitter and a point in each channel element.
-std::size_t completeRows(const DataSet& data, const GraphModel& graph);
-/// Appends the rows of samples [first, end) to out, exactly as WriteSampleRows writes them;
-/// end must not pass completeRows(). text keeps the user's formats from call to call.
-void appendSampleRows(std::string& out, GeneralText& text, const DataSet& data,
-                      const GraphModel& graph, std::size_t first, std::size_t end,
-                      RowTexts texts = RowTexts::AsStored);
-/// Everything a data file holds before its sample rows, as the engine holds it now. Like a
-/// save, it leaves the first element current and the last annotation and cursor.
-QByteArray dataFileHeader(AcquisitionEngine& engine);
+/// Appends the rows of samples [first, end) of the store to out, exactly as WriteSampleRows
+/// writes them; end must not pass the store's rows. text keeps the user's formats from call
+/// to call.
+void appendSampleRows(std::string& out, GeneralText& text, const SampleStore& store,
+                      std::size_t first, std::size_t end, RowTexts texts = RowTexts::AsStored);
+/// Everything a data file holds before its sample rows, as the document holds it now. It
+/// reads the graph's items by index: the current element, annotation and cursor stay.
+QByteArray dataFileHeader(const Document& document);
 
-/// The whole data file, as the engine holds it now.
-SaveResult writeDataFile(QIODevice& out, AcquisitionEngine& engine);
+/// The whole data file, as the document holds it now.
+SaveResult writeDataFile(QIODevice& out, const Document& document);
 /// Saves to path through the safe writer (app/safewrite): a file is replaced only once the
 /// new one is completely on the disk, so a failed save leaves it as it was; a FIFO or a
 /// device is written in place; "-" is standard output.
-SaveResult saveDataFile(const QString& path, AcquisitionEngine& engine);
+SaveResult saveDataFile(const QString& path, const Document& document);
 
 /// The CSV export: the header and the sample rows.
-SaveResult writeCsv(QIODevice& out, const DataSet& data, const GraphModel& graph);
+SaveResult writeCsv(QIODevice& out, const Document& document);
 /// Exports to path, replacing a file only once the export is completely written.
-SaveResult exportCsv(const QString& path, const DataSet& data, const GraphModel& graph);
+SaveResult exportCsv(const QString& path, const Document& document);
 
-/// Reads a data file into the engine, which the caller has emptied (InitGraph). Values are
-/// applied as they are read; after an error everything read before it stays. No field may
-/// be longer than kMaxFieldBytes, and what is not a data file is refused from its first
-/// field: a large damaged file costs no more than its first bytes.
-LoadResult readDataFile(std::string_view bytes, AcquisitionEngine& engine);
-LoadResult readDataFile(QIODevice& in, AcquisitionEngine& engine);
+/// Reads a data file into the document, which the caller has emptied (initGraph). Values
+/// are applied as they are read; after an error everything read before it stays (the
+/// sample rows up to the last whole one). No field may be longer than kMaxFieldBytes, and
+/// what is not a data file is refused from its first field: a large damaged file costs no
+/// more than its first bytes.
+LoadResult readDataFile(std::string_view bytes, Document& document);
+LoadResult readDataFile(QIODevice& in, Document& document);
 /// Opens path and reads it (see above), mapping it only once its first bytes have shown the
 /// format version.
-LoadResult loadDataFile(const QString& path, AcquisitionEngine& engine);
+LoadResult loadDataFile(const QString& path, Document& document);
 
 }  // namespace zrvlog

@@ -242,7 +242,7 @@ FileIdentity identify(const QString& path) {
 }
 
 // Keeps the data set in a new private file of the user's own folder.
-std::optional<QString> rescue(AcquisitionEngine& engine, QString& path) {
+std::optional<QString> rescue(const Document& document, QString& path) {
   const QString folder = rescueFolder();
   if (const auto problem = makePrivateFolder(folder)) return problem;
   const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
@@ -258,7 +258,7 @@ std::optional<QString> rescue(AcquisitionEngine& engine, QString& path) {
     SaveResult r;
     {
       CheckedDevice file(fd);
-      r = writeDataFile(file, engine);
+      r = writeDataFile(file, document);
     }
     if (r.ok && ::fdatasync(fd) != 0) {
       r.ok = false;
@@ -408,14 +408,14 @@ std::optional<int> takeOutputs(const QCommandLineParser& p, const QList<NamedFil
   return std::nullopt;
 }
 
-HeadlessSource::HeadlessSource(AcquisitionEngine& engine, const PictureOptions& picture)
-    : source{engine, {}, picture} {
+HeadlessSource::HeadlessSource(Document& document, const PictureOptions& picture)
+    : source{document, {}, picture} {
   source.view = [this]() -> GraphView& {
     if (!m_view) {
       // The same drawing as the window's export at that size: the view lays the graph out
       // for each picture, shown or not.
       m_dialogs = std::make_unique<WidgetDialogs>();
-      m_view = std::make_unique<GraphView>(source.engine.graph(), *m_dialogs);
+      m_view = std::make_unique<GraphView>(source.document.graph(), *m_dialogs);
       m_view->resize(source.picture.size);
     }
     return *m_view;
@@ -426,7 +426,7 @@ HeadlessSource::~HeadlessSource() = default;
 
 bool writeOutputs(Outputs& outputs, OutputSource& source, const RequestedOutput* skip) {
   bool ok = true;
-  const auto samples = qulonglong(source.engine.data.sampleCount());
+  const auto samples = qulonglong(source.document.sampleCount());
   for (RequestedOutput& o : outputs.list) {
     if (&o == skip) continue;
     SaveResult r;
@@ -436,7 +436,7 @@ bool writeOutputs(Outputs& outputs, OutputSource& source, const RequestedOutput*
       if (o.format != &dataFileFormat()) continue;
       // The samples may exist nowhere else: keep them where only this user can reach them.
       QString copy;
-      if (const auto problem = rescue(source.engine, copy))
+      if (const auto problem = rescue(source.document, copy))
         say(QStringLiteral("no copy could be kept either: %1").arg(*problem));
       else
         report(QStringLiteral("wrote %1 instead (%2)")

@@ -1,7 +1,7 @@
 #pragma once
 // What the command-line modes (recording, converting, recovering) share: their messages and
-// exit statuses, option checks (outputs that would write over an input or each other), an
-// engine for reading and writing files without sampling, and the report of every file
+// exit statuses, option checks (outputs that would write over an input or each other), a
+// document for reading and writing files without any engine, and the report of every file
 // written, with a private copy when a data file cannot be written.
 
 #include <QCommandLineParser>
@@ -11,14 +11,12 @@
 #include <optional>
 #include <vector>
 
-#include "app/acquisition/engine.h"
-#include "app/acquisition/zrviolink.h"
 #include "app/dialogs/dialogs.h"
 #include "app/documents/datafile.h"
+#include "app/documents/document.h"
 #include "app/graph/graphmodel.h"
 #include "app/outputs/outputs.h"
 #include "app/safewrite/safewrite.h"
-#include "app/timer/manualtimer.h"
 
 namespace zrvlog::cli {
 
@@ -73,16 +71,14 @@ std::optional<QString> clobberedFile(const QList<NamedFile>& inputs,
 /// ~/.local/share/ZRVLOG/rescued (under XDG_DATA_HOME when set).
 QString rescueFolder();
 
-/// An engine that never samples, for reading, converting and recovering data files.
-struct FileEngine {
-  FileEngine() {
-    engine.applyStartUpDefaults();
-    engine.InitGraph();
+/// A document with the program's start-up settings, for reading, converting and recovering
+/// data files: no engine, no link, no timer.
+struct FileDocument {
+  FileDocument() {
+    document.applyStartUpDefaults();
+    document.initGraph();
   }
-  GraphModel graph;
-  ZrvioLink link;  // never opened
-  ManualTimer timer;
-  AcquisitionEngine engine{graph, link, timer};
+  Document document;
 };
 
 /// One output the command line asked for: an entry of the output registry and where it
@@ -117,10 +113,10 @@ std::optional<int> takeOutputs(const QCommandLineParser& p, const QList<NamedFil
 /// it is written; returns false when one could not be written. When the data file cannot
 /// be written a private copy goes to rescueFolder(), and where it went is reported.
 bool writeOutputs(Outputs& outputs, OutputSource& source, const RequestedOutput* skip = nullptr);
-/// The source of a mode without a window: the engine, and a view made when a picture needs
+/// The source of a mode without a window: the document, and a view made when a picture needs
 /// one (the mode's application is then a GUI one; see commandline.cpp).
 struct HeadlessSource {
-  explicit HeadlessSource(AcquisitionEngine& engine, const PictureOptions& picture);
+  explicit HeadlessSource(Document& document, const PictureOptions& picture);
   ~HeadlessSource();
   OutputSource source;
 

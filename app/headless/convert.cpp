@@ -25,10 +25,10 @@ int convert(const QStringList& args) {
             .arg(wanted.mid(0, wanted.size() - 1).join(QStringLiteral(", ")), wanted.back()));
   }
 
-  FileEngine files;
-  AcquisitionEngine& engine = files.engine;
+  FileDocument file;
+  Document& document = file.document;
   const QString input = p.value(in);
-  const LoadResult loaded = loadDataFile(input, engine);
+  const LoadResult loaded = loadDataFile(input, document);
   if (!loaded.ok()) {
     say(loaded.status == LoadResult::Status::IncorrectFormat
             ? QStringLiteral("%1: %2").arg(input, loaded.error)
@@ -36,7 +36,7 @@ int convert(const QStringList& args) {
     // A file cut short among its rows (by a crash, say) still gives the rows before the cut.
     if (!loaded.partial()) return kExitFailed;
   }
-  HeadlessSource source(engine, outputs.picture);
+  HeadlessSource source(document, outputs.picture);
   const bool written = writeOutputs(outputs, source.source);
   return loaded.ok() && written ? kExitOk : kExitFailed;
 }

@@ -31,6 +31,7 @@
 #include "app/recovery/runjournal.h"
 #include "app/safewrite/safewrite.h"
 #include "app/settings/storedsettings.h"
+#include "app/store/samplestore.h"
 #include "app/timer/precisiontimer.h"
 #include "board/portmap.h"
 #include "common/automationerror.h"
@@ -88,13 +89,13 @@ QString signalName(int signal) {
 // out when the stream can take more.
 class LiveCsv : public QObject {
  public:
-  LiveCsv(AcquisitionEngine& engine, int fd)
-      : m_engine(engine), m_fd(fd), m_ready(fd, QSocketNotifier::Write) {
+  LiveCsv(const SampleStore& store, int fd)
+      : m_store(store), m_fd(fd), m_ready(fd, QSocketNotifier::Write) {
     m_pending = kCsvHeader;
     m_pending += "\r\n";
     m_ready.setEnabled(false);
     connect(&m_ready, &QSocketNotifier::activated, this, [this] { writeOut(); });
-    connect(&engine, &AcquisitionEngine::sampleRecorded, this, &LiveCsv::takeRows);
+    connect(&store, &SampleStore::appended, this, &LiveCsv::takeRows);
     writeOut();
   }
   std::function<void()> onReaderGone;
@@ -104,11 +105,10 @@ class LiveCsv : public QObject {
   QString failure() const { return m_failure; }
 
   void takeRows() {
-    const std::size_t complete = completeRows(m_engine.data, m_engine.graph());
-    if (complete > m_rows) {
-      appendSampleRows(m_pending, m_text, m_engine.data, m_engine.graph(), m_rows, complete,
-                       RowTexts::Spreadsheet);
-      m_rows = complete;
+    const std::size_t rows = m_store.rows();
+    if (rows > m_rows) {
+      appendSampleRows(m_pending, m_text, m_store, m_rows, rows, RowTexts::Spreadsheet);
+      m_rows = rows;
     }
     writeOut();
   }
@@ -164,7 +164,7 @@ class LiveCsv : public QObject {
     if (onReaderGone) onReaderGone();
   }
 
-  AcquisitionEngine& m_engine;
+  const SampleStore& m_store;
   int m_fd;
   QSocketNotifier m_ready;
   QString m_failure;
@@ -258,7 +258,7 @@ int recordRun(RecordOptions& o) {
       say(QStringLiteral("cannot write %1: %2").arg(outputName(liveOutput->path), why));
       return kExitFailed;
     }
-    live = std::make_unique<LiveCsv>(engine, fd);
+    live = std::make_unique<LiveCsv>(engine.document().store(), fd);
     live->onReaderGone = [&] {
       if (engine.running()) engine.stopRun();
       loop.quit();
@@ -283,7 +283,7 @@ int recordRun(RecordOptions& o) {
   // last line is said like any other.
   const auto progress = [&](bool last) {
     QString line = QStringLiteral("%1, %2 s, %3")
-                       .arg(zrv::counted(engine.data.sampleCount(), QStringLiteral("sample")))
+                       .arg(zrv::counted(engine.document().sampleCount(), QStringLiteral("sample")))
                        .arg(elapsed.elapsed() / 1000.0, 0, 'f', 1)
                        .arg(zrv::counted(overruns, QStringLiteral("overrun")));
     if (engine.missedTicks() > 0)
@@ -409,7 +409,7 @@ int recordRun(RecordOptions& o) {
       report(QStringLiteral("published to %1/%2")
                  .arg(broker, QString::fromStdString(o.publish->url.topic)));
   }
-  HeadlessSource source(engine, o.outputs.picture);
+  HeadlessSource source(engine.document(), o.outputs.picture);
   bool written = writeOutputs(o.outputs, source.source, liveOutput);
   // Last: a reader that takes its time (| less) holds up nothing but its own rows.
   bool readerGone = false;
@@ -425,8 +425,8 @@ int recordRun(RecordOptions& o) {
     if (!live->failure().isEmpty()) written = false;
     if (!readerGone)
       report(QStringLiteral("wrote %1 (%2)")
-                 .arg(liveName, zrv::counted(completeRows(engine.data, engine.graph()),
-                                             QStringLiteral("sample"))));
+                 .arg(liveName,
+                      zrv::counted(engine.document().sampleCount(), QStringLiteral("sample"))));
   }
   // The journal goes only once every output is whole (a reader that went away took what it
   // wanted); otherwise it keeps the samples for --recover.

@@ -62,22 +62,22 @@ int recover(const QStringList& args) {
           o.named()))
     return usageError(*problem);
 
-  FileEngine files;
-  AcquisitionEngine& engine = files.engine;
-  const RecoveryResult r = recoverJournal(newest, engine);
+  FileDocument file;
+  Document& document = file.document;
+  const RecoveryResult r = recoverJournal(newest, document);
   if (!r.ok()) say(r.error);
   if (r.headerDamaged)
     say(QStringLiteral("the journal's settings could not be read (%1); the recording has the "
                        "default settings")
             .arg(r.headerError));
-  if (engine.data.sampleCount() == 0) {
+  if (document.sampleCount() == 0) {
     say(QStringLiteral("%1 holds no sample that can be read; nothing was written (zrvlog "
                        "--recover --discard removes it)")
             .arg(newest.base));
     return kExitFailed;
   }
   report(QStringLiteral("recovered %1").arg(describeJournal(newest)));
-  HeadlessSource source(engine, o.picture);
+  HeadlessSource source(document, o.picture);
   if (!writeOutputs(o, source.source)) {
     say(QStringLiteral("the journal stays: %1").arg(newest.base));
     return kExitFailed;

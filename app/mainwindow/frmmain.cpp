@@ -30,6 +30,7 @@
 #include "app/recovery/journalrecovery.h"
 #include "app/recovery/runjournal.h"
 #include "app/settings/storedsettings.h"
+#include "app/store/samplestore.h"
 #include "app/timer/precisiontimer.h"
 #include "common/automationdate.h"
 #include "common/automationerror.h"
@@ -399,7 +400,7 @@ void frmMain::connectEngine() {
 
 void frmMain::showRecording() {
   QString text = QStringLiteral("Recording: ") +
-                 samplesAndTime(m_engine->data.sampleCount(), m_lastSampleTime, ", ");
+                 samplesAndTime(m_engine->document().sampleCount(), m_lastSampleTime, ", ");
   // With a stop time, how far the run has come: "2.3 s of 5 s".
   const Variant& stop = m_engine->settings.stopsec;
   if (!stop.isEmptyText()) {
@@ -449,7 +450,7 @@ QString frmMain::samplesAndTime(std::size_t samples, double lastTime, const char
 }
 
 void frmMain::showRunEnded(RunEnd why) {
-  const std::size_t samples = m_engine->data.sampleCount();
+  const std::size_t samples = m_engine->document().sampleCount();
   const QString text = samplesAndTime(samples, m_lastSampleTime, " in ");
   switch (why) {
     case RunEnd::StopTimeReached:
@@ -465,7 +466,7 @@ void frmMain::showRunEnded(RunEnd why) {
 }
 
 void frmMain::showDataState() {
-  const std::size_t samples = m_engine->data.sampleCount();
+  const std::size_t samples = m_engine->document().sampleCount();
   m_state->setText(samples == 0 ? QStringLiteral("No samples")
                                 : samplesAndTime(samples, m_lastSampleTime, ", "));
 }
@@ -801,7 +802,7 @@ void frmMain::NTGraph1_CursorPosition(double x, double /*y*/) {
     for (int c = 0; c < recordedChannels(); ++c) {
       attempt([&] {
         const int32_t point = zrv::roundToInt32(cursorX * (1000.0 / m_engine->GetTimerInt()));
-        const double y = m_graph->pointY(point, c);
+        const double y = m_engine->document().store().value(c, std::size_t(uint32_t(point)));
         text += QStringLiteral(" Ch%1=").arg(c + 1) + channelValue(c, y);
       });
     }

@@ -18,6 +18,7 @@
 #include "app/recovery/journalrecovery.h"
 #include "app/recovery/runjournal.h"
 #include "app/safewrite/safewrite.h"
+#include "app/store/samplestore.h"
 #include "common/automationerror.h"
 #include "common/numberformat.h"
 
@@ -182,7 +183,7 @@ bool frmMain::saveAs() {
 bool frmMain::saveTo(const QString& path) {
   DataSet& data = m_engine->data;
   replaceQuotes();
-  const SaveResult r = saveDataFile(path, *m_engine);
+  const SaveResult r = saveDataFile(path, m_engine->document());
   if (!r.ok) {
     // Nothing was saved: the name and the caption stay those of the data set on screen.
     doerr(r.error);
@@ -244,7 +245,7 @@ void frmMain::loadFile(const QString& path) {
   m_engine->data.CurrentFile = path;
   AddRecentFile(path);
   m_engine->InitGraph();
-  const LoadResult r = loadDataFile(path, *m_engine);
+  const LoadResult r = loadDataFile(path, m_engine->document());
   if (r.startTimeRead) setPanel(2, m_engine->data.StartTime.toText());
   showLoadedData();
   switch (r.status) {
@@ -265,10 +266,10 @@ void frmMain::loadFile(const QString& path) {
 
 void frmMain::showLoadedData() {
   showRecordedChannels();
-  const DataSet& data = m_engine->data;
-  const std::size_t n = data.sampleCount();
-  // The key of the last sample holds its time: "T20.5".
-  m_lastSampleTime = n ? zrv::parseNumber(data.TimeStamps.key(n).mid(1)).value_or(0) : 0;
+  const SampleStore& store = m_engine->document().store();
+  const std::size_t n = store.rows();
+  // The key of the last sample is its time.
+  m_lastSampleTime = n ? store.key(n - 1) : 0;
   if (n) setPanel(3, zrv::formatPattern(m_lastSampleTime, u"0.0") + QStringLiteral(" s"));
   showDataState();
 }
@@ -290,7 +291,7 @@ void frmMain::offerRecovery() {
     }
     m_engine->InitGraph();
     setUntitled();
-    const RecoveryResult r = recoverJournal(journal, *m_engine);
+    const RecoveryResult r = recoverJournal(journal, m_engine->document());
     if (r.startTimeRead) setPanel(2, m_engine->data.StartTime.toText());
     showLoadedData();
     if (!r.ok()) doerr(r.error);
@@ -338,7 +339,7 @@ void frmMain::exportOutput(const OutputFormat& format) {
                                                suggestedName(format.extensionList().value(0))})
                            .path;
   if (path.isEmpty()) return;
-  OutputSource source{*m_engine, [this]() -> GraphView& { return *m_view; }, {}};
+  OutputSource source{m_engine->document(), [this]() -> GraphView& { return *m_view; }, {}};
   writeExport(format, path, source, [this](const QString& m) { doerr(m); });
 }
 
@@ -352,7 +353,7 @@ void frmMain::exportPicture(const OutputFormat& format) {
   const SaveAnswer answer = askSavePath(request);
   if (answer.path.isEmpty()) return;
   const OutputFormat& chosen = pictureFormatFor(answer.path, answer.filter);
-  OutputSource source{*m_engine,
+  OutputSource source{m_engine->document(),
                       [this]() -> GraphView& { return *m_view; },
                       {QSize(), pictureStyleAt(answer.choice)}};
   writeExport(chosen, answer.path, source, [this](const QString& m) { doerr(m); });

@@ -8,9 +8,9 @@
 #include <cmath>
 #include <utility>
 
-#include "app/acquisition/dataset.h"
 #include "app/appinfo/appinfo.h"
 #include "app/dialogs/dialogs.h"
+#include "app/documents/dataset.h"
 #include "common/numberformat.h"
 #include "common/variant.h"
 

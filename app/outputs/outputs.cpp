@@ -2,8 +2,8 @@
 
 #include <QFileInfo>
 
-#include "app/acquisition/engine.h"
 #include "app/documents/analysiscsv.h"
+#include "app/documents/document.h"
 #include "app/safewrite/safewrite.h"
 #include "common/automationerror.h"
 
@@ -16,14 +16,14 @@ namespace {
 class DataFileWriter : public OutputWriter {
  public:
   SaveResult write(QIODevice& out, OutputSource& source) const override {
-    return writeDataFile(out, source.engine);
+    return writeDataFile(out, source.document);
   }
 };
 
 class CsvWriter : public OutputWriter {
  public:
   SaveResult write(QIODevice& out, OutputSource& source) const override {
-    return writeCsv(out, source.engine.data, source.engine.graph());
+    return writeCsv(out, source.document);
   }
 };
 
@@ -31,8 +31,7 @@ class CsvWriter : public OutputWriter {
 class AnalysisCsvWriter : public OutputWriter {
  public:
   SaveResult write(QIODevice& out, OutputSource& source) const override {
-    return writeAnalysisCsv(out, source.engine.data, source.engine.graph(),
-                            source.engine.settings.ChanLimit);
+    return writeAnalysisCsv(out, source.document, source.document.settings.ChanLimit);
   }
 };
 

@@ -17,12 +17,12 @@
 
 namespace zrvlog {
 
-class AcquisitionEngine;
+class Document;
 
-/// What is written: the recording and the graph's look. Writers read nothing else, so a
-/// change in where the recording lives changes this source, not the writers.
+/// What is written: the document (its samples, settings and the graph's look). Writers read
+/// nothing else.
 struct OutputSource {
-  AcquisitionEngine& engine;
+  Document& document;
   /// The view pictures are drawn with, made when a picture first needs it.
   std::function<GraphView&()> view;
   PictureOptions picture;

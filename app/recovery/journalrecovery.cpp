@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "app/acquisition/engine.h"
+#include "app/documents/document.h"
 #include "app/documents/fieldio.h"
 #include "app/recovery/privatefiles.h"
 #include "common/automationdate.h"
@@ -312,7 +312,7 @@ QList<JournalInfo> abandonedJournals(const QString& folder, QStringList* leftAlo
   return found;
 }
 
-RecoveryResult recoverJournal(const JournalInfo& journal, AcquisitionEngine& engine) {
+RecoveryResult recoverJournal(const JournalInfo& journal, Document& document) {
   RecoveryResult result;
   const auto cannotRead = [&](const QString& path, const QString& why) {
     result.status = LoadResult::Status::CannotOpen;
@@ -325,17 +325,17 @@ RecoveryResult recoverJournal(const JournalInfo& journal, AcquisitionEngine& eng
   result.withoutHeader = header.bytes.isEmpty();
   // Without its header, or with one that cannot be read, a journal's rows still make a data
   // set: with the settings the engine has (its defaults, as the caller emptied it).
-  const QByteArray defaults = dataFileHeader(engine);
+  const QByteArray defaults = dataFileHeader(document);
   if (!result.withoutHeader) {
     const LoadResult h = readDataFile(
-        std::string_view(header.bytes.constData(), std::size_t(header.bytes.size())), engine);
+        std::string_view(header.bytes.constData(), std::size_t(header.bytes.size())), document);
     if (!h.rowsReached) {
       result.headerDamaged = true;
       result.headerError = h.error;
     }
     // Empty again: the header is read once more with the rows (twice would double its
     // annotations and cursors).
-    engine.InitGraph();
+    document.initGraph();
   }
   // The header and the intact rows, put together as a save would have written them. The
   // rows are read a block at a time, so only the rows kept take memory, once.
@@ -355,7 +355,7 @@ RecoveryResult recoverJournal(const JournalInfo& journal, AcquisitionEngine& eng
   result.lostRows = scan.lost;
   const bool headerDamaged = result.headerDamaged;
   const QString headerError = result.headerError;
-  static_cast<LoadResult&>(result) = readDataFile(std::string_view(bytes), engine);
+  static_cast<LoadResult&>(result) = readDataFile(std::string_view(bytes), document);
   result.headerDamaged = headerDamaged;
   result.headerError = headerError;
   result.stoppedEarly = QFileInfo::exists(stoppedPath(journal.base));
@@ -364,8 +364,8 @@ RecoveryResult recoverJournal(const JournalInfo& journal, AcquisitionEngine& eng
     result.missingAfterStop = had >= 0 ? std::max<int64_t>(0, had - scan.rows - scan.lost) : -1;
   }
   // What was recovered is saved nowhere yet.
-  engine.data.DataChanged = engine.data.sampleCount() > 0;
-  engine.data.CurrentFile.clear();
+  document.data.DataChanged = document.sampleCount() > 0;
+  document.data.CurrentFile.clear();
   return result;
 }
 

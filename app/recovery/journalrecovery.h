@@ -17,7 +17,7 @@
 
 namespace zrvlog {
 
-class AcquisitionEngine;
+class Document;
 
 struct JournalInfo {
   QString base;                ///< NAME of NAME.head and NAME.rows
@@ -52,12 +52,12 @@ struct RecoveryResult : LoadResult {
   QString shortfall() const;
 };
 
-/// Loads a journal into the engine, which the caller has emptied (InitGraph), as saving the
+/// Loads a journal into the document, which the caller has emptied (initGraph), as saving the
 /// data set and loading the file would have: the same values, time stamps, jitters, settings
 /// and coefficients. A row cut off at the end is left out, and so are damaged rows. Without
-/// a header the engine's own settings stand in for the lost ones. The data set is untitled
+/// a header the document's own settings stand in for the lost ones. The data set is untitled
 /// and unsaved afterwards.
-RecoveryResult recoverJournal(const JournalInfo& journal, AcquisitionEngine& engine);
+RecoveryResult recoverJournal(const JournalInfo& journal, Document& document);
 
 /// Removes a journal's files.
 void removeJournal(const QString& base);

@@ -57,23 +57,6 @@ int openLocked(const QString& path, int flags) {
   return fd;
 }
 
-// The graph's current element, annotation and cursor: writing the header walks them, and a
-// journal must not move the user's selection every second.
-struct SelectionGuard {
-  explicit SelectionGuard(GraphModel& g)
-      : graph(g),
-        element(g.property(GraphMember::ElementIndex)),
-        annotation(g.property(GraphMember::AnnotationIndex)),
-        cursor(g.property(GraphMember::CursorIndex)) {}
-  ~SelectionGuard() {
-    graph.setProperty(GraphMember::ElementIndex, element);
-    if (graph.annotationCount() > 0) graph.setProperty(GraphMember::AnnotationIndex, annotation);
-    if (graph.cursorCount() > 0) graph.setProperty(GraphMember::CursorIndex, cursor);
-  }
-  GraphModel& graph;
-  zrv::Variant element, annotation, cursor;
-};
-
 }  // namespace
 
 // Syncs the rows file to the disk after each flush, away from the UI thread: a sync can take
@@ -171,7 +154,7 @@ QString RunJournal::defaultFolder() {
 void RunJournal::onSampleRecorded() {
   if (!m_error.isEmpty()) return;  // stopped for this data set; the next one tries again
   if (!active()) {
-    if (completeRows(m_engine.data, m_engine.graph()) <= m_rows || !start()) return;
+    if (m_engine.document().sampleCount() <= m_rows || !start()) return;
   }
   // Rows are formatted when they are written, a second's worth at a time: a tick pays for
   // nothing but this check.
@@ -179,9 +162,9 @@ void RunJournal::onSampleRecorded() {
 }
 
 void RunJournal::formatNewRows() {
-  const std::size_t complete = completeRows(m_engine.data, m_engine.graph());
+  const std::size_t complete = m_engine.document().sampleCount();
   if (complete <= m_rows) return;
-  appendSampleRows(m_pending, *m_text, m_engine.data, m_engine.graph(), m_rows, complete);
+  appendSampleRows(m_pending, *m_text, m_engine.document().store(), m_rows, complete);
   m_rows = complete;
 }
 
@@ -217,11 +200,7 @@ bool RunJournal::start() {
 }
 
 void RunJournal::writeHeaderIfChanged() {
-  QByteArray header;
-  {
-    SelectionGuard keep(m_engine.graph());
-    header = dataFileHeader(m_engine);
-  }
+  const QByteArray header = dataFileHeader(m_engine.document());
   if (header == m_header) return;
   if (const auto problem = replacePrivateFile(headerPath(m_base), header)) {
     fail(*problem);
@@ -315,7 +294,8 @@ void RunJournal::keep() {
   // A journal that stopped early: how many samples the run had, so that a recovery can say
   // how many are missing (best effort: its disk may still be full).
   if (!base.isEmpty() && QFileInfo::exists(stoppedPath(base))) {
-    const QByteArray count = QByteArray::number(qulonglong(m_engine.data.sampleCount())) + '\n';
+    const QByteArray count =
+        QByteArray::number(qulonglong(m_engine.document().sampleCount())) + '\n';
     replacePrivateFile(stoppedPath(base), count);
   }
   // The next start can then say that the data were kept unsaved, not lost in a crash.
@@ -360,7 +340,7 @@ bool RunJournal::adopt(const JournalInfo& journal) {
   ::chmod(QFile::encodeName(headerPath(journal.base)).constData(), 0600);
   m_rowsFd = fd;
   m_base = journal.base;
-  m_rows = completeRows(m_engine.data, m_engine.graph());
+  m_rows = m_engine.document().sampleCount();
   m_text = std::make_unique<GeneralText>();
   m_syncer =
       std::make_unique<Syncer>(m_rowsFd, QFileInfo(m_base).absolutePath(), m_timing.minSyncGap);

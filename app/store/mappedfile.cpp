@@ -76,12 +76,28 @@ void MappedFile::open(const QString& path, std::size_t maxBytes, bool create) {
   m_size = size;
 }
 
+void MappedFile::openInMemory(const QString& name, std::size_t maxBytes) {
+  close();
+  m_path = name;
+  m_reserved = roundUpToPage(maxBytes);
+  void* base =
+      ::mmap(nullptr, m_reserved, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (base == MAP_FAILED) {
+    const int error = errno;
+    close();
+    fail(QStringLiteral("Cannot map"), error);
+  }
+  m_base = static_cast<std::byte*>(base);
+  m_memory = true;
+}
+
 void MappedFile::close() {
   if (m_base) ::munmap(m_base, m_reserved);
   if (m_fd >= 0) ::close(m_fd);
   m_base = nullptr;
   m_fd = -1;
   m_reserved = m_size = 0;
+  m_memory = false;
 }
 
 void MappedFile::grow(std::size_t bytes) {
@@ -92,6 +108,12 @@ void MappedFile::grow(std::size_t bytes) {
   // for a long run, little unused disk for a short one.
   const std::size_t step = std::clamp(m_size / 2, std::size_t(64) << 10, std::size_t(16) << 20);
   const std::size_t size = std::min(m_reserved, roundUpToPage(std::max(bytes, m_size + step)));
+  if (m_memory) {
+    if (::mprotect(m_base + m_size, size - m_size, PROT_READ | PROT_WRITE) != 0)
+      fail(QStringLiteral("Cannot grow"), errno);
+    m_size = size;
+    return;
+  }
   const int error = ::posix_fallocate(m_fd, off_t(m_size), off_t(size - m_size));
   if (error != 0) {
     // Whatever part of the step was allocated goes again: the file keeps its former size.
@@ -110,7 +132,8 @@ void MappedFile::shrink(std::size_t bytes) {
   ::mmap(m_base + size, m_size - size, PROT_NONE,
          MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1, 0);
   m_size = size;
-  if (::ftruncate(m_fd, off_t(size)) != 0) fail(QStringLiteral("Cannot shrink"), errno);
+  if (!m_memory && ::ftruncate(m_fd, off_t(size)) != 0)
+    fail(QStringLiteral("Cannot shrink"), errno);
 }
 
 bool MappedFile::sync() const {
@@ -121,7 +144,8 @@ void MappedFile::dropResident(std::size_t bytes) const {
   // No look at m_size: the sync thread calls this while the owner may be growing the file,
   // and the caller's bytes lie in the mapped part.
   const std::size_t end = bytes / pageSize() * pageSize();
-  if (end > 0) ::madvise(m_base, end, MADV_DONTNEED);
+  // Memory has nowhere else to keep its pages.
+  if (end > 0 && !m_memory) ::madvise(m_base, end, MADV_DONTNEED);
 }
 
 void MappedFile::truncate() {
@@ -129,7 +153,7 @@ void MappedFile::truncate() {
   // The reservation takes the place of the mapping again; the blocks go back to the disk.
   ::mmap(m_base, m_size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1, 0);
   m_size = 0;
-  if (::ftruncate(m_fd, 0) != 0) fail(QStringLiteral("Cannot empty"), errno);
+  if (!m_memory && ::ftruncate(m_fd, 0) != 0) fail(QStringLiteral("Cannot empty"), errno);
 }
 
 }  // namespace zrvlog

@@ -20,6 +20,9 @@ class MappedFile {
   /// Opens path (created as a new private file when create is true, else it must exist) with
   /// room for at most maxBytes. Raises error 75 naming the file and the system's reason.
   void open(const QString& path, std::size_t maxBytes, bool create);
+  /// The same room in memory instead of a file (named name in messages): for a store the
+  /// disk will not take. sync() then has nothing to do and dropResident() keeps the pages.
+  void openInMemory(const QString& name, std::size_t maxBytes);
   void close();
 
   std::byte* data() const { return m_base; }
@@ -52,6 +55,7 @@ class MappedFile {
   std::byte* m_base = nullptr;
   std::size_t m_reserved = 0;
   std::size_t m_size = 0;
+  bool m_memory = false;
 };
 
 }  // namespace zrvlog

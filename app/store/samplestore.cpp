@@ -252,7 +252,7 @@ std::unique_ptr<SampleStore> SampleStore::create(const QString& folder, int chan
     throw AutomationError(
         err::kInvalidArgument,
         QStringLiteral("a store holds 1 to %1 channels, not %2").arg(kMaxChannels).arg(channels));
-  if (!QDir(folder).exists()) {
+  if (!options.inMemory && !QDir(folder).exists()) {
     if (!QDir().mkpath(folder))
       throw AutomationError(err::kPathFileAccessError,
                             QStringLiteral("Cannot create the folder %1").arg(folder));
@@ -293,9 +293,15 @@ bool SampleStore::remove(const QString& folder) {
 }
 
 void SampleStore::openFiles(bool create) {
-  m_header.open(fileName(m_folder, QStringLiteral("header")), kHeaderBytes, create);
+  const auto openFile = [&](MappedFile& file, const QString& name, std::size_t maxBytes) {
+    if (m_options.inMemory)
+      file.openInMemory(fileName(m_folder, name), maxBytes);
+    else
+      file.open(fileName(m_folder, name), maxBytes, create);
+  };
+  openFile(m_header, QStringLiteral("header"), kHeaderBytes);
   // One process at a time: two writers would interleave their rows.
-  if (::flock(m_header.fd(), LOCK_EX | LOCK_NB) != 0)
+  if (!m_options.inMemory && ::flock(m_header.fd(), LOCK_EX | LOCK_NB) != 0)
     throw AutomationError(
         err::kPathFileAccessError,
         QStringLiteral("The store in %1 is in use by another process").arg(m_folder));
@@ -310,7 +316,7 @@ void SampleStore::openFiles(bool create) {
     m_channels = int(h->channels);
   }
   const auto openColumn = [&](MappedFile& file, const QString& name, std::size_t width) {
-    file.open(fileName(m_folder, name), kMaxRows * width, create);
+    openFile(file, name, kMaxRows * width);
   };
   openColumn(m_key, QStringLiteral("key.f64"), sizeof(double));
   openColumn(m_stamp, QStringLiteral("stamp.f64"), sizeof(double));
@@ -321,13 +327,11 @@ void SampleStore::openFiles(bool create) {
     openColumn(*m_values.back(), channelFileName(c), sizeof(double));
   }
   for (std::size_t level = 0; level < kSummaryLevels; ++level)
-    m_summary[level].open(
-        fileName(m_folder, QStringLiteral("summary%1.mm").arg(level)),
-        kMaxRows / kSummaryBlocks[level] * std::size_t(kMaxChannels) * sizeof(MinMax), create);
-  m_exceptionIndex.open(fileName(m_folder, QStringLiteral("exceptions.idx")),
-                        kMaxExceptions * sizeof(ExceptionEntry), create);
-  m_exceptionData.open(fileName(m_folder, QStringLiteral("exceptions.dat")), kMaxExceptionBytes,
-                       create);
+    openFile(m_summary[level], QStringLiteral("summary%1.mm").arg(level),
+             kMaxRows / kSummaryBlocks[level] * std::size_t(kMaxChannels) * sizeof(MinMax));
+  openFile(m_exceptionIndex, QStringLiteral("exceptions.idx"),
+           kMaxExceptions * sizeof(ExceptionEntry));
+  openFile(m_exceptionData, QStringLiteral("exceptions.dat"), kMaxExceptionBytes);
 }
 
 SampleStore::ExceptionEntry* SampleStore::exceptionIndex() const {
@@ -418,6 +422,7 @@ std::size_t SampleStore::durableRows() const {
 }
 
 std::size_t SampleStore::diskBytes() const {
+  if (m_options.inMemory) return 0;
   std::size_t total = 0;
   for (MappedFile* file : const_cast<SampleStore*>(this)->dataFiles()) {
     struct stat st {};

@@ -83,6 +83,9 @@ class SampleStore : public QObject {
     /// How often the sync thread makes committed rows durable; zero: only on sync() and
     /// when the store is closed.
     std::chrono::milliseconds syncInterval{1000};
+    /// Keeps the columns in memory instead of files of the folder (which is then only a
+    /// name): for a disk that refuses them. Nothing survives the process.
+    bool inMemory = false;
   };
 
   /// Makes a new, empty store in folder (created, private, when missing; it must not hold

@@ -135,7 +135,7 @@ Outcome runProgram(int intervalMs, int seconds, int channels, bool autorange) {
   loop.exec();
   engine.reclaimLink();
   outcome.realTime = engine.realTimePriority();
-  outcome.samples = engine.data.sampleCount();
+  outcome.samples = engine.document().sampleCount();
   for (double p : periods)
     outcome.deviationUs.push_back(std::fabs(p - intervalMs * 1000.0));
   return outcome;

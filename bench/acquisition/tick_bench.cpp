@@ -20,6 +20,7 @@
 #include "app/acquisition/engine.h"
 #include "app/graph/graphmodel.h"
 #include "app/recovery/runjournal.h"
+#include "app/store/samplestore.h"
 #include "app/timer/manualtimer.h"
 #include "bench/stats.h"
 #include "tests/fakes/fakeboardcontrol.h"
@@ -71,15 +72,15 @@ int main(int argc, char** argv) {
   engine.startRun();
 
   constexpr int kRounds = 20, kTicksPerRound = 500;
-  while (engine.data.sampleCount() < 1'000)
+  while (engine.document().sampleCount() < 1'000)
     timer.fire();
   const long rssSmall = zrvbench::residentBytes();
   const double small = tickUs(timer, kRounds, kTicksPerRound);
-  const std::size_t fromCount = engine.data.sampleCount();
-  while (long(engine.data.sampleCount()) < target)
+  const std::size_t fromCount = engine.document().sampleCount();
+  while (long(engine.document().sampleCount()) < target)
     timer.fire();
   const long rssLarge = zrvbench::residentBytes();
-  const std::size_t toCount = engine.data.sampleCount();
+  const std::size_t toCount = engine.document().sampleCount();
   const double large = tickUs(timer, kRounds, kTicksPerRound);
 
   std::printf("tick cost after %8zu samples: %7.2f us (best of %d rounds of %d ticks)\n",
@@ -91,9 +92,8 @@ int main(int argc, char** argv) {
               double(rssLarge - rssSmall) / double(toCount - fromCount), toCount - fromCount);
   std::printf("  of which graph points: %.1f bytes per sample\n",
               double(graph.pointBytes()) / double(toCount));
-  std::printf("  time stamps and jitters: %.1f bytes per sample\n",
-              double(engine.data.TimeStamps.memoryBytes() + engine.data.Jitters.memoryBytes()) /
-                  double(toCount));
+  std::printf("  sample store on disk: %.1f bytes per sample\n",
+              double(engine.document().store().diskBytes()) / double(toCount));
   engine.stopRun();
 
   // The recovery journal's share, as in a run: ticks with a journal attached, flushed once per
@@ -139,7 +139,7 @@ int main(int argc, char** argv) {
         "    board at 57,600 baud (2.6 ms of wire time; target under 5%%)\n",
         100.0 * perSample / small, 100.0 * perSample / 2600.0);
     const double rowBytes = double(QFileInfo(journal.base() + QStringLiteral(".rows")).size()) /
-                            double(e.data.sampleCount());
+                            double(e.document().sampleCount());
     e.stopRun();
     journal.discard();
 

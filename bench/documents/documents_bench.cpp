@@ -13,6 +13,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -42,10 +43,8 @@ void fill(Parts& p, int64_t n, bool distinct) {
   std::mt19937_64 rng(1);
   std::normal_distribution<double> noise(0.0, 3.0);
   const double start = zrv::toAutomationDate(QDateTime(QDate(2024, 3, 5), QTime(9, 0)));
+  std::array<double, 5> values{};
   for (int64_t i = 0; i < n; ++i) {
-    const double x = p.engine.data.SampleTime.toDouble();
-    p.engine.data.addSample(zrv::Variant::date(start + double(i) * 5 / 86'400'000.0),
-                            zrv::Variant(int32_t(std::lround(noise(rng) / 3))));
     for (int c = 0; c < 5; ++c) {
       double y;
       if (distinct) {
@@ -54,9 +53,10 @@ void fill(Parts& p, int64_t n, bool distinct) {
         const double counts = 511.5 + 511.5 * std::sin(double(i) * 0.002 * (c + 1)) + noise(rng);
         y = std::clamp(std::round(counts), 0.0, 1023.0) * zrvlog::kVoltsPerCount;
       }
-      p.graph.addPoint(x, y, c);
+      values[std::size_t(c)] = y;
     }
-    p.engine.data.advanceSampleTime(5);
+    p.engine.document().appendSample(zrv::Variant::date(start + double(i) * 5 / 86'400'000.0),
+                                     zrv::Variant(int32_t(std::lround(noise(rng) / 3))), values, 5);
   }
 }
 
@@ -112,14 +112,15 @@ int main(int argc, char** argv) {
               distinct ? "distinct" : "recorded", runs);
 
   bool ok = true;
-  const Timing save = bestOf(runs, [&] { ok &= zrvlog::saveDataFile(zrv, source.engine).ok; });
+  const Timing save =
+      bestOf(runs, [&] { ok &= zrvlog::saveDataFile(zrv, source.engine.document()).ok; });
   const Timing csvTime =
-      bestOf(runs, [&] { ok &= zrvlog::exportCsv(csv, source.engine.data, source.graph).ok; });
+      bestOf(runs, [&] { ok &= zrvlog::exportCsv(csv, source.engine.document()).ok; });
   Parts target;
   int64_t rows = 0;
   const Timing load = bestOf(runs, [&] {
     target.engine.InitGraph();
-    const zrvlog::LoadResult r = zrvlog::loadDataFile(zrv, target.engine);
+    const zrvlog::LoadResult r = zrvlog::loadDataFile(zrv, target.engine.document());
     ok &= r.ok();
     rows = r.rows;
   });

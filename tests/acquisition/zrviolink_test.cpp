@@ -34,7 +34,7 @@ TEST_F(ZrvioLinkTest, ARunReadsAllFiveChannelsOfTheSimulatedBoard) {
   for (int i = 0; i < 3; ++i)
     timer.fire();
   engine.stopRun();
-  ASSERT_EQ(engine.data.sampleCount(), 3u);
+  ASSERT_EQ(engine.document().sampleCount(), 3u);
   for (int c = 0; c < 5; ++c) {
     for (int64_t i = 0; i < 3; ++i) {
       const double volts = graph.pointY(i, c);

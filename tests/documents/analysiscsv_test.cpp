@@ -23,7 +23,8 @@ const QLocale kUs(QLocale::English, QLocale::UnitedStates);
 // A sample's stamp written into a saved file in place of its general date.
 void replaceStamp(EngineParts& p, std::size_t sample, const char* text) {
   QByteArray bytes = p.save();
-  const QByteArray stamp = '"' + p.engine.data.TimeStamps.item(sample).toText().toUtf8() + '"';
+  const QByteArray stamp =
+      '"' + p.engine.document().store().stamp(sample - 1).toText().toUtf8() + '"';
   const qsizetype at = bytes.lastIndexOf("\r\n" + stamp);
   ASSERT_GE(at, 0);
   bytes.replace(at + 2, stamp.size(), '"' + QByteArray(text) + '"');
@@ -74,11 +75,12 @@ TEST(AnalysisCsv, HeadersRowsAndTimesWhateverTheLocale) {
     p.record(4);
     std::vector<QDateTime> recorded;
     for (std::size_t i = 1; i <= 4; ++i)
-      recorded.push_back(zrv::fromAutomationDate(p.engine.data.TimeStamps.item(i).toDate()));
+      recorded.push_back(
+          zrv::fromAutomationDate(p.engine.document().store().stamp(i - 1).toDate()));
     if (c.change) c.change(p);
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
-    const SaveResult r = writeAnalysisCsv(buffer, p.engine.data, p.graph, c.channels);
+    const SaveResult r = writeAnalysisCsv(buffer, p.engine.document(), c.channels);
     ASSERT_TRUE(r.ok) << r.error.toStdString();
     EXPECT_EQ(r.rows, 4);
     EXPECT_EQ(r.rowsError.contains(QStringLiteral("lunch break")), c.emptyTimes > 0)

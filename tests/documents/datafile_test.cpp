@@ -25,10 +25,10 @@ using zrv::Variant;
 using zrvtest::EngineParts;
 using M = GraphMember;
 
-QStringList keysOf(const DataSet& data) {
+QStringList keysOf(const Document& document) {
   QStringList keys;
-  for (std::size_t i = 1; i <= data.TimeStamps.count(); ++i)
-    keys << data.TimeStamps.key(i);
+  for (std::size_t i = 0; i < document.sampleCount(); ++i)
+    keys << document.keyText(i);
   return keys;
 }
 
@@ -75,15 +75,15 @@ TEST(DataFile, GoldenFileLoadsWithEveryFieldInPlace) {
   EXPECT_EQ(g.itemValue(M::CursorSnap, 0), Variant(int16_t{1}));
   // X comes from the row number and the interval of line 9, not from the time stamps.
   EXPECT_EQ(r.rows, 3);
-  EXPECT_EQ(keysOf(e.data), QStringList({"T0", "T0.5", "T1"}));
+  EXPECT_EQ(keysOf(e.document()), QStringList({"T0", "T0.5", "T1"}));
   for (int k = 0; k < kChannels; ++k) {
     ASSERT_EQ(g.series(k).size(), 3u);
     EXPECT_EQ(g.series(k).x(2), 1.0);
   }
   EXPECT_EQ(g.pointY(1, 0), 0.75);
   EXPECT_EQ(g.pointY(2, 3), 5.0);
-  EXPECT_EQ(e.data.TimeStamps.item(2), Variant("5 Mar 2024 13:04:06")) << "kept as read";
-  EXPECT_EQ(e.data.Jitters.item(3), Variant("-3"));
+  EXPECT_EQ(e.document().store().stamp(1), Variant("5 Mar 2024 13:04:06")) << "kept as read";
+  EXPECT_EQ(e.document().store().jitter(2), Variant("-3"));
   EXPECT_FALSE(e.data.DataChanged);
 }
 
@@ -193,10 +193,12 @@ TEST(DataFile, RecordedRunRoundTripsWithAnnotationsCursorsAndLook) {
   EngineParts b;
   const LoadResult r = b.load(first);
   ASSERT_TRUE(r.ok()) << r.error.toStdString();
-  EXPECT_EQ(keysOf(b.engine.data), keysOf(a.engine.data));
+  EXPECT_EQ(keysOf(b.engine.document()), keysOf(a.engine.document()));
   for (std::size_t i = 1; i <= 25; ++i) {
-    EXPECT_EQ(b.engine.data.TimeStamps.item(i).toText(), a.engine.data.TimeStamps.item(i).toText());
-    EXPECT_EQ(b.engine.data.Jitters.item(i).toText(), a.engine.data.Jitters.item(i).toText());
+    EXPECT_EQ(b.engine.document().store().stamp(i - 1).toText(),
+              a.engine.document().store().stamp(i - 1).toText());
+    EXPECT_EQ(b.engine.document().store().jitter(i - 1).toText(),
+              a.engine.document().store().jitter(i - 1).toText());
   }
   for (int k = 0; k < kChannels; ++k) {
     ASSERT_EQ(b.graph.series(k).size(), a.graph.series(k).size());
@@ -247,7 +249,7 @@ TEST(DataFile, ReaderEdgeCases) {
        [](EngineParts& p, const LoadResult& r) {
          EXPECT_EQ(r.rows, 2) << "every complete row is loaded";
          EXPECT_EQ(p.graph.series(4).size(), 2u);
-         EXPECT_EQ(p.engine.data.TimeStamps.count(), 2u);
+         EXPECT_EQ(p.engine.document().sampleCount(), 2u);
          EXPECT_TRUE(r.error.contains(QStringLiteral("sample row 3"))) << r.error.toStdString();
        }},
       {"a quote inside the caption",
@@ -285,7 +287,7 @@ TEST(DataFile, ReaderEdgeCases) {
        [](EngineParts& p, const LoadResult&) {
          EXPECT_EQ(p.graph.elementCount(), 5) << "the reader adds no elements";
          EXPECT_EQ(p.graph.itemValue(M::ElementLineStyle, 4), Variant(int32_t{5}));
-         EXPECT_EQ(p.engine.data.TimeStamps.count(), 0u);
+         EXPECT_EQ(p.engine.document().sampleCount(), 0u);
        }},
       {"Windows-1252 text",
        [&](QByteArray f) { return replaceLine(f, 20, "\"Zeit \x96 s\",\"\xB5V \x80\""); },
@@ -344,7 +346,7 @@ TEST(DataFile, StrayQuotesInBareFieldsSaveToAFileThatReadsBackTheSame) {
   file.replace("\"Time (s)\"", "Time \"s\"");
   EngineParts a;
   ASSERT_TRUE(a.load(file).ok());
-  EXPECT_EQ(a.engine.data.TimeStamps.item(2), Variant("5 Mar \"2024"));
+  EXPECT_EQ(a.engine.document().store().stamp(1), Variant("5 Mar \"2024"));
   const QByteArray first = a.save();
   EngineParts b;
   ASSERT_TRUE(b.load(first).ok());
@@ -358,7 +360,7 @@ TEST(SampleRows, EveryRecordedSampleIsWrittenAfterTheIntervalChanged) {
   p.engine.SetTimerInt(300);
   QBuffer buffer;
   buffer.open(QIODevice::WriteOnly);
-  const SaveResult r = writeCsv(buffer, p.engine.data, p.graph);
+  const SaveResult r = writeCsv(buffer, p.engine.document());
   ASSERT_TRUE(r.ok);
   EXPECT_TRUE(r.rowsError.isEmpty()) << r.rowsError.toStdString();
   EXPECT_EQ(r.rows, 4);
@@ -370,19 +372,21 @@ TEST(SampleRows, EveryRecordedSampleIsWrittenAfterTheIntervalChanged) {
   }
 }
 
-TEST(SampleRows, ARowThatCannotBeReadBackEndsTheRowsAndIsReported) {
+TEST(SampleRows, PointsAHostAddsToTheGraphDoNotShiftTheRows) {
   EngineParts p;
   p.record(3);
-  p.graph.addPoint(9, 9, 0);  // element 0 has a point more: harmless
-  p.engine.data.advanceSampleTime(1000);
-  p.engine.data.addSample(Variant("extra"), Variant(int32_t{0}));  // a sample with no points
-  QBuffer buffer;
-  buffer.open(QIODevice::WriteOnly);
-  const SaveResult r = writeCsv(buffer, p.engine.data, p.graph);
+  QBuffer before;
+  before.open(QIODevice::WriteOnly);
+  ASSERT_TRUE(writeCsv(before, p.engine.document()).ok);
+  p.graph.addPoint(9, 9, 0);  // element 0 has a point more: the rows come from the store
+  p.graph.resetElements();    // and none at all: still the same rows
+  QBuffer after;
+  after.open(QIODevice::WriteOnly);
+  const SaveResult r = writeCsv(after, p.engine.document());
   EXPECT_TRUE(r.ok);
   EXPECT_EQ(r.rows, 3);
-  EXPECT_TRUE(r.rowsError.contains(QStringLiteral("Sample 4 of 4"))) << r.rowsError.toStdString();
-  EXPECT_TRUE(r.rowsError.contains(QStringLiteral("out of range"))) << r.rowsError.toStdString();
+  EXPECT_TRUE(r.rowsError.isEmpty()) << r.rowsError.toStdString();
+  EXPECT_EQ(after.data(), before.data());
 }
 
 TEST(Csv, HeaderAndLocaleDecimalCommaInsideTheQuotes) {
@@ -391,7 +395,7 @@ TEST(Csv, HeaderAndLocaleDecimalCommaInsideTheQuotes) {
   p.record(3);
   QBuffer buffer;
   buffer.open(QIODevice::WriteOnly);
-  ASSERT_TRUE(writeCsv(buffer, p.engine.data, p.graph).ok);
+  ASSERT_TRUE(writeCsv(buffer, p.engine.document()).ok);
   const QList<QByteArray> lines = buffer.data().split('\n');
   ASSERT_EQ(lines.size(), 5);
   EXPECT_EQ(lines[0], QByteArray(kCsvHeader) + "\r");
@@ -415,12 +419,12 @@ TEST(Csv, EmptyDataSetIsTheHeaderAloneAndLoadedStampsStayTexts) {
   EngineParts p;
   QBuffer empty;
   empty.open(QIODevice::WriteOnly);
-  ASSERT_TRUE(writeCsv(empty, p.engine.data, p.graph).ok);
+  ASSERT_TRUE(writeCsv(empty, p.engine.document()).ok);
   EXPECT_EQ(empty.data(), QByteArray(kCsvHeader) + "\r\n");
   ASSERT_TRUE(p.load(golden()).ok());
   QBuffer csv;
   csv.open(QIODevice::WriteOnly);
-  ASSERT_TRUE(writeCsv(csv, p.engine.data, p.graph).ok);
+  ASSERT_TRUE(writeCsv(csv, p.engine.document()).ok);
   EXPECT_TRUE(csv.data().contains(
       "\r\n\"5 Mar 2024 13:04:06\",\"-3\",\"1\",\"2.25\",\"1E-05\",\"5\",\"-1.75\"\r\n"));
 }
@@ -428,15 +432,12 @@ TEST(Csv, EmptyDataSetIsTheHeaderAloneAndLoadedStampsStayTexts) {
 // The CSV of a data set whose samples hold the given time stamps and jitters.
 QList<QByteArray> csvRows(const std::vector<std::pair<Variant, Variant>>& samples) {
   EngineParts p;
-  for (const auto& [stamp, jitter] : samples) {
-    p.engine.data.addSample(stamp, jitter);
-    for (int k = 0; k < kChannels; ++k)
-      p.graph.addPoint(p.engine.data.SampleTime.toDouble(), -0.5 * k, k);
-    p.engine.data.advanceSampleTime(1000);
-  }
+  const std::array<double, kChannels> values{0, -0.5, -1, -1.5, -2};
+  for (const auto& [stamp, jitter] : samples)
+    p.engine.document().appendSample(stamp, jitter, values, 1000);
   QBuffer csv;
   csv.open(QIODevice::WriteOnly);
-  EXPECT_TRUE(writeCsv(csv, p.engine.data, p.graph).ok);
+  EXPECT_TRUE(writeCsv(csv, p.engine.document()).ok);
   QList<QByteArray> rows = csv.data().split('\n');
   rows.removeFirst();  // the header
   rows.removeLast();   // after the last CR LF
@@ -490,7 +491,7 @@ TEST(Csv, AFormulaInALoadedFileReachesTheCsvAsTextAndTheDataFileAsStored) {
   ASSERT_TRUE(p.load(golden().replace("\"5 Mar 2024 13:04:05\"", "\"" + formula + "\"")).ok());
   QBuffer csv;
   csv.open(QIODevice::WriteOnly);
-  ASSERT_TRUE(writeCsv(csv, p.engine.data, p.graph).ok);
+  ASSERT_TRUE(writeCsv(csv, p.engine.document()).ok);
   EXPECT_TRUE(csv.data().contains("\r\n\"'" + formula + "\",\"0\",")) << csv.data().toStdString();
   EXPECT_TRUE(p.save().contains("\r\n\"" + formula + "\",\"0\","));
 }
@@ -523,7 +524,7 @@ TEST(Saving, AFailingDeviceIsReportedWithItsReason) {
   p.record(2000);
   for (qint64 room : {0, 100, 5000, 60000}) {
     FullDevice device(room);
-    const SaveResult r = writeDataFile(device, p.engine);
+    const SaveResult r = writeDataFile(device, p.engine.document());
     EXPECT_FALSE(r.ok) << room;
     EXPECT_EQ(r.error, QStringLiteral("No space left on device")) << room;
   }
@@ -554,7 +555,7 @@ TEST(Saving, ASaveThatFailsHalfwayLeavesThePreviousFileAsItWas) {
   const QString path = dir.filePath(QStringLiteral("run.zrv"));
   EngineParts small;
   small.record(3);
-  ASSERT_TRUE(saveDataFile(path, small.engine).ok);
+  ASSERT_TRUE(saveDataFile(path, small.engine.document()).ok);
   QFile before(path);
   ASSERT_TRUE(before.open(QIODevice::ReadOnly));
   const QByteArray previous = before.readAll();
@@ -565,7 +566,7 @@ TEST(Saving, ASaveThatFailsHalfwayLeavesThePreviousFileAsItWas) {
   SaveResult r;
   {
     FileSizeLimit limit(64 * 1024);
-    r = saveDataFile(path, big.engine);
+    r = saveDataFile(path, big.engine.document());
   }
   EXPECT_FALSE(r.ok);
   EXPECT_TRUE(r.error.startsWith(QStringLiteral("Cannot save ") + path + QStringLiteral(": ")))
@@ -576,9 +577,9 @@ TEST(Saving, ASaveThatFailsHalfwayLeavesThePreviousFileAsItWas) {
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList({"run.zrv"}))
       << "no temporary file is left behind";
 
-  ASSERT_TRUE(saveDataFile(path, big.engine).ok) << "with room it saves";
+  ASSERT_TRUE(saveDataFile(path, big.engine.document()).ok) << "with room it saves";
   EngineParts check;
-  EXPECT_EQ(loadDataFile(path, check.engine).rows, 5000);
+  EXPECT_EQ(loadDataFile(path, check.engine.document()).rows, 5000);
 }
 
 TEST(Saving, UnwritableAndUnreadablePathsNameTheFileAndTheReason) {
@@ -589,16 +590,16 @@ TEST(Saving, UnwritableAndUnreadablePathsNameTheFileAndTheReason) {
   plain.close();
   EngineParts p;
   const QString target = notADir + QStringLiteral("/run.zrv");
-  const SaveResult s = saveDataFile(target, p.engine);
+  const SaveResult s = saveDataFile(target, p.engine.document());
   EXPECT_FALSE(s.ok);
   EXPECT_TRUE(s.error.startsWith(QStringLiteral("Cannot save ") + target + QStringLiteral(": ")))
       << s.error.toStdString();
-  const SaveResult c = exportCsv(target, p.engine.data, p.graph);
+  const SaveResult c = exportCsv(target, p.engine.document());
   EXPECT_TRUE(c.error.startsWith(QStringLiteral("Cannot write ") + target))
       << c.error.toStdString();
 
   const QString missing = dir.filePath(QStringLiteral("gone.zrv"));
-  const LoadResult l = loadDataFile(missing, p.engine);
+  const LoadResult l = loadDataFile(missing, p.engine.document());
   EXPECT_EQ(l.status, LoadResult::Status::CannotOpen);
   EXPECT_EQ(l.error, QStringLiteral("Cannot open %1: No such file or directory").arg(missing));
 }

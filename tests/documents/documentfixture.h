@@ -11,6 +11,7 @@
 #include "app/acquisition/engine.h"
 #include "app/documents/datafile.h"
 #include "app/graph/graphmodel.h"
+#include "app/store/samplestore.h"
 #include "app/timer/manualtimer.h"
 #include "tests/fakes/fakeboardcontrol.h"
 #include "tests/support/localescope.h"
@@ -33,13 +34,13 @@ struct EngineParts {
   QByteArray save() {
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
-    lastSave = zrvlog::writeDataFile(buffer, engine);
+    lastSave = zrvlog::writeDataFile(buffer, engine.document());
     return buffer.data();
   }
   zrvlog::LoadResult load(const QByteArray& bytes) {
     engine.InitGraph();
     return zrvlog::readDataFile(std::string_view(bytes.constData(), std::size_t(bytes.size())),
-                                engine);
+                                engine.document());
   }
 
   zrvlog::GraphModel graph;

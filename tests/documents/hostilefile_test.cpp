@@ -112,7 +112,7 @@ TEST(HostileFiles, FailFastWithAShortMessageAndLittleMemory) {
     ASSERT_TRUE(writeFile(path, c.head, c.count, c.fill, c.tail));
     EngineParts p;
     p.engine.InitGraph();
-    const LoadResult r = loadDataFile(path, p.engine);
+    const LoadResult r = loadDataFile(path, p.engine.document());
     const qint64 growth = peakResidentBytes() - baseline;
     EXPECT_EQ(r.status, c.status) << r.error.toStdString();
     for (const QString& part : c.message)
@@ -148,13 +148,14 @@ TEST(HostileFiles, AnEndlessInputIsRefusedFromItsFirstBytes) {
     EndlessDevice endless(fill);
     EngineParts p;
     p.engine.InitGraph();
-    EXPECT_EQ(readDataFile(endless, p.engine).status, LoadResult::Status::IncorrectFormat);
+    EXPECT_EQ(readDataFile(endless, p.engine.document()).status,
+              LoadResult::Status::IncorrectFormat);
     EXPECT_LT(endless.taken, qint64(kMaxFieldBytes) + 64 * 1024) << "read no further than needed";
   }
   if (QFile::exists(QStringLiteral("/dev/zero"))) {
     EngineParts p;
     p.engine.InitGraph();
-    EXPECT_EQ(loadDataFile(QStringLiteral("/dev/zero"), p.engine).status,
+    EXPECT_EQ(loadDataFile(QStringLiteral("/dev/zero"), p.engine.document()).status,
               LoadResult::Status::IncorrectFormat);
   }
 }

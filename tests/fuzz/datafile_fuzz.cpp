@@ -27,21 +27,21 @@ struct Parts {
 QByteArray save(Parts& parts) {
   QBuffer buffer;
   buffer.open(QIODevice::WriteOnly);
-  if (!zrvlog::writeDataFile(buffer, parts.engine).ok) std::abort();
+  if (!zrvlog::writeDataFile(buffer, parts.engine.document()).ok) std::abort();
   return buffer.data();
 }
 
 zrvlog::LoadResult load(Parts& parts, std::string_view bytes) {
   parts.engine.SetTimerInt(1000);
   parts.engine.InitGraph();
-  return zrvlog::readDataFile(bytes, parts.engine);
+  return zrvlog::readDataFile(bytes, parts.engine.document());
 }
 
 // Every cell of the CSV: the texts between its quotes (a cell holds no quote of its own).
 void checkCsv(Parts& parts) {
   QBuffer buffer;
   buffer.open(QIODevice::WriteOnly);
-  if (!zrvlog::writeCsv(buffer, parts.engine.data, parts.graph).ok) std::abort();
+  if (!zrvlog::writeCsv(buffer, parts.engine.document()).ok) std::abort();
   const QList<QByteArray> pieces = buffer.data().split('"');
   for (qsizetype i = 1; i < pieces.size(); i += 2) {
     const QByteArray& cell = pieces[i];

@@ -42,14 +42,14 @@ int convert(const QStringList& args) {
 
 // A data file loaded as the converter loads it, in a view shown at a size.
 struct Loaded {
-  explicit Loaded(const QString& file, QSize size) : view(files.graph, dialogs) {
-    EXPECT_TRUE(loadDataFile(file, files.engine).ok()) << file.toStdString();
+  explicit Loaded(const QString& file, QSize size) : view(files.document.graph(), dialogs) {
+    EXPECT_TRUE(loadDataFile(file, files.document).ok()) << file.toStdString();
     view.resize(size);
     view.show();
     QApplication::processEvents();
     view.replotNow();
   }
-  cli::FileEngine files;
+  cli::FileDocument files;
   zrvtest::ScriptedDialogs dialogs;
   GraphView view;
 };
@@ -139,7 +139,7 @@ TEST(Pictures, FilesWithAnyYGridCountConvert) {
     const QString png = dir.filePath(QStringLiteral("steps%1.png").arg(steps));
     ASSERT_EQ(convert({file, QStringLiteral("--png"), png}), 0);
     Loaded g(file, QSize(1024, 768));
-    ASSERT_EQ(g.files.graph.graphValue(GraphMember::GridCountY).integerValue(), steps);
+    ASSERT_EQ(g.files.document.graph().graphValue(GraphMember::GridCountY).integerValue(), steps);
     expectLabelsWhereTheyBelong(QImage(png), g, qRgb(0x28, 0x28, 0x28));
   }
 }
@@ -185,9 +185,9 @@ QString oneLine(const QString& text) {
 TEST(Pictures, PagesKeepTheirTextAtItsSizeFillThePageAndEmbedTheirFonts) {
   QTemporaryDir dir;
   Loaded g(goldenFile(), QSize(800, 500));
-  g.files.graph.setProperty(GraphMember::LegendOn, Variant(true));
+  g.files.document.graph().setProperty(GraphMember::LegendOn, Variant(true));
   const QString legendFile = dir.filePath(QStringLiteral("legend.zrv"));
-  ASSERT_TRUE(saveDataFile(legendFile, g.files.engine).ok);
+  ASSERT_TRUE(saveDataFile(legendFile, g.files.document).ok);
   const struct {
     const char* name;
     std::function<QString()> make;

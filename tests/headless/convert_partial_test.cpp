@@ -60,11 +60,11 @@ TEST(ConvertPartial, WritesTheRowsReadBeforeTheDamageAndFails) {
   zrvtest::EngineParts recorded;
   recorded.record(601);
   const QString full = dir.filePath(QStringLiteral("full.zrv"));
-  ASSERT_TRUE(saveDataFile(full, recorded.engine).ok);
+  ASSERT_TRUE(saveDataFile(full, recorded.engine.document()).ok);
   const QByteArray original = contents(full);
   // Where the last row and the 300th row start.
   const qsizetype lastRow = original.lastIndexOf('\n', original.size() - 3) + 1;
-  qsizetype row300 = dataFileHeader(recorded.engine).size();
+  qsizetype row300 = dataFileHeader(recorded.engine.document()).size();
   for (int i = 1; i < 300; ++i)
     row300 = original.indexOf('\n', row300) + 1;
 
@@ -116,7 +116,7 @@ TEST(ConvertPartial, WritesTheRowsReadBeforeTheDamageAndFails) {
     const QList<QByteArray> written = contents(csv).split('\n');
     QBuffer expected;
     expected.open(QIODevice::WriteOnly);
-    ASSERT_TRUE(writeCsv(expected, recorded.engine.data, recorded.graph).ok);
+    ASSERT_TRUE(writeCsv(expected, recorded.engine.document()).ok);
     const QList<QByteArray> all = expected.data().split('\n');
     ASSERT_EQ(written.size(), c.rows + 2) << "the header, the rows and the rest after CR LF";
     EXPECT_EQ(written.mid(0, c.rows + 1), all.mid(0, c.rows + 1));

@@ -26,7 +26,7 @@ TEST_F(HeadlessTest, RecordsFromTheSimulatedBoardUntilTheStopTime) {
   EXPECT_EQ(r.rows, 11) << "every nominal time from 0 to 0.5 s";
   EXPECT_EQ(parts->engine.GetTimerInt(), 50);
   EXPECT_EQ(parts->engine.settings.stopsec, zrv::Variant("0.5"));
-  EXPECT_EQ(parts->engine.data.TimeStamps.key(11), QStringLiteral("T0.5"));
+  EXPECT_EQ(parts->engine.document().keyText(10), QStringLiteral("T0.5"));
   for (int k = 0; k < 3; ++k) {
     const double y = parts->graph.pointY(5, k);
     EXPECT_TRUE(y >= 0 && y <= 5) << k << ": " << y;

@@ -78,7 +78,7 @@ class HeadlessTest : public ::testing::Test {
   LoadResult load(const QString& file) {
     parts = std::make_unique<zrvtest::EngineParts>();
     parts->engine.InitGraph();
-    return loadDataFile(file, parts->engine);
+    return loadDataFile(file, parts->engine.document());
   }
   QString startSim() {
     sim.start(binary("zrvsim"), {});

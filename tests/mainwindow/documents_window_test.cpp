@@ -38,7 +38,7 @@ class DocumentsWindowTest : public zrvtest::MainWindowFixture {
   void makeFile(const QString& file, int samples) {
     open();
     record(samples);
-    ASSERT_TRUE(saveDataFile(file, window->engine()).ok);
+    ASSERT_TRUE(saveDataFile(file, window->engine().document()).ok);
     close();
   }
   // The samples in a data file, read by an engine of its own.
@@ -49,7 +49,7 @@ class DocumentsWindowTest : public zrvtest::MainWindowFixture {
     AcquisitionEngine e(g, b, t);
     e.applyStartUpDefaults();
     e.InitGraph();
-    return loadDataFile(file, e).rows;
+    return loadDataFile(file, e.document()).rows;
   }
   const frmMain::Menus& m() const { return window->menus(); }
   QStringList recentCaptions() const {
@@ -95,7 +95,7 @@ TEST_F(DocumentsWindowTest, SaveAsTitlesTheWindowAndSaveReusesTheName) {
   m().mnuFileNew->trigger();
   EXPECT_EQ(window->caption(), QStringLiteral("ZRVLOG"));
   EXPECT_TRUE(window->CurrentFile().isEmpty());
-  EXPECT_EQ(window->engine().data.sampleCount(), 0u);
+  EXPECT_EQ(window->engine().document().sampleCount(), 0u);
 }
 
 TEST_F(DocumentsWindowTest, YesWhileUntitledOpensSaveAsAndCancellingItCancelsTheCommand) {
@@ -110,7 +110,7 @@ TEST_F(DocumentsWindowTest, YesWhileUntitledOpensSaveAsAndCancellingItCancelsThe
   EXPECT_EQ(dialogs.asked()[0].buttons, Buttons::YesNoCancel);
   EXPECT_EQ(dialogs.asked()[0].icon, Icon::None);
   EXPECT_EQ(dialogs.asked()[1].file.title, QStringLiteral("Save As"));
-  EXPECT_EQ(window->engine().data.sampleCount(), 3u) << "New did not go on";
+  EXPECT_EQ(window->engine().document().sampleCount(), 3u) << "New did not go on";
   EXPECT_EQ(window->engine().settings.stopsec.toText(), QStringLiteral("5"));
   EXPECT_TRUE(QDir(dir.path()).entryList({QStringLiteral("*.zrv")}, QDir::Files).isEmpty())
       << "nothing saved";
@@ -123,7 +123,7 @@ TEST_F(DocumentsWindowTest, StartingARunWithUnsavedDataAsksAndNoStillStarts) {
   window->mnuDataStart_Click();
   EXPECT_EQ(dialogs.messages(), std::vector<QString>{QStringLiteral("Save file?")});
   EXPECT_TRUE(board->portopen());
-  EXPECT_EQ(window->engine().data.sampleCount(), 0u);
+  EXPECT_EQ(window->engine().document().sampleCount(), 0u);
   window->mnuDataStop_Click();
 }
 
@@ -149,7 +149,7 @@ TEST_F(DocumentsWindowTest, OpenDuringARunAsksFirstThenStopsItAndSavesWhereAsked
   EXPECT_EQ(open.file.initialName, run) << "the run's samples were saved there";
   EXPECT_EQ(rowsIn(old), 2) << "the file saved before the run is untouched";
   EXPECT_EQ(rowsIn(run), 3) << "the run's samples went to the name asked for";
-  EXPECT_EQ(window->engine().data.sampleCount(), 4u);
+  EXPECT_EQ(window->engine().document().sampleCount(), 4u);
   EXPECT_EQ(window->caption(), QStringLiteral("ZRVLOG - ") + other);
   EXPECT_EQ(recentCaptions(), QStringList({other, run, old}));
 }
@@ -165,7 +165,7 @@ TEST_F(DocumentsWindowTest, CancelledDialogsChangeNothing) {
   m().mnuFileSaveAs->trigger();
   m().mnuExportCSV->trigger();
   EXPECT_EQ(dialogs.asked().size(), 4u) << "no message after a cancel";
-  EXPECT_EQ(window->engine().data.sampleCount(), 2u);
+  EXPECT_EQ(window->engine().document().sampleCount(), 2u);
   EXPECT_TRUE(window->engine().data.DataChanged);
   EXPECT_EQ(window->caption(), QStringLiteral("ZRVLOG*"));
 }
@@ -277,7 +277,7 @@ TEST_F(DocumentsWindowTest, EveryRecentFileEntryOpensTheFileItNames) {
     const QString chosen = before[entry - 1];
     m().mnuFileMRU[entry]->trigger();
     const int samples = files.indexOf(chosen) + 1;
-    EXPECT_EQ(window->engine().data.sampleCount(), std::size_t(samples)) << "entry " << entry;
+    EXPECT_EQ(window->engine().document().sampleCount(), std::size_t(samples)) << "entry " << entry;
     EXPECT_EQ(window->CurrentFile(), chosen) << "entry " << entry;
     EXPECT_EQ(window->caption(), QStringLiteral("ZRVLOG - ") + chosen) << "entry " << entry;
     QStringList expected = before;
@@ -302,7 +302,7 @@ TEST_F(DocumentsWindowTest, ClearAsksToSaveUnsavedSamplesAndLeavesTheDocumentUnt
   EXPECT_EQ(dialogs.asked()[0].text, QStringLiteral("Save file?"));
   EXPECT_EQ(rowsIn(saved), 2);
   EXPECT_EQ(rowsIn(file), 3);
-  EXPECT_EQ(window->engine().data.sampleCount(), 0u);
+  EXPECT_EQ(window->engine().document().sampleCount(), 0u);
 }
 
 TEST_F(DocumentsWindowTest, RecentFilesSurviveARestartAndReopen) {
@@ -318,7 +318,7 @@ TEST_F(DocumentsWindowTest, RecentFilesSurviveARestartAndReopen) {
   EXPECT_EQ(m().mnuFileMRU[1]->text(),
             QString(a).replace(QStringLiteral("&"), QStringLiteral("&&")));
   m().mnuFileMRU[1]->trigger();
-  EXPECT_EQ(window->engine().data.sampleCount(), 3u);
+  EXPECT_EQ(window->engine().document().sampleCount(), 3u);
   EXPECT_EQ(window->caption(), QStringLiteral("ZRVLOG - ") + a);
 }
 

@@ -177,7 +177,7 @@ TEST_F(MainWindowTest, ASilentBoardStopsTheRunAndShowsWhy) {
   EXPECT_TRUE(dialogs.messages()[0].contains(QStringLiteral("has not answered for 2 s")))
       << dialogs.messages()[0].toStdString();
   EXPECT_TRUE(m().mnuDataStart->isEnabled());
-  EXPECT_EQ(window->engine().data.sampleCount(), 1u);
+  EXPECT_EQ(window->engine().document().sampleCount(), 1u);
 }
 
 TEST_F(MainWindowTest, StoredSettingsOnAnEmptyAndOnABrokenStore) {

@@ -42,7 +42,7 @@ TEST_F(RecoveryWindowTest, AnUnsavedRunIsOfferedAtTheNextStartAndStaysProtectedU
   ASSERT_EQ(dialogs.messages().size(), 1u);
   EXPECT_TRUE(dialogs.messages()[0].contains(QStringLiteral("7 samples from ")))
       << dialogs.messages()[0].toStdString();
-  EXPECT_EQ(window->engine().data.sampleCount(), 7u);
+  EXPECT_EQ(window->engine().document().sampleCount(), 7u);
   EXPECT_TRUE(window->engine().data.DataChanged);
   EXPECT_EQ(window->caption(), QStringLiteral("ZRVLOG*")) << "untitled, unsaved";
   EXPECT_FALSE(window->panelText(2).isEmpty()) << "the start time shows";
@@ -61,7 +61,7 @@ TEST_F(RecoveryWindowTest, ARecordingDeclinedIsThrownAway) {
   open();
   dialogs.answerMessage(Answer::No);
   window->offerRecovery();
-  EXPECT_EQ(window->engine().data.sampleCount(), 0u);
+  EXPECT_EQ(window->engine().document().sampleCount(), 0u);
   EXPECT_EQ(journalFiles(), 0);
 }
 
@@ -101,7 +101,7 @@ TEST_F(RecoveryWindowTest, NewAfterAFailedSaveKeepsTheSamplesOnScreenAndInTheJou
   record(5);
   dialogs.answerMessage(Answer::Yes).answerSaveFile({});
   window->mnuFileNew_Click();
-  EXPECT_EQ(window->engine().data.sampleCount(), 5u) << "New did not go on";
+  EXPECT_EQ(window->engine().document().sampleCount(), 5u) << "New did not go on";
   EXPECT_EQ(journalFiles(), 2) << "the journal still follows the samples";
   EXPECT_TRUE(abandonedJournals(folder()).isEmpty());
 }

@@ -38,7 +38,7 @@ TEST_P(SavePrompt, CommandAnswerOutcome) {
   // A file to open, written by the window itself and then cleared away.
   const QString other = path("other.zrv");
   record(2);
-  ASSERT_TRUE(saveDataFile(other, window->engine()).ok);
+  ASSERT_TRUE(saveDataFile(other, window->engine().document()).ok);
   window->engine().data.DataChanged = false;
   window->menus().mnuFileNew->trigger();
 
@@ -92,8 +92,9 @@ TEST_P(SavePrompt, CommandAnswerOutcome) {
   EXPECT_EQ(QFileInfo::exists(saved), c.reply == Reply::YesSaved);
 
   const DataSet& data = window->engine().data;
+  const Document& document = window->engine().document();
   if (!c.goesOn) {
-    EXPECT_EQ(data.sampleCount(), 3u);
+    EXPECT_EQ(document.sampleCount(), 3u);
     EXPECT_TRUE(data.DataChanged);
     EXPECT_EQ(window->caption(), QStringLiteral("ZRVLOG*")) << "no claim of a save";
     EXPECT_TRUE(window->isVisible());
@@ -104,11 +105,11 @@ TEST_P(SavePrompt, CommandAnswerOutcome) {
   switch (c.command) {
     case Command::New:
     case Command::Clear:
-      EXPECT_EQ(data.sampleCount(), 0u);
+      EXPECT_EQ(document.sampleCount(), 0u);
       EXPECT_EQ(window->caption(), QStringLiteral("ZRVLOG"));
       break;
     case Command::Open:
-      EXPECT_EQ(data.sampleCount(), 2u);
+      EXPECT_EQ(document.sampleCount(), 2u);
       EXPECT_EQ(window->caption(), QStringLiteral("ZRVLOG - ") + other);
       break;
     case Command::Start:
@@ -146,12 +147,12 @@ TEST_F(SaveStateTest, SamplesRecordedAfterAClearDuringARunAreUnsaved) {
   timer->fire();
   timer->fire();
   window->mnuDataStop_Click();
-  EXPECT_EQ(window->engine().data.sampleCount(), 2u);
+  EXPECT_EQ(window->engine().document().sampleCount(), 2u);
   EXPECT_EQ(window->caption(), QStringLiteral("ZRVLOG*"));
   dialogs.answerMessage(Answer::Cancel);
   window->menus().mnuFileNew->trigger();
   EXPECT_EQ(dialogs.messages().back(), QStringLiteral("Save file?"));
-  EXPECT_EQ(window->engine().data.sampleCount(), 2u);
+  EXPECT_EQ(window->engine().document().sampleCount(), 2u);
 }
 
 TEST_F(SaveStateTest, AFailedSaveAsKeepsTheNameAndCaptionOfTheLastSave) {

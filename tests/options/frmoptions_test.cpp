@@ -626,11 +626,11 @@ TEST_F(OptionsTest, ApplyDuringARunReachesTheNextTicks) {
   open();
   window->mnuDataStart_Click();
   timer->fire();
-  ASSERT_EQ(window->engine().data.sampleCount(), 1u);
+  ASSERT_EQ(window->engine().document().sampleCount(), 1u);
   board->calls.clear();
   withOptions([&](frmOptions& f) {
     timer->fire();  // ticks keep coming under the dialog
-    EXPECT_EQ(window->engine().data.sampleCount(), 2u);
+    EXPECT_EQ(window->engine().document().sampleCount(), 2u);
     // A data file holds one interval: it cannot change during a run.
     EXPECT_TRUE(f.findChild<QLineEdit*>(QStringLiteral("SampRate"))->isReadOnly());
     EXPECT_FALSE(f.findChild<QLabel*>(QStringLiteral("lblRateNote"))->isHidden());

@@ -8,8 +8,8 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 
-#include "app/acquisition/dataset.h"
 #include "app/acquisition/engine.h"
+#include "app/documents/dataset.h"
 #include "tests/options/optionsfixture.h"
 #include "tests/support/variantprinter.h"
 

@@ -49,7 +49,7 @@ class JournalTest : public ::testing::Test {
     if (journals.isEmpty()) return {};
     EXPECT_EQ(journals[0].samples, expectedSamples);
     recovered.engine.InitGraph();
-    const LoadResult r = recoverJournal(journals[0], recovered.engine);
+    const LoadResult r = recoverJournal(journals[0], recovered.engine.document());
     EXPECT_TRUE(r.ok()) << r.error.toStdString();
     EXPECT_TRUE(recovered.engine.data.DataChanged) << "recovered data are not saved anywhere yet";
     EXPECT_TRUE(recovered.engine.data.CurrentFile.isEmpty());
@@ -88,7 +88,7 @@ TEST_F(JournalTest, ACrashedRunComesBackAsASaveAndReloadWouldGiveIt) {
   EXPECT_EQ(recoveredBytes(17), reloaded.save());
   EXPECT_EQ(recovered.engine.data.GetCoef(2, 1), Variant("1e-6"));
   EXPECT_EQ(recovered.engine.GetTimerInt(), 250);
-  EXPECT_EQ(recovered.engine.data.TimeStamps.key(17), QStringLiteral("T4"));
+  EXPECT_EQ(recovered.engine.document().keyText(16), QStringLiteral("T4"));
 }
 
 TEST_F(JournalTest, ARowCutOffByTheCrashIsLeftOut) {
@@ -103,7 +103,7 @@ TEST_F(JournalTest, ARowCutOffByTheCrashIsLeftOut) {
   file.write("\"08/12/2026 01:02:03\",\"0\",\"1.5\",\"2.");  // half a seventh sample
   file.close();
   recoveredBytes(6);
-  EXPECT_EQ(recovered.engine.data.sampleCount(), 6u);
+  EXPECT_EQ(recovered.engine.document().sampleCount(), 6u);
   EXPECT_EQ(recovered.graph.series(0).size(), 6u);
 }
 
@@ -192,7 +192,7 @@ TEST_F(JournalTest, ARecoveredJournalIsAdoptedUntilItsDataAreSafe) {
   ASSERT_EQ(journals.size(), 1);
   zrvtest::EngineParts parts;
   parts.engine.InitGraph();
-  ASSERT_TRUE(recoverJournal(journals[0], parts.engine).ok());
+  ASSERT_TRUE(recoverJournal(journals[0], parts.engine.document()).ok());
   RunJournal journal(parts.engine, folder());
   ASSERT_TRUE(journal.adopt(journals[0])) << journal.lastError().toStdString();
   EXPECT_TRUE(abandonedJournals(folder()).isEmpty()) << "adopted: in use again";
@@ -213,7 +213,7 @@ TEST_F(JournalTest, AJournalThatCannotBeWrittenSaysSoOnceAndTheRunGoesOn) {
   QObject::connect(journal.get(), &RunJournal::failed, [&](const QString& m) { failures << m; });
   tick(parts, 5);
   EXPECT_TRUE(parts.engine.running());
-  EXPECT_EQ(parts.engine.data.sampleCount(), 5u);
+  EXPECT_EQ(parts.engine.document().sampleCount(), 5u);
   ASSERT_EQ(failures.size(), 1);
   EXPECT_TRUE(failures[0].contains(folder())) << failures[0].toStdString();
   parts.engine.stopRun();
@@ -285,13 +285,13 @@ TEST_F(JournalTest, DamagedRowsAreSkippedCountedAndEveryRowAfterThemRecovered) {
     EXPECT_EQ(journals[0].lostRows, tc.lost);
     zrvtest::EngineParts back;
     back.engine.InitGraph();
-    const RecoveryResult r = recoverJournal(journals[0], back.engine);
+    const RecoveryResult r = recoverJournal(journals[0], back.engine.document());
     EXPECT_TRUE(r.ok()) << r.error.toStdString();
     EXPECT_FALSE(r.complete());
     EXPECT_EQ(r.lostRows, tc.lost);
     EXPECT_TRUE(r.shortfall().contains(QStringLiteral("About %1 sample").arg(tc.lost)))
         << r.shortfall().toStdString();
-    EXPECT_EQ(int64_t(back.engine.data.sampleCount()), tc.intact);
+    EXPECT_EQ(int64_t(back.engine.document().sampleCount()), tc.intact);
     if (tc.lastRowIntact) {
       EXPECT_TRUE(back.save().endsWith(lastRow)) << "the rows after the damage";
     }
@@ -310,18 +310,18 @@ TEST_F(JournalTest, RowsWhoseHeaderIsGoneComeBackWithTheDefaultSettings) {
   ASSERT_EQ(journals.size(), 1) << "rows without their header are still a recording";
   EXPECT_EQ(journals[0].samples, 58);
   EXPECT_TRUE(journals[0].withoutHeader);
-  EXPECT_EQ(journals[0].startTime, parts.engine.data.TimeStamps.item(1).toText())
+  EXPECT_EQ(journals[0].startTime, parts.engine.document().store().stamp(0).toText())
       << "the first sample's time stamp tells when it started";
   zrvtest::EngineParts back;
   back.engine.InitGraph();
-  const RecoveryResult r = recoverJournal(journals[0], back.engine);
+  const RecoveryResult r = recoverJournal(journals[0], back.engine.document());
   EXPECT_TRUE(r.ok()) << r.error.toStdString();
   EXPECT_TRUE(r.withoutHeader);
   EXPECT_TRUE(r.shortfall().contains(QStringLiteral("default settings")));
-  EXPECT_EQ(back.engine.data.sampleCount(), 58u);
+  EXPECT_EQ(back.engine.document().sampleCount(), 58u);
   EXPECT_EQ(back.engine.GetTimerInt(), 1000) << "the default interval stands in";
-  EXPECT_EQ(back.engine.data.TimeStamps.item(58).toText(),
-            parts.engine.data.TimeStamps.item(58).toText());
+  EXPECT_EQ(back.engine.document().store().stamp(57).toText(),
+            parts.engine.document().store().stamp(57).toText());
   EXPECT_EQ(files(), QStringList{QFileInfo(base).fileName() + QStringLiteral(".rows")});
 }
 

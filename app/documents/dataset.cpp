@@ -36,8 +36,6 @@ void DataSet::ClearCoef() {
 
 void DataSet::reset() {
   DataChanged = false;
-  TimeStamps.clear();
-  Jitters.clear();
   SampleTime = int16_t{0};
   StartTime = QString();
   m_anchor = 0;
@@ -58,16 +56,6 @@ void DataSet::advanceSampleTime(int32_t intervalMs) {
   }
   ++m_steps;
   SampleTime = m_anchor + static_cast<double>(m_steps * m_stepMs) / 1000.0;
-}
-
-void DataSet::addSample(const zrv::Variant& timeStamp, const zrv::Variant& jitter) {
-  const QString key = sampleKey();
-  // Check both first, so that the two collections never get out of step.
-  if (TimeStamps.contains(key) || Jitters.contains(key))
-    throw zrv::AutomationError(zrv::err::kDuplicateKey,
-                               QStringLiteral("sample key \"%1\"").arg(key));
-  TimeStamps.add(timeStamp, key);
-  Jitters.add(jitter, key);
 }
 
 }  // namespace zrvlog

@@ -1,13 +1,12 @@
 #pragma once
-// The data set of the main window, apart from the channel values (which live only in the
-// graph's elements): the calibration table, the nominal time of the next sample, the
-// per-sample time stamps and jitters, the start time and the unsaved-changes flag.
+// The data set of a document, apart from its samples (which live in the document's sample
+// store): the calibration table, the nominal time of the next sample, the start time, the
+// file name and the unsaved-changes flag.
 
 #include <QString>
 #include <array>
 #include <cstdint>
 
-#include "common/keyedcollection.h"
 #include "common/variant.h"
 
 namespace zrvlog {
@@ -29,7 +28,7 @@ class DataSet {
   void SetCoef(int16_t order, int16_t Chan, const zrv::Variant& value);
   void ClearCoef();  ///< every coefficient the integer 0
 
-  /// Empties the samples: no time stamps or jitters, SampleTime 0, StartTime empty text,
+  /// Starts the samples afresh: SampleTime 0, StartTime empty text,
   /// nothing unsaved. The calibration and CurrentFile stay. Counts as a new data set for
   /// ticks that were interrupted (see generation()).
   void reset();
@@ -41,19 +40,12 @@ class DataSet {
   /// at 5 ms it still reads 5000 and not 4999.99499999929; a changed interval continues
   /// from where the old one stopped.
   void advanceSampleTime(int32_t intervalMs);
-  /// Appends one sample's time stamp and jitter under the current key. Raises 457 for a
-  /// key already present, and then adds neither.
-  void addSample(const zrv::Variant& timeStamp, const zrv::Variant& jitter);
-  std::size_t sampleCount() const { return TimeStamps.count(); }
 
   /// Changes whenever the samples are reset or the whole set is replaced, so that a tick
   /// interrupted by such a command can tell that its sample no longer belongs here.
   uint64_t generation() const { return m_generation; }
-  void bumpGeneration() { ++m_generation; }
 
   zrv::Variant SampleTime = int16_t{0};
-  zrv::KeyedCollection TimeStamps;  ///< local date-time at which each sample's tick began
-  zrv::KeyedCollection Jitters;     ///< measured period minus the interval, whole ms (Long)
   bool DataChanged = false;
   QString CurrentFile;                 ///< empty: untitled
   zrv::Variant StartTime = QString();  ///< date of the first sample; empty text before it

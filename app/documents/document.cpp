@@ -1,0 +1,223 @@
+#include "document.h"
+
+#include <QDir>
+#include <QLoggingCategory>
+#include <QTemporaryDir>
+#include <array>
+#include <cmath>
+
+#include "app/graph/graphmodel.h"
+#include "app/store/samplestore.h"
+#include "common/automationerror.h"
+
+Q_LOGGING_CATEGORY(lcDocument, "zrvlog.document", QtWarningMsg)
+
+namespace zrvlog {
+
+namespace {
+
+using zrv::Variant;
+using M = GraphMember;
+
+// The five channel elements: colour (00BBGGRR) and legend name.
+struct ChannelLook {
+  int32_t colour;
+  const char* name;
+};
+constexpr std::array<ChannelLook, kChannels> kChannelLooks{{
+    {0x00FF00, "Channel 1"},  // green
+    {0x0000FF, "Channel 2"},  // red
+    {0xFF0000, "Channel 3"},  // blue
+    {0x00FFFF, "Channel 4"},  // yellow
+    {0xFFFFFF, "Channel 5"},  // white
+}};
+
+// The settings a new run keeps from the previous one, graph-wide and per element.
+constexpr std::array kRunGraphLook{M::Caption,   M::LabelFormatX,  M::LabelFormatY,  M::FrameStyle,
+                                   M::GridColor, M::GridShown,     M::AxisTitleFont, M::LabelColor,
+                                   M::TickFont,  M::PlotAreaColor, M::TitleFont,     M::LegendFont};
+constexpr std::array kRunElementLook{
+    M::ElementColor,       M::ElementLabel, M::ElementLineStyle,   M::ElementPointColor,
+    M::ElementPointSymbol, M::ElementShow,  M::ElementSolidPoints, M::ElementLineWidth};
+
+}  // namespace
+
+Document::Document() : m_ownGraph(std::make_unique<GraphModel>()), m_graph(m_ownGraph.get()) {
+  makeStore();
+}
+
+Document::Document(GraphModel& graph) : m_graph(&graph) {
+  makeStore();
+}
+
+Document::~Document() {
+  m_store.reset();
+  if (!m_storeFolder.isEmpty()) SampleStore::remove(m_storeFolder);
+}
+
+void Document::makeStore() {
+  // Nothing is lost with this store that the journal or a save does not keep: no syncing.
+  SampleStore::Options options;
+  options.syncInterval = std::chrono::milliseconds::zero();
+  try {
+    // A folder of its own for each document, gone with it.
+    QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/zrvlog-samples-XXXXXX"));
+    if (!folder.isValid())
+      throw zrv::AutomationError(zrv::err::kPathFileAccessError,
+                                 QStringLiteral("Cannot create a folder in %1: %2")
+                                     .arg(QDir::tempPath(), folder.errorString()));
+    m_storeFolder = folder.path();
+    m_store = SampleStore::create(m_storeFolder, kChannels, options);
+    folder.setAutoRemove(false);
+  } catch (const zrv::AutomationError& e) {
+    // A disk that refuses the store (full, or a file-size limit) still lets a data set be
+    // recorded, loaded and written, as long as memory lasts.
+    qCWarning(lcDocument) << "keeping the samples in memory:" << e.detail();
+    m_storeFolder.clear();
+    options.inMemory = true;
+    m_store = SampleStore::create(QStringLiteral("(memory)"), kChannels, options);
+  }
+  connect(m_store.get(), &SampleStore::appended, this, &Document::plotRows);
+}
+
+std::size_t Document::sampleCount() const {
+  return m_store->rows();
+}
+
+QString Document::keyText(std::size_t row) const {
+  return QLatin1Char('T') + Variant(m_store->key(row)).toText();
+}
+
+void Document::setInterval(int32_t milliseconds) {
+  if (milliseconds < 1)
+    throw zrv::AutomationError(
+        zrv::err::kInvalidArgument,
+        QStringLiteral("the timer interval must be at least 1 ms, not %1").arg(milliseconds));
+  m_intervalMs = milliseconds;
+}
+
+void Document::setAutorange(bool on) {
+  if (on == m_autorange) return;
+  m_autorange = on;
+  Q_EMIT autorangeChanged(on);
+}
+
+void Document::appendSample(const Variant& stamp, const Variant& jitter,
+                            std::span<const double> values, int32_t intervalMs) {
+  m_store->append(data.SampleTime.toDouble(), stamp, jitter, values);
+  data.advanceSampleTime(intervalMs);
+}
+
+void Document::plotRows(qint64 first, qint64 end) {
+  // The channel elements follow the store; a value the graph cannot place is left out of
+  // the drawing only (the store and the files keep it).
+  const int elements = std::min(m_graph->elementCount(), kChannels);
+  for (auto row = std::size_t(first); row < std::size_t(end); ++row) {
+    const double x = m_store->key(row);
+    for (int c = 0; c < elements; ++c) {
+      const double y = m_store->value(c, row);
+      if (std::isfinite(x) && std::isfinite(y)) m_graph->addPoint(x, y, c);
+    }
+  }
+}
+
+void Document::clearSamples() {
+  data.reset();
+  m_store->clear();
+  Q_EMIT samplesCleared();
+}
+
+void Document::setGraphRanges() {
+  m_graph->setProperty(M::RangeXMax, settings.MAXX);
+  m_graph->setProperty(M::RangeYMax, settings.MAXY);
+  m_graph->setProperty(M::RangeXMin, settings.MINX);
+  m_graph->setProperty(M::RangeYMin, settings.MINY);
+}
+
+void Document::buildChannelElements() {
+  m_graph->resetElements();
+  for (int c = 0; c < kChannels; ++c) {
+    if (c > 0) m_graph->newElement();
+    m_graph->setProperty(M::ElementIndex, Variant(static_cast<int16_t>(c)));
+    m_graph->setProperty(M::ElementColor, Variant(kChannelLooks[c].colour));
+    m_graph->setProperty(M::ElementLabel, Variant(kChannelLooks[c].name));
+  }
+}
+
+void Document::clearAll() {
+  clearSamples();
+  buildChannelElements();
+  setGraphRanges();
+  m_graph->setProperty(M::GridCountX, Variant(int16_t{20}));
+  m_graph->setProperty(M::GridCountY, Variant(int16_t{10}));
+}
+
+void Document::initGraph() {
+  clearAll();
+  // The graph receives these ranges at the next clearAll or clearForRun.
+  settings.MINX = int16_t{0};
+  settings.MAXX = int16_t{100};
+  settings.MINY = int16_t{0};
+  settings.MAXY = int16_t{5};
+  m_graph->setProperty(M::LabelFormatX, Variant("%.1f"));
+  m_graph->setProperty(M::LabelFormatY, Variant("%g"));
+  // The X axis is the time of the samples; a title the user gave it stays.
+  if (m_graph->property(M::AxisTitleX).toText().isEmpty())
+    m_graph->setProperty(M::AxisTitleX, Variant("Time (s)"));
+  for (int i = m_graph->annotationCount() - 1; i >= 0; --i)
+    m_graph->dropAnnotation(i);
+  for (int i = m_graph->cursorCount() - 1; i >= 0; --i)
+    m_graph->dropCursor(i);
+}
+
+void Document::clearForRun() {
+  GraphModel& g = *m_graph;
+  std::array<Variant, kRunGraphLook.size()> graphLook;
+  for (std::size_t i = 0; i < kRunGraphLook.size(); ++i)
+    graphLook[i] = g.property(kRunGraphLook[i]);
+  const Variant legend = g.property(M::LegendOn);
+  std::array<std::array<Variant, kRunElementLook.size()>, kChannels> elementLook;
+  for (int c = 0; c < kChannels; ++c) {
+    g.setProperty(M::ElementIndex, Variant(static_cast<int16_t>(c)));
+    for (std::size_t i = 0; i < kRunElementLook.size(); ++i)
+      elementLook[c][i] = g.property(kRunElementLook[i]);
+  }
+
+  clearSamples();
+  g.resetElements();
+  setGraphRanges();
+  for (std::size_t i = 0; i < kRunGraphLook.size(); ++i)
+    g.setProperty(kRunGraphLook[i], graphLook[i]);
+  for (int c = 0; c < kChannels; ++c) {
+    if (c > 0) g.newElement();
+    g.setProperty(M::ElementIndex, Variant(static_cast<int16_t>(c)));
+    for (std::size_t i = 0; i < kRunElementLook.size(); ++i)
+      g.setProperty(kRunElementLook[i], elementLook[c][i]);
+  }
+  g.setProperty(M::LegendOn, legend);
+}
+
+void Document::quickset(Quickset preset) {
+  const bool volts = preset == Quickset::Volts0To5;
+  settings.MINY = int16_t{0};
+  settings.MAXY = volts ? int16_t{5} : int16_t{1023};
+  m_graph->setProperty(M::RangeYMax, settings.MAXY);
+  m_graph->setProperty(M::RangeYMin, settings.MINY);
+  data.ClearCoef();
+  for (int16_t c = 0; c < kChannels; ++c)
+    data.SetCoef(1, c, Variant(volts ? kVoltsPerCount : 1.0));
+  m_graph->setProperty(M::LabelFormatY, Variant(volts ? "%g V" : "%4.0f"));
+}
+
+void Document::applyStartUpDefaults() {
+  setInterval(1000);
+  initGraph();
+  clearAll();  // hands initGraph's ranges to the graph
+  settings.Tol = int16_t{25};
+  quickset(Quickset::Volts0To5);
+  settings.AvgCt = 1;
+  settings.ChanLimit = 5;
+  settings.ClkX2 = true;
+}
+
+}  // namespace zrvlog

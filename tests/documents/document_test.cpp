@@ -1,0 +1,194 @@
+// A document on its own: loaded, saved and cut short without any engine, its samples in the
+// store once and followed by the graph.
+#include "app/documents/document.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <QBuffer>
+#include <array>
+#include <csignal>
+
+#include "app/documents/datafile.h"
+#include "app/graph/graphmodel.h"
+#include "app/store/samplestore.h"
+#include "tests/support/variantprinter.h"
+
+namespace zrvlog {
+namespace {
+
+using zrv::Variant;
+
+// A document with the start-up settings and rows samples of a recognisable pattern.
+std::unique_ptr<Document> recorded(std::size_t rows) {
+  auto d = std::make_unique<Document>();
+  d->applyStartUpDefaults();
+  d->setInterval(5);
+  for (std::size_t i = 0; i < rows; ++i) {
+    const std::array<double, kChannels> v{double(i), -0.5 * double(i), 1e-5, 4.75, double(i % 7)};
+    d->appendSample(Variant::date(45356.5 + double(i) / 86'400'000.0),
+                    Variant(int32_t(int(i % 5) - 2)), v, 5);
+  }
+  return d;
+}
+
+QByteArray saved(const Document& d) {
+  QBuffer buffer;
+  buffer.open(QIODevice::WriteOnly);
+  EXPECT_TRUE(writeDataFile(buffer, d).ok);
+  return buffer.data();
+}
+
+LoadResult loadInto(Document& d, const QByteArray& bytes) {
+  d.applyStartUpDefaults();
+  return readDataFile(std::string_view(bytes.constData(), std::size_t(bytes.size())), d);
+}
+
+// The store and the graph's channel elements hold the same samples.
+void expectGraphFollowsStore(const Document& d) {
+  const SampleStore& s = d.store();
+  for (int c = 0; c < kChannels; ++c) {
+    const Series& series = d.graph().series(c);
+    ASSERT_EQ(series.size(), s.rows()) << "channel " << c;
+    for (std::size_t row = 0; row < s.rows(); row += 997) {
+      EXPECT_EQ(series.x(row), s.key(row));
+      EXPECT_EQ(series.y(row), s.value(c, row));
+    }
+  }
+}
+
+// Around the loader's batch of 4096 rows: a batch short, whole, and one over.
+class DocumentRoundTrip : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(DocumentRoundTrip, SavedAndLoadedWithoutAnEngineGivesTheSameFile) {
+  const auto original = recorded(GetParam());
+  const QByteArray bytes = saved(*original);
+  Document copy;
+  const LoadResult r = loadInto(copy, bytes);
+  ASSERT_TRUE(r.ok()) << r.error.toStdString();
+  EXPECT_EQ(std::size_t(r.rows), GetParam());
+  EXPECT_EQ(copy.sampleCount(), GetParam());
+  EXPECT_EQ(copy.interval(), 5);
+  if (GetParam() > 0) {
+    EXPECT_EQ(copy.keyText(GetParam() - 1), original->keyText(GetParam() - 1));
+    EXPECT_EQ(copy.data.SampleTime.toText(), original->data.SampleTime.toText());
+  }
+  expectGraphFollowsStore(copy);
+  EXPECT_EQ(saved(copy), bytes) << "the loaded texts are written back as they were read";
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, DocumentRoundTrip, ::testing::Values(0, 1, 4095, 4096, 4097, 9000));
+
+TEST(Document, AFileCutAnywhereInItsRowsKeepsEveryWholeRowBeforeTheCut) {
+  const auto original = recorded(50);
+  const QByteArray bytes = saved(*original);
+  // Where each row ends: the file's last 50 line ends.
+  std::vector<qsizetype> rowEnds;
+  for (qsizetype at = bytes.size(); rowEnds.size() < 51 && at > 0;) {
+    at = bytes.lastIndexOf('\n', at - 1);
+    if (at < 0) break;
+    rowEnds.insert(rowEnds.begin(), at + 1);
+  }
+  ASSERT_EQ(rowEnds.size(), 51u);  // the header's end, then 50 rows
+  for (std::size_t whole = 0; whole < 50; whole += 7) {
+    for (const qsizetype into : {qsizetype(1), qsizetype(9), qsizetype(30)}) {
+      const QByteArray cut = bytes.left(rowEnds[whole] + into);
+      Document d;
+      const LoadResult r = loadInto(d, cut);
+      SCOPED_TRACE(testing::Message() << whole << " whole rows, cut " << into << " bytes in");
+      EXPECT_TRUE(r.partial()) << r.error.toStdString();
+      EXPECT_EQ(std::size_t(r.rows), whole);
+      EXPECT_EQ(d.sampleCount(), whole) << "only whole rows reach the store";
+      expectGraphFollowsStore(d);
+    }
+  }
+}
+
+// The store cannot grow (a file-size limit stands in for a full disk).
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) : m_handler(std::signal(SIGXFSZ, SIG_IGN)) {
+    getrlimit(RLIMIT_FSIZE, &m_saved);
+    rlimit limit = m_saved;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &m_saved);
+    std::signal(SIGXFSZ, m_handler);
+  }
+
+ private:
+  rlimit m_saved{};
+  void (*m_handler)(int);
+};
+
+TEST(Document, AStoreThatCannotGrowEndsTheLoadWithTheRowsBeforeIt) {
+  const QByteArray bytes = saved(*recorded(200'000));
+  Document d;
+  LoadResult r;
+  {
+    FileSizeLimit limit(256 * 1024);
+    r = loadInto(d, bytes);
+  }
+  ASSERT_FALSE(r.ok());
+  EXPECT_TRUE(r.partial());
+  EXPECT_LT(d.sampleCount(), 200'000u);
+  EXPECT_TRUE(r.error.contains(QStringLiteral("sample row"))) << r.error.toStdString();
+  expectGraphFollowsStore(d);
+  // What was kept is whole and saves as the same rows.
+  Document again;
+  const LoadResult back = loadInto(again, saved(d));
+  ASSERT_TRUE(back.ok()) << back.error.toStdString();
+  EXPECT_EQ(again.sampleCount(), d.sampleCount());
+}
+
+TEST(Document, ADiskThatRefusesTheStoreLeavesTheSamplesInMemory) {
+  const QByteArray bytes = saved(*recorded(5000));
+  std::unique_ptr<Document> d;
+  {
+    FileSizeLimit limit(1024);  // not even the store's header fits
+    d = std::make_unique<Document>();
+    const LoadResult r = loadInto(*d, bytes);
+    ASSERT_TRUE(r.ok()) << r.error.toStdString();
+  }
+  EXPECT_EQ(d->sampleCount(), 5000u);
+  EXPECT_EQ(d->store().diskBytes(), 0u);
+  expectGraphFollowsStore(*d);
+  EXPECT_EQ(saved(*d), bytes);
+  d->clearAll();
+  EXPECT_EQ(d->sampleCount(), 0u);
+}
+
+TEST(Document, ClearingEmptiesStoreAndGraphAndSaysSo) {
+  const auto d = recorded(10);
+  int cleared = 0;
+  QObject::connect(d.get(), &Document::samplesCleared, [&] { ++cleared; });
+  d->clearForRun();
+  EXPECT_EQ(cleared, 1);
+  EXPECT_EQ(d->sampleCount(), 0u);
+  EXPECT_EQ(d->data.SampleTime.toText(), QStringLiteral("0"));
+  expectGraphFollowsStore(*d);
+  const std::array<double, kChannels> v{1, 2, 3, 4, 5};
+  d->appendSample(Variant::date(45356.5), Variant(int32_t{0}), v, 5);
+  EXPECT_EQ(d->keyText(0), QStringLiteral("T0")) << "keys start afresh";
+}
+
+TEST(Document, SavingReadsTheGraphWithoutMovingItsSelection) {
+  const auto d = recorded(3);
+  GraphModel& g = d->graph();
+  g.newAnnotation();
+  g.newAnnotation();
+  g.newCursor();
+  g.newCursor();
+  g.setProperty(GraphMember::ElementIndex, Variant(int16_t{3}));
+  g.setProperty(GraphMember::AnnotationIndex, Variant(int16_t{0}));
+  g.setProperty(GraphMember::CursorIndex, Variant(int16_t{0}));
+  saved(*d);
+  EXPECT_EQ(g.currentElement(), 3);
+  EXPECT_EQ(g.currentAnnotation(), 0);
+  EXPECT_EQ(g.currentCursor(), 0);
+}
+
+}  // namespace
+}  // namespace zrvlog
