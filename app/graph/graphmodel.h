@@ -1,12 +1,15 @@
 #pragma once
 // GraphModel: everything the graph component holds, without any window: the elements and
 // their points, the annotations, the cursors and every numbered property (graphmembers.h).
-// GraphView renders it; the acquisition engine and the data file talk to it directly.
+// GraphView renders it; a document (app/documents/document.h) keeps it as its look and feeds
+// the channel elements from its sample store.
 //
 // Errors: zrv::AutomationError with 9 for an index out of range (element, annotation,
 // cursor, point), 13 for a value that cannot be converted to the member's type, 6 for one
 // that does not fit it, 382 for assigning a count, 438 for an unknown number.
-// Threading: UI thread only, like every other part of the program.
+// Threading: the UI thread only. The sampling tick runs on a thread of its own but never
+// touches the model: its readings reach the engine, which appends them to the document's
+// store on the UI thread, and the store's appended signal brings them here.
 //
 // Change notification: changed() is emitted once when something visible changes, and not
 // again until the view has caught up by calling takeChanges(). A tick appending five points
@@ -117,15 +120,12 @@ class GraphModel : public QObject {
   void setRanges(Range x, Range y);
   /// Where the track cursor last was: CursorPosX/Y read and write it while no cursor exists.
   void setTrackPosition(double x, double y);
-  double trackX() const { return m_trackX; }
-  double trackY() const { return m_trackY; }
 
   /// Bytes held for points (shared chunks counted once).
   size_t pointBytes() const;
 
   /// What changed since the last call, and re-arms changed().
   unsigned takeChanges();
-  unsigned pendingChanges() const { return m_changes; }
 
  Q_SIGNALS:
   /// Something visible changed; emitted once until takeChanges() is called.
