@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 #include <optional>
 
@@ -118,6 +119,9 @@ std::optional<int> beforeTheWindow(int argc, char** argv) {
 int main(int argc, char** argv) {
   // Without the window no display may be needed, so this comes before any QApplication.
   if (zrvlog::isCommandLineMode(argc, argv)) return zrvlog::runCommandLine(argc, argv);
+  // A file-size limit (ulimit -f) must not kill the window with its data set: the sample
+  // store, the journal and a save each see a failed write and say so.
+  std::signal(SIGXFSZ, SIG_IGN);
   if (const auto status = beforeTheWindow(argc, argv)) return *status;
   QApplication app(argc, argv);
   setIdentity();
