@@ -163,6 +163,7 @@ constexpr SettingDescriptor kTable[] = {
      "reference", "REF", "A/D reference", kReferences},
 };
 
+static_assert(kChannels == 5, "the channel count's texts above say 5");
 static_assert(std::size(kTable) == std::size_t(SettingId::Reference) + 1);
 
 constexpr bool inIdOrder() {

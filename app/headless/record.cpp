@@ -346,7 +346,7 @@ int recordRun(RecordOptions& o) {
                   .count();
           sample.elapsed = report.sampleTime;
           sample.jitter = report.jitter;
-          std::copy_n(report.values.begin(), publish::kMaxChannels, sample.values.begin());
+          std::copy_n(report.values.begin(), kChannels, sample.values.begin());
           publisher->add(sample);
         });
   }
