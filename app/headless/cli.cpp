@@ -41,18 +41,9 @@ const char kUsage[] =
     "  --port N|sim|DEVICE  the board: a COM number from 1 to 255 (through the port map),\n"
     "                       sim for the built-in simulated board, or a device such as\n"
     "                       /dev/ttyUSB0 (default: the port the program last used)\n"
-    "  --interval SECONDS   sample interval, from 0.001 to 2147483.647 (default 1)\n"
-    "  --stop SECONDS       stop time, from 0 to 1000000000; without it the run goes on\n"
-    "                       until Ctrl+C\n"
-    "  --channels N         channels 0 to N-1 are read, N = 1 to 5 (default 5)\n"
-    "  --average N          conversions averaged per channel and sample, 1 to 255 (default 1)\n"
-    "  --reference REF      A/D reference: vdd (Vdd, Vss), ch3 (Ch3, Vss) or ch3-ch2\n"
-    "                       (Ch3, Ch2); default vdd\n"
+    "%3"
     "  --raw                record raw counts (0-1023) instead of 0-5 V\n"
     "  --quiet              no progress lines\n"
-    "  --reconnect SECONDS  when the port fails (a USB adapter unplugged), wait this long for\n"
-    "                       it to come back, trying once a second, before the run ends;\n"
-    "                       0 ends it at once (default 30)\n"
     "  --publish mqtt://[USER@]HOST[:PORT]/TOPIC\n"
     "                       also publish every sample to an MQTT broker (mqtts:// for TLS\n"
     "                       with the system's CAs): TOPIC/samples (JSON arrays, QoS 1),\n"
@@ -137,7 +128,8 @@ bool writeLine(int fd, const QString& text, int waitMs, bool& stalled) {
 }  // namespace
 
 QString usage() {
-  return QString::fromUtf8(kUsage).arg(outputOptionsSynopsis(), outputOptionsHelp());
+  return QString::fromUtf8(kUsage).arg(outputOptionsSynopsis(), outputOptionsHelp(),
+                                       settingOptionsHelp());
 }
 
 void say(const QString& text) {
@@ -355,6 +347,87 @@ QString outputOptionsHelp() {
               "                       paper with dark text and darkened channel colours\n")
               .arg(pictureStyleNames().join(QLatin1Char('|')));
   return help;
+}
+
+namespace {
+
+// Words after a column of 23, lines of at most 90 characters.
+QString helpEntry(const QString& head, const QString& text) {
+  constexpr int kColumn = 23, kWidth = 90;
+  QString out = head.size() < kColumn - 1 ? head.leftJustified(kColumn)
+                                          : head + QLatin1Char('\n') + QString(kColumn, u' ');
+  int lineStart = int(out.lastIndexOf(u'\n') + 1);
+  bool first = true;
+  for (const QString& word : text.split(u' ', Qt::SkipEmptyParts)) {
+    if (!first && out.size() - lineStart + 1 + word.size() > kWidth) {
+      out += QLatin1Char('\n') + QString(kColumn, u' ');
+      lineStart = int(out.size() - kColumn);
+    } else if (!first) {
+      out += QLatin1Char(' ');
+    }
+    out += word;
+    first = false;
+  }
+  return out + QLatin1Char('\n');
+}
+
+QString defaultShown(const SettingDescriptor& d) {
+  if (!d.defaultText || !*d.defaultText) return {};
+  for (const SettingChoice& choice : d.choices)
+    if (QString::number(choice.code) == QLatin1String(d.defaultText))
+      return QString::fromLatin1(choice.word);
+  return QString::fromLatin1(d.defaultText);
+}
+
+}  // namespace
+
+QString settingOptionsHelp() {
+  QString help;
+  for (const SettingDescriptor& d : settingTable()) {
+    if (!d.option) continue;
+    QString text =
+        QString::fromLatin1(d.help) + QStringLiteral(": ") + QString::fromLatin1(d.takes);
+    if (const QString shown = defaultShown(d); !shown.isEmpty())
+      text += QStringLiteral(" (default %1)").arg(shown);
+    help += helpEntry(
+        QStringLiteral("  --%1 %2").arg(QLatin1String(d.option), QLatin1String(d.valueName)), text);
+  }
+  return help;
+}
+
+void addSettingOptions(QCommandLineParser& p) {
+  for (const SettingDescriptor& d : settingTable())
+    if (d.option)
+      p.addOption(QCommandLineOption(QString::fromLatin1(d.option), {},
+                                     QString::fromLatin1(d.valueName).toLower()));
+}
+
+std::optional<int> takeSettings(const QCommandLineParser& p, SettingValues& values) {
+  for (const SettingDescriptor& d : settingTable()) {
+    if (!d.option) continue;
+    const QString option = QString::fromLatin1(d.option);
+    if (!p.isSet(option)) continue;
+    if (p.values(option).size() > 1)
+      return usageError(QStringLiteral("--%1 is given twice").arg(option));
+    const QString text = p.value(option);
+    const SettingCheck check = checkSetting(d, text);
+    if (!check.ok())
+      return usageError(QStringLiteral("--%1 takes %2, not '%3'")
+                            .arg(option, QString::fromLatin1(d.takes), text));
+    values.list.push_back({&d, check.value});
+  }
+  return std::nullopt;
+}
+
+void SettingValues::applyTo(AcquisitionEngine& engine) const {
+  for (const auto& [d, value] : list)
+    setSetting(engine, *d, value);
+}
+
+const zrv::Variant* SettingValues::find(SettingId id) const {
+  for (const auto& [d, value] : list)
+    if (d->id == id) return &value;
+  return nullptr;
 }
 
 void addOutputOptions(QCommandLineParser& p) {

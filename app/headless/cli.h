@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/acquisition/engine.h"
+#include "app/acquisition/settingtable.h"
 #include "app/acquisition/zrviolink.h"
 #include "app/dialogs/dialogs.h"
 #include "app/documents/datafile.h"
@@ -32,7 +33,8 @@ constexpr int kExitUsage = 2;
 /// other files were written.
 constexpr int kExitReaderGone = 3;
 
-/// The help of every mode; %1 and %2 stand for the output options (usage() fills them in).
+/// The help of every mode; %1 and %2 stand for the output options, %3 for the run settings
+/// (usage() fills them in).
 extern const char kUsage[];
 /// The help as printed, with the options of every output of the registry.
 QString usage();
@@ -105,6 +107,20 @@ struct Outputs {
   /// Whether one of them writes to standard output (the results then go to standard error).
   bool toStandardOutput() const;
 };
+
+/// The run settings given on the command line, each checked as the options dialog checks it.
+struct SettingValues {
+  std::vector<std::pair<const SettingDescriptor*, zrv::Variant>> list;
+  /// Gives the engine every setting given (after its start-up defaults).
+  void applyTo(AcquisitionEngine& engine) const;
+  const zrv::Variant* find(SettingId id) const;
+};
+/// An option per setting of the setting table that has one, and their help.
+void addSettingOptions(QCommandLineParser& p);
+QString settingOptionsHelp();
+/// The settings named on the command line; an exit status (kExitUsage, said) when one is
+/// refused.
+std::optional<int> takeSettings(const QCommandLineParser& p, SettingValues& values);
 
 /// Adds an option per entry of the output registry, with --size and --style.
 void addOutputOptions(QCommandLineParser& p);

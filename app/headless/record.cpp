@@ -40,11 +40,6 @@ namespace zrvlog::cli {
 
 namespace {
 
-// About 31 years: any run fits, and the number stays a plain one.
-constexpr double kMaxStopSeconds = 1e9;
-// A day: a grace longer than that is no grace.
-constexpr int kMaxReconnectSeconds = 86400;
-
 // ---- Signals ----------------------------------------------------------------------------
 
 int g_signalPipe[2] = {-1, -1};
@@ -180,14 +175,10 @@ class LiveCsv : public QObject {
 struct RecordOptions {
   Outputs outputs;
   QString port;
-  int32_t intervalMs = 1000;
-  QString stop;
-  int16_t channels = 5;
-  int16_t average = 1;
-  int16_t reference = 0;
+  /// The run settings given; the others keep the engine's start-up defaults.
+  SettingValues settings;
   bool raw = false;
   bool quiet = false;
-  int reconnectSeconds = int(AcquisitionEngine::kDefaultReconnectGrace.count());
   /// The broker the samples are published to, if any.
   std::optional<publish::PublisherOptions> publish;
   /// The CSV when it goes to a stream: written as the samples come.
@@ -221,16 +212,15 @@ int recordRun(RecordOptions& o) {
   });
   try {
     link.setCommPort(port);
-    engine.SetTimerInt(o.intervalMs);
+    o.settings.applyTo(engine);
   } catch (const zrv::AutomationError& e) {
     return usageError(e.message());
   }
   if (o.raw) engine.quickset(Quickset::RawCounts);
-  engine.settings.stopsec = o.stop.isEmpty() ? zrv::Variant() : zrv::Variant(o.stop);
-  engine.settings.ChanLimit = o.channels;
-  engine.settings.AvgCt = o.average;
-  engine.settings.RefSel = o.reference;
-  engine.setReconnectGrace(std::chrono::seconds(o.reconnectSeconds));
+  // Without --stop the run goes on until it is stopped.
+  if (!o.settings.find(SettingId::StopTime)) engine.settings.stopsec = zrv::Variant();
+  const int32_t intervalMs = engine.GetTimerInt();
+  const QString stop = engine.settings.stopsec.toText();
 
   if (!catchStopSignals())
     say(QStringLiteral("Ctrl+C cannot be caught: %1").arg(qt_error_string()));
@@ -334,11 +324,11 @@ int recordRun(RecordOptions& o) {
     run.startUnixMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
     run.runId = std::to_string(run.startUnixMs);
-    run.intervalMs = o.intervalMs;
-    for (int c = 0; c < o.channels; ++c)
+    run.intervalMs = intervalMs;
+    for (int c = 0; c < engine.settings.ChanLimit; ++c)
       run.channels.push_back({"Ch" + std::to_string(c), o.raw ? "counts" : "V"});
-    run.average = o.average;
-    run.reference = o.reference == 0 ? "vdd" : o.reference == 1 ? "ch3" : "ch3-ch2";
+    run.average = engine.settings.AvgCt;
+    run.reference = settingText(engine, setting(SettingId::Reference)).toStdString();
     run.calibration = o.raw ? "raw counts" : "volts";
     const Version v = programVersion();
     run.version =
@@ -356,15 +346,15 @@ int recordRun(RecordOptions& o) {
                   .count();
           sample.elapsed = report.sampleTime;
           sample.jitter = report.jitter;
-          std::copy_n(report.values.begin(), publish::kMaxChannels, sample.values.begin());
+          std::copy_n(report.values.begin(), kChannels, sample.values.begin());
           publisher->add(sample);
         });
   }
   // Said like progress: a standard error that nobody reads must not delay the start.
   sayProgress(QStringLiteral("recording from %1 every %2 ms%3; Ctrl+C ends the run")
                   .arg(link.portDescription())
-                  .arg(o.intervalMs)
-                  .arg(o.stop.isEmpty() ? QString() : QStringLiteral(" until %1 s").arg(o.stop)));
+                  .arg(intervalMs)
+                  .arg(stop.isEmpty() ? QString() : QStringLiteral(" until %1 s").arg(stop)));
   try {
     engine.startRun();
   } catch (const zrv::AutomationError& e) {
@@ -446,19 +436,13 @@ int parseRecordOptions(const QStringList& args, RecordOptions& o) {
   QCommandLineParser p;
   p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
   const QCommandLineOption headless(QStringLiteral("headless")), help(QStringLiteral("help")),
-      port(QStringLiteral("port"), {}, QStringLiteral("port")),
-      interval(QStringLiteral("interval"), {}, QStringLiteral("s")),
-      stop(QStringLiteral("stop"), {}, QStringLiteral("s")),
-      channels(QStringLiteral("channels"), {}, QStringLiteral("n")),
-      average(QStringLiteral("average"), {}, QStringLiteral("n")),
-      reference(QStringLiteral("reference"), {}, QStringLiteral("ref")), raw(QStringLiteral("raw")),
+      port(QStringLiteral("port"), {}, QStringLiteral("port")), raw(QStringLiteral("raw")),
       quiet(QStringLiteral("quiet")),
-      reconnect(QStringLiteral("reconnect"), {}, QStringLiteral("s")),
       publishTo(QStringLiteral("publish"), {}, QStringLiteral("url")),
       publishCa(QStringLiteral("publish-ca"), {}, QStringLiteral("file")),
       publishOutbox(QStringLiteral("publish-outbox"), {}, QStringLiteral("mb"));
-  p.addOptions({headless, help, port, interval, stop, channels, average, reference, raw, quiet,
-                reconnect, publishTo, publishCa, publishOutbox});
+  p.addOptions({headless, help, port, raw, quiet, publishTo, publishCa, publishOutbox});
+  addSettingOptions(p);
   addOutputOptions(p);
   if (const auto status = parseOrStop(p, args)) return *status;
 
@@ -471,65 +455,7 @@ int parseRecordOptions(const QStringList& args, RecordOptions& o) {
                                        "device path, not '%1'")
                             .arg(o.port));
   }
-  // Seconds as a plain number (a point for decimals), finite and within the option's range.
-  const auto seconds = [&](const QCommandLineOption& option, double lo, double hi,
-                           const char* range) -> std::optional<double> {
-    bool ok = false;
-    const double s = p.value(option).trimmed().toDouble(&ok);
-    if (ok && std::isfinite(s) && s >= lo && s <= hi) return s;
-    usageError(QStringLiteral("--%1 takes seconds from %2, not '%3'")
-                   .arg(option.names()[0], QLatin1String(range), p.value(option)));
-    return std::nullopt;
-  };
-  if (p.isSet(interval)) {
-    // Whole milliseconds of a 32-bit interval.
-    const auto s = seconds(interval, 0.0005, 2147483.6474, "0.001 to 2147483.647");
-    if (!s) return kExitUsage;
-    o.intervalMs = static_cast<int32_t>(std::llround(*s * 1000.0));
-  }
-  if (p.isSet(stop)) {
-    if (!seconds(stop, 0, kMaxStopSeconds, "0 to 1000000000")) return kExitUsage;
-    o.stop = p.value(stop).trimmed();  // kept as typed, as the options dialog keeps it
-  }
-  const auto whole = [&](const QCommandLineOption& option, int lo, int hi, int16_t& out,
-                         const char* what) -> bool {
-    if (!p.isSet(option)) return true;
-    bool ok = false;
-    const int n = p.value(option).toInt(&ok);
-    if (!ok || n < lo || n > hi) {
-      usageError(QStringLiteral("--%1 takes %2 from %3 to %4, not '%5'")
-                     .arg(option.names()[0], QLatin1String(what))
-                     .arg(lo)
-                     .arg(hi)
-                     .arg(p.value(option)));
-      return false;
-    }
-    out = static_cast<int16_t>(n);
-    return true;
-  };
-  if (!whole(channels, 1, 5, o.channels, "a channel count")) return kExitUsage;
-  if (!whole(average, 1, 255, o.average, "a count")) return kExitUsage;
-  if (p.isSet(reference)) {
-    const QString r = p.value(reference).toLower();
-    if (r == QLatin1String("vdd") || r == QLatin1String("0"))
-      o.reference = 0;
-    else if (r == QLatin1String("ch3") || r == QLatin1String("1"))
-      o.reference = 1;
-    else if (r == QLatin1String("ch3-ch2") || r == QLatin1String("8"))
-      o.reference = 8;
-    else
-      return usageError(QStringLiteral("--reference takes vdd, ch3 or ch3-ch2, not '%1'")
-                            .arg(p.value(reference)));
-  }
-  if (p.isSet(reconnect)) {
-    bool ok = false;
-    const int n = p.value(reconnect).trimmed().toInt(&ok);
-    if (!ok || n < 0 || n > kMaxReconnectSeconds)
-      return usageError(QStringLiteral("--reconnect takes whole seconds from 0 to %1, not '%2'")
-                            .arg(kMaxReconnectSeconds)
-                            .arg(p.value(reconnect)));
-    o.reconnectSeconds = n;
-  }
+  if (const auto status = takeSettings(p, o.settings)) return *status;
   o.raw = p.isSet(raw);
   o.quiet = p.isSet(quiet);
   if (const auto status = takeOutputs(p, {}, o.outputs)) return *status;

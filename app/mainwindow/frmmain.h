@@ -65,8 +65,6 @@ class frmMain : public QMainWindow {
   AcquisitionEngine& engine() { return *m_engine; }
   GraphModel& NTGraph1() { return *m_graph; }
   GraphView& graphView() { return *m_view; }
-  BoardControl& ZRVIO1() { return *m_board; }
-  SamplingTimer& Timer1() { return *m_timer; }
   Dialogs& dialogs() { return *m_dialogs; }
   StoredSettings& storedSettings() { return *m_stored; }
 

@@ -20,9 +20,9 @@
 #include <thread>
 #include <vector>
 
-namespace zrvlog::publish {
+#include "app/acquisition/channellimit.h"
 
-inline constexpr int kMaxChannels = 5;
+namespace zrvlog::publish {
 
 /// mqtt://[USER@]HOST[:PORT]/TOPIC or mqtts://...
 struct BrokerUrl {
@@ -50,7 +50,7 @@ struct Sample {
   std::int64_t unixMs = 0;  ///< wall-clock time of its tick, UTC milliseconds
   double elapsed = 0;       ///< seconds since the run started
   std::int32_t jitter = 0;  ///< ms
-  std::array<double, kMaxChannels> values{};
+  std::array<double, kChannels> values{};
 };
 
 struct Channel {

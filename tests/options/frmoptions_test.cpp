@@ -222,7 +222,7 @@ TEST_F(OptionsTest, ABadEntryIsReportedOnItsPageAndChangesNothing) {
     const char* focusAfter;
   };
   const Case cases[] = {
-      {"StopTime=0", "Invalid entry 0", "above 0, or nothing to run until stopped; '0' is not", 2,
+      {"StopTime=0", "Invalid entry 0", "or nothing to run until stopped; '0' is not", 2,
        "StopTime", "StopTime"},
       {"TTol=-1", "Invalid entry -1", "of 0 or more; '-1' is not allowed.", 2, "TTol", "TTol"},
       {"MINX=abc|MAXX=-5", "Invalid entry abc", "'abc' is not a number.", 1, "MINX", "MINX"},
