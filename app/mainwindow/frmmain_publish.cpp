@@ -1,6 +1,7 @@
 // Publishing a run's samples to a broker, as the Options dialog's Publish page sets it: the
 // broker entry of the output registry, started at start-up and after each Apply, with its
 // state in the status bar.
+#include <QFontMetrics>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -18,7 +19,11 @@ void frmMain::initPublishing() {
   m_publishState->setFrameShape(QFrame::StyledPanel);
   m_publishState->setFrameShadow(QFrame::Sunken);
   m_publishState->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  m_publishState->setMinimumWidth(20);
+  // Room for the start of its text; the rest elides in a narrow window, and the tooltip
+  // holds it.
+  const QFontMetrics metrics = m_publishState->fontMetrics();
+  m_publishState->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("Broker unreachable")) +
+                                  2 * m_publishState->frameWidth() + metrics.averageCharWidth());
   statusBar()->insertPermanentWidget(0, m_publishState, 6);
   m_publishState->hide();
   // The broker's state changes on the publisher's thread; once a second is soon enough.

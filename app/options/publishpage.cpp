@@ -74,7 +74,13 @@ PublishPage::PublishPage(StoredSettings& stored, Dialogs& dialogs, std::function
   hostRow->addWidget(txtHost, 1);
   hostRow->addWidget(new QLabel(QStringLiteral("Port:")));
   hostRow->addWidget(spnPort);
-  form->addRow(QStringLiteral("&Broker:"), hostRow);
+  // A row of several controls gets its label's buddy by hand, or its & would show.
+  const auto label = [](const QString& text, QWidget* buddy) {
+    auto* l = new QLabel(text);
+    l->setBuddy(buddy);
+    return l;
+  };
+  form->addRow(label(QStringLiteral("&Broker:"), txtHost), hostRow);
   form->addRow(QStringLiteral("T&opic:"), txtTopic);
   form->addRow(QStringLiteral("&User:"), txtUser);
   form->addRow(QStringLiteral("Pass&word:"), txtPassword);
@@ -91,7 +97,7 @@ PublishPage::PublishPage(StoredSettings& stored, Dialogs& dialogs, std::function
   auto* caRow = new QHBoxLayout;
   caRow->addWidget(txtCaFile, 1);
   caRow->addWidget(cmdCaFile);
-  form->addRow(QStringLiteral("Private &CA:"), caRow);
+  form->addRow(label(QStringLiteral("Private &CA:"), txtCaFile), caRow);
   form->addRow(QStringLiteral("Out&box:"), spnOutbox);
   auto* outboxNote = new QLabel(
       QStringLiteral("Samples wait there while the broker cannot be reached; when it is full "
