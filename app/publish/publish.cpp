@@ -627,10 +627,19 @@ struct Publisher::Impl {
     });
     const int rc = mosquitto_connect_async(client, options.url.host.c_str(), options.url.port, 30);
     if (rc != MOSQ_ERR_SUCCESS) {
-      setLink(Link::Unreachable,
-              rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc));
+      notConnected(rc);
       dropClient();
     }
+  }
+
+  // A connection that failed before the broker answered. A certificate that cannot be
+  // verified at the first try will not verify at the next either: that is a refusal.
+  void notConnected(int rc) {
+    const std::string why = rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
+    if (rc == MOSQ_ERR_TLS && link == Link::Connecting)
+      setLink(Link::Refused, untrusted(options, tlsError));
+    else
+      setLink(Link::Unreachable, why);
   }
 
   void onConnect(int rc) {
@@ -729,12 +738,8 @@ struct Publisher::Impl {
         if (rc != MOSQ_ERR_SUCCESS || (link == Link::Refused && !connected)) {
           if (connected)
             setLink(Link::Unreachable, mosquitto_strerror(rc));
-          else if (link == Link::Connecting && rc == MOSQ_ERR_TLS)
-            // A certificate that cannot be verified will not verify on the next try either.
-            setLink(Link::Refused, untrusted(options, tlsError));
           else if (link == Link::Connecting && rc != MOSQ_ERR_SUCCESS)
-            setLink(Link::Unreachable,
-                    rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc));
+            notConnected(rc);
           dropClient();
         }
       } else {
