@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QStatusBar>
 #include <QTimer>
+#include <algorithm>
 
 #include "app/mainwindow/elidedlabel.h"
 #include "app/mainwindow/frmmain.h"
@@ -19,11 +20,6 @@ void frmMain::initPublishing() {
   m_publishState->setFrameShape(QFrame::StyledPanel);
   m_publishState->setFrameShadow(QFrame::Sunken);
   m_publishState->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  // Room for the start of its text; the rest elides in a narrow window, and the tooltip
-  // holds it.
-  const QFontMetrics metrics = m_publishState->fontMetrics();
-  m_publishState->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("Broker unreachable")) +
-                                  2 * m_publishState->frameWidth() + metrics.averageCharWidth());
   statusBar()->insertPermanentWidget(0, m_publishState, 6);
   m_publishState->hide();
   // The broker's state changes on the publisher's thread; once a second is soon enough.
@@ -72,6 +68,12 @@ void frmMain::showPublishing() {
   const QString text = publishStatus();
   m_publishState->setVisible(!text.isEmpty());
   m_publishState->setText(text);
+  // Its whole text, up to a quarter of the window; beyond, it elides and the tooltip holds
+  // the rest.
+  const QFontMetrics metrics = m_publishState->fontMetrics();
+  const int whole = metrics.horizontalAdvance(text) + 2 * m_publishState->frameWidth() +
+                    metrics.averageCharWidth();
+  m_publishState->setMinimumWidth(std::clamp(whole, 20, std::max(20, width() / 4)));
 }
 
 }  // namespace zrvlog
