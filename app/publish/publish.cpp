@@ -483,7 +483,7 @@ std::string refusal(int rc) {
     case 4:
       return "wrong user name or password";
     case 5:
-      return "this user is not allowed to connect";
+      return "not authorised (a wrong password, or a user it does not admit)";
     default:
       return mosquitto_connack_string(rc);
   }

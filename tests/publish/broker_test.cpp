@@ -16,6 +16,7 @@
 #include <QThread>
 #include <set>
 
+#include "app/publish/publish.h"
 #include "tests/headless/headlessfixture.h"
 
 namespace zrvlog {
@@ -287,6 +288,47 @@ TEST_F(BrokerTest, BadAddressesAndRefusalsEndTheProgram) {
     EXPECT_EQ(outcome.status, c.status) << outcome.err.toStdString();
     EXPECT_TRUE((outcome.err + outcome.out).contains(c.says)) << outcome.err.toStdString();
   }
+  // The window's "Test connection" asks the same broker and says its answer in plain words.
+  const struct {
+    QString url, ca;
+    const char* password;
+    bool ok;
+    QString says;
+  } trials[] = {
+      {withUser,
+       {},
+       "right",
+       true,
+       QStringLiteral("The broker at mqtt://127.0.0.1:%1 accepted the connection as ann.")
+           .arg(port)},
+      {withUser,
+       {},
+       "wrong",
+       false,
+       QStringLiteral("refused the connection as ann: not authorised")},
+      {overTls, path("ca.crt"), "right", true, QStringLiteral("accepted the connection")},
+      {overTls, path("other.crt"), "right", false,
+       QStringLiteral("was reached, but its certificate cannot be trusted with the CA")},
+      {QStringLiteral("mqtt://127.0.0.1:%1/lab/b").arg(freePort()),
+       {},
+       "",
+       false,
+       QStringLiteral("No broker answers at mqtt://127.0.0.1:")},
+  };
+  for (const auto& t : trials) {
+    SCOPED_TRACE(t.url.toStdString());
+    std::string why;
+    const auto url = publish::parseBrokerUrl(t.url.toStdString(), &why);
+    ASSERT_TRUE(url) << why;
+    publish::PublisherOptions options;
+    options.url = *url;
+    options.password = t.password;
+    options.caFile = t.ca.toStdString();
+    const publish::TrialResult r = publish::tryBroker(options, std::chrono::seconds(5));
+    EXPECT_EQ(r.ok, t.ok) << r.message;
+    EXPECT_TRUE(QString::fromStdString(r.message).contains(t.says)) << r.message;
+  }
+
   // What went over TLS is read back over TLS: the run's retained settings.
   QProcess reader;
   reader.start(
