@@ -818,9 +818,11 @@ bool frmOptions::cmdApply_Click() {
   m_grid->finishEditing();
   if (!ValidateEntries()) return false;
   for (OptionsPage* page : m_more) {
-    if (page->validate()) continue;
+    // A page's refusal is said with the page in front.
+    const int shown = m_tabs->currentIndex();
     m_tabs->setCurrentIndex(kPages + int(m_more.indexOf(page)));
-    return false;
+    if (!page->validate()) return false;
+    m_tabs->setCurrentIndex(shown);
   }
   AcquisitionEngine& engine = *m_host.engine;
   AcquisitionSettings& s = engine.settings;
