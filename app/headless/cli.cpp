@@ -29,7 +29,7 @@ const char kUsage[] =
     "  zrvlog --recover [OUTPUT...] [--discard]\n"
     "where each OUTPUT is one of %1\n"
     "\n"
-    "Outputs (the same in every mode):\n"
+    "Outputs (the files in every mode, --publish with --headless):\n"
     "%2"
     "  A FILE is replaced only once the new one is whole on the disk; - is standard output,\n"
     "  and a FIFO or a device (/dev/stdout, /dev/null) is written in place. A link in a\n"
@@ -44,22 +44,9 @@ const char kUsage[] =
     "%3"
     "  --raw                record raw counts (0-1023) instead of 0-5 V\n"
     "  --quiet              no progress lines\n"
-    "  --publish mqtt://[USER@]HOST[:PORT]/TOPIC\n"
-    "                       also publish every sample to an MQTT broker (mqtts:// for TLS\n"
-    "                       with the system's CAs): TOPIC/samples (JSON arrays, QoS 1),\n"
-    "                       TOPIC/meta and TOPIC/status (retained). USER's password comes\n"
-    "                       from ZRVLOG_MQTT_PASSWORD or the file ZRVLOG_MQTT_PASSWORD_FILE\n"
-    "                       (default ~/.config/ZRVLOG/mqtt-password; yours alone, mode\n"
-    "                       600), never the command line. Samples the broker has not taken\n"
-    "                       wait in ~/.local/share/ZRVLOG/outbox (at most 1 GB, the oldest\n"
-    "                       dropped first; --publish-outbox MB sets it) and go out, in\n"
-    "                       order, when it is back or at the next --publish to it. A\n"
-    "                       broker that cannot be reached is a warning; one that refuses\n"
-    "                       the user ends the program (exit 1).\n"
-    "  --publish-ca FILE    the CA certificate of a broker with a private CA (mqtts://)\n"
-    "  --publish-outbox MB  the outbox's size for this broker and topic (default 1024)\n"
     "  The outputs are written when the run ends, but --csv to standard output, a FIFO or a\n"
-    "  device gets the samples as they are taken, a line per sample.\n"
+    "  device gets the samples as they are taken, a line per sample, and --publish sends them\n"
+    "  to the broker as they are taken.\n"
     "Progress goes to standard error once a second; a line that standard error cannot take\n"
     "at once (its reader stalled) is dropped, never waited for. Ctrl+C, SIGTERM and SIGHUP\n"
     "(the terminal or the remote session closed) end the run and keep every sample taken. A\n"
@@ -314,7 +301,7 @@ const RequestedOutput* Outputs::find(const OutputFormat& format) const {
 QList<NamedFile> Outputs::named() const {
   QList<NamedFile> files;
   for (const RequestedOutput& o : list)
-    files << o.named();
+    if (o.format->isFile()) files << o.named();
   return files;
 }
 
@@ -327,7 +314,7 @@ bool Outputs::toStandardOutput() const {
 QString outputOptionsSynopsis() {
   QStringList options;
   for (const OutputFormat& format : outputFormats())
-    options << QStringLiteral("%1 FILE").arg(format.option());
+    options << QStringLiteral("%1 %2").arg(format.option(), format.targetName());
   return options.join(QStringLiteral(", "));
 }
 
@@ -335,7 +322,7 @@ QString outputOptionsHelp() {
   const Outputs defaults;
   QString help;
   for (const OutputFormat& format : outputFormats())
-    help += QStringLiteral("  %1 FILE").arg(format.option()).leftJustified(23) +
+    help += QStringLiteral("  %1 %2").arg(format.option(), format.targetName()).leftJustified(23) +
             QString::fromLatin1(format.help) + QLatin1Char('\n');
   help += QStringLiteral(
               "  --size WxH           picture size in pixels (default %1x%2); a page takes the\n"
@@ -438,16 +425,23 @@ void addOutputOptions(QCommandLineParser& p) {
 }
 
 std::optional<int> takeOutputs(const QCommandLineParser& p, const QList<NamedFile>& inputs,
-                               Outputs& outputs) {
+                               Outputs& outputs, bool recording) {
   for (const OutputFormat& format : outputFormats()) {
     const QString id = QString::fromLatin1(format.id);
     if (!p.isSet(id)) continue;
+    if (!format.isFile() && !recording)
+      return usageError(QStringLiteral("%1 goes with --headless: it takes samples as a run "
+                                       "records them")
+                            .arg(format.option()));
     if (p.values(id).size() > 1)
       return usageError(
           QStringLiteral("%1 is given twice; it takes one file").arg(format.option()));
     if (p.value(id).isEmpty())
-      return usageError(
-          QStringLiteral("%1 takes a file name (- for standard output)").arg(format.option()));
+      return usageError(format.isFile()
+                            ? QStringLiteral("%1 takes a file name (- for standard "
+                                             "output)")
+                                  .arg(format.option())
+                            : QStringLiteral("%1 takes an address").arg(format.option()));
     outputs.list.push_back({&format, p.value(id), nullptr});
   }
   const QString size = QStringLiteral("size"), style = QStringLiteral("style");
@@ -471,6 +465,7 @@ std::optional<int> takeOutputs(const QCommandLineParser& p, const QList<NamedFil
   // Held from here to the end: what cannot be written, or what another program writes, is
   // refused before anything starts.
   for (RequestedOutput& o : outputs.list) {
+    if (!o.format->isFile()) continue;  // an address: the safe writer has no say in it
     o.target = std::make_unique<SafeOutput>();
     if (const auto problem = o.target->hold(o.path))
       return usageError(
@@ -501,7 +496,7 @@ bool writeOutputs(Outputs& outputs, OutputSource& source, const RequestedOutput*
   bool ok = true;
   const auto samples = qulonglong(source.engine.data.sampleCount());
   for (RequestedOutput& o : outputs.list) {
-    if (&o == skip) continue;
+    if (&o == skip || !o.format->writer) continue;
     SaveResult r;
     if (writeOutput(*o.format, *o.target, source, &r)) {
       say(r.error);

@@ -91,8 +91,8 @@ struct FileEngine {
 /// goes, held (checked and locked) from the parse to the end of the mode.
 struct RequestedOutput {
   const OutputFormat* format = nullptr;
-  QString path;  ///< "-": standard output
-  std::unique_ptr<SafeOutput> target;
+  QString path;                        ///< "-": standard output; the address of a broker
+  std::unique_ptr<SafeOutput> target;  ///< nullptr for an address
   NamedFile named() const { return {format->option(), path}; }
 };
 
@@ -126,9 +126,10 @@ std::optional<int> takeSettings(const QCommandLineParser& p, SettingValues& valu
 void addOutputOptions(QCommandLineParser& p);
 /// The outputs named on the command line, checked against the inputs and each other and
 /// held; an exit status (kExitUsage, said) when one cannot be written or another program
-/// holds it. Nothing is written then.
+/// holds it. Nothing is written then. An address (--publish) is taken only when recording,
+/// and is held by nothing: its target stays empty.
 std::optional<int> takeOutputs(const QCommandLineParser& p, const QList<NamedFile>& inputs,
-                               Outputs& outputs);
+                               Outputs& outputs, bool recording = false);
 /// Writes every output not written yet (skip: the live CSV) from the source, each said as
 /// it is written; returns false when one could not be written. When the data file cannot
 /// be written a private copy goes to rescueFolder(), and where it went is reported.

@@ -26,6 +26,7 @@
 #include "app/documents/numbertext.h"
 #include "app/graph/graphmodel.h"
 #include "app/headless/cli.h"
+#include "app/outputs/livepublish.h"
 #include "app/publish/publish.h"
 #include "app/recovery/privatefiles.h"
 #include "app/recovery/runjournal.h"
@@ -184,7 +185,7 @@ struct RecordOptions {
   /// The CSV when it goes to a stream: written as the samples come.
   RequestedOutput* liveCsv() {
     for (RequestedOutput& o : outputs.list)
-      if (o.format->canStream && o.target->target().stream()) return &o;
+      if (o.format->canStream && o.target && o.target->target().stream()) return &o;
     return nullptr;
   }
 };
@@ -288,67 +289,31 @@ int recordRun(RecordOptions& o) {
     if (live) live->checkReader();
   });
 
-  // The broker is not an entry of the output registry: its entries write a whole output
-  // into a file when the run ends, while publishing lives beside the run like the live CSV,
-  // with a thread and an outbox of its own.
-  std::unique_ptr<publish::Publisher> publisher;
+  // The broker entry of the registry: its samples go out as they are recorded, through a
+  // thread and an outbox of its own.
+  std::unique_ptr<LivePublisher> publisher;
   if (o.publish) {
-    const std::string broker = o.publish->url.display();
-    publisher = std::make_unique<publish::Publisher>(*o.publish);
-    std::string why;
-    if (!publisher->start(&why)) {
-      say(QStringLiteral("cannot publish to %1: %2")
-              .arg(QString::fromStdString(broker), QString::fromStdString(why)));
+    publisher = std::make_unique<LivePublisher>(engine, *o.publish);
+    const QString broker = publisher->broker();
+    if (const auto why = publisher->start()) {
+      say(QStringLiteral("cannot publish to %1: %2").arg(broker, *why));
       return kExitFailed;
     }
-    if (const auto left = publisher->waiting(); left > 0)
+    if (const auto left = publisher->publisher().waiting(); left > 0)
       say(QStringLiteral("%1 samples of an earlier run wait for %2; they go first")
               .arg(qulonglong(left))
-              .arg(QString::fromStdString(broker)));
+              .arg(broker));
     const publish::Link answer = publisher->waitFirstAnswer(std::chrono::seconds(3));
+    const QString linkError = QString::fromStdString(publisher->publisher().linkError());
     if (answer == publish::Link::Refused) {
-      say(QStringLiteral("the broker %1 refused: %2")
-              .arg(QString::fromStdString(broker), QString::fromStdString(publisher->linkError())));
-      publisher->stop(std::chrono::milliseconds(0));
+      say(QStringLiteral("the broker %1 refused: %2").arg(broker, linkError));
+      publisher->finish(std::chrono::milliseconds(0));
       return kExitFailed;
     }
     if (answer != publish::Link::Connected)
       say(QStringLiteral("warning: the broker %1 cannot be reached (%2); the samples wait in "
                          "the outbox until it can")
-              .arg(QString::fromStdString(broker),
-                   QString::fromStdString(publisher->linkError().empty()
-                                              ? std::string("no answer yet")
-                                              : publisher->linkError())));
-    publish::RunInfo run;
-    const auto now = std::chrono::system_clock::now();
-    run.startUnixMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
-    run.runId = std::to_string(run.startUnixMs);
-    run.intervalMs = intervalMs;
-    for (int c = 0; c < engine.settings.ChanLimit; ++c)
-      run.channels.push_back({"Ch" + std::to_string(c), o.raw ? "counts" : "V"});
-    run.average = engine.settings.AvgCt;
-    run.reference = settingText(engine, setting(SettingId::Reference)).toStdString();
-    run.calibration = o.raw ? "raw counts" : "volts";
-    const Version v = programVersion();
-    run.version =
-        std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.revision);
-    publisher->runStarted(run);
-    QObject::connect(
-        &engine, &AcquisitionEngine::sampleRecorded, &loop, [&](const SampleReport& report) {
-          // The tick's instant on the wall clock, to the millisecond.
-          const auto wall = std::chrono::system_clock::now() -
-                            (std::chrono::steady_clock::now() - report.started);
-          publish::Sample sample;
-          sample.index = report.samples - 1;
-          sample.unixMs =
-              std::chrono::duration_cast<std::chrono::milliseconds>(wall.time_since_epoch())
-                  .count();
-          sample.elapsed = report.sampleTime;
-          sample.jitter = report.jitter;
-          std::copy_n(report.values.begin(), kChannels, sample.values.begin());
-          publisher->add(sample);
-        });
+              .arg(broker, linkError.isEmpty() ? QStringLiteral("no answer yet") : linkError));
   }
   // Said like progress: a standard error that nobody reads must not delay the start.
   sayProgress(QStringLiteral("recording from %1 every %2 ms%3; Ctrl+C ends the run")
@@ -381,23 +346,22 @@ int recordRun(RecordOptions& o) {
                        "show the gaps")
             .arg(engine.missedTicks()));
   if (publisher) {
-    publisher->runStopped();
     // What the broker has not taken within this time waits in the outbox for the next start.
-    publisher->stop(std::chrono::seconds(10));
-    const QString broker = QString::fromStdString(o.publish->url.display());
-    if (publisher->dropped() > 0)
+    publisher->finish(std::chrono::seconds(10));
+    const publish::Publisher& done = publisher->publisher();
+    const QString broker = publisher->broker();
+    if (done.dropped() > 0)
       say(QStringLiteral("%1 samples for %2 were dropped: the outbox was full (the oldest go "
                          "first) or could not be written")
-              .arg(qulonglong(publisher->dropped()))
+              .arg(qulonglong(done.dropped()))
               .arg(broker));
-    if (const auto left = publisher->waiting(); left > 0)
+    if (const auto left = done.waiting(); left > 0)
       say(QStringLiteral("%1 samples wait in the outbox for %2; they go out at the next "
                          "--publish to it")
               .arg(qulonglong(left))
               .arg(broker));
     else
-      report(QStringLiteral("published to %1/%2")
-                 .arg(broker, QString::fromStdString(o.publish->url.topic)));
+      report(QStringLiteral("published to %1/%2").arg(broker, publisher->topic()));
   }
   HeadlessSource source(engine, o.outputs.picture);
   bool written = writeOutputs(o.outputs, source.source, liveOutput);
@@ -438,10 +402,9 @@ int parseRecordOptions(const QStringList& args, RecordOptions& o) {
   const QCommandLineOption headless(QStringLiteral("headless")), help(QStringLiteral("help")),
       port(QStringLiteral("port"), {}, QStringLiteral("port")), raw(QStringLiteral("raw")),
       quiet(QStringLiteral("quiet")),
-      publishTo(QStringLiteral("publish"), {}, QStringLiteral("url")),
       publishCa(QStringLiteral("publish-ca"), {}, QStringLiteral("file")),
       publishOutbox(QStringLiteral("publish-outbox"), {}, QStringLiteral("mb"));
-  p.addOptions({headless, help, port, raw, quiet, publishTo, publishCa, publishOutbox});
+  p.addOptions({headless, help, port, raw, quiet, publishCa, publishOutbox});
   addSettingOptions(p);
   addOutputOptions(p);
   if (const auto status = parseOrStop(p, args)) return *status;
@@ -458,26 +421,12 @@ int parseRecordOptions(const QStringList& args, RecordOptions& o) {
   if (const auto status = takeSettings(p, o.settings)) return *status;
   o.raw = p.isSet(raw);
   o.quiet = p.isSet(quiet);
-  if (const auto status = takeOutputs(p, {}, o.outputs)) return *status;
-  if (p.isSet(publishTo)) {
-    std::string why;
-    const auto url = publish::parseBrokerUrl(p.value(publishTo).toStdString(), &why);
-    if (!url) return usageError(QStringLiteral("--publish: %1").arg(QString::fromStdString(why)));
-    publish::PublisherOptions options;
-    options.url = *url;
-    if (!url->user.empty()) {
-      const auto password = publish::brokerPassword(&why);
-      if (!password)
-        return usageError(QStringLiteral("--publish: %1").arg(QString::fromStdString(why)));
-      options.password = *password;
-    }
-    if (p.isSet(publishCa)) {
-      if (!url->tls) return usageError(QStringLiteral("--publish-ca goes with an mqtts:// broker"));
-      options.caFile = p.value(publishCa).toStdString();
-      if (::access(options.caFile.c_str(), R_OK) != 0)
-        return usageError(QStringLiteral("--publish-ca: cannot read %1: %2")
-                              .arg(p.value(publishCa), qt_error_string(errno)));
-    }
+  if (const auto status = takeOutputs(p, {}, o.outputs, true)) return *status;
+  if (const RequestedOutput* broker = o.outputs.find(publishFormat())) {
+    QString why;
+    const QString ca = p.isSet(publishCa) ? p.value(publishCa) : QString();
+    std::optional<publish::PublisherOptions> options = publisherOptions(broker->path, ca, &why);
+    if (!options) return usageError(QStringLiteral("--publish: %1").arg(why));
     if (p.isSet(publishOutbox)) {
       bool ok = false;
       const qulonglong mb = p.value(publishOutbox).toULongLong(&ok);
@@ -485,13 +434,13 @@ int parseRecordOptions(const QStringList& args, RecordOptions& o) {
         return usageError(
             QStringLiteral("--publish-outbox takes megabytes from 1 to 1048576, not '%1'")
                 .arg(p.value(publishOutbox)));
-      options.outboxLimit = std::uint64_t(mb) << 20;
+      options->outboxLimit = std::uint64_t(mb) << 20;
     }
     o.publish = options;
   } else if (p.isSet(publishCa) || p.isSet(publishOutbox)) {
     return usageError(QStringLiteral("--publish-ca and --publish-outbox go with --publish"));
   }
-  if (o.outputs.empty() && !o.publish)
+  if (o.outputs.empty())
     return usageError(QStringLiteral(
         "say where the samples go: --zrv FILE and/or --csv FILE, and/or --publish URL"));
   return -1;

@@ -26,6 +26,7 @@
 #include "app/graphview/graphview.h"
 #include "app/mainwindow/elidedlabel.h"
 #include "app/mainwindow/icons.h"
+#include "app/outputs/livepublish.h"
 #include "app/outputs/outputs.h"
 #include "app/recovery/journalrecovery.h"
 #include "app/recovery/runjournal.h"
@@ -117,6 +118,7 @@ frmMain::frmMain(MainWindowParts parts, QWidget* parent)
   initDocumentCommands();
   initOptionsCommands();
   initHelpCommands();
+  initPublishing();
   showRunState(false);
 }
 
@@ -561,6 +563,7 @@ void frmMain::Form_Load() {
   restoreRecentFiles();
   m_engine->applyStartUpDefaults();
   applyUserDefaults();
+  restartPublishing();
 }
 
 void frmMain::placeWindow() {

@@ -27,6 +27,7 @@
 #include "app/appinfo/appinfo.h"
 #include "app/dialogs/dialogs.h"
 #include "app/graph/graphmodel.h"
+#include "app/options/optionspage.h"
 #include "app/options/polygrid.h"
 #include "app/options/portdevices.h"
 #include "app/settings/storedsettings.h"
@@ -178,6 +179,9 @@ frmOptions::frmOptions(OptionsHost host, QWidget* owner) : QDialog(owner), m_hos
                                buildFitPage()};
   for (int i = 0; i < kPages; ++i)
     tabs->addTab(makePage(i, contents[i]), titles[i]);
+  if (m_host.morePages) m_more = m_host.morePages();
+  for (OptionsPage* page : m_more)
+    tabs->addTab(page, page->title());
   m_takes = {
       {MINX, QStringLiteral("a number of seconds")},
       {MAXX, QStringLiteral("a number of seconds")},
@@ -611,7 +615,8 @@ bool frmOptions::Form_KeyDown(int key, Qt::KeyboardModifiers shift) {
   // Qt reports Shift+Tab as Backtab; either way it goes backwards.
   const bool back = (shift & Qt::ShiftModifier) || key == Qt::Key_Backtab;
   const int i = selectedTab();
-  selectTab(back ? (i == 1 ? kPages : i - 1) : (i == kPages ? 1 : i + 1));
+  const int last = m_tabs->count();
+  selectTab(back ? (i == 1 ? last : i - 1) : (i == last ? 1 : i + 1));
   return true;
 }
 
@@ -811,6 +816,13 @@ bool frmOptions::checkSettingBox(QLineEdit* box, const SettingDescriptor& d) {
 bool frmOptions::cmdApply_Click() {
   m_grid->finishEditing();
   if (!ValidateEntries()) return false;
+  for (OptionsPage* page : m_more) {
+    // A page's refusal is said with the page in front.
+    const int shown = m_tabs->currentIndex();
+    m_tabs->setCurrentIndex(kPages + int(m_more.indexOf(page)));
+    if (!page->validate()) return false;
+    m_tabs->setCurrentIndex(shown);
+  }
   AcquisitionEngine& engine = *m_host.engine;
   AcquisitionSettings& s = engine.settings;
   GraphModel& graph = engine.graph();
@@ -848,6 +860,8 @@ bool frmOptions::cmdApply_Click() {
     m_host.storedSettings->setComPort(board.CommPort());
     m_host.storedSettings->sync();
     m_grid->writeBack(engine.data);
+    for (OptionsPage* page : m_more)
+      page->apply();
     if (m_host.applied) m_host.applied();
   } catch (const zrv::AutomationError& e) {
     // Validation lets through only what every setter takes; this is a safety net.

@@ -41,6 +41,7 @@ class AcquisitionEngine;
 class Dialogs;
 struct SettingDescriptor;
 enum class SettingId : uint8_t;
+class OptionsPage;
 class PolyGrid;
 class StoredSettings;
 
@@ -62,6 +63,9 @@ struct OptionsHost {
   std::function<bool()> saveDefaults;
   /// Forgets the user's defaults and puts the factory settings in force.
   std::function<void()> restoreFactoryDefaults;
+  /// Pages of their own after the four (publishing), made for each showing; the dialog
+  /// owns them.
+  std::function<QList<OptionsPage*>()> morePages;
 };
 
 /// The texts the range boxes show for a minimum and a maximum setting. Text stays as it is;
@@ -109,6 +113,7 @@ class frmOptions : public QDialog {
   int selectedTab() const;
   void selectTab(int tab);
   QWidget* picOptions(int index) const { return m_pages[index]; }
+  const QList<OptionsPage*>& morePages() const { return m_more; }
   QLineEdit* field(const char* name) const;
   QCheckBox *autor, *Legend;
   QLineEdit *MINX, *MAXX, *MINY, *MAXY, *XSTEP, *YSTEP;
@@ -169,6 +174,7 @@ class frmOptions : public QDialog {
   OptionsHost m_host;
   QTabBar* m_tabs;
   std::array<QWidget*, kPages> m_pages{};
+  QList<OptionsPage*> m_more;
   PolyGrid* m_grid;
   QStandardItemModel* m_portModel;
   QLabel* m_portNote;
