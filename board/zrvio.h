@@ -80,11 +80,14 @@
 //   called setAbandonable(true) (the C interface does), else when the wait ends.
 //
 // Threads
-//   One thread (the host's UI thread) calls every member. While a command waits for the
-//   board to become ready it lets the host process its events, so host code (a timer tick,
-//   a button) may issue commands inside that wait; the reply-owed flag ("busy") keeps them
-//   from interleaving on the wire. Reading a reply never processes events. Host code run
-//   from that wait must not destroy the ZRVIO.
+//   One thread at a time calls the members (but abandonWait()): a host's UI thread, or a
+//   thread it hands the control to and takes it back from, as ZRVLOG's sampler does for a
+//   run. The control does no locking of its own; two threads calling it at once is the
+//   host's error. While a command waits for the board to become ready it lets the calling
+//   thread process its events, so host code (a timer tick, a button) may issue commands
+//   inside that wait; the reply-owed flag ("busy") keeps them from interleaving on the wire.
+//   Reading a reply never processes events. Host code run from that wait must not destroy
+//   the ZRVIO.
 
 #include <QString>
 #include <atomic>

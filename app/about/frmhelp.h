@@ -48,7 +48,6 @@ class frmHelp : public QMainWindow {
   QStringList highlightedWords() const;
 
   QTreeWidget* contentsList() const { return m_contents; }
-  QLineEdit* searchField() const { return m_searchField; }
   QListWidget* resultList() const { return m_results; }
   QLabel* searchStatus() const { return m_searchStatus; }
   QTextBrowser* browser() const { return m_browser; }

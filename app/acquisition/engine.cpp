@@ -372,4 +372,35 @@ int32_t AcquisitionEngine::GetTimerResMin() const {
   return m_timer.statistics().minimumResolution();
 }
 
+zrv::Variant settingValue(const AcquisitionEngine& engine, const SettingDescriptor& d) {
+  switch (d.id) {
+    case SettingId::TimerFrequency:
+      return zrv::Variant(engine.GetTimerFreq());
+    case SettingId::Reconnect:
+      return zrv::Variant(static_cast<int32_t>(engine.reconnectGrace().count()));
+    default:
+      return settingValue(engine.document(), d);
+  }
+}
+
+void setSetting(AcquisitionEngine& engine, const SettingDescriptor& d, const zrv::Variant& value) {
+  switch (d.id) {
+    case SettingId::TimerFrequency:
+      engine.SetTimerFreq(value.toLong());
+      return;
+    case SettingId::Reconnect:
+      engine.setReconnectGrace(std::chrono::seconds(value.toLong()));
+      return;
+    case SettingId::Interval:
+      engine.SetTimerInt(value.toLong());
+      return;
+    default:
+      setSetting(engine.document(), d, value);
+  }
+}
+
+QString settingText(const AcquisitionEngine& engine, const SettingDescriptor& d) {
+  return settingText(d, settingValue(engine, d));
+}
+
 }  // namespace zrvlog

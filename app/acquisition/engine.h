@@ -32,6 +32,7 @@
 
 #include "app/acquisition/sampler.h"
 #include "app/documents/document.h"
+#include "app/documents/settingtable.h"
 #include "app/timer/realtime.h"
 
 namespace zrvlog {
@@ -194,5 +195,11 @@ class AcquisitionEngine : public QObject {
   SharedCpu m_tickCpu;
   std::unique_ptr<Sampler> m_sampler;
 };
+
+/// The setting table's values as a run holds them: the document's, and the timer's frequency
+/// and the reconnect wait of the engine. The interval goes to the timer as well.
+zrv::Variant settingValue(const AcquisitionEngine& engine, const SettingDescriptor& d);
+void setSetting(AcquisitionEngine& engine, const SettingDescriptor& d, const zrv::Variant& value);
+QString settingText(const AcquisitionEngine& engine, const SettingDescriptor& d);
 
 }  // namespace zrvlog

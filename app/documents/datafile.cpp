@@ -9,6 +9,7 @@
 #include <array>
 
 #include "app/documents/document.h"
+#include "app/documents/settingtable.h"
 #include "app/documents/fieldio.h"
 #include "app/documents/numbertext.h"
 #include "app/documents/textcodec.h"
@@ -32,14 +33,12 @@ namespace {
 enum class Source : uint8_t {
   Version,
   StartTime,
-  stopsec,
-  AvgCt,
+  Setting,  // a run setting of the setting table, by the line it is kept on
   Autorange,
   MINX,
   MINY,
   MAXX,
   MAXY,
-  Interval,
   Graph,
   EndOfLine
 };
@@ -50,11 +49,35 @@ struct Cell {
   Source source;
   Column column = Column::Variant;
   M member = M::Caption;
+  int line = 0;  // for a setting: the line the setting table keeps it on
 };
 
 constexpr Cell kEol{Source::EndOfLine};
 constexpr Cell graph(M member, Column column) {
   return {Source::Graph, column, member};
+}
+constexpr Cell settingOn(int line) {
+  return {Source::Setting, Column::Variant, M::Caption, line};
+}
+
+// The setting a cell stands for, and the type the file writes it as.
+const SettingDescriptor& settingOf(const Cell& cell) {
+  const SettingDescriptor* d = settingOnFileLine(cell.line);
+  Q_ASSERT(d);
+  return *d;
+}
+Column columnOf(const Cell& cell) {
+  if (cell.source != Source::Setting) return cell.column;
+  switch (settingOf(cell).type) {
+    case SettingType::Int16:
+    case SettingType::Choice:
+      return Column::Integer;
+    case SettingType::Int32:
+      return Column::Long;
+    case SettingType::Text:
+      break;
+  }
+  return Column::Variant;
 }
 
 constexpr Cell kHeader[] = {
@@ -62,9 +85,9 @@ constexpr Cell kHeader[] = {
     kEol,  // 1
     {Source::StartTime},
     kEol,  // 2
-    {Source::stopsec},
+    settingOn(3),
     kEol,  // 3
-    {Source::AvgCt, Column::Integer},
+    settingOn(4),
     kEol,  // 4
     {Source::Autorange, Column::Boolean},
     kEol,  // 5
@@ -78,7 +101,7 @@ constexpr Cell kHeader[] = {
     graph(M::GridCountX, Column::Integer),
     graph(M::GridCountY, Column::Integer),
     kEol,  // 8
-    {Source::Interval, Column::Long},
+    settingOn(9),
     kEol,  // 9
     graph(M::Caption, Column::Text),
     kEol,  // 10
@@ -152,10 +175,8 @@ QString cellName(const Cell& cell) {
       return QStringLiteral("format version");
     case Source::StartTime:
       return QStringLiteral("StartTime");
-    case Source::stopsec:
-      return QStringLiteral("stopsec");
-    case Source::AvgCt:
-      return QStringLiteral("AvgCt");
+    case Source::Setting:
+      return QString::fromLatin1(settingOf(cell).name);
     case Source::Autorange:
       return QStringLiteral("Autorange");
     case Source::MINX:
@@ -166,8 +187,6 @@ QString cellName(const Cell& cell) {
       return QStringLiteral("MAXX");
     case Source::MAXY:
       return QStringLiteral("MAXY");
-    case Source::Interval:
-      return QStringLiteral("sample interval");
     case Source::Graph:
       return QStringLiteral("graph %1, %2")
           .arg(static_cast<int>(cell.member))
@@ -187,10 +206,8 @@ Variant valueOf(const Cell& cell, const Document& document) {
       return Variant(kDataFileVersion);
     case Source::StartTime:
       return document.data.StartTime;
-    case Source::stopsec:
-      return s.stopsec;
-    case Source::AvgCt:
-      return Variant(s.AvgCt);
+    case Source::Setting:
+      return settingValue(document, settingOf(cell));
     case Source::Autorange:
       return Variant(document.autorange());
     case Source::MINX:
@@ -201,8 +218,6 @@ Variant valueOf(const Cell& cell, const Document& document) {
       return s.MAXX;
     case Source::MAXY:
       return s.MAXY;
-    case Source::Interval:
-      return Variant(document.interval());
     case Source::Graph:
       return document.graph().property(cell.member);
     case Source::EndOfLine:
@@ -213,7 +228,7 @@ Variant valueOf(const Cell& cell, const Document& document) {
 
 void writeCell(FieldWriter& w, const Cell& cell, const Variant& v) {
   try {
-    switch (cell.column) {
+    switch (columnOf(cell)) {
       case Column::Text:
       case Column::Font:
         return w.text(v.toText());
@@ -491,12 +506,10 @@ void Loader::applyCell(const Cell& cell, const Variant& v, LoadResult& result) {
     case Source::StartTime:
       m_document.data.StartTime = v;
       return;
-    case Source::stopsec:
-      s.stopsec = v;
-      result.startTimeRead = true;
-      return;
-    case Source::AvgCt:
-      s.AvgCt = v.toInteger();
+    case Source::Setting:
+      setSetting(m_document, settingOf(cell), v);
+      // Lines 2 and 3: the start and stop times the status bar shows.
+      if (settingOf(cell).id == SettingId::StopTime) result.startTimeRead = true;
       return;
     case Source::Autorange:
       m_document.setAutorange(v.toBool());
@@ -525,9 +538,6 @@ void Loader::applyCell(const Cell& cell, const Variant& v, LoadResult& result) {
       m_graph.setProperty(M::RangeYMax, s.MAXY);
       return;
     }
-    case Source::Interval:
-      m_document.setInterval(v.toLong());
-      return;
     case Source::Graph:
       m_graph.setProperty(cell.member, v);
       return;

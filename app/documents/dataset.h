@@ -7,11 +7,11 @@
 #include <array>
 #include <cstdint>
 
+#include "app/documents/channellimit.h"
 #include "common/variant.h"
 
 namespace zrvlog {
 
-inline constexpr int kChannels = 5;
 inline constexpr int kOrders = 5;  // a4..a0 of the calibration polynomial
 
 /// The coefficient a1 that maps counts 0-1023 onto 0-5 V: the double nearest to this

@@ -98,24 +98,4 @@ Variant convertForMember(const MemberInfo& info, const Variant& value) {
                              QStringLiteral("%1 is a method, not a property").arg(info.name));
 }
 
-QString memberTypeName(MemberType type) {
-  switch (type) {
-    case MemberType::Integer:
-      return QStringLiteral("16-bit integer");
-    case MemberType::Long:
-      return QStringLiteral("32-bit integer");
-    case MemberType::Boolean:
-      return QStringLiteral("boolean");
-    case MemberType::Double:
-      return QStringLiteral("double");
-    case MemberType::Text:
-      return QStringLiteral("text");
-    case MemberType::Font:
-      return QStringLiteral("font face name");
-    case MemberType::Method:
-      return QStringLiteral("method");
-  }
-  return {};
-}
-
 }  // namespace zrvlog

@@ -138,7 +138,4 @@ int storedCount(MemberScope scope);
 /// converted, 6 when it does not fit (or is not a finite double).
 zrv::Variant convertForMember(const MemberInfo& info, const zrv::Variant& value);
 
-/// Human-readable type name as the data file and error texts use it ("16-bit", "text").
-QString memberTypeName(MemberType type);
-
 }  // namespace zrvlog

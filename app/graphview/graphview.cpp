@@ -603,11 +603,6 @@ QPointF GraphView::toPixel(double x, double y) const {
          QPointF(d->plot->pos());
 }
 
-QPointF GraphView::toAxis(QPointF pixel) const {
-  const QPointF local = pixel - QPointF(d->plot->pos());
-  return {d->plot->xAxis->pixelToCoord(local.x()), d->plot->yAxis->pixelToCoord(local.y())};
-}
-
 // --- Mouse -----------------------------------------------------------------------------------
 
 bool GraphView::eventFilter(QObject* watched, QEvent* event) {

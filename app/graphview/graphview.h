@@ -153,9 +153,8 @@ class GraphView : public QWidget {
   // --- Geometry, for hosts and tests ------------------------------------------------
   /// The plot area in this widget's coordinates (after the last replot).
   QRect plotRect() const;
-  /// Axis units to a point of this widget, and back (as last drawn).
+  /// Axis units to a point of this widget (as last drawn).
   QPointF toPixel(double x, double y) const;
-  QPointF toAxis(QPointF pixel) const;
   /// The widget that receives the mouse (for synthesized events in tests).
   QWidget* mouseArea() const;
 

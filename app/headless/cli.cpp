@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/acquisition/engine.h"
 #include "app/recovery/privatefiles.h"
 #include "app/safewrite/safewrite.h"
 #include "common/counted.h"
@@ -29,7 +30,7 @@ const char kUsage[] =
     "  zrvlog --recover [OUTPUT...] [--discard]\n"
     "where each OUTPUT is one of %1\n"
     "\n"
-    "Outputs (the same in every mode):\n"
+    "Outputs (the files in every mode, --publish with --headless):\n"
     "%2"
     "  A FILE is replaced only once the new one is whole on the disk; - is standard output,\n"
     "  and a FIFO or a device (/dev/stdout, /dev/null) is written in place. A link in a\n"
@@ -41,34 +42,12 @@ const char kUsage[] =
     "  --port N|sim|DEVICE  the board: a COM number from 1 to 255 (through the port map),\n"
     "                       sim for the built-in simulated board, or a device such as\n"
     "                       /dev/ttyUSB0 (default: the port the program last used)\n"
-    "  --interval SECONDS   sample interval, from 0.001 to 2147483.647 (default 1)\n"
-    "  --stop SECONDS       stop time, from 0 to 1000000000; without it the run goes on\n"
-    "                       until Ctrl+C\n"
-    "  --channels N         channels 0 to N-1 are read, N = 1 to 5 (default 5)\n"
-    "  --average N          conversions averaged per channel and sample, 1 to 255 (default 1)\n"
-    "  --reference REF      A/D reference: vdd (Vdd, Vss), ch3 (Ch3, Vss) or ch3-ch2\n"
-    "                       (Ch3, Ch2); default vdd\n"
+    "%3"
     "  --raw                record raw counts (0-1023) instead of 0-5 V\n"
     "  --quiet              no progress lines\n"
-    "  --reconnect SECONDS  when the port fails (a USB adapter unplugged), wait this long for\n"
-    "                       it to come back, trying once a second, before the run ends;\n"
-    "                       0 ends it at once (default 30)\n"
-    "  --publish mqtt://[USER@]HOST[:PORT]/TOPIC\n"
-    "                       also publish every sample to an MQTT broker (mqtts:// for TLS\n"
-    "                       with the system's CAs): TOPIC/samples (JSON arrays, QoS 1),\n"
-    "                       TOPIC/meta and TOPIC/status (retained). USER's password comes\n"
-    "                       from ZRVLOG_MQTT_PASSWORD or the file ZRVLOG_MQTT_PASSWORD_FILE\n"
-    "                       (default ~/.config/ZRVLOG/mqtt-password; yours alone, mode\n"
-    "                       600), never the command line. Samples the broker has not taken\n"
-    "                       wait in ~/.local/share/ZRVLOG/outbox (at most 1 GB, the oldest\n"
-    "                       dropped first; --publish-outbox MB sets it) and go out, in\n"
-    "                       order, when it is back or at the next --publish to it. A\n"
-    "                       broker that cannot be reached is a warning; one that refuses\n"
-    "                       the user ends the program (exit 1).\n"
-    "  --publish-ca FILE    the CA certificate of a broker with a private CA (mqtts://)\n"
-    "  --publish-outbox MB  the outbox's size for this broker and topic (default 1024)\n"
     "  The outputs are written when the run ends, but --csv to standard output, a FIFO or a\n"
-    "  device gets the samples as they are taken, a line per sample.\n"
+    "  device gets the samples as they are taken, a line per sample, and --publish sends them\n"
+    "  to the broker as they are taken.\n"
     "Progress goes to standard error once a second; a line that standard error cannot take\n"
     "at once (its reader stalled) is dropped, never waited for. Ctrl+C, SIGTERM and SIGHUP\n"
     "(the terminal or the remote session closed) end the run and keep every sample taken. A\n"
@@ -137,7 +116,8 @@ bool writeLine(int fd, const QString& text, int waitMs, bool& stalled) {
 }  // namespace
 
 QString usage() {
-  return QString::fromUtf8(kUsage).arg(outputOptionsSynopsis(), outputOptionsHelp());
+  return QString::fromUtf8(kUsage).arg(outputOptionsSynopsis(), outputOptionsHelp(),
+                                       settingOptionsHelp());
 }
 
 void say(const QString& text) {
@@ -322,7 +302,7 @@ const RequestedOutput* Outputs::find(const OutputFormat& format) const {
 QList<NamedFile> Outputs::named() const {
   QList<NamedFile> files;
   for (const RequestedOutput& o : list)
-    files << o.named();
+    if (o.format->isFile()) files << o.named();
   return files;
 }
 
@@ -335,7 +315,7 @@ bool Outputs::toStandardOutput() const {
 QString outputOptionsSynopsis() {
   QStringList options;
   for (const OutputFormat& format : outputFormats())
-    options << QStringLiteral("%1 FILE").arg(format.option());
+    options << QStringLiteral("%1 %2").arg(format.option(), format.targetName());
   return options.join(QStringLiteral(", "));
 }
 
@@ -343,7 +323,7 @@ QString outputOptionsHelp() {
   const Outputs defaults;
   QString help;
   for (const OutputFormat& format : outputFormats())
-    help += QStringLiteral("  %1 FILE").arg(format.option()).leftJustified(23) +
+    help += QStringLiteral("  %1 %2").arg(format.option(), format.targetName()).leftJustified(23) +
             QString::fromLatin1(format.help) + QLatin1Char('\n');
   help += QStringLiteral(
               "  --size WxH           picture size in pixels (default %1x%2); a page takes the\n"
@@ -357,6 +337,87 @@ QString outputOptionsHelp() {
   return help;
 }
 
+namespace {
+
+// Words after a column of 23, lines of at most 90 characters.
+QString helpEntry(const QString& head, const QString& text) {
+  constexpr int kColumn = 23, kWidth = 90;
+  QString out = head.size() < kColumn - 1 ? head.leftJustified(kColumn)
+                                          : head + QLatin1Char('\n') + QString(kColumn, u' ');
+  int lineStart = int(out.lastIndexOf(u'\n') + 1);
+  bool first = true;
+  for (const QString& word : text.split(u' ', Qt::SkipEmptyParts)) {
+    if (!first && out.size() - lineStart + 1 + word.size() > kWidth) {
+      out += QLatin1Char('\n') + QString(kColumn, u' ');
+      lineStart = int(out.size() - kColumn);
+    } else if (!first) {
+      out += QLatin1Char(' ');
+    }
+    out += word;
+    first = false;
+  }
+  return out + QLatin1Char('\n');
+}
+
+QString defaultShown(const SettingDescriptor& d) {
+  if (!d.defaultText || !*d.defaultText) return {};
+  for (const SettingChoice& choice : d.choices)
+    if (QString::number(choice.code) == QLatin1String(d.defaultText))
+      return QString::fromLatin1(choice.word);
+  return QString::fromLatin1(d.defaultText);
+}
+
+}  // namespace
+
+QString settingOptionsHelp() {
+  QString help;
+  for (const SettingDescriptor& d : settingTable()) {
+    if (!d.option) continue;
+    QString text =
+        QString::fromLatin1(d.help) + QStringLiteral(": ") + QString::fromLatin1(d.takes);
+    if (const QString shown = defaultShown(d); !shown.isEmpty())
+      text += QStringLiteral(" (default %1)").arg(shown);
+    help += helpEntry(
+        QStringLiteral("  --%1 %2").arg(QLatin1String(d.option), QLatin1String(d.valueName)), text);
+  }
+  return help;
+}
+
+void addSettingOptions(QCommandLineParser& p) {
+  for (const SettingDescriptor& d : settingTable())
+    if (d.option)
+      p.addOption(QCommandLineOption(QString::fromLatin1(d.option), {},
+                                     QString::fromLatin1(d.valueName).toLower()));
+}
+
+std::optional<int> takeSettings(const QCommandLineParser& p, SettingValues& values) {
+  for (const SettingDescriptor& d : settingTable()) {
+    if (!d.option) continue;
+    const QString option = QString::fromLatin1(d.option);
+    if (!p.isSet(option)) continue;
+    if (p.values(option).size() > 1)
+      return usageError(QStringLiteral("--%1 is given twice").arg(option));
+    const QString text = p.value(option);
+    const SettingCheck check = checkSetting(d, text);
+    if (!check.ok())
+      return usageError(QStringLiteral("--%1 takes %2, not '%3'")
+                            .arg(option, QString::fromLatin1(d.takes), text));
+    values.list.push_back({&d, check.value});
+  }
+  return std::nullopt;
+}
+
+void SettingValues::applyTo(AcquisitionEngine& engine) const {
+  for (const auto& [d, value] : list)
+    setSetting(engine, *d, value);
+}
+
+const zrv::Variant* SettingValues::find(SettingId id) const {
+  for (const auto& [d, value] : list)
+    if (d->id == id) return &value;
+  return nullptr;
+}
+
 void addOutputOptions(QCommandLineParser& p) {
   for (const OutputFormat& format : outputFormats())
     p.addOption(QCommandLineOption(QString::fromLatin1(format.id), {}, QStringLiteral("file")));
@@ -365,16 +426,23 @@ void addOutputOptions(QCommandLineParser& p) {
 }
 
 std::optional<int> takeOutputs(const QCommandLineParser& p, const QList<NamedFile>& inputs,
-                               Outputs& outputs) {
+                               Outputs& outputs, bool recording) {
   for (const OutputFormat& format : outputFormats()) {
     const QString id = QString::fromLatin1(format.id);
     if (!p.isSet(id)) continue;
+    if (!format.isFile() && !recording)
+      return usageError(QStringLiteral("%1 goes with --headless: it takes samples as a run "
+                                       "records them")
+                            .arg(format.option()));
     if (p.values(id).size() > 1)
       return usageError(
           QStringLiteral("%1 is given twice; it takes one file").arg(format.option()));
     if (p.value(id).isEmpty())
-      return usageError(
-          QStringLiteral("%1 takes a file name (- for standard output)").arg(format.option()));
+      return usageError(format.isFile()
+                            ? QStringLiteral("%1 takes a file name (- for standard "
+                                             "output)")
+                                  .arg(format.option())
+                            : QStringLiteral("%1 takes an address").arg(format.option()));
     outputs.list.push_back({&format, p.value(id), nullptr});
   }
   const QString size = QStringLiteral("size"), style = QStringLiteral("style");
@@ -398,6 +466,7 @@ std::optional<int> takeOutputs(const QCommandLineParser& p, const QList<NamedFil
   // Held from here to the end: what cannot be written, or what another program writes, is
   // refused before anything starts.
   for (RequestedOutput& o : outputs.list) {
+    if (!o.format->isFile()) continue;  // an address: the safe writer has no say in it
     o.target = std::make_unique<SafeOutput>();
     if (const auto problem = o.target->hold(o.path))
       return usageError(
@@ -428,7 +497,7 @@ bool writeOutputs(Outputs& outputs, OutputSource& source, const RequestedOutput*
   bool ok = true;
   const auto samples = qulonglong(source.document.sampleCount());
   for (RequestedOutput& o : outputs.list) {
-    if (&o == skip) continue;
+    if (&o == skip || !o.format->writer) continue;
     SaveResult r;
     if (writeOutput(*o.format, *o.target, source, &r)) {
       say(r.error);

@@ -14,9 +14,14 @@
 #include "app/dialogs/dialogs.h"
 #include "app/documents/datafile.h"
 #include "app/documents/document.h"
+#include "app/documents/settingtable.h"
 #include "app/graph/graphmodel.h"
 #include "app/outputs/outputs.h"
 #include "app/safewrite/safewrite.h"
+
+namespace zrvlog {
+class AcquisitionEngine;
+}
 
 namespace zrvlog::cli {
 
@@ -30,7 +35,8 @@ constexpr int kExitUsage = 2;
 /// other files were written.
 constexpr int kExitReaderGone = 3;
 
-/// The help of every mode; %1 and %2 stand for the output options (usage() fills them in).
+/// The help of every mode; %1 and %2 stand for the output options, %3 for the run settings
+/// (usage() fills them in).
 extern const char kUsage[];
 /// The help as printed, with the options of every output of the registry.
 QString usage();
@@ -85,8 +91,8 @@ struct FileDocument {
 /// goes, held (checked and locked) from the parse to the end of the mode.
 struct RequestedOutput {
   const OutputFormat* format = nullptr;
-  QString path;  ///< "-": standard output
-  std::unique_ptr<SafeOutput> target;
+  QString path;                        ///< "-": standard output; the address of a broker
+  std::unique_ptr<SafeOutput> target;  ///< nullptr for an address
   NamedFile named() const { return {format->option(), path}; }
 };
 
@@ -102,13 +108,28 @@ struct Outputs {
   bool toStandardOutput() const;
 };
 
+/// The run settings given on the command line, each checked as the options dialog checks it.
+struct SettingValues {
+  std::vector<std::pair<const SettingDescriptor*, zrv::Variant>> list;
+  /// Gives the engine every setting given (after its start-up defaults).
+  void applyTo(AcquisitionEngine& engine) const;
+  const zrv::Variant* find(SettingId id) const;
+};
+/// An option per setting of the setting table that has one, and their help.
+void addSettingOptions(QCommandLineParser& p);
+QString settingOptionsHelp();
+/// The settings named on the command line; an exit status (kExitUsage, said) when one is
+/// refused.
+std::optional<int> takeSettings(const QCommandLineParser& p, SettingValues& values);
+
 /// Adds an option per entry of the output registry, with --size and --style.
 void addOutputOptions(QCommandLineParser& p);
 /// The outputs named on the command line, checked against the inputs and each other and
 /// held; an exit status (kExitUsage, said) when one cannot be written or another program
-/// holds it. Nothing is written then.
+/// holds it. Nothing is written then. An address (--publish) is taken only when recording,
+/// and is held by nothing: its target stays empty.
 std::optional<int> takeOutputs(const QCommandLineParser& p, const QList<NamedFile>& inputs,
-                               Outputs& outputs);
+                               Outputs& outputs, bool recording = false);
 /// Writes every output not written yet (skip: the live CSV) from the source, each said as
 /// it is written; returns false when one could not be written. When the data file cannot
 /// be written a private copy goes to rescueFolder(), and where it went is reported.

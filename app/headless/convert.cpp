@@ -19,7 +19,7 @@ int convert(const QStringList& args) {
   if (outputs.empty()) {
     QStringList wanted;
     for (const OutputFormat& format : outputFormats())
-      wanted << format.option();
+      if (format.isFile()) wanted << format.option();
     return usageError(
         QStringLiteral("say what to make: %1 and/or %2 FILE")
             .arg(wanted.mid(0, wanted.size() - 1).join(QStringLiteral(", ")), wanted.back()));

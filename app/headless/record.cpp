@@ -26,6 +26,7 @@
 #include "app/documents/numbertext.h"
 #include "app/graph/graphmodel.h"
 #include "app/headless/cli.h"
+#include "app/outputs/livepublish.h"
 #include "app/publish/publish.h"
 #include "app/recovery/privatefiles.h"
 #include "app/recovery/runjournal.h"
@@ -40,11 +41,6 @@
 namespace zrvlog::cli {
 
 namespace {
-
-// About 31 years: any run fits, and the number stays a plain one.
-constexpr double kMaxStopSeconds = 1e9;
-// A day: a grace longer than that is no grace.
-constexpr int kMaxReconnectSeconds = 86400;
 
 // ---- Signals ----------------------------------------------------------------------------
 
@@ -180,20 +176,16 @@ class LiveCsv : public QObject {
 struct RecordOptions {
   Outputs outputs;
   QString port;
-  int32_t intervalMs = 1000;
-  QString stop;
-  int16_t channels = 5;
-  int16_t average = 1;
-  int16_t reference = 0;
+  /// The run settings given; the others keep the engine's start-up defaults.
+  SettingValues settings;
   bool raw = false;
   bool quiet = false;
-  int reconnectSeconds = int(AcquisitionEngine::kDefaultReconnectGrace.count());
   /// The broker the samples are published to, if any.
   std::optional<publish::PublisherOptions> publish;
   /// The CSV when it goes to a stream: written as the samples come.
   RequestedOutput* liveCsv() {
     for (RequestedOutput& o : outputs.list)
-      if (o.format->canStream && o.target->target().stream()) return &o;
+      if (o.format->canStream && o.target && o.target->target().stream()) return &o;
     return nullptr;
   }
 };
@@ -221,16 +213,15 @@ int recordRun(RecordOptions& o) {
   });
   try {
     link.setCommPort(port);
-    engine.SetTimerInt(o.intervalMs);
+    o.settings.applyTo(engine);
   } catch (const zrv::AutomationError& e) {
     return usageError(e.message());
   }
   if (o.raw) engine.quickset(Quickset::RawCounts);
-  engine.settings.stopsec = o.stop.isEmpty() ? zrv::Variant() : zrv::Variant(o.stop);
-  engine.settings.ChanLimit = o.channels;
-  engine.settings.AvgCt = o.average;
-  engine.settings.RefSel = o.reference;
-  engine.setReconnectGrace(std::chrono::seconds(o.reconnectSeconds));
+  // Without --stop the run goes on until it is stopped.
+  if (!o.settings.find(SettingId::StopTime)) engine.settings.stopsec = zrv::Variant();
+  const int32_t intervalMs = engine.GetTimerInt();
+  const QString stop = engine.settings.stopsec.toText();
 
   if (!catchStopSignals())
     say(QStringLiteral("Ctrl+C cannot be caught: %1").arg(qt_error_string()));
@@ -298,73 +289,37 @@ int recordRun(RecordOptions& o) {
     if (live) live->checkReader();
   });
 
-  // The broker is not an entry of the output registry: its entries write a whole output
-  // into a file when the run ends, while publishing lives beside the run like the live CSV,
-  // with a thread and an outbox of its own.
-  std::unique_ptr<publish::Publisher> publisher;
+  // The broker entry of the registry: its samples go out as they are recorded, through a
+  // thread and an outbox of its own.
+  std::unique_ptr<LivePublisher> publisher;
   if (o.publish) {
-    const std::string broker = o.publish->url.display();
-    publisher = std::make_unique<publish::Publisher>(*o.publish);
-    std::string why;
-    if (!publisher->start(&why)) {
-      say(QStringLiteral("cannot publish to %1: %2")
-              .arg(QString::fromStdString(broker), QString::fromStdString(why)));
+    publisher = std::make_unique<LivePublisher>(engine, *o.publish);
+    const QString broker = publisher->broker();
+    if (const auto why = publisher->start()) {
+      say(QStringLiteral("cannot publish to %1: %2").arg(broker, *why));
       return kExitFailed;
     }
-    if (const auto left = publisher->waiting(); left > 0)
+    if (const auto left = publisher->publisher().waiting(); left > 0)
       say(QStringLiteral("%1 samples of an earlier run wait for %2; they go first")
               .arg(qulonglong(left))
-              .arg(QString::fromStdString(broker)));
+              .arg(broker));
     const publish::Link answer = publisher->waitFirstAnswer(std::chrono::seconds(3));
+    const QString linkError = QString::fromStdString(publisher->publisher().linkError());
     if (answer == publish::Link::Refused) {
-      say(QStringLiteral("the broker %1 refused: %2")
-              .arg(QString::fromStdString(broker), QString::fromStdString(publisher->linkError())));
-      publisher->stop(std::chrono::milliseconds(0));
+      say(QStringLiteral("the broker %1 refused: %2").arg(broker, linkError));
+      publisher->finish(std::chrono::milliseconds(0));
       return kExitFailed;
     }
     if (answer != publish::Link::Connected)
       say(QStringLiteral("warning: the broker %1 cannot be reached (%2); the samples wait in "
                          "the outbox until it can")
-              .arg(QString::fromStdString(broker),
-                   QString::fromStdString(publisher->linkError().empty()
-                                              ? std::string("no answer yet")
-                                              : publisher->linkError())));
-    publish::RunInfo run;
-    const auto now = std::chrono::system_clock::now();
-    run.startUnixMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
-    run.runId = std::to_string(run.startUnixMs);
-    run.intervalMs = o.intervalMs;
-    for (int c = 0; c < o.channels; ++c)
-      run.channels.push_back({"Ch" + std::to_string(c), o.raw ? "counts" : "V"});
-    run.average = o.average;
-    run.reference = o.reference == 0 ? "vdd" : o.reference == 1 ? "ch3" : "ch3-ch2";
-    run.calibration = o.raw ? "raw counts" : "volts";
-    const Version v = programVersion();
-    run.version =
-        std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.revision);
-    publisher->runStarted(run);
-    QObject::connect(
-        &engine, &AcquisitionEngine::sampleRecorded, &loop, [&](const SampleReport& report) {
-          // The tick's instant on the wall clock, to the millisecond.
-          const auto wall = std::chrono::system_clock::now() -
-                            (std::chrono::steady_clock::now() - report.started);
-          publish::Sample sample;
-          sample.index = report.samples - 1;
-          sample.unixMs =
-              std::chrono::duration_cast<std::chrono::milliseconds>(wall.time_since_epoch())
-                  .count();
-          sample.elapsed = report.sampleTime;
-          sample.jitter = report.jitter;
-          std::copy_n(report.values.begin(), publish::kMaxChannels, sample.values.begin());
-          publisher->add(sample);
-        });
+              .arg(broker, linkError.isEmpty() ? QStringLiteral("no answer yet") : linkError));
   }
   // Said like progress: a standard error that nobody reads must not delay the start.
   sayProgress(QStringLiteral("recording from %1 every %2 ms%3; Ctrl+C ends the run")
                   .arg(link.portDescription())
-                  .arg(o.intervalMs)
-                  .arg(o.stop.isEmpty() ? QString() : QStringLiteral(" until %1 s").arg(o.stop)));
+                  .arg(intervalMs)
+                  .arg(stop.isEmpty() ? QString() : QStringLiteral(" until %1 s").arg(stop)));
   try {
     engine.startRun();
   } catch (const zrv::AutomationError& e) {
@@ -391,23 +346,22 @@ int recordRun(RecordOptions& o) {
                        "show the gaps")
             .arg(engine.missedTicks()));
   if (publisher) {
-    publisher->runStopped();
     // What the broker has not taken within this time waits in the outbox for the next start.
-    publisher->stop(std::chrono::seconds(10));
-    const QString broker = QString::fromStdString(o.publish->url.display());
-    if (publisher->dropped() > 0)
+    publisher->finish(std::chrono::seconds(10));
+    const publish::Publisher& done = publisher->publisher();
+    const QString broker = publisher->broker();
+    if (done.dropped() > 0)
       say(QStringLiteral("%1 samples for %2 were dropped: the outbox was full (the oldest go "
                          "first) or could not be written")
-              .arg(qulonglong(publisher->dropped()))
+              .arg(qulonglong(done.dropped()))
               .arg(broker));
-    if (const auto left = publisher->waiting(); left > 0)
+    if (const auto left = done.waiting(); left > 0)
       say(QStringLiteral("%1 samples wait in the outbox for %2; they go out at the next "
                          "--publish to it")
               .arg(qulonglong(left))
               .arg(broker));
     else
-      report(QStringLiteral("published to %1/%2")
-                 .arg(broker, QString::fromStdString(o.publish->url.topic)));
+      report(QStringLiteral("published to %1/%2").arg(broker, publisher->topic()));
   }
   HeadlessSource source(engine.document(), o.outputs.picture);
   bool written = writeOutputs(o.outputs, source.source, liveOutput);
@@ -446,19 +400,12 @@ int parseRecordOptions(const QStringList& args, RecordOptions& o) {
   QCommandLineParser p;
   p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
   const QCommandLineOption headless(QStringLiteral("headless")), help(QStringLiteral("help")),
-      port(QStringLiteral("port"), {}, QStringLiteral("port")),
-      interval(QStringLiteral("interval"), {}, QStringLiteral("s")),
-      stop(QStringLiteral("stop"), {}, QStringLiteral("s")),
-      channels(QStringLiteral("channels"), {}, QStringLiteral("n")),
-      average(QStringLiteral("average"), {}, QStringLiteral("n")),
-      reference(QStringLiteral("reference"), {}, QStringLiteral("ref")), raw(QStringLiteral("raw")),
+      port(QStringLiteral("port"), {}, QStringLiteral("port")), raw(QStringLiteral("raw")),
       quiet(QStringLiteral("quiet")),
-      reconnect(QStringLiteral("reconnect"), {}, QStringLiteral("s")),
-      publishTo(QStringLiteral("publish"), {}, QStringLiteral("url")),
       publishCa(QStringLiteral("publish-ca"), {}, QStringLiteral("file")),
       publishOutbox(QStringLiteral("publish-outbox"), {}, QStringLiteral("mb"));
-  p.addOptions({headless, help, port, interval, stop, channels, average, reference, raw, quiet,
-                reconnect, publishTo, publishCa, publishOutbox});
+  p.addOptions({headless, help, port, raw, quiet, publishCa, publishOutbox});
+  addSettingOptions(p);
   addOutputOptions(p);
   if (const auto status = parseOrStop(p, args)) return *status;
 
@@ -471,87 +418,15 @@ int parseRecordOptions(const QStringList& args, RecordOptions& o) {
                                        "device path, not '%1'")
                             .arg(o.port));
   }
-  // Seconds as a plain number (a point for decimals), finite and within the option's range.
-  const auto seconds = [&](const QCommandLineOption& option, double lo, double hi,
-                           const char* range) -> std::optional<double> {
-    bool ok = false;
-    const double s = p.value(option).trimmed().toDouble(&ok);
-    if (ok && std::isfinite(s) && s >= lo && s <= hi) return s;
-    usageError(QStringLiteral("--%1 takes seconds from %2, not '%3'")
-                   .arg(option.names()[0], QLatin1String(range), p.value(option)));
-    return std::nullopt;
-  };
-  if (p.isSet(interval)) {
-    // Whole milliseconds of a 32-bit interval.
-    const auto s = seconds(interval, 0.0005, 2147483.6474, "0.001 to 2147483.647");
-    if (!s) return kExitUsage;
-    o.intervalMs = static_cast<int32_t>(std::llround(*s * 1000.0));
-  }
-  if (p.isSet(stop)) {
-    if (!seconds(stop, 0, kMaxStopSeconds, "0 to 1000000000")) return kExitUsage;
-    o.stop = p.value(stop).trimmed();  // kept as typed, as the options dialog keeps it
-  }
-  const auto whole = [&](const QCommandLineOption& option, int lo, int hi, int16_t& out,
-                         const char* what) -> bool {
-    if (!p.isSet(option)) return true;
-    bool ok = false;
-    const int n = p.value(option).toInt(&ok);
-    if (!ok || n < lo || n > hi) {
-      usageError(QStringLiteral("--%1 takes %2 from %3 to %4, not '%5'")
-                     .arg(option.names()[0], QLatin1String(what))
-                     .arg(lo)
-                     .arg(hi)
-                     .arg(p.value(option)));
-      return false;
-    }
-    out = static_cast<int16_t>(n);
-    return true;
-  };
-  if (!whole(channels, 1, 5, o.channels, "a channel count")) return kExitUsage;
-  if (!whole(average, 1, 255, o.average, "a count")) return kExitUsage;
-  if (p.isSet(reference)) {
-    const QString r = p.value(reference).toLower();
-    if (r == QLatin1String("vdd") || r == QLatin1String("0"))
-      o.reference = 0;
-    else if (r == QLatin1String("ch3") || r == QLatin1String("1"))
-      o.reference = 1;
-    else if (r == QLatin1String("ch3-ch2") || r == QLatin1String("8"))
-      o.reference = 8;
-    else
-      return usageError(QStringLiteral("--reference takes vdd, ch3 or ch3-ch2, not '%1'")
-                            .arg(p.value(reference)));
-  }
-  if (p.isSet(reconnect)) {
-    bool ok = false;
-    const int n = p.value(reconnect).trimmed().toInt(&ok);
-    if (!ok || n < 0 || n > kMaxReconnectSeconds)
-      return usageError(QStringLiteral("--reconnect takes whole seconds from 0 to %1, not '%2'")
-                            .arg(kMaxReconnectSeconds)
-                            .arg(p.value(reconnect)));
-    o.reconnectSeconds = n;
-  }
+  if (const auto status = takeSettings(p, o.settings)) return *status;
   o.raw = p.isSet(raw);
   o.quiet = p.isSet(quiet);
-  if (const auto status = takeOutputs(p, {}, o.outputs)) return *status;
-  if (p.isSet(publishTo)) {
-    std::string why;
-    const auto url = publish::parseBrokerUrl(p.value(publishTo).toStdString(), &why);
-    if (!url) return usageError(QStringLiteral("--publish: %1").arg(QString::fromStdString(why)));
-    publish::PublisherOptions options;
-    options.url = *url;
-    if (!url->user.empty()) {
-      const auto password = publish::brokerPassword(&why);
-      if (!password)
-        return usageError(QStringLiteral("--publish: %1").arg(QString::fromStdString(why)));
-      options.password = *password;
-    }
-    if (p.isSet(publishCa)) {
-      if (!url->tls) return usageError(QStringLiteral("--publish-ca goes with an mqtts:// broker"));
-      options.caFile = p.value(publishCa).toStdString();
-      if (::access(options.caFile.c_str(), R_OK) != 0)
-        return usageError(QStringLiteral("--publish-ca: cannot read %1: %2")
-                              .arg(p.value(publishCa), qt_error_string(errno)));
-    }
+  if (const auto status = takeOutputs(p, {}, o.outputs, true)) return *status;
+  if (const RequestedOutput* broker = o.outputs.find(publishFormat())) {
+    QString why;
+    const QString ca = p.isSet(publishCa) ? p.value(publishCa) : QString();
+    std::optional<publish::PublisherOptions> options = publisherOptions(broker->path, ca, &why);
+    if (!options) return usageError(QStringLiteral("--publish: %1").arg(why));
     if (p.isSet(publishOutbox)) {
       bool ok = false;
       const qulonglong mb = p.value(publishOutbox).toULongLong(&ok);
@@ -559,13 +434,13 @@ int parseRecordOptions(const QStringList& args, RecordOptions& o) {
         return usageError(
             QStringLiteral("--publish-outbox takes megabytes from 1 to 1048576, not '%1'")
                 .arg(p.value(publishOutbox)));
-      options.outboxLimit = std::uint64_t(mb) << 20;
+      options->outboxLimit = std::uint64_t(mb) << 20;
     }
     o.publish = options;
   } else if (p.isSet(publishCa) || p.isSet(publishOutbox)) {
     return usageError(QStringLiteral("--publish-ca and --publish-outbox go with --publish"));
   }
-  if (o.outputs.empty() && !o.publish)
+  if (o.outputs.empty())
     return usageError(QStringLiteral(
         "say where the samples go: --zrv FILE and/or --csv FILE, and/or --publish URL"));
   return -1;

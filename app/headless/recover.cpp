@@ -55,8 +55,7 @@ int recover(const QStringList& args) {
     report(QStringLiteral("removed %1").arg(journalLine(newest)));
     return kExitOk;
   }
-  const QString rows = newest.base + QStringLiteral(".rows"),
-                head = newest.base + QStringLiteral(".head");
+  const QString rows = journalfile::rows(newest.base), head = journalfile::header(newest.base);
   if (const auto problem = clobberedFile(
           {{QStringLiteral("the journal"), rows}, {QStringLiteral("the journal"), head}},
           o.named()))

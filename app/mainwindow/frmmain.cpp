@@ -26,6 +26,7 @@
 #include "app/graphview/graphview.h"
 #include "app/mainwindow/elidedlabel.h"
 #include "app/mainwindow/icons.h"
+#include "app/outputs/livepublish.h"
 #include "app/outputs/outputs.h"
 #include "app/recovery/journalrecovery.h"
 #include "app/recovery/runjournal.h"
@@ -55,13 +56,13 @@ QString valueUnit(const QString& format) {
 }
 
 // The toolbar, left to right: key, tooltip, icon. Separators go before the keys marked.
-struct ToolButtonSpec {
+struct ToolButton {
   const char* key;
   const char* tooltip;
   ToolIcon icon;
   bool separatorBefore;
 };
-constexpr ToolButtonSpec kToolButtons[] = {
+constexpr ToolButton kToolButtons[] = {
     {"New", "New", ToolIcon::New, false},          {"Open", "Open", ToolIcon::Open, false},
     {"Save", "Save", ToolIcon::Save, false},       {"Print", "Print", ToolIcon::Print, true},
     {"Copy", "Copy", ToolIcon::Copy, false},       {"Run", "Start/Stop", ToolIcon::Run, true},
@@ -118,6 +119,7 @@ frmMain::frmMain(MainWindowParts parts, QWidget* parent)
   initDocumentCommands();
   initOptionsCommands();
   initHelpCommands();
+  initPublishing();
   showRunState(false);
 }
 
@@ -273,13 +275,13 @@ void frmMain::buildToolBar() {
   m_toolBar->setIconSize(QSize(24, 24));
   m_toolBar->toggleViewAction()->setVisible(false);  // the View menu owns showing it
   setContextMenuPolicy(Qt::NoContextMenu);
-  for (const ToolButtonSpec& spec : kToolButtons) {
-    if (spec.separatorBefore) m_toolBar->addSeparator();
-    const QString key = QString::fromLatin1(spec.key);
-    QAction* action = m_toolBar->addAction(toolIcon(spec.icon), key);
+  for (const ToolButton& button : kToolButtons) {
+    if (button.separatorBefore) m_toolBar->addSeparator();
+    const QString key = QString::fromLatin1(button.key);
+    QAction* action = m_toolBar->addAction(toolIcon(button.icon), key);
     action->setObjectName(QStringLiteral("tb") + key);
     action->setData(key);
-    action->setToolTip(QString::fromLatin1(spec.tooltip));
+    action->setToolTip(QString::fromLatin1(button.tooltip));
     connect(action, &QAction::triggered, this, [this, key] { tbToolBar_ButtonClick(key); });
   }
   toolButton(QStringLiteral("Run"))->setCheckable(true);
@@ -299,14 +301,14 @@ void frmMain::buildToolBar() {
 }
 
 void frmMain::buildStatusBar() {
-  struct PanelSpec {
+  struct StatusPanel {
     const char* key;
     const char* text;
     const char* tooltip;
     int stretch;
   };
   // Panel 2 is twice as wide as panels 1, 4 and 5; panel 3 half as wide as panel 1.
-  constexpr PanelSpec kPanels[] = {
+  constexpr StatusPanel kPanels[] = {
       {"Status", "Status", "Recently received data appears here", 4},
       {"Start", "Start", "This panel shows the start time for data acquisition", 8},
       {"", "", "Running time (seconds)", 2},
@@ -331,10 +333,10 @@ void frmMain::buildStatusBar() {
   m_state->setObjectName(QStringLiteral("panelState"));
   bar->addPermanentWidget(m_state, 6);
   for (int i = 1; i <= 5; ++i) {
-    const PanelSpec& spec = kPanels[i - 1];
-    ElidedLabel* label = panel(QString::fromLatin1(spec.text), QString::fromLatin1(spec.tooltip));
+    const StatusPanel& row = kPanels[i - 1];
+    ElidedLabel* label = panel(QString::fromLatin1(row.text), QString::fromLatin1(row.tooltip));
     label->setObjectName(QStringLiteral("panel%1").arg(i));
-    bar->addPermanentWidget(label, spec.stretch);
+    bar->addPermanentWidget(label, row.stretch);
     m_panels[i] = label;
   }
   m_panels[1]->setDetail([this] { return sampleDetail(); });
@@ -562,6 +564,7 @@ void frmMain::Form_Load() {
   restoreRecentFiles();
   m_engine->applyStartUpDefaults();
   applyUserDefaults();
+  restartPublishing();
 }
 
 void frmMain::placeWindow() {

@@ -37,6 +37,7 @@ class GraphModel;
 class RunJournal;
 class ElidedLabel;
 class GraphView;
+class LivePublisher;
 class StoredSettings;
 struct OutputFormat;
 
@@ -65,8 +66,6 @@ class frmMain : public QMainWindow {
   AcquisitionEngine& engine() { return *m_engine; }
   GraphModel& NTGraph1() { return *m_graph; }
   GraphView& graphView() { return *m_view; }
-  BoardControl& ZRVIO1() { return *m_board; }
-  SamplingTimer& Timer1() { return *m_timer; }
   Dialogs& dialogs() { return *m_dialogs; }
   StoredSettings& storedSettings() { return *m_stored; }
 
@@ -125,6 +124,11 @@ class frmMain : public QMainWindow {
   /// What the acquisition is doing, left of the panels: "Recording: 1,234 samples, 20.5 s",
   /// "Finished: 201 samples in 20.0 s", ...
   QString stateText() const;
+  /// What publishing to the broker is doing: "Publishing to lab/bench1", "Broker unreachable:
+  /// 1,234 samples waiting"; empty while publishing is off.
+  QString publishStatus() const;
+  /// Publishes as the stored settings say from now on (after the run, if one is going on).
+  void restartPublishing();
 
  public Q_SLOTS:
   void mnuDataStart_Click();
@@ -301,6 +305,14 @@ class frmMain : public QMainWindow {
   ElidedLabel* m_panels[6] = {};   // 1 to 5
   ElidedLabel* m_state = nullptr;  // left of panel 1: recording, finished, ...
   bool m_unloaded = false;
+
+  // --- Publishing (frmmain_publish.cpp) -------------------------------------------------
+  void initPublishing();
+  void showPublishing();
+  std::unique_ptr<LivePublisher> m_publisher;  // goes before the engine it listens to
+  QString m_publishProblem;                    // why the stored settings cannot publish
+  bool m_publishPending = false;               // new settings wait for the run's end
+  ElidedLabel* m_publishState = nullptr;
 };
 
 }  // namespace zrvlog

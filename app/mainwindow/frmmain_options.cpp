@@ -9,6 +9,7 @@
 #include "app/mainwindow/frmmain.h"
 #include "app/options/frmoptions.h"
 #include "app/options/portdevices.h"
+#include "app/options/publishpage.h"
 #include "app/settings/storedsettings.h"
 #include "board/portmap.h"
 #include "common/automationerror.h"
@@ -119,6 +120,10 @@ void frmMain::mnuViewOptions_Click() {
   host.restoreFactoryDefaults = [this] {
     m_stored->clearUserDefaults();
     applyFactoryDefaults();
+  };
+  host.morePages = [this] {
+    return QList<OptionsPage*>{
+        new PublishPage(*m_stored, *m_dialogs, [this] { restartPublishing(); })};
   };
   host.applied = [this] {
     setSimulatedBoard(zrv::portmap::resolve(m_board->CommPort()) == kSimulatedDevice);

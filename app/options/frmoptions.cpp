@@ -12,7 +12,6 @@
 #include <QLoggingCategory>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSpinBox>
 #include <QStandardItemModel>
 #include <QTabBar>
 #include <QTabWidget>
@@ -24,9 +23,11 @@
 
 #include "app/acquisition/boardcontrol.h"
 #include "app/acquisition/engine.h"
+#include "app/documents/settingtable.h"
 #include "app/appinfo/appinfo.h"
 #include "app/dialogs/dialogs.h"
 #include "app/graph/graphmodel.h"
+#include "app/options/optionspage.h"
 #include "app/options/polygrid.h"
 #include "app/options/portdevices.h"
 #include "app/settings/storedsettings.h"
@@ -45,14 +46,6 @@ using M = GraphMember;
 
 constexpr int kPortCount = 9;  // COM1 to COM9
 constexpr double kMaxInt16 = std::numeric_limits<int16_t>::max();
-constexpr double kMaxInt32 = std::numeric_limits<int32_t>::max();
-
-// The A/D references the board offers, with the code a run hands it.
-struct Reference {
-  const char* text;
-  int16_t code;
-};
-constexpr Reference kReferences[] = {{"Vdd, Vss", 0}, {"Ch3, Vss", 1}, {"Ch3, Ch2", 8}};
 
 std::optional<double> numberIn(const QLineEdit* field) {
   return zrv::parseNumber(field->text());
@@ -186,6 +179,9 @@ frmOptions::frmOptions(OptionsHost host, QWidget* owner) : QDialog(owner), m_hos
                                buildFitPage()};
   for (int i = 0; i < kPages; ++i)
     tabs->addTab(makePage(i, contents[i]), titles[i]);
+  if (m_host.morePages) m_more = m_host.morePages();
+  for (OptionsPage* page : m_more)
+    tabs->addTab(page, page->title());
   m_takes = {
       {MINX, QStringLiteral("a number of seconds")},
       {MAXX, QStringLiteral("a number of seconds")},
@@ -193,13 +189,9 @@ frmOptions::frmOptions(OptionsHost host, QWidget* owner) : QDialog(owner), m_hos
       {MAXY, QStringLiteral("a number")},
       {XSTEP, QStringLiteral("a whole number from 1 to 32767")},
       {YSTEP, QStringLiteral("a whole number from 1 to 32767")},
-      {StopTime, QStringLiteral("a number of seconds above 0, or nothing to run until stopped")},
-      {TFreq, QStringLiteral("a whole number of Hz from 1 to 2147483647")},
-      {TTol, QStringLiteral("a percentage of 0 or more")},
-      {SampRate, QStringLiteral("a number of seconds from 0.001 to 2147483.647")},
-      {Avg, QStringLiteral("a whole number of samples from 1 to 32767")},
-      {Chan, QStringLiteral("a whole number from 1 to 5")},
   };
+  for (const auto& [d, box] : m_settingBoxes)
+    m_takes.insert(box, QString::fromLatin1(d->takes));
 
   cmdOK = new QPushButton(QStringLiteral("OK"), this);
   cmdOK->setObjectName(QStringLiteral("cmdOK"));
@@ -327,28 +319,19 @@ QWidget* frmOptions::buildSamplingPage() {
   frame->setObjectName(QStringLiteral("fraSample2"));
   frame->setAccessibleName(QStringLiteral("Sample 2"));
 
-  SampRate = numberBox("SampRate", frame);
-  StopTime = numberBox("StopTime", frame);
-  TTol = numberBox("TTol", frame);
-  Avg = numberBox("Avg", frame);
-  TFreq = numberBox("TFreq", frame);
+  SampRate = settingBox(SettingId::Interval, frame);
+  StopTime = settingBox(SettingId::StopTime, frame);
+  TTol = settingBox(SettingId::Tolerance, frame);
+  Avg = settingBox(SettingId::Average, frame);
+  TFreq = settingBox(SettingId::TimerFrequency, frame);
 
   auto* grid = new QGridLayout;
   grid->setHorizontalSpacing(8);
-  const struct {
-    const char* label;
-    QLineEdit* box;
-    const char* unit;
-  } rows[] = {{"Sample Rate:", SampRate, "Seconds between samples"},
-              {"Stop time:", StopTime, "Seconds (leave empty to free run)"},
-              {"Tolerance:", TTol, "%"},
-              {"Average:", Avg, "Samples"},
-              {"Timer Freq:", TFreq, "Hz (Advanced use only)"}};
   int r = 0;
-  for (const auto& row : rows) {
-    grid->addWidget(labelFor(QString::fromLatin1(row.label), row.box, frame), r, 0);
-    grid->addWidget(row.box, r, 1);
-    grid->addWidget(unitLabel(row.unit, frame), r, 2);
+  for (QLineEdit* box : {SampRate, StopTime, TTol, Avg, TFreq}) {
+    grid->addWidget(settingLabel(box, frame), r, 0);
+    grid->addWidget(box, r, 1);
+    grid->addWidget(unitLabel(box->property("unit").toByteArray().constData(), frame), r, 2);
     ++r;
   }
   grid->setColumnStretch(3, 1);
@@ -408,11 +391,8 @@ QWidget* frmOptions::buildZrvPage() {
   m_portNote = noteLabel("lblPortNote", frame);
   m_portNote->hide();
 
-  Chan = numberBox("Chan", frame);
-  Reconnect = new QSpinBox(frame);
-  Reconnect->setObjectName(QStringLiteral("Reconnect"));
-  Reconnect->setRange(0, 3600);
-  Reconnect->setSuffix(QStringLiteral(" s"));
+  Chan = settingBox(SettingId::Channels, frame);
+  Reconnect = settingBox(SettingId::Reconnect, frame);
   Reconnect->setToolTip(
       QStringLiteral("When the port fails during a run (a USB adapter unplugged), the run waits "
                      "this long for it to come back; 0 ends the run at once"));
@@ -426,7 +406,7 @@ QWidget* frmOptions::buildZrvPage() {
 
   RefSel = new QComboBox(frame);
   RefSel->setObjectName(QStringLiteral("RefSel"));
-  for (const Reference& ref : kReferences)
+  for (const SettingChoice& ref : setting(SettingId::Reference).choices)
     RefSel->addItem(QString::fromLatin1(ref.text), QVariant(int(ref.code)));
   m_refNote = noteLabel("lblRefNote", frame);
   m_refNote->hide();
@@ -442,14 +422,19 @@ QWidget* frmOptions::buildZrvPage() {
   grid->addWidget(cboDevice, 1, 1);
   grid->addWidget(m_deviceNote, 2, 1, 1, 2);
   grid->addWidget(m_portNote, 3, 1, 1, 2);
-  grid->addWidget(labelFor(QStringLiteral("Reconnect:"), Reconnect, frame), 4, 0);
-  grid->addWidget(Reconnect, 4, 1, Qt::AlignLeft);
-  grid->addWidget(labelFor(QStringLiteral("Channels:"), Chan, frame), 5, 0);
+  grid->addWidget(settingLabel(Reconnect, frame), 4, 0);
+  auto* reconnectRow = new QHBoxLayout;
+  reconnectRow->addWidget(Reconnect);
+  reconnectRow->addWidget(unitLabel(setting(SettingId::Reconnect).unit, frame));
+  reconnectRow->addStretch(1);
+  grid->addLayout(reconnectRow, 4, 1);
+  grid->addWidget(settingLabel(Chan, frame), 5, 0);
   grid->addWidget(Chan, 5, 1, Qt::AlignLeft);
   grid->setRowMinimumHeight(6, 8);
   grid->addWidget(note, 7, 0, 1, 3);
   grid->setRowMinimumHeight(8, 4);
-  grid->addWidget(labelFor(QStringLiteral("Reference:"), RefSel, frame), 9, 0);
+  grid->addWidget(labelFor(QString::fromLatin1(setting(SettingId::Reference).label), RefSel, frame),
+                  9, 0);
   auto* refRow = new QHBoxLayout;
   refRow->addWidget(RefSel);
   refRow->addStretch(1);
@@ -485,6 +470,20 @@ QWidget* frmOptions::buildFitPage() {
   defaults->setObjectName(QStringLiteral("lblFit3"));
   layout->addWidget(defaults);
   return frame;
+}
+
+QLineEdit* frmOptions::settingBox(SettingId id, QWidget* parent) {
+  const SettingDescriptor& d = setting(id);
+  QLineEdit* box = numberBox(d.field, parent);
+  box->setProperty("unit", QByteArray(d.unit));
+  m_settingBoxes.append({&d, box});
+  return box;
+}
+
+QLabel* frmOptions::settingLabel(QLineEdit* box, QWidget* parent) {
+  for (const auto& [d, b] : m_settingBoxes)
+    if (b == box) return labelFor(QString::fromLatin1(d->label), box, parent);
+  return nullptr;
 }
 
 QLineEdit* frmOptions::field(const char* name) const {
@@ -533,17 +532,12 @@ void frmOptions::Form_Load() {
   RefSel->setCurrentIndex(refIndex);
   Legend->setChecked(graph.property(M::LegendOn).toBool());
 
-  SampRate->setText(zrv::formatGeneral(engine.GetTimerInt() / 1000.0));
+  for (const auto& [d, box] : m_settingBoxes)
+    box->setText(settingText(engine, *d));
   // A data file holds one interval for all its samples: one changed mid-run would put the
   // later samples at the wrong times when the file is read back.
   SampRate->setReadOnly(engine.running());
   m_rateNote->setVisible(engine.running());
-  StopTime->setText(s.stopsec.toText());
-  TFreq->setText(QString::number(engine.GetTimerFreq()));
-  TTol->setText(s.Tol.toText());
-  Chan->setText(QString::number(s.ChanLimit));
-  Reconnect->setValue(int(engine.reconnectGrace().count()));
-  Avg->setText(QString::number(s.AvgCt));
   TimerStats->setPlainText(
       timerInformation(engine.GetTimerRes(), engine.GetTimerResMax(), engine.GetTimerResMin()));
 
@@ -621,7 +615,8 @@ bool frmOptions::Form_KeyDown(int key, Qt::KeyboardModifiers shift) {
   // Qt reports Shift+Tab as Backtab; either way it goes backwards.
   const bool back = (shift & Qt::ShiftModifier) || key == Qt::Key_Backtab;
   const int i = selectedTab();
-  selectTab(back ? (i == 1 ? kPages : i - 1) : (i == kPages ? 1 : i + 1));
+  const int last = m_tabs->count();
+  selectTab(back ? (i == 1 ? last : i - 1) : (i == last ? 1 : i + 1));
   return true;
 }
 
@@ -786,25 +781,34 @@ bool frmOptions::ValidateEntries() {
   if (!compare(MINY, MAXY, "Maximum Y must be larger than minimum Y")) return false;
   if (!CheckEntry(XSTEP, false, false) || !whole(XSTEP, kMaxInt16)) return false;
   if (!CheckEntry(YSTEP, false, false) || !whole(YSTEP, kMaxInt16)) return false;
-  if (!StopTime->text().isEmpty() && !CheckEntry(StopTime, false, false)) return false;
-  if (!CheckEntry(TFreq, false, false) || !whole(TFreq, kMaxInt32)) return false;
-  if (!CheckEntry(TTol, false, true)) return false;
-  // The timer counts whole milliseconds: an interval that rounds to 0 ms would give every
-  // sample the time, and so the key, of the one before.
-  if (!CheckEntry(SampRate, false, false) ||
-      !checkWhole(SampRate, 1000.0, kMaxInt32,
-                  QStringLiteral("'%1' seconds rounds to 0 ms").arg(SampRate->text().trimmed())))
-    return false;
-  if (!CheckEntry(Avg, false, false) || !whole(Avg, kMaxInt16)) return false;
-  if (!CheckEntry(Chan, false, false)) return false;
-  if (!(*numberIn(Chan) <= 5)) {
-    selectTab(ZrvPage + 1);
-    report(QStringLiteral("5 Channels maximum\n\n") + explain(Chan, notAllowed(Chan->text())));
-    focus(Chan);
-    return false;
-  }
-  if (!whole(Chan, 5)) return false;
+  // The run settings, each judged as the command line judges it.
+  for (const auto& [d, box] : m_settingBoxes)
+    if (!checkSettingBox(box, *d)) return false;
   return true;
+}
+
+bool frmOptions::checkSettingBox(QLineEdit* box, const SettingDescriptor& d) {
+  const SettingCheck check = checkSetting(d, box->text());
+  switch (check.problem) {
+    case SettingProblem::None:
+      return true;
+    case SettingProblem::TooHigh:
+      // A fixed message of its own; the focus moves after it.
+      showPageOf(box);
+      report(QString::fromLatin1(d.tooHighMessage) + QStringLiteral("\n\n") +
+             explain(box, notAllowed(box->text())));
+      focus(box);
+      return false;
+    case SettingProblem::RoundsToZero:
+      refuse(box, QStringLiteral("'%1' seconds rounds to 0 ms").arg(box->text().trimmed()));
+      return false;
+    case SettingProblem::Empty:
+    case SettingProblem::NotANumber:
+    case SettingProblem::OutOfRange:
+      break;
+  }
+  refuse(box, notAllowed(box->text()));
+  return false;
 }
 
 // ---- Apply, OK, Cancel -------------------------------------------------------------------------
@@ -812,14 +816,18 @@ bool frmOptions::ValidateEntries() {
 bool frmOptions::cmdApply_Click() {
   m_grid->finishEditing();
   if (!ValidateEntries()) return false;
+  for (OptionsPage* page : m_more) {
+    // A page's refusal is said with the page in front.
+    const int shown = m_tabs->currentIndex();
+    m_tabs->setCurrentIndex(kPages + int(m_more.indexOf(page)));
+    if (!page->validate()) return false;
+    m_tabs->setCurrentIndex(shown);
+  }
   AcquisitionEngine& engine = *m_host.engine;
   AcquisitionSettings& s = engine.settings;
   GraphModel& graph = engine.graph();
   BoardControl& board = engine.board();
   const auto whole16 = [](QLineEdit* box) { return zrv::roundToInt16(*numberIn(box)); };
-  const auto whole32 = [](QLineEdit* box, double scale) {
-    return zrv::roundToInt32(*numberIn(box) * scale);
-  };
   QStringList portMapFailures;
   try {
     if (m_host.setAutorange) m_host.setAutorange(autor->isChecked());
@@ -834,17 +842,16 @@ bool frmOptions::cmdApply_Click() {
     graph.setProperty(M::GridCountX, Variant(whole16(XSTEP)));
     graph.setProperty(M::GridCountY, Variant(whole16(YSTEP)));
     graph.setProperty(M::LegendOn, Variant(Legend->isChecked()));
-    s.stopsec = StopTime->text();
-    engine.SetTimerFreq(whole32(TFreq, 1.0));
-    s.Tol = TTol->text();
-    s.AvgCt = whole16(Avg);
-    s.ChanLimit = whole16(Chan);
-    engine.setReconnectGrace(std::chrono::seconds(Reconnect->value()));
+    // The run settings in the table's order; the interval waits for the end of a run.
+    for (const auto& [d, box] : m_settingBoxes)
+      if (!changesBetweenRunsOnly(*d)) setSetting(engine, *d, checkSetting(*d, box->text()).value);
     engine.readPlanChanged();
-    s.RefSel = static_cast<int16_t>(RefSel->currentData().toInt());
+    setSetting(engine, setting(SettingId::Reference),
+               Variant(int16_t(RefSel->currentData().toInt())));
     m_refNote->hide();
     if (!engine.running()) {
-      engine.SetTimerInt(whole32(SampRate, 1000.0));
+      for (const auto& [d, box] : m_settingBoxes)
+        if (changesBetweenRunsOnly(*d)) setSetting(engine, *d, checkSetting(*d, box->text()).value);
       engine.reclaimLink();  // a run just stopped may still be finishing its last read
       board.setCommPort(static_cast<int16_t>(CPort->currentIndex() + 1));
       m_portNote->hide();
@@ -853,6 +860,8 @@ bool frmOptions::cmdApply_Click() {
     m_host.storedSettings->setComPort(board.CommPort());
     m_host.storedSettings->sync();
     m_grid->writeBack(engine.data);
+    for (OptionsPage* page : m_more)
+      page->apply();
     if (m_host.applied) m_host.applied();
   } catch (const zrv::AutomationError& e) {
     // Validation lets through only what every setter takes; this is a safety net.

@@ -28,7 +28,6 @@
 
 class QCheckBox;
 class QComboBox;
-class QSpinBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -40,6 +39,9 @@ namespace zrvlog {
 
 class AcquisitionEngine;
 class Dialogs;
+struct SettingDescriptor;
+enum class SettingId : uint8_t;
+class OptionsPage;
 class PolyGrid;
 class StoredSettings;
 
@@ -61,6 +63,9 @@ struct OptionsHost {
   std::function<bool()> saveDefaults;
   /// Forgets the user's defaults and puts the factory settings in force.
   std::function<void()> restoreFactoryDefaults;
+  /// Pages of their own after the four (publishing), made for each showing; the dialog
+  /// owns them.
+  std::function<QList<OptionsPage*>()> morePages;
 };
 
 /// The texts the range boxes show for a minimum and a maximum setting. Text stays as it is;
@@ -108,6 +113,7 @@ class frmOptions : public QDialog {
   int selectedTab() const;
   void selectTab(int tab);
   QWidget* picOptions(int index) const { return m_pages[index]; }
+  const QList<OptionsPage*>& morePages() const { return m_more; }
   QLineEdit* field(const char* name) const;
   QCheckBox *autor, *Legend;
   QLineEdit *MINX, *MAXX, *MINY, *MAXY, *XSTEP, *YSTEP;
@@ -116,7 +122,7 @@ class frmOptions : public QDialog {
   QLineEdit* Chan;
   QComboBox *CPort, *RefSel;
   /// Seconds a run waits for a port that failed (an unplugged adapter); 0: it ends at once.
-  QSpinBox* Reconnect;
+  QLineEdit* Reconnect;
   /// The device the selected COM number is mapped to; edits are written on Apply.
   QComboBox* cboDevice;
   PolyGrid* grid() const { return m_grid; }
@@ -149,6 +155,11 @@ class frmOptions : public QDialog {
   QString explain(const QLineEdit* field, const QString& why) const;
   // Refuses a field's entry: "Invalid entry " and the text, then the explanation.
   void refuse(QLineEdit* field, const QString& why);
+  // The box of a setting of the setting table, named and labelled as its row says.
+  QLineEdit* settingBox(SettingId id, QWidget* parent);
+  QLabel* settingLabel(QLineEdit* box, QWidget* parent);
+  // Checks a setting's box with the setting table's judge; reports a refusal.
+  bool checkSettingBox(QLineEdit* box, const SettingDescriptor& d);
   // The field times scale must round to a whole number from 1 to highest; whyTooLow, when
   // given, says why a number that rounds below 1 is refused.
   bool checkWhole(QLineEdit* field, double scale, double highest, const QString& whyTooLow = {});
@@ -163,6 +174,7 @@ class frmOptions : public QDialog {
   OptionsHost m_host;
   QTabBar* m_tabs;
   std::array<QWidget*, kPages> m_pages{};
+  QList<OptionsPage*> m_more;
   PolyGrid* m_grid;
   QStandardItemModel* m_portModel;
   QLabel* m_portNote;
@@ -173,7 +185,8 @@ class frmOptions : public QDialog {
   QMap<int16_t, QString> m_loadedDevices;    // COM number -> device, as loaded
   QMap<int16_t, QString> m_changedDevices;   // COM number -> device chosen here
   QHash<const QLineEdit*, QString> m_takes;  // what each checked box takes, for messages
-  bool m_linkOpen = false;                   // a run was going on when the dialog was loaded
+  QList<std::pair<const SettingDescriptor*, QLineEdit*>> m_settingBoxes;  // in table order
+  bool m_linkOpen = false;  // a run was going on when the dialog was loaded
   bool m_loaded = false;
 };
 

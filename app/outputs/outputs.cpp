@@ -63,28 +63,48 @@ const CsvWriter kCsv;
 const AnalysisCsvWriter kAnalysisCsv;
 const PictureWriter kBmp("BMP"), kPng("PNG"), kPdf(nullptr);
 
-// The pictures come last and together: pictureFormats() is their part of the table.
+// The pictures come together: pictureFormats() is their part of the table.
 const OutputFormat kFormats[] = {
     {"zrv", nullptr, "ZRV Files (*.zrv)", "zrv", "ZRV Files (*.zrv)|*.zrv|All Files (*.*)|*.*",
-     "the data file (open it in ZRVLOG later)", true, false, false, kDataFile},
+     "the data file (open it in ZRVLOG later)", true, false, false, &kDataFile},
     {"csv", "&CSV", "Comma delimited (*.csv)", "csv;txt",
      "Comma delimited (*.csv)|*.csv|Text file (*.txt)|*.txt|All Files|*.*||",
-     "the samples as comma-separated text", true, true, false, kCsv},
+     "the samples as comma-separated text", true, true, false, &kCsv},
     // Written whole at the end of a run: the live stream is the spreadsheet CSV's.
     {"analysis", "&Analysis CSV", "Analysis CSV (*.csv)", "csv",
      "Analysis CSV (*.csv)|*.csv|All Files|*.*||",
      "CSV for analysis: ISO-8601 local times with UTC offset,\n"
      "                       elapsed seconds, the recorded channels by name and unit,\n"
      "                       point decimals, LF line ends",
-     true, false, false, kAnalysisCsv},
+     true, false, false, &kAnalysisCsv},
     {"bmp", "&BMP", "Bitmap (*.bmp)", "bmp", nullptr, "the graph as a Windows bitmap", false, false,
-     true, kBmp},
+     true, &kBmp},
     {"png", "&PNG", "PNG image (*.png)", "png", nullptr, "the graph as a PNG image", false, false,
-     true, kPng},
+     true, &kPng},
     {"pdf", "P&DF", "PDF document (*.pdf)", "pdf", nullptr,
-     "the graph on an A4 page, as vector drawing with its text", false, false, true, kPdf},
+     "the graph on an A4 page, as vector drawing with its text", false, false, true, &kPdf},
+    // Not an export: the window turns it on in Options, the command line with --publish.
+    {"publish", nullptr, "", "", nullptr,
+     "also publish every sample to an MQTT broker while the run\n"
+     "                       records (--headless only; mqtts:// for TLS with the system's\n"
+     "                       CAs): TOPIC/samples (JSON arrays, QoS 1), TOPIC/meta and\n"
+     "                       TOPIC/status (retained). URL is\n"
+     "                       mqtt://[USER@]HOST[:PORT]/TOPIC; USER's password comes from\n"
+     "                       ZRVLOG_MQTT_PASSWORD or the file ZRVLOG_MQTT_PASSWORD_FILE\n"
+     "                       (default ~/.config/ZRVLOG/mqtt-password; yours alone, mode\n"
+     "                       600), never the command line. Samples the broker has not taken\n"
+     "                       wait in ~/.local/share/ZRVLOG/outbox (at most 1 GB, the oldest\n"
+     "                       dropped first; --publish-outbox MB sets it) and go out, in\n"
+     "                       order, when it is back or at the next --publish to it. A\n"
+     "                       broker that cannot be reached is a warning; one that refuses\n"
+     "                       the user ends the program (exit 1).\n"
+     "  --publish-ca FILE    the CA certificate of a broker with a private CA (mqtts://)\n"
+     "  --publish-outbox MB  the outbox's size for this broker and topic (default 1024)",
+     true, true, false, nullptr, TargetKind::Url},
 };
+// The pictures, then the broker last.
 constexpr std::size_t kFirstPicture = 3;
+constexpr std::size_t kPictures = 3;
 
 const QString kAllFiles = QStringLiteral("All Files|*.*");
 
@@ -101,26 +121,34 @@ QString OutputFormat::filter() const {
   return QString::fromLatin1(filterText) + QLatin1Char('|') + patterns.join(QLatin1Char(';'));
 }
 
+QString OutputFormat::targetName() const {
+  return isFile() ? QStringLiteral("FILE") : QStringLiteral("URL");
+}
+
 std::span<const OutputFormat> outputFormats() {
   return kFormats;
 }
 
 const OutputFormat* outputFormatById(const QString& id) {
-  for (const OutputFormat& format : kFormats)
+  for (const OutputFormat& format : outputFormats())
     if (id == QLatin1String(format.id)) return &format;
   return nullptr;
 }
 
 const OutputFormat& dataFileFormat() {
-  return kFormats[0];
+  return outputFormats()[0];
 }
 
 const OutputFormat& csvFormat() {
-  return kFormats[1];
+  return outputFormats()[1];
+}
+
+const OutputFormat& publishFormat() {
+  return outputFormats().back();
 }
 
 std::span<const OutputFormat> pictureFormats() {
-  return std::span<const OutputFormat>(kFormats).subspan(kFirstPicture);
+  return outputFormats().subspan(kFirstPicture, kPictures);
 }
 
 QString picturesFilter() {
@@ -147,8 +175,14 @@ const OutputFormat& pictureFormatFor(const QString& path, int selectedFilter) {
 std::optional<QString> writeOutput(const OutputFormat& format, SafeOutput& target,
                                    OutputSource& source, SaveResult* result) {
   SaveResult written;
+  if (!format.writer) {
+    written.error =
+        QStringLiteral("%1 takes samples only while a run records").arg(format.option());
+    if (result) *result = written;
+    return written.error;
+  }
   auto problem = target.write([&](QIODevice& out) -> std::optional<QString> {
-    written = format.writer.write(out, source);
+    written = format.writer->write(out, source);
     if (!written.ok) return written.error;
     return std::nullopt;
   });

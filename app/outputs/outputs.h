@@ -1,9 +1,11 @@
 #pragma once
 // Every output the program writes, one entry each: the data file, the CSV (written as a run
-// records when its target is a stream: the live CSV), the analysis CSV and each picture
-// format. The Export menu, the file dialogs, --convert, --headless and --recover are all
-// made from these entries, and every entry is written through the safe writer
-// (app/safewrite): a new output is one entry and one writer class.
+// records when its target is a stream: the live CSV), the analysis CSV, each picture format
+// and the broker samples are published to. The Export menu, the file dialogs, --convert,
+// --headless and --recover are all made from these entries, and every file is written through
+// the safe writer (app/safewrite): a new output is one entry and one writer class. The broker's
+// target is an address, not a file: the safe writer never sees it, and its samples go out
+// while the run records (livepublish.h).
 
 #include <QIODevice>
 #include <QString>
@@ -28,6 +30,10 @@ struct OutputSource {
   PictureOptions picture;
 };
 
+/// Where an entry's output goes: a file (or standard output, a FIFO, a device), or the
+/// address of a broker that takes the samples while a run records.
+enum class TargetKind { File, Url };
+
 /// Writes one output whole into a device; rows and the reason of a failure come back.
 class OutputWriter {
  public:
@@ -45,7 +51,13 @@ struct OutputFormat {
   bool text;               ///< text: "-" (standard output) is a natural place for it
   bool canStream;          ///< written row by row while a run records, to a stream target
   bool picture;            ///< drawn by the graph's view (takes --size and --style)
-  const OutputWriter& writer;
+  /// Writes the whole output; nullptr for an address, which only takes a running run.
+  const OutputWriter* writer;
+  TargetKind target = TargetKind::File;
+
+  bool isFile() const { return target == TargetKind::File; }
+  /// What the option takes, for the help: "FILE" or "URL".
+  QString targetName() const;
 
   QStringList extensionList() const;
   /// The entry's pair of a pipe filter: "PNG image (*.png)|*.png".
@@ -59,6 +71,8 @@ const OutputFormat* outputFormatById(const QString& id);
 /// The data file and the CSV, by name.
 const OutputFormat& dataFileFormat();
 const OutputFormat& csvFormat();
+/// The broker samples are published to (--publish, the Options dialog's Publish page).
+const OutputFormat& publishFormat();
 /// The picture entries (in menu order); the first is the default picture export.
 std::span<const OutputFormat> pictureFormats();
 /// The picture export dialog's filter: every picture format, then "All Files".

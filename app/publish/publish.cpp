@@ -115,6 +115,41 @@ std::string xdgFolder(const char* variable, const char* fallback) {
 
 }  // namespace
 
+fs::path passwordFile() {
+  return fs::path(xdgFolder("XDG_CONFIG_HOME", ".config")) / "ZRVLOG" / "mqtt-password";
+}
+
+bool storePassword(const std::string& password, std::string* errorOut) {
+  const fs::path file = passwordFile();
+  const auto fail = [&](const std::string& why) {
+    if (errorOut) *errorOut = "cannot write the password file " + file.string() + ": " + why;
+    return false;
+  };
+  std::error_code ec;
+  if (password.empty()) {
+    fs::remove(file, ec);
+    return !ec || fail(ec.message());
+  }
+  fs::create_directories(file.parent_path(), ec);
+  if (ec) return fail(ec.message());
+  // Made private before the password goes in, then renamed over the old one.
+  const fs::path part = file.string() + ".part";
+  const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return fail(std::strerror(errno));
+  ::fchmod(fd, 0600);
+  const std::string line = password + "\n";
+  const bool written =
+      ::write(fd, line.data(), line.size()) == ssize_t(line.size()) && ::fsync(fd) == 0;
+  const int writeErrno = errno;
+  ::close(fd);
+  if (!written || ::rename(part.c_str(), file.c_str()) != 0) {
+    const std::string why = std::strerror(written ? errno : writeErrno);
+    ::unlink(part.c_str());
+    return fail(why);
+  }
+  return true;
+}
+
 std::optional<std::string> brokerPassword(std::string* errorOut) {
   if (const char* p = std::getenv("ZRVLOG_MQTT_PASSWORD")) return std::string(p);
   std::string path;
@@ -123,7 +158,7 @@ std::optional<std::string> brokerPassword(std::string* errorOut) {
     path = f;
     named = true;
   } else {
-    path = xdgFolder("XDG_CONFIG_HOME", ".config") + "/ZRVLOG/mqtt-password";
+    path = passwordFile().string();
   }
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -393,7 +428,120 @@ void initLibrary() {
   std::call_once(once, [] { mosquitto_lib_init(); });
 }
 
+// A client set up for the broker: protocol, user and TLS; nullptr and why when it cannot be.
+mosquitto* newClient(const PublisherOptions& options, void* self, std::string* why) {
+  initLibrary();
+  mosquitto* client = mosquitto_new(nullptr, true, self);
+  if (!client) {
+    *why = "no client could be made (out of memory)";
+    return nullptr;
+  }
+  mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+  if (!options.url.user.empty())
+    mosquitto_username_pw_set(client, options.url.user.c_str(),
+                              options.password.empty() ? nullptr : options.password.c_str());
+  if (options.url.tls) {
+    if (options.caFile.empty()) mosquitto_int_option(client, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
+    const int rc = mosquitto_tls_set(
+        client, options.caFile.empty() ? nullptr : options.caFile.c_str(),
+        options.caFile.empty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
+    if (rc != MOSQ_ERR_SUCCESS) {
+      *why = "TLS cannot be set up with " +
+             (options.caFile.empty() ? std::string("the system's CAs") : options.caFile) + ": " +
+             mosquitto_strerror(rc);
+      mosquitto_destroy(client);
+      return nullptr;
+    }
+  }
+  return client;
+}
+
+// The client logs the TLS library's reasons ("OpenSSL Error[0]: error:0A000086:SSL
+// routines::certificate verify failed"); its error code alone says only "a TLS error".
+void noteTlsError(std::string& out, const char* line) {
+  const std::string_view text(line ? line : "");
+  if (!text.starts_with("OpenSSL Error")) return;
+  const std::size_t colon = text.rfind(':');
+  out = std::string(colon == std::string_view::npos ? text : text.substr(colon + 1));
+}
+
+std::string untrusted(const PublisherOptions& options, const std::string& tlsError) {
+  return "its certificate cannot be trusted with " +
+         (options.caFile.empty() ? std::string("the system's CAs") : "the CA " + options.caFile) +
+         " (" + (tlsError.empty() ? std::string("TLS handshake failed") : tlsError) + ")";
+}
+
+// The broker's refusals (CONNACK codes), in plain words.
+std::string refusal(int rc) {
+  switch (rc) {
+    case 1:
+      return "it does not speak MQTT 3.1.1";
+    case 2:
+      return "it refused the client's identifier";
+    case 3:
+      return "it is not available now";
+    case 4:
+      return "wrong user name or password";
+    case 5:
+      return "not authorised (a wrong password, or a user it does not admit)";
+    default:
+      return mosquitto_connack_string(rc);
+  }
+}
+
 }  // namespace
+
+TrialResult tryBroker(const PublisherOptions& options, std::chrono::milliseconds wait) {
+  struct Trial {
+    bool answered = false;
+    int rc = -1;
+    std::string tlsError;
+  } trial;
+  TrialResult result;
+  const std::string broker = options.url.display();
+  std::string why;
+  mosquitto* client = newClient(options, &trial, &why);
+  if (!client) {
+    result.message = "Cannot try " + broker + ": " + why + ".";
+    return result;
+  }
+  mosquitto_connect_callback_set(client, [](mosquitto*, void* self, int rc) {
+    auto* t = static_cast<Trial*>(self);
+    t->answered = true;
+    t->rc = rc;
+  });
+  mosquitto_log_callback_set(client, [](mosquitto*, void* self, int, const char* line) {
+    noteTlsError(static_cast<Trial*>(self)->tlsError, line);
+  });
+  const Clock::time_point until = Clock::now() + wait;
+  int rc = mosquitto_connect_async(client, options.url.host.c_str(), options.url.port, 30);
+  if (rc == MOSQ_ERR_ERRNO) why = std::strerror(errno);
+  while (rc == MOSQ_ERR_SUCCESS && !trial.answered && Clock::now() < until) {
+    rc = mosquitto_loop(client, 50, 1);
+    if (rc == MOSQ_ERR_ERRNO) why = std::strerror(errno);
+  }
+  const std::string as = options.url.user.empty() ? "" : " as " + options.url.user;
+  if (trial.answered && trial.rc == 0) {
+    result.ok = true;
+    result.message = "The broker at " + broker + " accepted the connection" + as + ".";
+    mosquitto_disconnect(client);
+    mosquitto_loop(client, 50, 1);
+  } else if (trial.answered) {
+    result.message =
+        "The broker at " + broker + " refused the connection" + as + ": " + refusal(trial.rc) + ".";
+  } else if (rc == MOSQ_ERR_TLS) {
+    result.message =
+        "The broker at " + broker + " was reached, but " + untrusted(options, trial.tlsError) + ".";
+  } else if (rc != MOSQ_ERR_SUCCESS) {
+    result.message = "No broker answers at " + broker + ": " +
+                     (why.empty() ? std::string(mosquitto_strerror(rc)) : why) + ".";
+  } else {
+    result.message = "The broker at " + broker + " did not answer within " +
+                     std::to_string(wait.count() / 1000) + " s.";
+  }
+  mosquitto_destroy(client);
+  return result;
+}
 
 struct Publisher::Impl {
   PublisherOptions options;
@@ -428,6 +576,7 @@ struct Publisher::Impl {
   std::uint64_t lastSent = 0;                  // outbox sequence last handed to the client
   std::map<int, std::uint64_t> inFlight;       // message id -> outbox sequence
   std::map<int, std::string> inFlightControl;  // meta and status
+  std::string tlsError;                        // the TLS library's last complaint
 
   Impl(PublisherOptions o)
       : options(std::move(o)),
@@ -460,29 +609,17 @@ struct Publisher::Impl {
 
   void connect() {
     nextAttempt = Clock::now() + std::chrono::seconds(1);
-    initLibrary();
-    client = mosquitto_new(nullptr, true, this);
-    if (!client) return;
-    mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-    if (!options.url.user.empty())
-      mosquitto_username_pw_set(client, options.url.user.c_str(),
-                                options.password.empty() ? nullptr : options.password.c_str());
+    std::string why;
+    client = newClient(options, this, &why);
+    if (!client) {
+      setLink(Link::Refused, why);
+      return;
+    }
     // A logger that dies or loses its network is reported by the broker.
     mosquitto_will_set(client, statusTopic.c_str(), 7, "offline", 1, true);
-    if (options.url.tls) {
-      if (options.caFile.empty()) mosquitto_int_option(client, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
-      const int rc = mosquitto_tls_set(
-          client, options.caFile.empty() ? nullptr : options.caFile.c_str(),
-          options.caFile.empty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
-      if (rc != MOSQ_ERR_SUCCESS) {
-        setLink(Link::Refused,
-                "TLS cannot be set up with " +
-                    (options.caFile.empty() ? std::string("the system's CAs") : options.caFile) +
-                    ": " + mosquitto_strerror(rc));
-        dropClient();
-        return;
-      }
-    }
+    mosquitto_log_callback_set(client, [](mosquitto*, void* self, int, const char* line) {
+      noteTlsError(static_cast<Impl*>(self)->tlsError, line);
+    });
     mosquitto_connect_callback_set(
         client, [](mosquitto*, void* self, int rc) { static_cast<Impl*>(self)->onConnect(rc); });
     mosquitto_publish_callback_set(client, [](mosquitto*, void* self, int mid) {
@@ -490,10 +627,19 @@ struct Publisher::Impl {
     });
     const int rc = mosquitto_connect_async(client, options.url.host.c_str(), options.url.port, 30);
     if (rc != MOSQ_ERR_SUCCESS) {
-      setLink(Link::Unreachable,
-              rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc));
+      notConnected(rc);
       dropClient();
     }
+  }
+
+  // A connection that failed before the broker answered. A certificate that cannot be
+  // verified at the first try will not verify at the next either: that is a refusal.
+  void notConnected(int rc) {
+    const std::string why = rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
+    if (rc == MOSQ_ERR_TLS && link == Link::Connecting)
+      setLink(Link::Refused, untrusted(options, tlsError));
+    else
+      setLink(Link::Unreachable, why);
   }
 
   void onConnect(int rc) {
@@ -503,7 +649,7 @@ struct Publisher::Impl {
       return;
     }
     // 4: bad user name or password, 5: not authorised. Retrying will not mend either.
-    setLink(rc == 4 || rc == 5 ? Link::Refused : Link::Unreachable, mosquitto_connack_string(rc));
+    setLink(rc == 4 || rc == 5 ? Link::Refused : Link::Unreachable, refusal(rc));
   }
 
   void onAcknowledged(int mid) {
@@ -593,8 +739,7 @@ struct Publisher::Impl {
           if (connected)
             setLink(Link::Unreachable, mosquitto_strerror(rc));
           else if (link == Link::Connecting && rc != MOSQ_ERR_SUCCESS)
-            setLink(Link::Unreachable,
-                    rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc));
+            notConnected(rc);
           dropClient();
         }
       } else {

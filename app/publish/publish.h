@@ -20,9 +20,9 @@
 #include <thread>
 #include <vector>
 
-namespace zrvlog::publish {
+#include "app/documents/channellimit.h"
 
-inline constexpr int kMaxChannels = 5;
+namespace zrvlog::publish {
 
 /// mqtt://[USER@]HOST[:PORT]/TOPIC or mqtts://...
 struct BrokerUrl {
@@ -44,13 +44,30 @@ std::optional<BrokerUrl> parseBrokerUrl(std::string_view text, std::string* erro
 /// problem sets errorOut and returns nothing.
 std::optional<std::string> brokerPassword(std::string* errorOut);
 
+/// The password file the window writes and brokerPassword reads when no variable names one:
+/// ~/.config/ZRVLOG/mqtt-password (under XDG_CONFIG_HOME when set).
+std::filesystem::path passwordFile();
+/// Writes the password file, readable by the user alone (0600), replacing it whole; an
+/// empty password removes it. False and why when it cannot.
+bool storePassword(const std::string& password, std::string* errorOut);
+
+/// What a broker answered to a trial connection, in plain words.
+struct TrialResult {
+  bool ok = false;
+  std::string message;  ///< "The broker at mqtt://host:1883 accepted ..." or why not
+};
+struct PublisherOptions;
+/// Connects once, waits at most `wait` for the broker's answer and disconnects; publishes
+/// nothing and touches no outbox. Blocks: call it off the window's thread.
+TrialResult tryBroker(const PublisherOptions& options, std::chrono::milliseconds wait);
+
 /// One sample as published.
 struct Sample {
   std::uint64_t index = 0;  ///< 0 for the run's first sample
   std::int64_t unixMs = 0;  ///< wall-clock time of its tick, UTC milliseconds
   double elapsed = 0;       ///< seconds since the run started
   std::int32_t jitter = 0;  ///< ms
-  std::array<double, kMaxChannels> values{};
+  std::array<double, kChannels> values{};
 };
 
 struct Channel {

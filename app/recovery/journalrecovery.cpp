@@ -28,20 +28,22 @@ Q_DECLARE_LOGGING_CATEGORY(lcJournal)
 
 namespace zrvlog {
 
-namespace {
-
-QString rowsPath(const QString& base) {
+namespace journalfile {
+QString rows(const QString& base) {
   return base + QStringLiteral(".rows");
 }
-QString headerPath(const QString& base) {
+QString header(const QString& base) {
   return base + QStringLiteral(".head");
 }
-QString keptPath(const QString& base) {
+QString kept(const QString& base) {
   return base + QStringLiteral(".kept");
 }
-QString stoppedPath(const QString& base) {
+QString stopped(const QString& base) {
   return base + QStringLiteral(".stopped");
 }
+}  // namespace journalfile
+
+namespace {
 
 QByteArray encoded(const QString& path) {
   return QFile::encodeName(path);
@@ -245,7 +247,7 @@ LockState scanUnlocked(const QString& rows, RowScanner& scan, QString& error) {
 // The number of samples its run had when a journal that stopped early was kept; -1 when it
 // is not known (the disk that stopped the journal may have had no room for it either).
 int64_t samplesWhenStopped(const QString& base) {
-  const FileBytes f = readFile(stoppedPath(base));
+  const FileBytes f = readFile(journalfile::stopped(base));
   bool ok = false;
   const qlonglong n = f.bytes.trimmed().toLongLong(&ok);
   return ok ? n : -1;
@@ -277,10 +279,10 @@ QList<JournalInfo> abandonedJournals(const QString& folder, QStringList* leftAlo
       case LockState::Free:
         break;
     }
-    const FileBytes header = readFile(headerPath(base));
+    const FileBytes header = readFile(journalfile::header(base));
     if (!header.error.isEmpty()) {
       skip(QStringLiteral("%1 cannot be read (%2); the journal is left as it is")
-               .arg(headerPath(base), header.error));
+               .arg(journalfile::header(base), header.error));
       continue;
     }
     if (scan.rows == 0 && scan.lost == 0) {
@@ -294,8 +296,8 @@ QList<JournalInfo> abandonedJournals(const QString& folder, QStringList* leftAlo
     info.lostRows = scan.lost;
     info.withoutHeader = header.bytes.isEmpty();
     info.startTime = info.withoutHeader ? scan.firstTimeStamp : startTimeOf(header.bytes);
-    info.kept = QFileInfo::exists(keptPath(base));
-    info.stoppedEarly = QFileInfo::exists(stoppedPath(base));
+    info.kept = QFileInfo::exists(journalfile::kept(base));
+    info.stoppedEarly = QFileInfo::exists(journalfile::stopped(base));
     info.written = rows.lastModified();
     found << info;
   }
@@ -304,7 +306,7 @@ QList<JournalInfo> abandonedJournals(const QString& folder, QStringList* leftAlo
            {QStringLiteral("*.head"), QStringLiteral("*.kept"), QStringLiteral("*.stopped")},
            QDir::Files | QDir::System)) {
     const QString base = part.absolutePath() + QLatin1Char('/') + part.completeBaseName();
-    if (!QFileInfo::exists(rowsPath(base)) && ownedByMe(part.absoluteFilePath()))
+    if (!QFileInfo::exists(journalfile::rows(base)) && ownedByMe(part.absoluteFilePath()))
       QFile::remove(part.absoluteFilePath());
   }
   std::sort(found.begin(), found.end(),
@@ -319,8 +321,8 @@ RecoveryResult recoverJournal(const JournalInfo& journal, Document& document) {
     result.error = QStringLiteral("Cannot read %1: %2").arg(path, why);
     return result;
   };
-  const FileBytes header = readFile(headerPath(journal.base));
-  if (!header.error.isEmpty()) return cannotRead(headerPath(journal.base), header.error);
+  const FileBytes header = readFile(journalfile::header(journal.base));
+  if (!header.error.isEmpty()) return cannotRead(journalfile::header(journal.base), header.error);
 
   result.withoutHeader = header.bytes.isEmpty();
   // Without its header, or with one that cannot be read, a journal's rows still make a data
@@ -341,16 +343,16 @@ RecoveryResult recoverJournal(const JournalInfo& journal, Document& document) {
   // rows are read a block at a time, so only the rows kept take memory, once.
   std::string bytes = result.withoutHeader || result.headerDamaged ? defaults.toStdString()
                                                                    : header.bytes.toStdString();
-  bytes.reserve(bytes.size() +
-                std::size_t(std::max<qint64>(0, QFileInfo(rowsPath(journal.base)).size())));
+  bytes.reserve(bytes.size() + std::size_t(std::max<qint64>(
+                                   0, QFileInfo(journalfile::rows(journal.base)).size())));
   RowScanner scan(&bytes);
   QString error;
-  const int fd = openJournalFile(rowsPath(journal.base), error);
-  if (fd < 0) return cannotRead(rowsPath(journal.base), error);
+  const int fd = openJournalFile(journalfile::rows(journal.base), error);
+  if (fd < 0) return cannotRead(journalfile::rows(journal.base), error);
   const bool read = readBlocks(
       fd, [&](std::string_view b) { scan.feed(b); }, error);
   ::close(fd);
-  if (!read) return cannotRead(rowsPath(journal.base), error);
+  if (!read) return cannotRead(journalfile::rows(journal.base), error);
   scan.finish();
   result.lostRows = scan.lost;
   const bool headerDamaged = result.headerDamaged;
@@ -358,7 +360,7 @@ RecoveryResult recoverJournal(const JournalInfo& journal, Document& document) {
   static_cast<LoadResult&>(result) = readDataFile(std::string_view(bytes), document);
   result.headerDamaged = headerDamaged;
   result.headerError = headerError;
-  result.stoppedEarly = QFileInfo::exists(stoppedPath(journal.base));
+  result.stoppedEarly = QFileInfo::exists(journalfile::stopped(journal.base));
   if (result.stoppedEarly) {
     const int64_t had = samplesWhenStopped(journal.base);
     result.missingAfterStop = had >= 0 ? std::max<int64_t>(0, had - scan.rows - scan.lost) : -1;
@@ -401,10 +403,10 @@ QString RecoveryResult::shortfall() const {
 }
 
 void removeJournal(const QString& base) {
-  QFile::remove(rowsPath(base));
-  QFile::remove(headerPath(base));
-  QFile::remove(keptPath(base));
-  QFile::remove(stoppedPath(base));
+  QFile::remove(journalfile::rows(base));
+  QFile::remove(journalfile::header(base));
+  QFile::remove(journalfile::kept(base));
+  QFile::remove(journalfile::stopped(base));
 }
 
 QString describeJournal(const JournalInfo& journal) {

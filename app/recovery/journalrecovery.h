@@ -17,6 +17,15 @@
 
 namespace zrvlog {
 
+/// The files of a journal, named after its base path: the sample rows, the settings and
+/// graph header, the mark of a journal kept on purpose and that of one that stopped early.
+namespace journalfile {
+QString rows(const QString& base);
+QString header(const QString& base);
+QString kept(const QString& base);
+QString stopped(const QString& base);
+}  // namespace journalfile
+
 class Document;
 
 struct JournalInfo {

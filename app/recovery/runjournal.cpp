@@ -29,19 +29,6 @@ namespace zrvlog {
 
 namespace {
 
-QString rowsPath(const QString& base) {
-  return base + QStringLiteral(".rows");
-}
-QString headerPath(const QString& base) {
-  return base + QStringLiteral(".head");
-}
-QString keptPath(const QString& base) {
-  return base + QStringLiteral(".kept");
-}
-QString stoppedPath(const QString& base) {
-  return base + QStringLiteral(".stopped");
-}
-
 // Opens a journal's rows file for appending and takes its lock; -1 with errno when either
 // fails (EWOULDBLOCK: another process writes it).
 int openLocked(const QString& path, int flags) {
@@ -179,14 +166,14 @@ bool RunJournal::start() {
         QStringLiteral("%1/run-%2-%3").arg(m_folder, stamp).arg(QCoreApplication::applicationPid());
     if (attempt > 0) base += QLatin1Char('-') + QString::number(attempt);
     // The rows file first, locked: a journal is never seen without its owner's lock.
-    const int fd = openLocked(rowsPath(base), O_CREAT | O_EXCL);
+    const int fd = openLocked(journalfile::rows(base), O_CREAT | O_EXCL);
     if (fd >= 0) {
       m_rowsFd = fd;
       m_base = base;
       break;
     }
     if (errno != EEXIST || attempt > 100) {
-      fail(QStringLiteral("Cannot create %1: %2").arg(rowsPath(base), systemError(errno)));
+      fail(QStringLiteral("Cannot create %1: %2").arg(journalfile::rows(base), systemError(errno)));
       return false;
     }
   }
@@ -202,7 +189,7 @@ bool RunJournal::start() {
 void RunJournal::writeHeaderIfChanged() {
   const QByteArray header = dataFileHeader(m_engine.document());
   if (header == m_header) return;
-  if (const auto problem = replacePrivateFile(headerPath(m_base), header)) {
+  if (const auto problem = replacePrivateFile(journalfile::header(m_base), header)) {
     fail(*problem);
     return;
   }
@@ -214,12 +201,12 @@ void RunJournal::writeHeaderIfChanged() {
 void RunJournal::writePending() {
   if (m_syncer) {
     if (const int error = m_syncer->failure()) {
-      fail(QStringLiteral("Cannot sync %1: %2").arg(rowsPath(m_base), systemError(error)));
+      fail(QStringLiteral("Cannot sync %1: %2").arg(journalfile::rows(m_base), systemError(error)));
       return;
     }
   }
   if (!writeWhole(m_rowsFd, m_pending.data(), m_pending.size())) {
-    fail(QStringLiteral("Cannot write %1: %2").arg(rowsPath(m_base), systemError(errno)));
+    fail(QStringLiteral("Cannot write %1: %2").arg(journalfile::rows(m_base), systemError(errno)));
     return;
   }
   m_pending.clear();
@@ -245,7 +232,7 @@ void RunJournal::fail(const QString& message) {
   // as the whole run. It takes no data block, so it can be made on a full disk.
   if (active()) {
     m_leftBehind = m_base;
-    const int fd = createPrivateFile(stoppedPath(m_base));
+    const int fd = createPrivateFile(journalfile::stopped(m_base));
     if (fd >= 0) ::close(fd);
     syncFolder(m_folder);
   }
@@ -263,7 +250,7 @@ void RunJournal::close(bool remove) {
   m_syncer.reset();  // a last sync of what was written, unless the files are going anyway
   // Lets go of the lock as well. A failed close may have lost rows: the mark says so.
   if (::close(m_rowsFd) != 0 && !remove && m_error.isEmpty()) {
-    const int fd = createPrivateFile(stoppedPath(m_base));
+    const int fd = createPrivateFile(journalfile::stopped(m_base));
     if (fd >= 0) ::close(fd);
   }
   m_rowsFd = -1;
@@ -293,14 +280,14 @@ void RunJournal::keep() {
   m_leftBehind.clear();
   // A journal that stopped early: how many samples the run had, so that a recovery can say
   // how many are missing (best effort: its disk may still be full).
-  if (!base.isEmpty() && QFileInfo::exists(stoppedPath(base))) {
+  if (!base.isEmpty() && QFileInfo::exists(journalfile::stopped(base))) {
     const QByteArray count =
         QByteArray::number(qulonglong(m_engine.document().sampleCount())) + '\n';
-    replacePrivateFile(stoppedPath(base), count);
+    replacePrivateFile(journalfile::stopped(base), count);
   }
   // The next start can then say that the data were kept unsaved, not lost in a crash.
   if (!base.isEmpty()) {
-    const int fd = createPrivateFile(keptPath(base));
+    const int fd = createPrivateFile(journalfile::kept(base));
     if (fd >= 0) {
       ::fdatasync(fd);
       ::close(fd);
@@ -316,28 +303,28 @@ void RunJournal::keep() {
 
 bool RunJournal::adopt(const JournalInfo& journal) {
   discard();
-  const int fd = openLocked(rowsPath(journal.base), 0);
+  const int fd = openLocked(journalfile::rows(journal.base), 0);
   if (fd < 0) {
-    m_error =
-        QStringLiteral("Cannot continue %1: %2").arg(rowsPath(journal.base), systemError(errno));
+    m_error = QStringLiteral("Cannot continue %1: %2")
+                  .arg(journalfile::rows(journal.base), systemError(errno));
     return false;
   }
   // A row cut off by the crash would run into the next one written: drop it from the file.
-  QFile rows(rowsPath(journal.base));
+  QFile rows(journalfile::rows(journal.base));
   qint64 keep = 0;
   if (rows.open(QIODevice::ReadOnly)) {
     const QByteArray bytes = rows.readAll();
     keep = bytes.lastIndexOf('\n') + 1;
   }
   if (::ftruncate(fd, keep) != 0) {
-    m_error =
-        QStringLiteral("Cannot continue %1: %2").arg(rowsPath(journal.base), systemError(errno));
+    m_error = QStringLiteral("Cannot continue %1: %2")
+                  .arg(journalfile::rows(journal.base), systemError(errno));
     ::close(fd);
     return false;
   }
   // Journals of older versions were readable by others.
   ::fchmod(fd, 0600);
-  ::chmod(QFile::encodeName(headerPath(journal.base)).constData(), 0600);
+  ::chmod(QFile::encodeName(journalfile::header(journal.base)).constData(), 0600);
   m_rowsFd = fd;
   m_base = journal.base;
   m_rows = m_engine.document().sampleCount();
@@ -345,8 +332,8 @@ bool RunJournal::adopt(const JournalInfo& journal) {
   m_syncer =
       std::make_unique<Syncer>(m_rowsFd, QFileInfo(m_base).absolutePath(), m_timing.minSyncGap);
   // In use again: should this process end unexpectedly, that is what the next start says.
-  QFile::remove(keptPath(m_base));
-  QFile header(headerPath(m_base));
+  QFile::remove(journalfile::kept(m_base));
+  QFile header(journalfile::header(m_base));
   if (header.open(QIODevice::ReadOnly)) m_header = header.readAll();
   m_lastFlush = std::chrono::steady_clock::now();
   m_flushTimer.start();

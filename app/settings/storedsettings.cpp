@@ -1,5 +1,6 @@
 #include "storedsettings.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -120,6 +121,54 @@ bool StoredSettings::setUserDefaults(const QMap<QString, QString>& values) {
 void StoredSettings::clearUserDefaults() {
   m_settings->remove(kDefaultsGroup);
   m_settings->sync();
+}
+
+QString PublishSettings::url() const {
+  QString authority = host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]").arg(host) : host;
+  if (!user.isEmpty()) authority.prepend(user + QLatin1Char('@'));
+  if (port > 0) authority += QStringLiteral(":%1").arg(port);
+  return (tls ? QStringLiteral("mqtts://") : QStringLiteral("mqtt://")) + authority +
+         QLatin1Char('/') + topic;
+}
+
+namespace {
+const QString kPublishGroup = QStringLiteral("Publish");
+}
+
+PublishSettings StoredSettings::publishSettings() const {
+  PublishSettings p;
+  m_settings->beginGroup(kPublishGroup);
+  const auto text = [&](const char* key) {
+    return m_settings->value(QLatin1String(key)).toString();
+  };
+  p.enabled = text("Enabled") == QLatin1String("1");
+  p.host = text("Host");
+  p.port = std::clamp(text("Port").toInt(), 0, 65535);
+  p.topic = text("Topic");
+  p.user = text("User");
+  p.tls = text("TLS") == QLatin1String("1");
+  p.caFile = text("CAFile");
+  bool ok = false;
+  const int mb = text("OutboxMB").toInt(&ok);
+  if (ok && mb >= 1 && mb <= 1048576) p.outboxMB = mb;
+  m_settings->endGroup();
+  return p;
+}
+
+bool StoredSettings::setPublishSettings(const PublishSettings& p) {
+  m_settings->beginGroup(kPublishGroup);
+  const auto flag = [](bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); };
+  m_settings->setValue(QStringLiteral("Enabled"), flag(p.enabled));
+  m_settings->setValue(QStringLiteral("Host"), p.host);
+  m_settings->setValue(QStringLiteral("Port"), QString::number(p.port));
+  m_settings->setValue(QStringLiteral("Topic"), p.topic);
+  m_settings->setValue(QStringLiteral("User"), p.user);
+  m_settings->setValue(QStringLiteral("TLS"), flag(p.tls));
+  m_settings->setValue(QStringLiteral("CAFile"), p.caFile);
+  m_settings->setValue(QStringLiteral("OutboxMB"), QString::number(p.outboxMB));
+  m_settings->endGroup();
+  m_settings->sync();
+  return m_settings->status() == QSettings::NoError;
 }
 
 }  // namespace zrvlog

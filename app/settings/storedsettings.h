@@ -35,6 +35,22 @@ struct TwipsGeometry {
   double height = kDefaultMainHeight;
 };
 
+/// Publishing to a broker, as the Options dialog's Publish page keeps it (section "Publish").
+/// The password is never here: it lives in the user's private password file or the
+/// environment, as for the command line.
+struct PublishSettings {
+  bool enabled = false;
+  QString host;
+  int port = 0;  ///< 0: the protocol's own (1883, or 8883 with TLS)
+  QString topic;
+  QString user;
+  bool tls = false;
+  QString caFile;  ///< a private CA (TLS only); empty: the system's CAs
+  int outboxMB = 1024;
+  /// mqtt[s]://[USER@]HOST[:PORT]/TOPIC
+  QString url() const;
+};
+
 class StoredSettings {
  public:
   /// The user's settings store.
@@ -62,6 +78,10 @@ class StoredSettings {
   /// Replaces them; false when the store could not be written.
   bool setUserDefaults(const QMap<QString, QString>& values);
   void clearUserDefaults();
+
+  PublishSettings publishSettings() const;
+  /// False when the store could not be written.
+  bool setPublishSettings(const PublishSettings& publish);
 
   void sync() { m_settings->sync(); }
 

@@ -24,7 +24,6 @@ class ManualTimer : public SamplingTimer {
   /// Delivers one tick carrying milliseconds (the interval when not given). Returns false,
   /// and delivers nothing, while disabled or from inside a tick handler (counted as dropped).
   bool fire(std::optional<int32_t> milliseconds = std::nullopt);
-  int64_t ticksDelivered() const { return m_delivered; }
 
  private:
   bool m_enabled = false;

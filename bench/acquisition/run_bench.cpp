@@ -2,7 +2,7 @@
 // graph drawn offscreen at 1280 x 720 as the window would: does the run keep time?
 //
 //   build/bin/bench_run [--intervals 3,4,5,10] [--seconds 20] [--channels 5] [--autorange]
-//                       [--reference]
+//                       [--reference] [--publish mqtt://HOST[:PORT]/TOPIC]
 //   build/bin/bench_run --latency
 //
 // For each interval it runs the program's engine and prints its overrun share (the ticks it
@@ -13,6 +13,9 @@
 // own, a bare sampler: one thread on an absolute clock_nanosleep grid doing the same a2d
 // round trips, no GUI, no engine; the two lines side by side tell what the program costs on
 // this machine in this state. Both ask for real-time priority (ZRVLOG_REALTIME=0: neither).
+//
+// --publish also publishes every sample of the program's runs to that broker, as the window
+// does (the outbox in a temporary folder), and says how many the broker took.
 //
 // --latency measures how late the window's event loop serves an event while the board never
 // answers, and while the board spends 10 s on a count: the acquisition thread waits on the
@@ -26,6 +29,7 @@
 #include <QElapsedTimer>
 #include <QLocale>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
@@ -40,6 +44,7 @@
 #include "app/dialogs/dialogs.h"
 #include "app/graph/graphmodel.h"
 #include "app/graphview/graphview.h"
+#include "app/outputs/livepublish.h"
 #include "app/timer/precisiontimer.h"
 #include "app/timer/realtime.h"
 #include "bench/stats.h"
@@ -77,6 +82,9 @@ std::size_t overruns(const std::vector<double>& periodsUs, int intervalMs) {
 }
 
 // ---- The program ------------------------------------------------------------------------
+
+// The broker of --publish; empty: no publishing.
+QString g_publishUrl;
 
 Outcome runProgram(int intervalMs, int seconds, int channels, bool autorange) {
   zrvlog::GraphModel graph;
@@ -126,6 +134,24 @@ Outcome runProgram(int intervalMs, int seconds, int channels, bool autorange) {
   QTimer::singleShot(seconds * 1000, &engine, [&] {
     if (engine.running()) engine.stopRun();
   });
+  QTemporaryDir outbox;
+  std::unique_ptr<zrvlog::LivePublisher> publisher;
+  if (!g_publishUrl.isEmpty()) {
+    QString why;
+    auto options = zrvlog::publisherOptions(g_publishUrl, {}, &why);
+    if (!options) {
+      std::fprintf(stderr, "--publish: %s\n", qPrintable(why));
+      return outcome;
+    }
+    options->outbox = outbox.filePath(QStringLiteral("outbox")).toStdString();
+    publisher = std::make_unique<zrvlog::LivePublisher>(engine, *options);
+    if (const auto problem = publisher->start()) {
+      std::fprintf(stderr, "--publish: %s\n", qPrintable(*problem));
+      return outcome;
+    }
+    if (publisher->waitFirstAnswer(std::chrono::seconds(3)) != zrvlog::publish::Link::Connected)
+      std::fprintf(stderr, "--publish: the broker does not answer yet\n");
+  }
   try {
     engine.startRun();
   } catch (const zrv::AutomationError& e) {
@@ -134,6 +160,13 @@ Outcome runProgram(int intervalMs, int seconds, int channels, bool autorange) {
   }
   loop.exec();
   engine.reclaimLink();
+  if (publisher) {
+    publisher->finish(std::chrono::seconds(10));
+    std::printf("  %2d ms: published %llu of %zu samples to %s (%llu still waiting)\n", intervalMs,
+                static_cast<unsigned long long>(publisher->publisher().delivered()),
+                engine.document().sampleCount(), qPrintable(g_publishUrl),
+                static_cast<unsigned long long>(publisher->publisher().waiting()));
+  }
   outcome.realTime = engine.realTimePriority();
   outcome.samples = engine.document().sampleCount();
   for (double p : periods)
@@ -349,6 +382,8 @@ int main(int argc, char** argv) {
       autorange = true;
     } else if (a == "--reference") {
       reference = true;
+    } else if (a == "--publish" && i + 1 < argc) {
+      g_publishUrl = QString::fromLocal8Bit(argv[++i]);
     } else if (a == "--latency") {
       latencyOnly = true;
     } else {
@@ -371,8 +406,9 @@ int main(int argc, char** argv) {
   }
   const auto referenceSim = reference ? startSim(kReferencePort) : nullptr;
   if (reference && !referenceSim) return 1;
-  std::printf("zrvsim paced at 57,600 baud; %d channels, %d s per run%s%s\n", channels, seconds,
-              autorange ? ", autorange" : "", reference ? ", each beside the bare reference" : "");
+  std::printf("zrvsim paced at 57,600 baud; %d channels, %d s per run%s%s%s%s\n", channels, seconds,
+              autorange ? ", autorange" : "", reference ? ", each beside the bare reference" : "",
+              g_publishUrl.isEmpty() ? "" : ", publishing to ", qPrintable(g_publishUrl));
   for (int ms : intervals) {
     const Outcome program = runProgram(ms, seconds, channels, autorange);
     printLine("program", ms, program);

@@ -183,6 +183,10 @@ TEST_F(OutputsTest, NoOutputWritesOverAnInputOrAnotherOutput) {
       {{"--headless", "--port", "sim", "--zrv", path("a.zrv"), "--csv", "-"}, "same file", true},
       {{"--recover", "--zrv", path("a.zrv"), "--csv", path("link.csv")}, "same file"},
       {{"--convert", path("a.zrv"), "--zrv", "-", "--csv", "/dev/stdout"}, "same file"},
+      // The broker's entry takes an address, never a file, and only while recording.
+      {{"--convert", path("a.zrv"), "--publish", "mqtt://127.0.0.1/lab/b"}, "goes with --headless"},
+      {{"--recover", "--publish", "mqtt://127.0.0.1/lab/b"}, "goes with --headless"},
+      {{"--headless", "--port", "sim", "--publish", path("a.zrv")}, "is not a broker address"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.join(u' ').toStdString());

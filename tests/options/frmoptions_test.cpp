@@ -1,4 +1,5 @@
 #include "app/options/frmoptions.h"
+#include "app/options/optionspage.h"
 
 #include <gtest/gtest.h>
 
@@ -222,7 +223,7 @@ TEST_F(OptionsTest, ABadEntryIsReportedOnItsPageAndChangesNothing) {
     const char* focusAfter;
   };
   const Case cases[] = {
-      {"StopTime=0", "Invalid entry 0", "above 0, or nothing to run until stopped; '0' is not", 2,
+      {"StopTime=0", "Invalid entry 0", "or nothing to run until stopped; '0' is not", 2,
        "StopTime", "StopTime"},
       {"TTol=-1", "Invalid entry -1", "of 0 or more; '-1' is not allowed.", 2, "TTol", "TTol"},
       {"MINX=abc|MAXX=-5", "Invalid entry abc", "'abc' is not a number.", 1, "MINX", "MINX"},
@@ -475,9 +476,10 @@ TEST_F(OptionsTest, CtrlTabCyclesThePagesAndExactlyOnePageIsLive) {
   } cases[] = {
       {1, Qt::Key_Tab, Qt::ControlModifier, 2},
       {3, Qt::Key_Tab, Qt::ControlModifier, 4},
-      {4, Qt::Key_Tab, Qt::ControlModifier, 1},
-      {1, Qt::Key_Tab, Qt::ControlModifier | Qt::ShiftModifier, 4},
-      {1, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, 4},
+      {4, Qt::Key_Tab, Qt::ControlModifier, 5},  // the window's Publish page comes last
+      {5, Qt::Key_Tab, Qt::ControlModifier, 1},
+      {1, Qt::Key_Tab, Qt::ControlModifier | Qt::ShiftModifier, 5},
+      {1, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, 5},
       {3, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, 2},
       {2, Qt::Key_Tab, Qt::ControlModifier | Qt::AltModifier, 3},  // Alt does not count
       {2, Qt::Key_Tab, Qt::NoModifier, 2},
@@ -494,8 +496,9 @@ TEST_F(OptionsTest, CtrlTabCyclesThePagesAndExactlyOnePageIsLive) {
                        .toStdString());
       f.selectTab(c.from);
       // The key goes to a control of the page; the dialog sees it first.
-      QWidget* target = c.from == 4 ? static_cast<QWidget*>(f.grid())
-                                    : f.picOptions(c.from - 1)->findChild<QLineEdit*>();
+      QWidget* target = c.from == 4   ? static_cast<QWidget*>(f.grid())
+                        : c.from == 5 ? f.morePages().front()->findChild<QLineEdit*>()
+                                      : f.picOptions(c.from - 1)->findChild<QLineEdit*>();
       ASSERT_NE(target, nullptr);
       QKeyEvent press(QEvent::KeyPress, c.key, c.modifiers);
       QApplication::sendEvent(target, &press);
@@ -504,6 +507,7 @@ TEST_F(OptionsTest, CtrlTabCyclesThePagesAndExactlyOnePageIsLive) {
         EXPECT_EQ(f.picOptions(i)->isVisibleTo(&f), i == c.to - 1) << "page " << i;
         EXPECT_EQ(f.picOptions(i)->isEnabled(), i == c.to - 1) << "page " << i;
       }
+      EXPECT_EQ(f.morePages().front()->isVisibleTo(&f), c.to == 5);
     }
   });
 }
