@@ -48,13 +48,11 @@
 #include <vector>
 
 #include "app/acquisition/boardcontrol.h"
+#include "app/acquisition/dataset.h"
 
 namespace zrvlog {
 
 class SamplingTimer;
-
-/// Slots of the raw table: the channel count is checked against it before any read.
-inline constexpr int kRawSlots = 6;
 
 /// What a run reads on each tick; the options dialog may change it between ticks.
 struct ReadPlan {
@@ -73,7 +71,7 @@ struct RawTick {
   int32_t milliseconds = 0;               ///< measured since the tick of the previous sample
   int32_t intervalMs = 0;                 ///< the timer's interval at this tick
   ReadPlan plan;                          ///< what was read
-  std::array<int32_t, kRawSlots> sums{};  ///< summed counts of the channels read
+  std::array<int32_t, kChannels> sums{};  ///< summed counts of the channels read
   int64_t missedTicks = 0;                ///< ticks of this run that could not read, so far
   int64_t elapsedMs = 0;                  ///< since the run's first tick, as the timer measured
 };
@@ -154,6 +152,14 @@ class Sampler : public QObject {
 
   /// The readings taken since the last call, oldest first (any thread).
   std::deque<RawTick> takeSamples();
+  /// What end() left: the run's missed ticks once the held readings were settled, and why
+  /// the last of them was missed (any thread; run 0 until an end() after a begin()).
+  struct EndCount {
+    uint64_t run = 0;
+    int64_t missed = 0;
+    QString why;
+  };
+  EndCount endCount() const;
 
  Q_SIGNALS:
   /// Readings are waiting for takeSamples(). Sent once until they are taken and at most
@@ -188,9 +194,11 @@ class Sampler : public QObject {
   BoardControl& m_board;
   SamplingTimer& m_timer;
   // Readings on their way to the engine's thread.
-  std::mutex m_outMutex;
+  mutable std::mutex m_outMutex;
   std::deque<RawTick> m_out;
   bool m_outAnnounced = false;
+  EndCount m_endCount;  // guarded by m_outMutex
+  QString m_lastMissedWhy;
   std::chrono::steady_clock::time_point m_lastAnnounced{};
   LinkBaton& m_baton;
   const std::atomic<uint64_t>& m_epoch;

@@ -150,7 +150,7 @@ TEST_F(RunLineFaultTest, EveryFaultCostsTicksButNoRecordedValueIsOneTheBoardDidN
        1},
       {"a reply later than the retry's limit too",
        1,
-       {Fault::delay(Direction::ToHost, replyByte(3, 2), 3 * kReplyLimit)},
+       {Fault::delay(Direction::ToHost, replyByte(3, 2), 2 * kReplyLimit + 100ms)},
        2},
       {"a stray byte inside an average of 4",
        4,
