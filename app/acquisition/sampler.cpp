@@ -351,6 +351,7 @@ Sampler::Outcome Sampler::readChannels(uint64_t run, RawTick& tick, QString& why
   // The readings count only once the line has proven the replies; when waiting for its quiet
   // would run into the next tick, that tick proves them (see settleHeld).
   m_proofDeferred =
+      tick.intervalMs <= kNextTickProvesUpTo.count() ||
       std::chrono::steady_clock::now() + m_board.quietTime() + kProofMargin > tickEnds;
   if (m_proofDeferred) return Outcome::Read;
   if (!m_board.settleReplies()) {

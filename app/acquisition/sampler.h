@@ -9,15 +9,16 @@
 //
 // Reading: a sample holds genuine readings only. A tick reads every channel, then has the
 // link prove the replies (nothing followed them on the line, BoardControl::settleReplies).
-// When waiting for the line's quiet would run into the next tick, the replies are proven
-// when that tick comes instead, and the sample is handed over then: the proof never slows
-// a fast run. A tick that comes before the line's quiet has passed (the run is behind) does
-// not wait for it: a byte arriving now would put its own replies out of step, so its proof
-// speaks for the held readings too, and a tick that fails or is doubted takes them with it. A tick
-// with any failed or doubtful read hands nothing over: it is read once more after the line has
-// settled, as long as its period has not passed, else it counts as missed. After a reply that could
-// be the board's power-on state, or a missed tick, the run's board set-up (the setUp given to
-// begin) is repeated before the next read, so a board that reset goes on as configured.
+// When waiting for the line's quiet would run into the next tick, or the interval is short
+// (kNextTickProvesUpTo), the replies are proven when that tick comes instead, and the sample
+// is handed over then: the proof never slows a fast run. A tick that comes before the line's quiet
+// has passed (the run is behind) does not wait for it: a byte arriving now would put its own
+// replies out of step, so its proof speaks for the held readings too, and a tick that fails or is
+// doubted takes them with it. A tick with any failed or doubtful read hands nothing over: it is
+// read once more after the line has settled, as long as its period has not passed, else it counts
+// as missed. After a reply that could be the board's power-on state, or a missed tick, the run's
+// board set-up (the setUp given to begin) is repeated before the next read, so a board that reset
+// goes on as configured.
 //
 // Time: a sample's time stamp is when its reads began; every tick that produced no sample
 // counts as missed, the timer's dropped deadlines (ticks that passed while a read was
@@ -125,6 +126,9 @@ class Sampler : public QObject {
   /// Time left for the rest of a tick once its replies are proven; with less, the next tick
   /// proves them.
   static constexpr std::chrono::microseconds kProofMargin{500};
+  /// At intervals up to this the next tick always proves a tick's replies: the quiet wait
+  /// would be a tenth of a fast tick, and a sample a tick late is not seen.
+  static constexpr std::chrono::milliseconds kNextTickProvesUpTo{20};
   /// A run that is behind starts a tick before the line's quiet after the last one has passed;
   /// that tick's proof then speaks for both. Readings wait for it at most this long, so that
   /// they reach the engine in time.
