@@ -37,6 +37,9 @@ constexpr int kHandshakeReads = 10;
 // received bytes for their 16 ms latency timer.
 constexpr auto kQuietGap = std::chrono::milliseconds(20);
 
+// Stale bytes taken off the line at most before a command, so that a noisy line cannot hold it.
+constexpr int kMaxDiscarded = 64 * 1024;
+
 QByteArray dataByte(uint8_t value) {
   return QByteArray(1, static_cast<char>(makebyte(value)));
 }
@@ -196,6 +199,8 @@ void ZRVIO::openPort() {
   m_pendingRepeat = m_lastRepeat = 1;
   forgetOwedResults();
   m_unproven = m_doubted = false;
+  m_lateBytes = m_replyLeft = 0;
+  m_markerDue = false;
   qCDebug(lcBoard).noquote() << "link open on" << portDescription();
 }
 
@@ -208,9 +213,9 @@ void ZRVIO::closePort() {
 }
 
 void ZRVIO::handshake() {
-  { auto sync = sendcmd(cmd::kSync, false); }
+  { auto sync = sendcmd(cmd::kSync, kNoReply); }
   {
-    auto status = sendcmd(cmd::kStatus, true);
+    auto status = sendcmd(cmd::kStatus, kByteReply);
     // Bytes a board sends as it wakes up may precede the answer; one deadline for all reads
     // keeps a silent board from costing ten timeouts.
     const Deadline deadline = replyDeadline();
@@ -241,21 +246,21 @@ void ZRVIO::sendStoredByte(const char* property, uint8_t command, int32_t value)
   checkByte(property, value);
   // Bit 0 of the byte rides in the command byte.
   auto write =
-      sendcmddata(withLowBit(command, value), dataByte(static_cast<uint8_t>(value)), false);
+      sendcmddata(withLowBit(command, value), dataByte(static_cast<uint8_t>(value)), kNoReply);
 }
 
 // ---- Guarded send and receiver -----------------------------------------------------------
 
-ZRVIO::BusyHold ZRVIO::sendcmd(uint8_t command, bool expectReply) {
-  return guardedWrite(protocol::command(command), expectReply);
+ZRVIO::BusyHold ZRVIO::sendcmd(uint8_t command, int replyBytes) {
+  return guardedWrite(protocol::command(command), replyBytes);
 }
 
-ZRVIO::BusyHold ZRVIO::sendcmddata(uint8_t command, const QByteArray& data, bool expectReply) {
-  return guardedWrite(protocol::command(command, data), expectReply);
+ZRVIO::BusyHold ZRVIO::sendcmddata(uint8_t command, const QByteArray& data, int replyBytes) {
+  return guardedWrite(protocol::command(command, data), replyBytes);
 }
 
 ZRVIO::BusyHold ZRVIO::sendargcmd(int32_t argument, uint8_t command, const QByteArray& data,
-                                  bool expectReply) {
+                                  int replyBytes) {
   if (argument < 0 || argument > protocol::kMaxArgument)
     throw AutomationError(
         err::kInvalidArgument,
@@ -263,27 +268,46 @@ ZRVIO::BusyHold ZRVIO::sendargcmd(int32_t argument, uint8_t command, const QByte
   // The argument load and the command that uses it go out in one write.
   return guardedWrite(
       protocol::sendarg(static_cast<uint16_t>(argument)) + protocol::command(command, data),
-      expectReply);
+      replyBytes);
 }
 
-ZRVIO::BusyHold ZRVIO::guardedWrite(const QByteArray& bytes, bool expectReply) {
+ZRVIO::BusyHold ZRVIO::guardedWrite(const QByteArray& bytes, int replyBytes) {
   if (!portopen()) throwPortError(err::kDeviceUnavailable, QStringLiteral("the port is not open"));
   waitUntilReady();
   // No events are processed between the readiness check and taking busy.
   BusyHold hold(&m_busy);
+  if (m_lateBytes > 0 && Clock::now() - m_lateSince > kLateReplyLimit) m_lateBytes = 0;
   // The line must be quiet before a command: what is waiting now answers no command of ours,
   // and read as this reply it would put every later reply out of step. When it follows an
   // A/D result read in full, that result is in doubt too (see settleReplies()).
-  if (m_port->discardWaiting() && m_unproven)
+  if (discardStale() && m_unproven)
     noteDoubt(QStringLiteral("a byte followed the board's reply before the next command"));
   m_unproven = false;
-  writeBytes(bytes);
+  // While bytes of a timed-out reply are still owed, the status answer goes ahead of this
+  // reply: it must come right after them, else the line lost bytes and the count is void.
+  const bool marked = replyBytes > 0 && m_lateBytes > 0;
+  writeBytes(marked ? protocol::command(cmd::kStatus) + bytes : bytes);
   // A repeat count goes to the command after it; further results of an earlier repeated
   // conversion are no longer read once another command has gone out.
   m_lastRepeat = std::exchange(m_pendingRepeat, 1);
   forgetOwedResults();
-  if (!expectReply) hold.release();
+  m_replyLeft = replyBytes * m_lastRepeat;
+  m_markerDue = marked;
+  if (replyBytes == 0) hold.release();
   return hold;
+}
+
+bool ZRVIO::discardStale() {
+  if (m_lateBytes == 0) return m_port->discardWaiting();
+  // Bytes a timed-out reply still owed are expected here; only those beyond them are stale.
+  bool stale = false;
+  for (int i = 0; i < kMaxDiscarded && m_port->readByte(Clock::now()).ok(); ++i) {
+    if (m_lateBytes > 0)
+      --m_lateBytes;
+    else
+      stale = true;
+  }
+  return stale;
 }
 
 void ZRVIO::waitUntilReady() {
@@ -350,9 +374,26 @@ int32_t ZRVIO::getA2dResult(Deadline deadline) {
   return 0;
 }
 
-uint8_t ZRVIO::getbyte(Deadline deadline) {
-  m_errflag = false;
-  m_readFailure = ReadFailure::None;
+bool ZRVIO::catchUp(Deadline deadline) {
+  // A reply that came too late is still on its way: its bytes come first and answer an
+  // earlier command, whenever they come.
+  while (m_lateBytes > 0) {
+    if (!receive(deadline).ok()) return false;
+    --m_lateBytes;
+  }
+  if (!std::exchange(m_markerDue, false)) return true;
+  const ByteRead marker = receive(deadline);
+  if (!marker.ok()) return false;
+  if (marker.byte == protocol::kStatusOk) return true;
+  // Something other than the status answer where it must be: bytes of the late reply were
+  // lost, so the count of them no longer holds and this reply is out of step.
+  m_replyLeft = 0;
+  failRead(ReadFailure::InvalidReply,
+           QStringLiteral("the line lost bytes of a late reply; this reply is out of step"));
+  return false;
+}
+
+ByteRead ZRVIO::receive(Deadline deadline) {
   ByteRead read;
   if (m_port) {
     // A slice ending early (a port that cannot wait) is the port's answer; one that ran out
@@ -367,13 +408,23 @@ uint8_t ZRVIO::getbyte(Deadline deadline) {
   } else
     read.status =
         PortStatus::failure(PortStatus::Code::NotOpen, QStringLiteral("the port is not open"));
-  if (read.ok()) return read.byte;
+  if (read.ok()) return read;
   if (read.status.code == PortStatus::Code::TimedOut)
     failRead(ReadFailure::NoReply,
              QStringLiteral("no reply from the board within %1 ms").arg(m_replyTimeout.count()));
   else
     failRead(ReadFailure::PortError, read.status.reason);
-  return 0;
+  return read;
+}
+
+uint8_t ZRVIO::getbyte(Deadline deadline) {
+  m_errflag = false;
+  m_readFailure = ReadFailure::None;
+  if (!catchUp(deadline)) return 0;
+  const ByteRead read = receive(deadline);
+  if (!read.ok()) return 0;
+  if (m_replyLeft > 0) --m_replyLeft;
+  return read.byte;
 }
 
 void ZRVIO::failRead(ReadFailure failure, const QString& reason) {
@@ -381,22 +432,29 @@ void ZRVIO::failRead(ReadFailure failure, const QString& reason) {
   m_readFailure = failure;
   m_lastReadError = reason;
   qCDebug(lcBoard).noquote() << "read failed on" << portDescription() << reason;
-  // A late or broken reply must not pose as the next one; a device in error has nothing.
-  if (failure != ReadFailure::PortError) drainInput();
+  if (failure == ReadFailure::PortError) return;  // a device in error has nothing more
+  // What the exchange has not brought yet may still come, however late: it is counted, and
+  // taken for what it is when it comes, so it never poses as the next reply.
+  const int owed = std::exchange(m_replyLeft, 0) + (std::exchange(m_markerDue, false) ? 1 : 0);
+  if (owed > 0 && m_lateBytes == 0) m_lateSince = Clock::now();
+  m_lateBytes += owed;
+  drainInput();
 }
 
 void ZRVIO::drainInput() {
   if (!portopen()) return;
-  m_port->discardInput();
+  if (m_lateBytes == 0) m_port->discardInput();
   const Deadline limit = Clock::now() + m_replyTimeout;
-  while (m_port->readByte(std::min(Clock::now() + kQuietGap, limit)).ok() && Clock::now() < limit) {
+  while (m_port->readByte(std::min(Clock::now() + kQuietGap, limit)).ok()) {
+    if (m_lateBytes > 0) --m_lateBytes;
+    if (Clock::now() >= limit) break;
   }
 }
 
 void ZRVIO::discardInput() {
   forgetOwedResults();
   m_unproven = false;
-  if (portopen()) m_port->discardInput();
+  if (portopen()) discardStale();
 }
 
 bool ZRVIO::settleReplies() {
@@ -452,7 +510,7 @@ void ZRVIO::forgetOwedResults() {
 // ---- Status --------------------------------------------------------------------------------
 
 bool ZRVIO::ok() {
-  auto reply = sendcmd(cmd::kStatus, true);
+  auto reply = sendcmd(cmd::kStatus, kByteReply);
   return getbyte(replyDeadline()) == protocol::kStatusOk;
 }
 
@@ -471,7 +529,7 @@ void ZRVIO::setErrflag(bool) {
 }
 
 void ZRVIO::resetall() {
-  auto reset = sendcmd(cmd::kReset, false);
+  auto reset = sendcmd(cmd::kReset, kNoReply);
   // The converter's reset layout is the board's affair (the simulated one powers up
   // left-justified); results pass unchecked until a2dconf sets it again.
   m_a2dLayout = protocol::A2dLayout::Unknown;
@@ -481,7 +539,7 @@ void ZRVIO::resetall() {
 
 int32_t ZRVIO::a2d(int32_t pin) {
   checkPin(pin);
-  auto reply = sendcmd(forPin(cmd::kA2d, pin), true);
+  auto reply = sendcmd(forPin(cmd::kA2d, pin), kWordReply);
   // A repeat count sent just before makes the board send that many results back to back;
   // readword takes the further ones.
   const int32_t conversions = m_lastRepeat;
@@ -500,7 +558,7 @@ void ZRVIO::a2dconf(bool justify, bool clkx2, int16_t cselect) {
         err::kOverflow,
         QStringLiteral("cselect %1 does not fit the A/D configuration byte").arg(cselect));
   const uint8_t value = protocol::a2dConfigValue(justify, clkx2, static_cast<uint8_t>(cselect));
-  { auto write = sendcmddata(cmd::kA2dConfig, dataByte(value), false); }
+  { auto write = sendcmddata(cmd::kA2dConfig, dataByte(value), kNoReply); }
   m_a2dLayout = protocol::a2dLayoutOf(value);
 }
 
@@ -511,7 +569,7 @@ void ZRVIO::repeat(int32_t ct) {
   if (ct < 1 || ct > protocol::kMaxArgument + 1)
     throw AutomationError(err::kInvalidArgument,
                           QStringLiteral("repeat count %1 is not 1 to 65536").arg(ct));
-  { auto write = sendargcmd(ct - 1, cmd::kRepeat, {}, false); }
+  { auto write = sendargcmd(ct - 1, cmd::kRepeat, {}, kNoReply); }
   m_pendingRepeat = ct;
 }
 
@@ -560,7 +618,7 @@ void ZRVIO::setPins(int32_t value) {
 
 int32_t ZRVIO::readStoredByte(uint8_t command, int32_t* stored) {
   if (!portopen()) return *stored;
-  auto reply = sendcmd(command, true);
+  auto reply = sendcmd(command, kByteReply);
   const uint8_t value = getbyte(replyDeadline());
   // A byte that never came is not the board's state: keep what is stored (errflag tells),
   // rather than turning every pin into an output at the next open.
@@ -578,22 +636,22 @@ void ZRVIO::writeStoredByte(const char* property, uint8_t command, int32_t value
 
 void ZRVIO::toggle(int32_t pin) {
   checkPin(pin);
-  auto write = sendcmd(forPin(cmd::kToggle, pin), false);
+  auto write = sendcmd(forPin(cmd::kToggle, pin), kNoReply);
 }
 
 void ZRVIO::high(int32_t pin) {
   checkPin(pin);
-  auto write = sendcmd(forPin(cmd::kHigh, pin), false);
+  auto write = sendcmd(forPin(cmd::kHigh, pin), kNoReply);
 }
 
 void ZRVIO::low(int32_t pin) {
   checkPin(pin);
-  auto write = sendcmd(forPin(cmd::kLow, pin), false);
+  auto write = sendcmd(forPin(cmd::kLow, pin), kNoReply);
 }
 
 int32_t ZRVIO::inp(int32_t pin) {
   checkPin(pin);
-  auto reply = sendcmd(forPin(cmd::kInput, pin), true);
+  auto reply = sendcmd(forPin(cmd::kInput, pin), kByteReply);
   return getbyte(replyDeadline()) == '0' ? 0 : 1;
 }
 
@@ -604,7 +662,7 @@ bool ZRVIO::led() const {
 
 void ZRVIO::setLed(bool on) {
   requireRunTimeSet("led");
-  auto write = sendcmd(withLowBit(cmd::kLed, on ? 1 : 0), false);
+  auto write = sendcmd(withLowBit(cmd::kLed, on ? 1 : 0), kNoReply);
   host().propertyChanged(QStringLiteral("led"));
 }
 
@@ -613,14 +671,14 @@ void ZRVIO::setLed(bool on) {
 int32_t ZRVIO::count(int32_t pin, int32_t duration) {
   checkPin(pin);
   checkWord("duration", duration);
-  auto reply = sendargcmd(duration, forPin(cmd::kCount, pin), {}, true);
+  auto reply = sendargcmd(duration, forPin(cmd::kCount, pin), {}, kWordReply);
   return getword(replyDeadline(durationOf(duration)));
 }
 
 void ZRVIO::pulseout(int32_t pin, int32_t period) {
   checkPin(pin);
   checkWord("period", period);
-  { auto write = sendargcmd(period, forPin(cmd::kPulseOut, pin), {}, false); }
+  { auto write = sendargcmd(period, forPin(cmd::kPulseOut, pin), {}, kNoReply); }
   boardBusyFor(durationOf(period));
 }
 
@@ -629,7 +687,7 @@ int32_t ZRVIO::pulsein(int32_t pin, int32_t state) {
   if (state < 0)
     throw AutomationError(err::kInvalidArgument,
                           QStringLiteral("state %1 is not a pin state (0 or 1)").arg(state));
-  auto reply = sendcmd(withLowBit(forPin(cmd::kPulseIn, pin), state), true);
+  auto reply = sendcmd(withLowBit(forPin(cmd::kPulseIn, pin), state), kWordReply);
   // The board may wait as long for the pulse to begin as it then measures it.
   return getword(replyDeadline(2 * units::kMeasureLimit));
 }
@@ -640,7 +698,7 @@ void ZRVIO::pwm(int32_t pin, int32_t duty, int32_t fduration) {
   checkWord("fduration", fduration);
   // Pin -1 is the board's fixed PWM output, which has a command of its own.
   const uint8_t command = withLowBit(pin == -1 ? cmd::kPwmFixed : forPin(cmd::kPwmPin, pin), duty);
-  { auto write = sendargcmd(fduration, command, dataByte(static_cast<uint8_t>(duty)), false); }
+  { auto write = sendargcmd(fduration, command, dataByte(static_cast<uint8_t>(duty)), kNoReply); }
   boardBusyFor(durationOf(fduration));
 }
 
@@ -650,7 +708,7 @@ void ZRVIO::freq(int32_t pin, int32_t tone, int32_t duration) {
   checkWord("duration", duration);
   {
     auto write = sendargcmd(duration, cmd::kExtended,
-                            protocol::freqData(pin, static_cast<uint16_t>(tone)), false);
+                            protocol::freqData(pin, static_cast<uint16_t>(tone)), kNoReply);
   }
   boardBusyFor(durationOf(duration));
 }
@@ -663,13 +721,13 @@ int32_t ZRVIO::rctime(int32_t pin, int32_t state) {
                           QStringLiteral("state %1 is not a pin state (0 or 1)").arg(state));
   // The selector goes out with the command in one guarded write, so no command from a host
   // event can come between them.
-  auto reply =
-      sendcmddata(cmd::kExtended, rawByte(withLowBit(forPin(ext::kRcTime, pin), state)), true);
+  auto reply = sendcmddata(cmd::kExtended, rawByte(withLowBit(forPin(ext::kRcTime, pin), state)),
+                           kWordReply);
   return getword(replyDeadline(units::kMeasureLimit));
 }
 
 int32_t ZRVIO::counter() {
-  auto reply = sendcmd(cmd::kReadCounter, true);
+  auto reply = sendcmd(cmd::kReadCounter, kWordReply);
   return getword(replyDeadline());
 }
 
@@ -681,7 +739,7 @@ void ZRVIO::setCounter(int32_t) {
 void ZRVIO::setcounter(int16_t prescale, bool countmode) {
   const uint8_t selector =
       withLowBit(ext::kSetCounter + protocol::prescaleCode(prescale), countmode ? 1 : 0);
-  auto write = sendcmddata(cmd::kExtended, rawByte(selector), false);
+  auto write = sendcmddata(cmd::kExtended, rawByte(selector), kNoReply);
 }
 
 // ---- EEPROM --------------------------------------------------------------------------------
@@ -692,7 +750,7 @@ int32_t ZRVIO::eeprom(int32_t add) {
   // port's own error. Both go out in one guarded write: a command from a host event run
   // during the readiness wait cannot replace the address.
   if (!portopen()) throwPortError(err::kPortNotOpen, QStringLiteral("the port is not open"));
-  auto reply = sendargcmd(add, cmd::kEepromRead, {}, true);
+  auto reply = sendargcmd(add, cmd::kEepromRead, {}, kByteReply);
   return getbyte(replyDeadline());
 }
 
@@ -702,7 +760,7 @@ void ZRVIO::setEeprom(int32_t add, int32_t value) {
   checkByte("value", value);
   {
     auto write = sendargcmd(add, withLowBit(cmd::kEepromWrite, value),
-                            dataByte(static_cast<uint8_t>(value)), false);
+                            dataByte(static_cast<uint8_t>(value)), kNoReply);
   }
   host().propertyChanged(QStringLiteral("eeprom"));
 }

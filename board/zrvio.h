@@ -43,9 +43,13 @@
 //     byte found waiting when the next command is due puts the result in doubt, and
 //     settleReplies() waits for the quiet after the last one and says whether all were
 //     proven: a caller that reads several channels in a row pays the quiet once;
-//   - after a failed read, the input is drained until the line has been quiet for 20 ms
-//     (at most replyTimeout()), so the rest of a broken or late reply is discarded, never
-//     taken for the next one (USB adapters may hold bytes for their 16 ms latency timer);
+//   - a reply that does not come in time is owed, however late it comes: the bytes the
+//     exchange has not brought are counted and taken off the line as they come, before any
+//     later reply (and the input is drained until the line has been quiet for 20 ms, at most
+//     replyTimeout()). While bytes are owed, a command that gets a reply is sent behind the
+//     status query: its answer must come right after the owed bytes, else the line lost
+//     some of them, the count is void and that reply fails (InvalidReply). Bytes still owed
+//     after kLateReplyLimit are taken as lost;
 //   - A/D results are checked against the converter's layout as this link last set it with
 //     a2dconf: right-justified (justify True, or a cselect that sets bit 7) a result is at
 //     most 1023, left-justified its low 6 bits are 0. Until the link has configured the
@@ -118,6 +122,8 @@ class ZRV_EXPORT ZRVIO {
   static constexpr std::chrono::milliseconds kDefaultReadyTimeout{500};
   /// Three byte times at 57,600 baud (10 bits each).
   static constexpr std::chrono::microseconds kDefaultQuietTime{521};
+  /// Bytes of a timed-out reply that have not come after this long are taken as lost.
+  static constexpr std::chrono::milliseconds kLateReplyLimit{1000};
   /// Valid port numbers (COM1 to COM255).
   static constexpr int16_t kMinCommPort = 1;
   static constexpr int16_t kMaxCommPort = 255;
@@ -343,11 +349,22 @@ class ZRV_EXPORT ZRVIO {
 
   // The guarded send: open check (68), readiness wait (68 on timeout), busy, one write.
   // When a reply is expected the returned hold keeps busy True until it goes.
-  [[nodiscard]] BusyHold sendcmd(uint8_t command, bool expectReply);
-  [[nodiscard]] BusyHold sendcmddata(uint8_t command, const QByteArray& data, bool expectReply);
+  // replyBytes: the reply's length (of one run when repeated); 0 for none.
+  static constexpr int kNoReply = 0;
+  static constexpr int kByteReply = 1;
+  static constexpr int kWordReply = 2;
+  [[nodiscard]] BusyHold sendcmd(uint8_t command, int replyBytes);
+  [[nodiscard]] BusyHold sendcmddata(uint8_t command, const QByteArray& data, int replyBytes);
   [[nodiscard]] BusyHold sendargcmd(int32_t argument, uint8_t command, const QByteArray& data,
-                                    bool expectReply);
-  BusyHold guardedWrite(const QByteArray& bytes, bool expectReply);
+                                    int replyBytes);
+  BusyHold guardedWrite(const QByteArray& bytes, int replyBytes);
+  /// Takes what is waiting off the line, late bytes first; true when a byte beyond them was.
+  bool discardStale();
+  /// Reads the late bytes still owed and the status answer sent ahead of this reply; false
+  /// (the read failed) when they do not come or the answer is not where it must be.
+  bool catchUp(Deadline deadline);
+  /// One byte from the port, or the read failed (errflag) and says why.
+  ByteRead receive(Deadline deadline);
   void waitUntilReady();
   void writeBytes(const QByteArray& bytes);
   /// When a reply must be complete: the reply limit, plus whatever the board is still known
@@ -418,6 +435,11 @@ class ZRV_EXPORT ZRVIO {
   bool m_unproven = false;    ///< an A/D exchange was read in full; nothing has followed it yet
   bool m_doubted = false;     ///< a byte followed a result since the last settleReplies()
   Deadline m_lastResultAt{};  ///< when the last A/D result was read in full
+  // Late replies (see Staying in step).
+  int m_replyLeft = 0;       ///< bytes the reply under way has still to bring
+  bool m_markerDue = false;  ///< the status answer goes ahead of the reply under way
+  int m_lateBytes = 0;       ///< bytes owed by replies that came too late
+  Deadline m_lateSince{};    ///< when the oldest of them was given up
 };
 
 }  // namespace zrv

@@ -8,13 +8,15 @@
 #include <chrono>
 #include <cstdint>
 
+#include "board/zrvio.h"
+
 namespace zrvlog {
 
 /// Why a read failed: no reply in time, a reply that cannot be valid (line noise, a board
-/// that reset), or an error of the port itself (an unplugged adapter).
-enum class ReadFailure { None, NoReply, InvalidReply, PortError };
+/// that reset), or an error of the port itself (an unplugged adapter). The library's own.
+using ReadFailure = zrv::ReadFailure;
 /// What BoardControl::checkReplies() found.
-enum class ReplyProof { Proven, Doubted, Pending };
+using ReplyProof = zrv::ReplyProof;
 
 class BoardControl {
  public:

@@ -213,25 +213,35 @@ void AcquisitionEngine::stopRun() {
     bool done = false;
   };
   const auto settled = std::make_shared<Done>();
+  // Ticks the stop's proof doubts are counted below, once, whichever thread settles them.
+  m_stopping = true;
   m_timer.runOnTickThread([this, settled] {
     m_sampler->end();
     std::lock_guard lock(settled->mutex);
     settled->done = true;
     settled->cv.notify_all();
   });
+  bool done = false;
   {
     std::unique_lock lock(settled->mutex);
-    settled->cv.wait_for(lock, kStopSettleWait, [&] { return settled->done; });
+    done = settled->cv.wait_for(lock, kStopSettleWait, [&] { return settled->done; });
   }
+  m_stopping = false;
   for (const RawTick& tick : m_sampler->takeSamples())
     if (tick.started <= stoppedAt) record(tick);
+  // The run's final count: held readings the stop's proof doubted are missed ticks too.
+  if (const Sampler::EndCount end = m_sampler->endCount();
+      done && m_running && end.run == m_run && end.missed > m_missedTicks) {
+    m_missedTicks = end.missed;
+    Q_EMIT tickMissed(end.missed, end.why);
+  }
   endRun(RunEnd::Stopped);
 }
 
 void AcquisitionEngine::onTickMissed(uint64_t run, int64_t missed, const QString& why,
                                      qint64 elapsedMs) {
   takeSamples();  // the readings before the missed tick come first
-  if (!m_running || run != m_run) return;
+  if (!m_running || run != m_run || m_stopping) return;
   m_missedTicks = missed;
   Q_EMIT tickMissed(missed, why);
   // The stop time is wall time: ticks without a sample bring it closer too.

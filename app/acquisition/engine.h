@@ -186,6 +186,7 @@ class AcquisitionEngine : public QObject {
   bool m_running = false;
   uint64_t m_run = 0;  // changes at every start and stop
   int64_t m_missedTicks = 0;
+  bool m_stopping = false;  // stopRun() is settling the sampler's held readings
   std::chrono::seconds m_reconnectGrace = kDefaultReconnectGrace;
   ReadPlan m_plan;                   // as last handed to the sampler
   std::atomic<uint64_t> m_epoch{0};  // the data set's generation, for the sampler

@@ -34,6 +34,7 @@ void Sampler::begin(uint64_t run, ReadPlan plan, RunLink link) {
   m_link = std::move(link);
   m_active = true;
   m_missed = 0;
+  m_lastMissedWhy.clear();
   m_msSinceSample = 0;
   m_failing = false;
   m_setUpDue = false;
@@ -52,6 +53,10 @@ void Sampler::end() {
     settleHeld(true);
   else
     dropHeld(QStringLiteral("the run stopped before the readings were proven"));
+  if (m_run != 0) {
+    std::lock_guard lock(m_outMutex);
+    m_endCount = {m_run, m_missed, m_lastMissedWhy};
+  }
   if (!m_baton.withSampler()) return;
   try {
     if (m_board.portopen()) m_board.setPortopen(false);
@@ -79,6 +84,11 @@ void Sampler::hand(const RawTick& tick) {
     }
   }
   if (announce) Q_EMIT samplesWaiting();
+}
+
+Sampler::EndCount Sampler::endCount() const {
+  std::lock_guard lock(m_outMutex);
+  return m_endCount;
 }
 
 std::deque<RawTick> Sampler::takeSamples() {
@@ -215,6 +225,7 @@ void Sampler::dropHeld(const QString& why) {
   // Too late for a retry: the ticks are missed, and their time goes to the next sample.
   for (const RawTick& held : std::exchange(m_held, {})) {
     ++m_missed;
+    m_lastMissedWhy = why;
     m_msSinceSample += held.milliseconds;
     Q_EMIT tickMissed(held.run, m_missed, why, held.elapsedMs);
   }
@@ -319,9 +330,11 @@ Sampler::Outcome Sampler::readChannels(uint64_t run, RawTick& tick, QString& why
                                        std::chrono::steady_clock::time_point tickEnds) {
   m_proofDeferred = false;
   const int16_t channels = tick.plan.channels;
-  if (channels > kRawSlots)
-    throw zrv::AutomationError(zrv::err::kSubscriptOutOfRange,
-                               QStringLiteral("%1 channels: at most 5 can be read").arg(channels));
+  // Checked before any read: the sums have room for kChannels.
+  if (channels < 0 || channels > kChannels)
+    throw zrv::AutomationError(
+        zrv::err::kSubscriptOutOfRange,
+        QStringLiteral("%1 channels: 0 to %2 can be read").arg(channels).arg(kChannels));
   for (int16_t c = 0; c < channels; ++c) {
     const bool ok = readChannel(c, tick.plan.average, tick.sums[c]);
     if (abandoned(run)) return Outcome::Abandoned;
@@ -338,6 +351,7 @@ Sampler::Outcome Sampler::readChannels(uint64_t run, RawTick& tick, QString& why
   // The readings count only once the line has proven the replies; when waiting for its quiet
   // would run into the next tick, that tick proves them (see settleHeld).
   m_proofDeferred =
+      tick.intervalMs <= kNextTickProvesUpTo.count() ||
       std::chrono::steady_clock::now() + m_board.quietTime() + kProofMargin > tickEnds;
   if (m_proofDeferred) return Outcome::Read;
   if (!m_board.settleReplies()) {

@@ -9,15 +9,16 @@
 //
 // Reading: a sample holds genuine readings only. A tick reads every channel, then has the
 // link prove the replies (nothing followed them on the line, BoardControl::settleReplies).
-// When waiting for the line's quiet would run into the next tick, the replies are proven
-// when that tick comes instead, and the sample is handed over then: the proof never slows
-// a fast run. A tick that comes before the line's quiet has passed (the run is behind) does
-// not wait for it: a byte arriving now would put its own replies out of step, so its proof
-// speaks for the held readings too, and a tick that fails or is doubted takes them with it. A tick
-// with any failed or doubtful read hands nothing over: it is read once more after the line has
-// settled, as long as its period has not passed, else it counts as missed. After a reply that could
-// be the board's power-on state, or a missed tick, the run's board set-up (the setUp given to
-// begin) is repeated before the next read, so a board that reset goes on as configured.
+// When waiting for the line's quiet would run into the next tick, or the interval is short
+// (kNextTickProvesUpTo), the replies are proven when that tick comes instead, and the sample
+// is handed over then: the proof never slows a fast run. A tick that comes before the line's quiet
+// has passed (the run is behind) does not wait for it: a byte arriving now would put its own
+// replies out of step, so its proof speaks for the held readings too, and a tick that fails or is
+// doubted takes them with it. A tick with any failed or doubtful read hands nothing over: it is
+// read once more after the line has settled, as long as its period has not passed, else it counts
+// as missed. After a reply that could be the board's power-on state, or a missed tick, the run's
+// board set-up (the setUp given to begin) is repeated before the next read, so a board that reset
+// goes on as configured.
 //
 // Time: a sample's time stamp is when its reads began; every tick that produced no sample
 // counts as missed, the timer's dropped deadlines (ticks that passed while a read was
@@ -48,13 +49,11 @@
 #include <vector>
 
 #include "app/acquisition/boardcontrol.h"
+#include "app/acquisition/dataset.h"
 
 namespace zrvlog {
 
 class SamplingTimer;
-
-/// Slots of the raw table: the channel count is checked against it before any read.
-inline constexpr int kRawSlots = 6;
 
 /// What a run reads on each tick; the options dialog may change it between ticks.
 struct ReadPlan {
@@ -73,7 +72,7 @@ struct RawTick {
   int32_t milliseconds = 0;               ///< measured since the tick of the previous sample
   int32_t intervalMs = 0;                 ///< the timer's interval at this tick
   ReadPlan plan;                          ///< what was read
-  std::array<int32_t, kRawSlots> sums{};  ///< summed counts of the channels read
+  std::array<int32_t, kChannels> sums{};  ///< summed counts of the channels read
   int64_t missedTicks = 0;                ///< ticks of this run that could not read, so far
   int64_t elapsedMs = 0;                  ///< since the run's first tick, as the timer measured
 };
@@ -127,6 +126,9 @@ class Sampler : public QObject {
   /// Time left for the rest of a tick once its replies are proven; with less, the next tick
   /// proves them.
   static constexpr std::chrono::microseconds kProofMargin{500};
+  /// At intervals up to this the next tick always proves a tick's replies: the quiet wait
+  /// would be a tenth of a fast tick, and a sample a tick late is not seen.
+  static constexpr std::chrono::milliseconds kNextTickProvesUpTo{20};
   /// A run that is behind starts a tick before the line's quiet after the last one has passed;
   /// that tick's proof then speaks for both. Readings wait for it at most this long, so that
   /// they reach the engine in time.
@@ -154,6 +156,14 @@ class Sampler : public QObject {
 
   /// The readings taken since the last call, oldest first (any thread).
   std::deque<RawTick> takeSamples();
+  /// What end() left: the run's missed ticks once the held readings were settled, and why
+  /// the last of them was missed (any thread; run 0 until an end() after a begin()).
+  struct EndCount {
+    uint64_t run = 0;
+    int64_t missed = 0;
+    QString why;
+  };
+  EndCount endCount() const;
 
  Q_SIGNALS:
   /// Readings are waiting for takeSamples(). Sent once until they are taken and at most
@@ -188,9 +198,11 @@ class Sampler : public QObject {
   BoardControl& m_board;
   SamplingTimer& m_timer;
   // Readings on their way to the engine's thread.
-  std::mutex m_outMutex;
+  mutable std::mutex m_outMutex;
   std::deque<RawTick> m_out;
   bool m_outAnnounced = false;
+  EndCount m_endCount;  // guarded by m_outMutex
+  QString m_lastMissedWhy;
   std::chrono::steady_clock::time_point m_lastAnnounced{};
   LinkBaton& m_baton;
   const std::atomic<uint64_t>& m_epoch;

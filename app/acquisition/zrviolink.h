@@ -35,10 +35,10 @@ class ZrvioLink : public BoardControl {
   int32_t readword() override { return m_zrvio.readword(); }
   bool errflag() const override { return m_zrvio.errflag(); }
   QString lastReadError() const override { return m_zrvio.lastReadError(); }
-  ReadFailure lastReadFailure() const override;
+  ReadFailure lastReadFailure() const override { return m_zrvio.lastReadFailure(); }
   void discardInput() override;
   bool settleReplies() override { return m_zrvio.settleReplies(); }
-  ReplyProof checkReplies() override;
+  ReplyProof checkReplies() override { return m_zrvio.checkReplies(); }
   std::chrono::microseconds quietTime() const override { return m_zrvio.quietTime(); }
   QString portDescription() const override { return m_zrvio.portDescription(); }
   QString deviceName() const override;

@@ -125,6 +125,21 @@ TEST_F(EngineTest, TwoChannelsReadFivePlotted) {
   EXPECT_EQ(reports[0].jitter, 0);
 }
 
+TEST_F(EngineTest, AChannelCountPastTheLimitEndsTheRunNamingTheLimit) {
+  for (int16_t channels : {int16_t{6}, int16_t{-1}}) {
+    failures.clear();
+    board.calls.clear();
+    engine.settings.ChanLimit = channels;
+    run(1);
+    EXPECT_FALSE(engine.running()) << channels;
+    ASSERT_EQ(failures.size(), 1) << channels;
+    EXPECT_TRUE(
+        failures[0].contains(QStringLiteral("%1 channels: 0 to 5 can be read").arg(channels)))
+        << failures[0].toStdString();
+    EXPECT_EQ(board.count("a2d(0)"), 0) << "checked before any read";
+  }
+}
+
 TEST_F(EngineTest, RepeatIsSentOnlyWhenAveraging) {
   struct Case {
     int16_t avg;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <functional>
 #include <random>
+#include <vector>
 
 #include "app/acquisition/engine.h"
 #include "app/graph/graphmodel.h"
@@ -82,6 +83,38 @@ TEST_F(EngineThreadTest, ARunRecordsOnTheEnginesThreadAndNothingAfterStop) {
   EXPECT_FALSE(board.portopen());
   expectInStep("after the run");
   EXPECT_TRUE(failures.isEmpty()) << failures.join(u';').toStdString();
+}
+
+TEST_F(EngineThreadTest, TicksTheStopsProofDoubtsAreInTheRunsFinalMissedCount) {
+  // Every read outlasts the period, so each tick's readings wait for the next tick's proof
+  // and the last ones for the stop's, which finds a byte after them: that tick is missed.
+  engine.SetTimerInt(20);
+  board.a2dMilliseconds = 4;
+  std::atomic<int64_t> ticks{0};
+  QObject::connect(
+      &timer, &SamplingTimer::tick, &timer, [&](int32_t) { ++ticks; }, Qt::DirectConnection);
+  for (int stop = 0; stop < 3; ++stop) {
+    SCOPED_TRACE(stop);
+    std::vector<SampleReport> reports;
+    const auto connection = QObject::connect(&engine, &AcquisitionEngine::sampleRecorded,
+                                             [&](const SampleReport& r) { reports.push_back(r); });
+    const int64_t droppedBefore = timer.droppedTicks();
+    ticks = 0;
+    engine.startRun();
+    ASSERT_TRUE(processUntil([&] { return engine.data.sampleCount() >= 5; }));
+    processFor(std::chrono::milliseconds(7 * stop));  // the stop anywhere in a tick
+    board.doubtSettles = true;
+    engine.stopRun();
+    engine.reclaimLink();
+    board.doubtSettles = false;
+    QObject::disconnect(connection);
+    // Every tick of the run is a sample or a missed tick, the timer's dropped ones included.
+    const int64_t dropped = timer.droppedTicks() - droppedBefore;
+    EXPECT_EQ(int64_t(engine.data.sampleCount()) + engine.missedTicks(), ticks + dropped);
+    ASSERT_FALSE(reports.empty());
+    EXPECT_GT(engine.missedTicks(), reports.back().missedTicks) << "the stop's doubt is counted";
+  }
+  board.a2dMilliseconds = 0;
 }
 
 TEST_F(EngineThreadTest, StartStopAndClearAtAnyMomentKeepTheDataSetInStep) {

@@ -137,9 +137,10 @@ TEST_F(LineFaultTest, NoFaultOnTheLineGivesAGarbageValueAndTheNextCommandIsInSte
   const struct {
     const char* name;
     std::vector<Fault> faults;
-    std::set<int> failing;  // steps with a failed read; every other step reads all it should
-    ReadFailure failure;    // what their failed reads report
-    bool settle = false;    // after a failed step, held-back bytes arrive before the next
+    std::set<int> failing;         // steps with a failed read; every other step reads all it should
+    ReadFailure failure;           // what their failed reads report
+    bool settle = false;           // after a failed step, held-back bytes arrive before the next
+    std::set<int> outOfStep = {};  // failing steps that find the line lost bytes it owed
   } cases[] = {
       {"one byte appended to a reply",
        {Fault::append(Direction::ToHost, replyEnd(1), "\xA7")},
@@ -177,14 +178,19 @@ TEST_F(LineFaultTest, NoFaultOnTheLineGivesAGarbageValueAndTheNextCommandIsInSte
        {Fault::inject(Direction::ToHost, replyStart(2) + 4, zero)},
        {2},
        ReadFailure::InvalidReply},
+      // The byte is owed until the status answer shows it will not come.
       {"a reply byte lost",
        {Fault::drop(Direction::ToHost, replyStart(4) + 1)},
-       {4},
-       ReadFailure::NoReply},
+       {4, 5},
+       ReadFailure::NoReply,
+       false,
+       {5}},
       {"a command byte lost",
        {Fault::drop(Direction::ToBoard, commandAt(4))},
-       {4},
-       ReadFailure::NoReply},
+       {4, 5},
+       ReadFailure::NoReply,
+       false,
+       {5}},
       {"replies split over writes",
        {Fault::split(Direction::ToHost, replyStart(2) + 3, 30ms),
         Fault::split(Direction::ToHost, replyStart(4) + 1, 30ms)},
@@ -199,6 +205,15 @@ TEST_F(LineFaultTest, NoFaultOnTheLineGivesAGarbageValueAndTheNextCommandIsInSte
        {4},
        ReadFailure::NoReply,
        true},
+      // Nothing waits for it: it comes after the next command has gone, and after the drain.
+      {"a reply later than the limit and the drain after it",
+       {Fault::delay(Direction::ToHost, replyStart(4), 3 * kReplyLimit)},
+       {4, 5},
+       ReadFailure::NoReply},
+      {"a reply later than the drain, before the next reply",
+       {Fault::delay(Direction::ToHost, replyStart(4), kReplyLimit + 60ms)},
+       {4},
+       ReadFailure::NoReply},
       {"the board going silent",
        {Fault::silence(Direction::ToHost, replyStart(kSteps - 2))},
        {kSteps - 2, kSteps - 1},
@@ -221,7 +236,9 @@ TEST_F(LineFaultTest, NoFaultOnTheLineGivesAGarbageValueAndTheNextCommandIsInSte
           EXPECT_EQ(o.values[k], expectedValue(kScript[s].channel))
               << "step " << s << " read " << k;
         } else if (o.failures[k] != ReadFailure::None) {
-          EXPECT_EQ(o.failures[k], c.failure) << "step " << s << " read " << k;
+          const ReadFailure expected =
+              c.outOfStep.count(s) == 1 ? ReadFailure::InvalidReply : c.failure;
+          EXPECT_EQ(o.failures[k], expected) << "step " << s << " read " << k;
         }
       }
       if (failed && c.settle) {

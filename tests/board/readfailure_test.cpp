@@ -126,11 +126,14 @@ TEST_F(ReadFailureTest, FailedReadDrainsTheRestOfTheReplyAndTheNextCommandIsInSt
     const char* reply;  // to a2d(0), right-justified
     int32_t result;
     ReadFailure failure;
+    const char* next = "32";          // what the next a2d(1) sends
+    const char* nextReply = "02 01";  // and gets: a late byte owed goes first
   } cases[] = {
       {"a byte before the reply", "A7 03 00", 0, ReadFailure::InvalidReply},
       {"noise after an impossible result", "FF FF 12 34 56", 0, ReadFailure::InvalidReply},
-      // The byte that came counts, as with every reply whose second byte fails.
-      {"half a reply", "03", 768, ReadFailure::NoReply},
+      // The byte that came counts, as with every reply whose second byte fails. The second
+      // is owed: the next command goes behind the status query, whose answer follows it.
+      {"half a reply", "03", 768, ReadFailure::NoReply, "01 32", "00 33 02 01"},
   };
   for (const auto& c : cases) {
     Rig rig(&host);
@@ -139,7 +142,7 @@ TEST_F(ReadFailureTest, FailedReadDrainsTheRestOfTheReplyAndTheNextCommandIsInSt
     EXPECT_EQ(rig.io.a2d(0), c.result) << c.name;
     EXPECT_EQ(rig.io.lastReadFailure(), c.failure) << c.name;
     EXPECT_EQ(rig.board.unread(), 0) << c.name;
-    rig.board.expect(hex("32"), hex("02 01"));
+    rig.board.expect(hex(c.next), hex(c.nextReply));
     EXPECT_EQ(rig.io.a2d(1), 513) << c.name;
     EXPECT_FALSE(rig.io.errflag()) << c.name;
     EXPECT_EQ(rig.io.lastReadFailure(), ReadFailure::None) << c.name;
@@ -152,7 +155,9 @@ TEST_F(ReadFailureTest, RepeatedConversionIsCheckedToItsLastResult) {
     const char* results;  // to repeat(4), a2d(2), right-justified
     QList<int32_t> values;
     QList<ReadFailure> failures;
-    bool waits = false;  // one read waits for the reply limit
+    bool waits = false;               // one read waits for the reply limit
+    const char* next = "30";          // what the next a2d(0) sends
+    const char* nextReply = "00 05";  // and gets
   } cases[] = {
       {"all good",
        "00 0A 00 0B 00 0C 00 0D",
@@ -172,7 +177,9 @@ TEST_F(ReadFailureTest, RepeatedConversionIsCheckedToItsLastResult) {
        "00 0A 00 0B",
        {10, 11, 0, 0},
        {ReadFailure::None, ReadFailure::None, ReadFailure::NoReply, ReadFailure::NoReply},
-       true},
+       true,
+       "01 30",
+       "00 0C 00 0D 33 00 05"},  // the late results come after all
   };
   for (const auto& c : cases) {
     Rig rig(&host);
@@ -195,7 +202,7 @@ TEST_F(ReadFailureTest, RepeatedConversionIsCheckedToItsLastResult) {
     // Only a silent board costs one reply limit; dropped results fail at once.
     EXPECT_LT(took, c.waits ? 3500ms : 1500ms) << c.name;
     EXPECT_EQ(rig.board.unread(), 0) << c.name;
-    rig.board.expect(hex("30"), hex("00 05"));
+    rig.board.expect(hex(c.next), hex(c.nextReply));
     EXPECT_EQ(rig.io.a2d(0), 5) << c.name;
     EXPECT_FALSE(rig.io.errflag()) << c.name;
   }
@@ -265,8 +272,11 @@ TEST_F(ReadFailureTest, LastReadFailureSaysWhichFailureAndTheNextGoodReadClearsI
     bool unplugged;
     ReadFailure failure;
     const char* reason;
+    const char* next = "30";  // what the next a2d(0) sends
+    const char* late = "";    // what comes ahead of its reply
   } cases[] = {
-      {"silent", "", false, ReadFailure::NoReply, "no reply from the board within 50 ms"},
+      {"silent", "", false, ReadFailure::NoReply, "no reply from the board within 50 ms", "01 30",
+       "01 02 33"},
       {"unplugged", "", true, ReadFailure::PortError, "the device was removed"},
       {"impossible", "80 00", false, ReadFailure::InvalidReply,
        "the board sent 32768, which is no A/D result"},
@@ -282,7 +292,7 @@ TEST_F(ReadFailureTest, LastReadFailureSaysWhichFailureAndTheNextGoodReadClearsI
     EXPECT_EQ(rig.io.lastReadFailure(), c.failure) << c.name;
     EXPECT_EQ(rig.io.lastReadError(), c.reason) << c.name;
     rig.board.failReads(PortStatus::Code::Ok, {});
-    rig.board.expect(hex("30"), hex("00 07"));
+    rig.board.expect(hex(c.next), hex(c.late) + hex("00 07"));
     EXPECT_EQ(rig.io.a2d(0), 7) << c.name;
     EXPECT_EQ(rig.io.lastReadFailure(), ReadFailure::None) << c.name;
     EXPECT_FALSE(rig.io.errflag()) << c.name;

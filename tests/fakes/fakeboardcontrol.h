@@ -85,9 +85,12 @@ class FakeBoardControl : public zrvlog::BoardControl {
   }
   void discardInput() override { log(QStringLiteral("discardInput")); }
   // The next this many ticks find a byte following their replies.
-  int doubtTicks = 0;
+  std::atomic<int> doubtTicks{0};
+  // Every proof that waits for the line's quiet (not a look without waiting) finds a byte.
+  std::atomic<bool> doubtSettles{false};
   std::chrono::microseconds quietTime() const override { return std::chrono::microseconds(500); }
-  bool settleReplies() override {
+  bool settleReplies() override { return !doubtSettles && proof(); }
+  bool proof() {
     if (doubtTicks <= 0) return true;
     --doubtTicks;
     return false;
@@ -99,7 +102,7 @@ class FakeBoardControl : public zrvlog::BoardControl {
       --pendingChecks;
       return zrvlog::ReplyProof::Pending;
     }
-    return settleReplies() ? zrvlog::ReplyProof::Proven : zrvlog::ReplyProof::Doubted;
+    return proof() ? zrvlog::ReplyProof::Proven : zrvlog::ReplyProof::Doubted;
   }
   QString portDescription() const override { return QStringLiteral("COM%1 (fake)").arg(m_port); }
   QString deviceName() const override { return QStringLiteral("/dev/fake%1").arg(m_port); }
