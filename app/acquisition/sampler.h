@@ -49,7 +49,7 @@
 #include <vector>
 
 #include "app/acquisition/boardcontrol.h"
-#include "app/acquisition/dataset.h"
+#include "app/documents/dataset.h"
 
 namespace zrvlog {
 

@@ -9,9 +9,9 @@
 #include <array>
 
 #include "app/documents/document.h"
-#include "app/documents/settingtable.h"
 #include "app/documents/fieldio.h"
 #include "app/documents/numbertext.h"
+#include "app/documents/settingtable.h"
 #include "app/documents/textcodec.h"
 #include "app/graph/graphmodel.h"
 #include "app/safewrite/safewrite.h"

@@ -23,9 +23,9 @@
 
 #include "app/acquisition/boardcontrol.h"
 #include "app/acquisition/engine.h"
-#include "app/documents/settingtable.h"
 #include "app/appinfo/appinfo.h"
 #include "app/dialogs/dialogs.h"
+#include "app/documents/settingtable.h"
 #include "app/graph/graphmodel.h"
 #include "app/options/optionspage.h"
 #include "app/options/polygrid.h"

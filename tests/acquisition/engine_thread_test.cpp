@@ -101,7 +101,7 @@ TEST_F(EngineThreadTest, TicksTheStopsProofDoubtsAreInTheRunsFinalMissedCount) {
     const int64_t droppedBefore = timer.droppedTicks();
     ticks = 0;
     engine.startRun();
-    ASSERT_TRUE(processUntil([&] { return engine.data.sampleCount() >= 5; }));
+    ASSERT_TRUE(processUntil([&] { return engine.document().sampleCount() >= 5; }));
     processFor(std::chrono::milliseconds(7 * stop));  // the stop anywhere in a tick
     board.doubtSettles = true;
     engine.stopRun();
@@ -110,7 +110,7 @@ TEST_F(EngineThreadTest, TicksTheStopsProofDoubtsAreInTheRunsFinalMissedCount) {
     QObject::disconnect(connection);
     // Every tick of the run is a sample or a missed tick, the timer's dropped ones included.
     const int64_t dropped = timer.droppedTicks() - droppedBefore;
-    EXPECT_EQ(int64_t(engine.data.sampleCount()) + engine.missedTicks(), ticks + dropped);
+    EXPECT_EQ(int64_t(engine.document().sampleCount()) + engine.missedTicks(), ticks + dropped);
     ASSERT_FALSE(reports.empty());
     EXPECT_GT(engine.missedTicks(), reports.back().missedTicks) << "the stop's doubt is counted";
   }

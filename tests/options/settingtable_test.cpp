@@ -13,12 +13,12 @@
 #include <set>
 
 #include "app/acquisition/engine.h"
-#include "app/graph/graphmodel.h"
-#include "app/timer/manualtimer.h"
-#include "tests/fakes/fakeboardcontrol.h"
 #include "app/documents/datafile.h"
+#include "app/graph/graphmodel.h"
 #include "app/headless/cli.h"
 #include "app/options/frmoptions.h"
+#include "app/timer/manualtimer.h"
+#include "tests/fakes/fakeboardcontrol.h"
 #include "tests/options/optionsfixture.h"
 #include "tests/support/variantprinter.h"
 
@@ -232,9 +232,9 @@ TEST_F(SettingTableTest, EverySettingRoundTripsThroughDialogDataFileAndCommandLi
       ASSERT_TRUE(writeDataFile(file, engine.document()).ok);
       const QList<QByteArray> lines = file.data().split('\n');
       cli::FileDocument other;
-      ASSERT_TRUE(
-          readDataFile(std::string_view(file.data().constData(), file.data().size()), other.document)
-              .ok());
+      ASSERT_TRUE(readDataFile(std::string_view(file.data().constData(), file.data().size()),
+                               other.document)
+                      .ok());
       EXPECT_EQ(settingValue(other.document, d), r.held);
       EXPECT_TRUE(lines.value(d.fileLine - 1).contains(QByteArray(r.typed)) ||
                   lines.value(d.fileLine - 1).trimmed() == QByteArray::number(r.held.toLong()))
