@@ -174,16 +174,11 @@ QString fileName(const QString& folder, const QString& name) {
   return folder + QLatin1Char('/') + name;
 }
 
-const QStringList& fixedFileNames() {
-  static const QStringList names = {
-      QStringLiteral("header"),         QStringLiteral("key.f64"),
-      QStringLiteral("stamp.f64"),      QStringLiteral("jitter.i32"),
-      QStringLiteral("check.u32"),      QStringLiteral("exceptions.idx"),
-      QStringLiteral("exceptions.dat"), QStringLiteral("summary0.mm"),
-      QStringLiteral("summary1.mm"),    QStringLiteral("summary2.mm"),
-      QStringLiteral("summary3.mm")};
-  return names;
-}
+// Plain characters, nothing to destroy: a store removed by a document that lives until the
+// program's exit handlers run must still find these.
+constexpr const char* kFixedFileNames[] = {
+    "header",         "key.f64",     "stamp.f64",   "jitter.i32",  "check.u32",  "exceptions.idx",
+    "exceptions.dat", "summary0.mm", "summary1.mm", "summary2.mm", "summary3.mm"};
 
 QString channelFileName(int channel) {
   return QStringLiteral("channel%1.f64").arg(channel);
@@ -283,7 +278,9 @@ std::unique_ptr<SampleStore> SampleStore::open(const QString& folder, Options op
 bool SampleStore::remove(const QString& folder) {
   QDir dir(folder);
   bool ok = true;
-  QStringList names = fixedFileNames();
+  QStringList names;
+  for (const char* name : kFixedFileNames)
+    names << QString::fromLatin1(name);
   for (int c = 0; c < kMaxChannels; ++c)
     names << channelFileName(c);
   for (const QString& name : names)

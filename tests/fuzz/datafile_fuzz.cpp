@@ -8,40 +8,35 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "app/acquisition/engine.h"
 #include "app/documents/datafile.h"
-#include "app/graph/graphmodel.h"
-#include "app/timer/manualtimer.h"
-#include "tests/fakes/fakeboardcontrol.h"
+#include "app/documents/document.h"
 
 namespace {
 
+// A document of its own, as --convert reads a file: no engine, no board, no timer.
 struct Parts {
-  Parts() : engine(graph, board, timer) { engine.applyStartUpDefaults(); }
-  zrvlog::GraphModel graph;
-  zrvtest::FakeBoardControl board;
-  zrvlog::ManualTimer timer;
-  zrvlog::AcquisitionEngine engine;
+  Parts() { document.applyStartUpDefaults(); }
+  zrvlog::Document document;
 };
 
 QByteArray save(Parts& parts) {
   QBuffer buffer;
   buffer.open(QIODevice::WriteOnly);
-  if (!zrvlog::writeDataFile(buffer, parts.engine.document()).ok) std::abort();
+  if (!zrvlog::writeDataFile(buffer, parts.document).ok) std::abort();
   return buffer.data();
 }
 
 zrvlog::LoadResult load(Parts& parts, std::string_view bytes) {
-  parts.engine.SetTimerInt(1000);
-  parts.engine.InitGraph();
-  return zrvlog::readDataFile(bytes, parts.engine.document());
+  parts.document.setInterval(1000);
+  parts.document.initGraph();
+  return zrvlog::readDataFile(bytes, parts.document);
 }
 
 // Every cell of the CSV: the texts between its quotes (a cell holds no quote of its own).
 void checkCsv(Parts& parts) {
   QBuffer buffer;
   buffer.open(QIODevice::WriteOnly);
-  if (!zrvlog::writeCsv(buffer, parts.engine.document()).ok) std::abort();
+  if (!zrvlog::writeCsv(buffer, parts.document).ok) std::abort();
   const QList<QByteArray> pieces = buffer.data().split('"');
   for (qsizetype i = 1; i < pieces.size(); i += 2) {
     const QByteArray& cell = pieces[i];
