@@ -1,9 +1,14 @@
 #include "document.h"
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <QDir>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <array>
+#include <cerrno>
 #include <cmath>
 
 #include "app/graph/graphmodel.h"
@@ -40,6 +45,26 @@ constexpr std::array kRunElementLook{
     M::ElementColor,       M::ElementLabel, M::ElementLineStyle,   M::ElementPointColor,
     M::ElementPointSymbol, M::ElementShow,  M::ElementSolidPoints, M::ElementLineWidth};
 
+constexpr QLatin1StringView kStorePrefix("zrvlog-samples-");
+
+// The folder of a store carries its program's process id: a program killed with its store
+// open cannot remove it, so the next one does, once no process of that id is left.
+void removeStoresOfEndedPrograms(const QString& parent) {
+  const QDir dir(parent);
+  const QStringList folders =
+      dir.entryList({kStorePrefix + QLatin1Char('*')}, QDir::Dirs | QDir::NoDotAndDotDot);
+  for (const QString& name : folders) {
+    const QString rest = name.mid(kStorePrefix.size());
+    bool ok = false;
+    const qint64 pid = rest.section(QLatin1Char('-'), 0, 0).toLongLong(&ok);
+    if (!ok || pid <= 0 || pid == getpid()) continue;
+    if (kill(pid_t(pid), 0) == 0 || errno != ESRCH) continue;  // alive, or not ours to ask
+    const QString path = dir.filePath(name);
+    if (QFileInfo(path).ownerId() != getuid()) continue;
+    SampleStore::remove(path);
+  }
+}
+
 }  // namespace
 
 Document::Document() : m_ownGraph(std::make_unique<GraphModel>()), m_graph(m_ownGraph.get()) {
@@ -61,7 +86,9 @@ void Document::makeStore() {
   options.syncInterval = std::chrono::milliseconds::zero();
   try {
     // A folder of its own for each document, gone with it.
-    QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/zrvlog-samples-XXXXXX"));
+    removeStoresOfEndedPrograms(QDir::tempPath());
+    QTemporaryDir folder(QDir::tempPath() + QLatin1Char('/') + kStorePrefix +
+                         QString::number(getpid()) + QStringLiteral("-XXXXXX"));
     if (!folder.isValid())
       throw zrv::AutomationError(zrv::err::kPathFileAccessError,
                                  QStringLiteral("Cannot create a folder in %1: %2")

@@ -4,8 +4,13 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <array>
 #include <csignal>
 
@@ -158,6 +163,39 @@ TEST(Document, ADiskThatRefusesTheStoreLeavesTheSamplesInMemory) {
   EXPECT_EQ(saved(*d), bytes);
   d->clearAll();
   EXPECT_EQ(d->sampleCount(), 0u);
+}
+
+// A program killed with its store open leaves the folder behind; the next document removes
+// it once no process has its id, and leaves every other folder alone.
+TEST(Document, StoresOfProgramsThatEndedAreRemovedOthersStay) {
+  QTemporaryDir tmp;
+  ASSERT_TRUE(tmp.isValid());
+  const bool hadTmp = qEnvironmentVariableIsSet("TMPDIR");
+  const QByteArray oldTmp = qgetenv("TMPDIR");
+  qputenv("TMPDIR", QFile::encodeName(tmp.path()));
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  ASSERT_GT(child, 0);
+  ASSERT_EQ(waitpid(child, nullptr, 0), child);  // its id now names no process
+  const struct {
+    QString name;
+    bool stays;
+  } folders[] = {
+      {QStringLiteral("zrvlog-samples-%1-ended").arg(child), false},
+      {QStringLiteral("zrvlog-samples-%1-alive").arg(getppid()), true},
+      {QStringLiteral("zrvlog-samples-%1-mine").arg(getpid()), true},
+      {QStringLiteral("zrvlog-samples-notapid"), true},
+      {QStringLiteral("other-%1-ended").arg(child), true},
+  };
+  for (const auto& f : folders) {
+    ASSERT_TRUE(QDir(tmp.path()).mkdir(f.name));
+    QFile header(tmp.path() + QLatin1Char('/') + f.name + QStringLiteral("/header"));
+    ASSERT_TRUE(header.open(QIODevice::WriteOnly));
+  }
+  { Document d; }
+  hadTmp ? qputenv("TMPDIR", oldTmp) : qunsetenv("TMPDIR");
+  for (const auto& f : folders)
+    EXPECT_EQ(QDir(tmp.path()).exists(f.name), f.stays) << f.name.toStdString();
 }
 
 TEST(Document, ClearingEmptiesStoreAndGraphAndSaysSo) {
