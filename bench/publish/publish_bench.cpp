@@ -25,23 +25,12 @@
 #include <vector>
 
 #include "app/publish/publish.h"
+#include "tests/support/freeport.h"
 
 using namespace zrvlog::publish;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-int freePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
 
 // What the subscriber saw: the hand-over instants are indexed by the sample's index.
 struct Seen {
@@ -157,7 +146,7 @@ int main(int argc, char** argv) {
   mosquitto_lib_init();
   char tmpl[] = "/tmp/bench_publish-XXXXXX";
   const std::filesystem::path dir = ::mkdtemp(tmpl);
-  const int port = freePort();
+  const int port = zrvtest::freeLoopbackPort();
   const passwd* me = ::getpwuid(::geteuid());
   std::ofstream(dir / "mosquitto.conf")
       << "listener " << port << " 127.0.0.1\nallow_anonymous true\n"

@@ -16,10 +16,13 @@
 #include "common/automationdate.h"
 #include "common/numberformat.h"
 #include "tests/documents/documentfixture.h"
+#include "tests/support/filesizelimit.h"
 #include "tests/support/variantprinter.h"
 
 namespace zrvlog {
 namespace {
+
+using zrvtest::FileSizeLimit;
 
 using zrv::Variant;
 using zrvtest::EngineParts;
@@ -529,26 +532,6 @@ TEST(Saving, AFailingDeviceIsReportedWithItsReason) {
     EXPECT_EQ(r.error, QStringLiteral("No space left on device")) << room;
   }
 }
-
-// Lets the process write no file beyond a size, as a full disk would.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &m_saved);
-    m_handler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = m_saved;
-    limit.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &m_saved);
-    std::signal(SIGXFSZ, m_handler);
-  }
-
- private:
-  rlimit m_saved{};
-  void (*m_handler)(int);
-};
 
 TEST(Saving, ASaveThatFailsHalfwayLeavesThePreviousFileAsItWas) {
   QTemporaryDir dir;

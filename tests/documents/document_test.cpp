@@ -17,10 +17,13 @@
 #include "app/documents/datafile.h"
 #include "app/graph/graphmodel.h"
 #include "app/store/samplestore.h"
+#include "tests/support/filesizelimit.h"
 #include "tests/support/variantprinter.h"
 
 namespace zrvlog {
 namespace {
+
+using zrvtest::FileSizeLimit;
 
 using zrv::Variant;
 
@@ -108,25 +111,6 @@ TEST(Document, AFileCutAnywhereInItsRowsKeepsEveryWholeRowBeforeTheCut) {
     }
   }
 }
-
-// The store cannot grow (a file-size limit stands in for a full disk).
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) : m_handler(std::signal(SIGXFSZ, SIG_IGN)) {
-    getrlimit(RLIMIT_FSIZE, &m_saved);
-    rlimit limit = m_saved;
-    limit.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &m_saved);
-    std::signal(SIGXFSZ, m_handler);
-  }
-
- private:
-  rlimit m_saved{};
-  void (*m_handler)(int);
-};
 
 TEST(Document, AStoreThatCannotGrowEndsTheLoadWithTheRowsBeforeIt) {
   const QByteArray bytes = saved(*recorded(200'000));

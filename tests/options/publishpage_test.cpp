@@ -21,26 +21,12 @@
 
 #include "app/outputs/livepublish.h"
 #include "tests/options/optionsfixture.h"
+#include "tests/support/freeport.h"
 
 namespace zrvlog {
 namespace {
 
 using zrvtest::OptionsFixture;
-
-// A port nobody listens on: bound, then let go.
-int closedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  int port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-    port = ntohs(a.sin_port);
-  ::close(fd);
-  return port;
-}
 
 class PublishPageTest : public OptionsFixture {
  protected:
@@ -65,7 +51,7 @@ class PublishPageTest : public OptionsFixture {
 };
 
 TEST_F(PublishPageTest, ApplyRefusesNamingTheFieldOrStoresWithoutThePassword) {
-  const int port = closedPort();
+  const int port = zrvtest::freeLoopbackPort();
   struct Case {
     const char* name;
     bool on;
@@ -209,7 +195,7 @@ TEST_F(PublishPageTest, ApplyRefusesNamingTheFieldOrStoresWithoutThePassword) {
 }
 
 TEST_F(PublishPageTest, TestConnectionAnswersInPlainWordsWithoutBlocking) {
-  const int port = closedPort();
+  const int port = zrvtest::freeLoopbackPort();
   open();
   withOptions([&](frmOptions& f) {
     PublishPage& p = page(f);

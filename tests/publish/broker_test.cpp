@@ -18,23 +18,10 @@
 
 #include "app/publish/publish.h"
 #include "tests/headless/headlessfixture.h"
+#include "tests/support/freeport.h"
 
 namespace zrvlog {
 namespace {
-
-int freePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  int port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-    port = ntohs(a.sin_port);
-  ::close(fd);
-  return port;
-}
 
 bool accepting(int port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -59,7 +46,7 @@ class BrokerTest : public HeadlessTest {
     HeadlessTest::SetUp();
     if (program("mosquitto").isEmpty() || program("mosquitto_sub").isEmpty())
       GTEST_SKIP() << "mosquitto and mosquitto_sub are not installed (scripts/install-deps)";
-    port = freePort();
+    port = zrvtest::freeLoopbackPort();
     ASSERT_GT(port, 0);
     url = QStringLiteral("mqtt://127.0.0.1:%1/lab/bench1").arg(port);
   }
@@ -234,7 +221,7 @@ TEST_F(BrokerTest, BadAddressesAndRefusalsEndTheProgram) {
   ASSERT_TRUE(make.waitForFinished(10000));
   ASSERT_EQ(make.exitCode(), 0);
   if (!makeCertificates(dir.path())) GTEST_SKIP() << "openssl is not installed";
-  const int tlsPort = freePort();
+  const int tlsPort = zrvtest::freeLoopbackPort();
   ASSERT_NO_FATAL_FAILURE(
       startBroker(QStringLiteral("allow_anonymous false\npassword_file %1\n"
                                  "listener %2 127.0.0.1\ncafile %3\ncertfile %4\nkeyfile %5\n")
@@ -309,7 +296,7 @@ TEST_F(BrokerTest, BadAddressesAndRefusalsEndTheProgram) {
       {overTls, path("ca.crt"), "right", true, QStringLiteral("accepted the connection")},
       {overTls, path("other.crt"), "right", false,
        QStringLiteral("was reached, but its certificate cannot be trusted with the CA")},
-      {QStringLiteral("mqtt://127.0.0.1:%1/lab/b").arg(freePort()),
+      {QStringLiteral("mqtt://127.0.0.1:%1/lab/b").arg(zrvtest::freeLoopbackPort()),
        {},
        "",
        false,
