@@ -49,16 +49,7 @@ void MappedFile::open(const QString& path, std::size_t maxBytes, bool create) {
     close();
     fail(QStringLiteral("Cannot open"), error);
   }
-  m_reserved = roundUpToPage(std::max(maxBytes, std::size_t(st.st_size)));
-  // Address space only: no memory and no swap is committed for the reservation.
-  void* base =
-      ::mmap(nullptr, m_reserved, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (base == MAP_FAILED) {
-    const int error = errno;
-    close();
-    fail(QStringLiteral("Cannot map"), error);
-  }
-  m_base = static_cast<std::byte*>(base);
+  reserveAddressSpace(std::max(maxBytes, std::size_t(st.st_size)));
   // A file left with a partial last page gets it filled with zeros, so that every mapped
   // byte lies inside the file.
   const std::size_t size = roundUpToPage(std::size_t(st.st_size));
@@ -79,7 +70,13 @@ void MappedFile::open(const QString& path, std::size_t maxBytes, bool create) {
 void MappedFile::openInMemory(const QString& name, std::size_t maxBytes) {
   close();
   m_path = name;
-  m_reserved = roundUpToPage(maxBytes);
+  reserveAddressSpace(maxBytes);
+  m_memory = true;
+}
+
+void MappedFile::reserveAddressSpace(std::size_t bytes) {
+  m_reserved = roundUpToPage(bytes);
+  // Address space only: no memory and no swap is committed for the reservation.
   void* base =
       ::mmap(nullptr, m_reserved, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (base == MAP_FAILED) {
@@ -88,7 +85,6 @@ void MappedFile::openInMemory(const QString& name, std::size_t maxBytes) {
     fail(QStringLiteral("Cannot map"), error);
   }
   m_base = static_cast<std::byte*>(base);
-  m_memory = true;
 }
 
 void MappedFile::close() {

@@ -47,6 +47,7 @@ class MappedFile {
   const QString& path() const { return m_path; }
 
  private:
+  void reserveAddressSpace(std::size_t bytes);
   void grow(std::size_t bytes);
   [[noreturn]] void fail(const QString& what, int error) const;
 
