@@ -41,6 +41,12 @@ Fault placed(Fault::Kind kind, Direction direction, qint64 at) {
   return f;
 }
 
+// A fault that lasts: how long it holds the line, or waits before it acts.
+Fault lasting(Fault f, std::chrono::milliseconds duration) {
+  f.duration = duration;
+  return f;
+}
+
 }  // namespace
 
 Fault Fault::drop(Direction direction, qint64 at, int count) {
@@ -63,27 +69,19 @@ Fault Fault::append(Direction direction, qint64 at, QByteArray bytes) {
 
 Fault Fault::appendLater(Direction direction, qint64 at, QByteArray bytes,
                          std::chrono::milliseconds gap) {
-  Fault f = append(direction, at, std::move(bytes));
-  f.duration = gap;
-  return f;
+  return lasting(append(direction, at, std::move(bytes)), gap);
 }
 
 Fault Fault::mute(Direction direction, qint64 at, std::chrono::milliseconds duration) {
-  Fault f = placed(Kind::Mute, direction, at);
-  f.duration = duration;
-  return f;
+  return lasting(placed(Kind::Mute, direction, at), duration);
 }
 
 Fault Fault::unplugFor(Direction direction, qint64 at, std::chrono::milliseconds away) {
-  Fault f = unplug(direction, at);
-  f.duration = away;
-  return f;
+  return lasting(unplug(direction, at), away);
 }
 
 Fault Fault::delay(Direction direction, qint64 at, std::chrono::milliseconds duration) {
-  Fault f = placed(Kind::Delay, direction, at);
-  f.duration = duration;
-  return f;
+  return lasting(placed(Kind::Delay, direction, at), duration);
 }
 
 Fault Fault::split(Direction direction, qint64 at, std::chrono::milliseconds gap) {
