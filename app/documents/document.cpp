@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cmath>
 
+#include "app/documents/channelpoints.h"
 #include "app/graph/graphmodel.h"
 #include "app/store/samplestore.h"
 #include "common/automationerror.h"
@@ -104,7 +105,9 @@ void Document::makeStore() {
     options.inMemory = true;
     m_store = SampleStore::create(QStringLiteral("(memory)"), kChannels, options);
   }
-  connect(m_store.get(), &SampleStore::appended, this, &Document::plotRows);
+  // The channel elements read the store itself: they only need to hear that it changed.
+  connect(m_store.get(), &SampleStore::appended, m_graph, &GraphModel::samplesChanged);
+  connect(m_store.get(), &SampleStore::cleared, m_graph, &GraphModel::samplesChanged);
 }
 
 std::size_t Document::sampleCount() const {
@@ -135,17 +138,9 @@ void Document::appendSample(const Variant& stamp, const Variant& jitter,
   data.advanceSampleTime(intervalMs);
 }
 
-void Document::plotRows(qint64 first, qint64 end) {
-  // The channel elements follow the store; a value the graph cannot place is left out of
-  // the drawing only (the store and the files keep it).
-  const int elements = std::min(m_graph->elementCount(), kChannels);
-  for (auto row = std::size_t(first); row < std::size_t(end); ++row) {
-    const double x = m_store->key(row);
-    for (int c = 0; c < elements; ++c) {
-      const double y = m_store->value(c, row);
-      if (std::isfinite(x) && std::isfinite(y)) m_graph->addPoint(x, y, c);
-    }
-  }
+void Document::showChannels() {
+  for (int c = 0; c < std::min(m_graph->elementCount(), kChannels); ++c)
+    m_graph->showSamples(c, std::make_unique<ChannelPoints>(*m_store, c));
 }
 
 void Document::clearSamples() {
@@ -169,6 +164,7 @@ void Document::buildChannelElements() {
     m_graph->setProperty(M::ElementColor, Variant(kChannelLooks[c].colour));
     m_graph->setProperty(M::ElementLabel, Variant(kChannelLooks[c].name));
   }
+  showChannels();
 }
 
 void Document::clearAll() {
@@ -221,6 +217,7 @@ void Document::clearForRun() {
     for (std::size_t i = 0; i < kRunElementLook.size(); ++i)
       g.setProperty(kRunElementLook[i], elementLook[c][i]);
   }
+  showChannels();
   g.setProperty(M::LegendOn, legend);
 }
 

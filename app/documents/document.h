@@ -5,9 +5,9 @@
 // the file name and whether anything is unsaved. Loading, saving, converting and recovering
 // need nothing else; a run records into a document (app/acquisition/engine.h).
 //
-// Samples reach the graph's channel elements from the store's appended signal, so a sample
-// is written once (into the store) and every reader (the writers, the journal, the live
-// outputs, the graph) takes it from there.
+// The graph's channel elements draw the store's channels where they are kept, so a sample is
+// written once (into the store) and every reader (the writers, the journal, the live outputs,
+// the graph) takes it from there.
 
 #include <QObject>
 #include <QString>
@@ -90,7 +90,8 @@ class Document : public QObject {
   void makeStore();
   void clearSamples();
   void buildChannelElements();
-  void plotRows(qint64 first, qint64 end);
+  /// Lets the channel elements show the store's channels.
+  void showChannels();
 
   std::unique_ptr<GraphModel> m_ownGraph;
   GraphModel* m_graph;

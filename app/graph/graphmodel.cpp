@@ -90,7 +90,7 @@ unsigned GraphModel::takeChanges() {
 // --- Items -------------------------------------------------------------------------------
 
 GraphModel::Element GraphModel::makeElement(int index, std::shared_ptr<ChunkedColumn> x) const {
-  Element e{makeItem(MemberScope::Element).values, Series(std::move(x))};
+  Element e{makeItem(MemberScope::Element).values, Series(std::move(x)), nullptr};
   const int32_t colour = kPalette[index % std::size(kPalette)];
   e.values[memberInfo(GraphMember::ElementColor).slot] = Variant(colour);
   e.values[memberInfo(GraphMember::ElementPointColor).slot] = Variant(colour);
@@ -116,7 +116,7 @@ void GraphModel::checkRoom(int count, const char* what) const {
 
 void GraphModel::resetElements() {
   qCDebug(lcGraph) << "ResetElements: dropping" << elementCount() << "elements,"
-                   << (m_elements.empty() ? 0 : qint64(m_elements[0].series.size()))
+                   << (m_elements.empty() ? 0 : qint64(m_elements[0].points().size()))
                    << "points in element 0";
   m_elements.clear();
   m_elements.push_back(makeElement(0, std::make_shared<ChunkedColumn>()));
@@ -176,6 +176,11 @@ void GraphModel::addPoint(double x, double y, int element) {
   if (!std::isfinite(x) || !std::isfinite(y))
     throw AutomationError(err::kInvalidArgument,
                           QStringLiteral("AddPoint needs finite X and Y values"));
+  if (showsSamples(element))
+    throw AutomationError(err::kInvalidArgument,
+                          QStringLiteral("element %1 shows the recorded samples of channel %1 and "
+                                         "takes no points of its own: add them to a new element")
+                              .arg(element));
   Series& s = m_elements[element].series;
   // PointY addresses points with a 32-bit index.
   if (s.size() >= size_t(INT32_MAX))
@@ -188,11 +193,16 @@ void GraphModel::addPoint(double x, double y, int element) {
 
 double GraphModel::pointY(int64_t index, int element) const {
   checkElement(element);
-  const Series& s = m_elements[element].series;
+  const Points& s = m_elements[element].points();
   if (index < 0 || index >= int64_t(s.size()))
     outOfRange(QStringLiteral("Point"), index, int64_t(s.size()),
                QStringLiteral("points in element %1").arg(element));
   return s.y(size_t(index));
+}
+
+const Points& GraphModel::points(int element) const {
+  checkElement(element);
+  return m_elements[element].points();
 }
 
 const Series& GraphModel::series(int element) const {
@@ -200,20 +210,32 @@ const Series& GraphModel::series(int element) const {
   return m_elements[element].series;
 }
 
+void GraphModel::showSamples(int element, std::unique_ptr<const Points> samples) {
+  checkElement(element);
+  m_elements[element].series = Series();
+  m_elements[element].samples = std::move(samples);
+  touch(PointsChanged);
+}
+
+bool GraphModel::showsSamples(int element) const {
+  checkElement(element);
+  return m_elements[element].samples != nullptr;
+}
+
 Extents GraphModel::shownExtents() const {
   const int shown = memberInfo(GraphMember::ElementShow).slot;
   Extents all;
   for (const Element& e : m_elements)
-    if (e.values[shown].boolValue()) all.unite(e.series.extents());
+    if (e.values[shown].boolValue()) all.unite(e.points().extents());
   return all;
 }
 
 std::optional<size_t> GraphModel::nearestPoint(int element, double x) const {
-  const Series& s = series(element);
+  const Points& s = points(element);
   const size_t n = s.size();
   if (n == 0) return std::nullopt;
   if (s.xSorted()) {
-    const size_t i = s.xColumn().lowerBound(x, n);
+    const size_t i = s.lowerBound(x, 0, n);
     if (i == 0) return 0;
     if (i == n) return n - 1;
     return (x - s.x(i - 1) <= s.x(i) - x) ? i - 1 : i;

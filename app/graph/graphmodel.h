@@ -1,15 +1,15 @@
 #pragma once
 // GraphModel: everything the graph component holds, without any window: the elements and
 // their points, the annotations, the cursors and every numbered property (graphmembers.h).
-// GraphView renders it; a document (app/documents/document.h) keeps it as its look and feeds
-// the channel elements from its sample store.
+// GraphView renders it; a document (app/documents/document.h) keeps it as its look and lets
+// the channel elements show its sample store's channels (showSamples), without a copy.
 //
 // Errors: zrv::AutomationError with 9 for an index out of range (element, annotation,
 // cursor, point), 13 for a value that cannot be converted to the member's type, 6 for one
 // that does not fit it, 382 for assigning a count, 438 for an unknown number.
 // Threading: the UI thread only. The sampling tick runs on a thread of its own but never
 // touches the model: its readings reach the engine, which appends them to the document's
-// store on the UI thread, and the store's appended signal brings them here.
+// store on the UI thread, and the store's appended signal asks for a redraw.
 //
 // Change notification: changed() is emitted once when something visible changes, and not
 // again until the view has caught up by calling takeChanges(). A tick appending five points
@@ -17,6 +17,7 @@
 
 #include <QObject>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -72,7 +73,8 @@ class GraphModel : public QObject {
   void dropAnnotation(int index);
   void newCursor();  ///< adds one with default settings and makes it current
   void dropCursor(int index);
-  /// Appends a point to an element. O(1) amortised; X and Y must be finite.
+  /// Appends a point to an element. O(1) amortised; X and Y must be finite. An element that
+  /// shows a document's samples takes none (error 5): its points are the recorded ones.
   void addPoint(double x, double y, int element);
   /// Y of point index (0 = first) of an element. O(1).
   double pointY(int64_t index, int element) const;
@@ -103,7 +105,15 @@ class GraphModel : public QObject {
   /// for graph settings). Converts like setProperty.
   void setValue(GraphMember member, int index, const zrv::Variant& value);
 
+  /// The points an element shows: its own series, or the samples it was given.
+  const Points& points(int element) const;
+  /// An element's own series (empty for an element that shows samples).
   const Series& series(int element) const;
+  /// Lets element show samples kept elsewhere instead of points of its own, until the
+  /// elements are reset; the keeper calls samplesChanged() when they grow or go.
+  void showSamples(int element, std::unique_ptr<const Points> samples);
+  bool showsSamples(int element) const;
+  void samplesChanged() { touch(PointsChanged); }
   /// Extents of the points of the shown elements.
   Extents shownExtents() const;
   /// The point of an element nearest to x (by X), or nothing when the element is empty.
@@ -135,6 +145,8 @@ class GraphModel : public QObject {
   struct Element {
     std::vector<zrv::Variant> values;
     Series series;
+    std::unique_ptr<const Points> samples;  // shown instead of series when set
+    const Points& points() const { return samples ? *samples : static_cast<const Points&>(series); }
   };
   struct Item {
     std::vector<zrv::Variant> values;

@@ -128,7 +128,38 @@ void Extents::unite(const Extents& other) {
   maxY = std::max(maxY, other.maxY);
 }
 
+void Points::partExtremes(std::vector<size_t>& borders, std::vector<double>& lo,
+                          std::vector<double>& hi) const {
+  const size_t parts = borders.empty() ? 0 : borders.size() - 1;
+  lo.assign(parts, kInf);
+  hi.assign(parts, -kInf);
+  for (size_t i = 0; i < parts; ++i)
+    foldExtremes(borders[i], borders[i + 1], lo[i], hi[i]);
+}
+
 Series::Series(std::shared_ptr<ChunkedColumn> column) : m_x(std::move(column)) {}
+
+size_t Series::lowerBound(double x, size_t from, size_t to) const {
+  while (from < to) {
+    const size_t mid = from + (to - from) / 2;
+    if ((*m_x)[mid] < x)
+      from = mid + 1;
+    else
+      to = mid;
+  }
+  return from;
+}
+
+size_t Series::upperBound(double x, size_t from, size_t to) const {
+  while (from < to) {
+    const size_t mid = from + (to - from) / 2;
+    if ((*m_x)[mid] <= x)
+      from = mid + 1;
+    else
+      to = mid;
+  }
+  return from;
+}
 
 void Series::append(double x, double y) {
   const size_t n = size();

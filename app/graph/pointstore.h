@@ -105,25 +105,59 @@ struct Extents {
   void unite(const Extents& other);
 };
 
+/// The points of one element as the model and the view read them, wherever they are kept:
+/// in the element's own series, or in the samples of a document (whose channel elements
+/// show them without a copy).
+class Points {
+ public:
+  virtual ~Points() = default;
+  virtual size_t size() const = 0;
+  virtual double x(size_t i) const = 0;
+  /// Y of point i; NaN for a sample that has no value there (drawn as nothing).
+  virtual double y(size_t i) const = 0;
+  /// True when X never decreases over the points.
+  virtual bool xSorted() const = 0;
+  /// The bounds of the points (NaN values left out).
+  virtual Extents extents() const = 0;
+  /// With X sorted: the first index in [from, to) whose X is not less than x (lowerBound)
+  /// or greater than x (upperBound); to when there is none.
+  virtual size_t lowerBound(double x, size_t from, size_t to) const = 0;
+  virtual size_t upperBound(double x, size_t from, size_t to) const = 0;
+  /// Folds the lowest and the highest Y of the points in [begin, end) into lo and hi,
+  /// leaving NaN out, at a cost that grows with the logarithm of the range, not its length.
+  virtual void foldExtremes(size_t begin, size_t end, double& lo, double& hi) const = 0;
+  /// The extremes of consecutive parts, as a plot wants one pair per pixel column: part i
+  /// runs from borders[i] to borders[i + 1] (ascending). A keeper with extremes of blocks may
+  /// move the inner borders onto its block grid, by less than a part's width, and write them
+  /// back, so that a part costs about one block. A part without a value gets lo = +inf and
+  /// hi = -inf.
+  virtual void partExtremes(std::vector<size_t>& borders, std::vector<double>& lo,
+                            std::vector<double>& hi) const;
+};
+
 /// The points of one element: its own Y column and a (possibly shared) X column, of which
 /// the element uses the first size() values.
-class Series {
+class Series final : public Points {
  public:
   /// A series reading X from column (shared with the other series built from it).
   explicit Series(std::shared_ptr<ChunkedColumn> column = std::make_shared<ChunkedColumn>());
 
-  size_t size() const { return m_y.size(); }
-  double x(size_t i) const { return (*m_x)[i]; }
-  double y(size_t i) const { return m_y[i]; }
+  size_t size() const override { return m_y.size(); }
+  double x(size_t i) const override { return (*m_x)[i]; }
+  double y(size_t i) const override { return m_y[i]; }
+  bool xSorted() const override { return m_x->sortedPrefix() >= size(); }
+  Extents extents() const override { return m_extents; }
+  size_t lowerBound(double x, size_t from, size_t to) const override;
+  size_t upperBound(double x, size_t from, size_t to) const override;
+  void foldExtremes(size_t begin, size_t end, double& lo, double& hi) const override {
+    m_y.foldExtremes(begin, end, lo, hi);
+  }
   void append(double x, double y);
 
   const ChunkedColumn& xColumn() const { return *m_x; }
   const ChunkedColumn& yColumn() const { return m_y; }
   /// The X column, to hand to a series that should share it.
   const std::shared_ptr<ChunkedColumn>& sharedX() const { return m_x; }
-  /// True when X never decreases over this series' points.
-  bool xSorted() const { return m_x->sortedPrefix() >= size(); }
-  const Extents& extents() const { return m_extents; }
 
  private:
   std::shared_ptr<ChunkedColumn> m_x;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace zrvlog {
 
@@ -13,18 +14,6 @@ constexpr double kPixelLimit = 1.0e6;
 
 QPointF clamped(double x, double y) {
   return {std::clamp(x, -kPixelLimit, kPixelLimit), std::clamp(y, -kPixelLimit, kPixelLimit)};
-}
-
-// The first index in [from, to) whose X is greater than x (X sorted).
-size_t upperBound(const ChunkedColumn& xs, double x, size_t from, size_t to) {
-  while (from < to) {
-    const size_t mid = from + (to - from) / 2;
-    if (xs[mid] <= x)
-      from = mid + 1;
-    else
-      to = mid;
-  }
-  return from;
 }
 
 }  // namespace
@@ -57,43 +46,52 @@ QCPScatterStyle ElementPlottable::scatterStyle() const {
 }
 
 QCPRange ElementPlottable::getKeyRange(bool& foundRange, QCP::SignDomain) const {
-  const Extents& e = m_model.series(m_element).extents();
+  const Extents& e = m_model.points(m_element).extents();
   foundRange = !e.empty();
   return foundRange ? QCPRange(e.minX, e.maxX) : QCPRange();
 }
 
 QCPRange ElementPlottable::getValueRange(bool& foundRange, QCP::SignDomain, const QCPRange&) const {
-  const Extents& e = m_model.series(m_element).extents();
+  const Extents& e = m_model.points(m_element).extents();
   foundRange = !e.empty();
   return foundRange ? QCPRange(e.minY, e.maxY) : QCPRange();
 }
 
-void ElementPlottable::decimate(const Series& s, size_t begin, size_t end,
+void ElementPlottable::decimate(const Points& s, size_t begin, size_t end,
                                 std::vector<Column>& out) const {
   QCPAxis* keys = keyAxis();
   QCPAxis* values = valueAxis();
-  const ChunkedColumn& xs = s.xColumn();
-  const ChunkedColumn& ys = s.yColumn();
   const QRect rect = keys->axisRect()->rect();
   const int left = rect.left(), right = rect.right();
   if (right < left) return;  // a plot not laid out yet has no columns
-  out.reserve(out.size() + size_t(right - left + 1));
-  size_t i = begin;
-  for (int px = left; px <= right && i < end; ++px) {
-    // The points up to the right border of this pixel column.
-    const size_t stop = px == right ? end : upperBound(xs, keys->pixelToCoord(px + 1), i, end);
+  // The points up to the right border of each pixel column that has any.
+  std::vector<int> pixels;
+  std::vector<size_t> borders{begin};
+  pixels.reserve(size_t(right - left + 1));
+  borders.reserve(size_t(right - left + 2));
+  for (int px = left; px <= right && borders.back() < end; ++px) {
+    const size_t i = borders.back();
+    const size_t stop = px == right ? end : s.upperBound(keys->pixelToCoord(px + 1), i, end);
     if (stop == i) continue;
-    const double first = ys[i];
-    double lo = first, hi = first;
-    ys.foldExtremes(i, stop, lo, hi);
-    const double a = values->coordToPixel(lo), b = values->coordToPixel(hi);
-    out.push_back({px, values->coordToPixel(first), std::min(a, b), std::max(a, b),
-                   values->coordToPixel(ys[stop - 1])});
-    i = stop;
+    pixels.push_back(px);
+    borders.push_back(stop);
+  }
+  std::vector<double> lo, hi;
+  s.partExtremes(borders, lo, hi);
+  out.reserve(out.size() + pixels.size());
+  for (size_t k = 0; k < pixels.size(); ++k) {
+    const size_t from = borders[k], stop = borders[k + 1];
+    if (from >= stop || lo[k] > hi[k]) continue;  // no value here: the line runs across
+    // A sample without a value at either end: the column's extremes stand in for it.
+    const double first = std::isnan(s.y(from)) ? lo[k] : s.y(from);
+    const double last = std::isnan(s.y(stop - 1)) ? hi[k] : s.y(stop - 1);
+    const double a = values->coordToPixel(lo[k]), b = values->coordToPixel(hi[k]);
+    out.push_back({pixels[k], values->coordToPixel(first), std::min(a, b), std::max(a, b),
+                   values->coordToPixel(last)});
   }
 }
 
-void ElementPlottable::unsortedColumns(const Series& s, Shape& out) const {
+void ElementPlottable::unsortedColumns(const Points& s, Shape& out) const {
   // X out of order: every point is looked at, but runs of points on one pixel column still
   // collapse into one column summary.
   QCPAxis* keys = keyAxis();
@@ -121,7 +119,7 @@ ElementPlottable::Shape ElementPlottable::shape() const {
   QCPAxis* keys = keyAxis();
   QCPAxis* values = valueAxis();
   if (!keys || !values || m_element >= m_model.elementCount()) return out;
-  const Series& s = m_model.series(m_element);
+  const Points& s = m_model.points(m_element);
   const size_t n = s.size();
   if (n == 0) return out;
   const int width = std::max(keys->axisRect()->width(), 1);
@@ -132,29 +130,33 @@ ElementPlottable::Shape ElementPlottable::shape() const {
       return out;
     }
     for (size_t i = 0; i < n; ++i)
-      out.points.append(clamped(keys->coordToPixel(s.x(i)), values->coordToPixel(s.y(i))));
+      if (!std::isnan(s.y(i)))
+        out.points.append(clamped(keys->coordToPixel(s.x(i)), values->coordToPixel(s.y(i))));
     return out;
   }
-  const ChunkedColumn& xs = s.xColumn();
   const QCPRange range = keys->range();
   // Visible points, plus one neighbour on each side so lines run out of the plot.
-  size_t begin = xs.lowerBound(range.lower, n);
-  size_t end = upperBound(xs, range.upper, begin, n);
+  size_t begin = s.lowerBound(range.lower, 0, n);
+  size_t end = s.upperBound(range.upper, begin, n);
   if (begin > 0) --begin;
   if (end < n) ++end;
   if (end - begin <= size_t(2 * width)) {
     out.points.reserve(int(end - begin));
+    // A sample without a value leaves no point: the line joins its neighbours.
     for (size_t i = begin; i < end; ++i)
-      out.points.append(clamped(keys->coordToPixel(xs[i]), values->coordToPixel(s.y(i))));
+      if (!std::isnan(s.y(i)))
+        out.points.append(clamped(keys->coordToPixel(s.x(i)), values->coordToPixel(s.y(i))));
     return out;
   }
   out.dense = true;
-  if (xs[begin] < range.lower) {
-    out.before = clamped(keys->coordToPixel(xs[begin]), values->coordToPixel(s.y(begin)));
+  if (s.x(begin) < range.lower) {
+    if (!std::isnan(s.y(begin)))
+      out.before = clamped(keys->coordToPixel(s.x(begin)), values->coordToPixel(s.y(begin)));
     ++begin;
   }
-  if (xs[end - 1] > range.upper) {
-    out.after = clamped(keys->coordToPixel(xs[end - 1]), values->coordToPixel(s.y(end - 1)));
+  if (s.x(end - 1) > range.upper) {
+    if (!std::isnan(s.y(end - 1)))
+      out.after = clamped(keys->coordToPixel(s.x(end - 1)), values->coordToPixel(s.y(end - 1)));
     --end;
   }
   decimate(s, begin, end, out.columns);

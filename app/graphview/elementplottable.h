@@ -1,13 +1,13 @@
 #pragma once
-// One graph element drawn straight from the model's point storage: nothing is copied into
-// QCustomPlot's data containers, so the points exist once in memory.
+// One graph element drawn straight from where its points are kept (its own series, or a
+// document's sample store): nothing is copied into QCustomPlot's data containers.
 //
 // Drawing is bounded by the plot's width, not by the number of points: when X is in order
 // the visible index range is found by binary search, and where more points fall on the
 // screen than there are pixel columns each column is summarised by the first, lowest,
-// highest and last value of its points; the point store gives the extremes of a column
-// from its block extremes, so a replot reads a few hundred values per column, however many
-// points fall on it. A solid line over such columns is painted as one vertical span per column
+// highest and last value of its points; the points give the extremes of a column from
+// their block extremes (partExtremes), so a replot reads a few values per column, however
+// many points fall on it. A solid line over such columns is painted as one vertical span per column
 // (reaching halfway to its neighbours, where the connecting line would run), which the
 // raster engine fills several times faster than it strokes the equivalent polyline.
 
@@ -65,8 +65,8 @@ class ElementPlottable : public QCPAbstractPlottable {
 
  private:
   QCPScatterStyle scatterStyle() const;
-  void decimate(const Series& s, size_t begin, size_t end, std::vector<Column>& out) const;
-  void unsortedColumns(const Series& s, Shape& out) const;
+  void decimate(const Points& s, size_t begin, size_t end, std::vector<Column>& out) const;
+  void unsortedColumns(const Points& s, Shape& out) const;
   void drawSpans(QCPPainter* painter, const Shape& shape) const;
   /// A dot where a lone point would otherwise show nothing.
   void markLonePoint(QCPPainter* painter, const QVector<QPointF>& points) const;

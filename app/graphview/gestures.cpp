@@ -54,8 +54,8 @@ void TrackGesture::track(QPoint pos) {
     if (m_model.itemValue(GraphMember::CursorSnap, cursor).integerValue() == 1) {
       const int element = m_model.currentElement();
       if (const auto i = m_model.nearestPoint(element, x)) {
-        x = m_model.series(element).x(*i);
-        y = m_model.series(element).y(*i);
+        x = m_model.points(element).x(*i);
+        y = m_model.points(element).y(*i);
       }
     }
     m_model.setValue(GraphMember::CursorPosX, cursor, Variant(x));

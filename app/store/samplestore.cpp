@@ -595,6 +595,7 @@ void SampleStore::clear() {
     m_rows = m_staged = m_exceptions = m_exceptionBytes = 0;
     m_committedExceptions = m_committedExceptionBytes = 0;
     m_lastKey = -std::numeric_limits<double>::infinity();
+    ++m_generation;
     Header* h = header();
     shared(h->durableRows).store(0);
     shared(h->durableExceptions).store(0);

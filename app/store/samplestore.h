@@ -126,6 +126,8 @@ class SampleStore : public QObject {
              std::span<const double> values);
   /// Makes the staged rows part of the store and announces them with appended().
   void commit();
+  /// Counts the clear() calls: rows a reader summed up before are void once it changes.
+  std::uint64_t generation() const { return m_generation; }
   /// Rows staged and not yet committed.
   std::size_t stagedRows() const { return m_staged - m_rows; }
   /// Empties the store (rows staged or committed) and gives the disk space back. Spans
@@ -227,6 +229,7 @@ class SampleStore : public QObject {
   MappedFile m_summary[kSummaryLevels];
   std::unique_ptr<Syncer> m_syncer;
   bool m_opened = false;  // created or opened whole
+  std::uint64_t m_generation = 0;
 };
 
 }  // namespace zrvlog

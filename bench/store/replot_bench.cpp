@@ -1,4 +1,5 @@
-// A plot like the graph view's (1280 x 720, offscreen) drawing 5 channels from a sample store:
+// A plot like the graph view's (1280 x 720, offscreen) drawing the 5 channel elements of a graph
+// model that show a sample store's channels, as a document's do:
 //   bench_store_replot [--samples N] [--folder DIR]
 // (default 50000000 samples; a folder that holds a store is drawn as it is, otherwise the
 // samples are appended to a new store there or in a temporary folder removed afterwards).
@@ -14,7 +15,9 @@
 #include <fstream>
 #include <string>
 
-#include "app/graphview/storeplottable.h"
+#include "app/documents/channelpoints.h"
+#include "app/graph/graphmodel.h"
+#include "app/graphview/elementplottable.h"
 #include "bench/stats.h"
 
 using namespace zrvlog;
@@ -88,15 +91,20 @@ int main(int argc, char** argv) {
   QCustomPlot plot;
   plot.resize(1280, 720);
   const QColor colours[kChannels] = {Qt::red, Qt::green, Qt::blue, Qt::magenta, Qt::darkCyan};
-  std::vector<StorePlottable*> plottables;
+  GraphModel model;
+  std::vector<ElementPlottable*> plottables;
   for (int c = 0; c < store->channels() && c < kChannels; ++c) {
-    plottables.push_back(new StorePlottable(*store, c, plot.xAxis, plot.yAxis));
-    plottables.back()->setPen(QPen(colours[c]));
+    if (c > 0) model.newElement();
+    model.showSamples(c, std::make_unique<ChannelPoints>(*store, c));
+    plottables.push_back(new ElementPlottable(model, c, plot.xAxis, plot.yAxis));
+    ElementPlottable::Style style;
+    style.line = QPen(colours[c]);
+    plottables.back()->setStyle(style);
   }
   // What the columns cost apart from painting them: the shape of every channel.
   const auto shapesMs = [&] {
     const auto start = Clock::now();
-    for (StorePlottable* p : plottables)
+    for (ElementPlottable* p : plottables)
       p->shape();
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
   };
@@ -123,7 +131,7 @@ int main(int argc, char** argv) {
       "replot, 0.0001%% of the range (the samples themselves): %.2f ms median, %.2f ms "
       "worst\n",
       points, worst);
-  for (StorePlottable* p : plottables)
+  for (ElementPlottable* p : plottables)
     p->setVisible(false);
   const double empty = measure(plot, 20, &worst);
   std::printf("replot of the same plot without the channels (axes, grid): %.2f ms median\n", empty);

@@ -48,7 +48,7 @@ class EngineTest : public ::testing::Test {
       k << engine.document().keyText(i - 1);
     return k;
   }
-  int64_t points(int element) const { return int64_t(graph.series(element).size()); }
+  int64_t points(int element) const { return int64_t(graph.points(element).size()); }
 
   GraphModel graph;
   zrvtest::FakeBoardControl board;
@@ -97,7 +97,7 @@ TEST_F(EngineTest, KeysOfA100MsRunAreClean) {
   engine.SetTimerInt(100);
   run(4);
   EXPECT_EQ(keys(), QStringList({"T0", "T0.1", "T0.2", "T0.3"}));
-  EXPECT_EQ(graph.series(0).x(3), 0.3);
+  EXPECT_EQ(graph.points(0).x(3), 0.3);
 }
 
 TEST_F(EngineTest, NominalTimeStaysExactOverLongRuns) {

@@ -51,7 +51,7 @@ class EngineThreadTest : public ::testing::Test {
   static void processFor(std::chrono::milliseconds span) {
     processUntil([] { return false; }, span);
   }
-  int64_t points(int element) const { return int64_t(graph.series(element).size()); }
+  int64_t points(int element) const { return int64_t(graph.points(element).size()); }
   // Every element holds one point per sample, and the keys run T0, T0.002, ... without a gap.
   void expectInStep(const char* when) {
     const std::size_t n = engine.document().sampleCount();

@@ -80,8 +80,8 @@ TEST(DataFile, GoldenFileLoadsWithEveryFieldInPlace) {
   EXPECT_EQ(r.rows, 3);
   EXPECT_EQ(keysOf(e.document()), QStringList({"T0", "T0.5", "T1"}));
   for (int k = 0; k < kChannels; ++k) {
-    ASSERT_EQ(g.series(k).size(), 3u);
-    EXPECT_EQ(g.series(k).x(2), 1.0);
+    ASSERT_EQ(g.points(k).size(), 3u);
+    EXPECT_EQ(g.points(k).x(2), 1.0);
   }
   EXPECT_EQ(g.pointY(1, 0), 0.75);
   EXPECT_EQ(g.pointY(2, 3), 5.0);
@@ -204,11 +204,11 @@ TEST(DataFile, RecordedRunRoundTripsWithAnnotationsCursorsAndLook) {
               a.engine.document().store().jitter(i - 1).toText());
   }
   for (int k = 0; k < kChannels; ++k) {
-    ASSERT_EQ(b.graph.series(k).size(), a.graph.series(k).size());
+    ASSERT_EQ(b.graph.points(k).size(), a.graph.points(k).size());
     for (std::size_t i = 0; i < 25; ++i) {
-      EXPECT_EQ(b.graph.series(k).x(i), a.graph.series(k).x(i));
-      EXPECT_EQ(zrv::formatGeneral(b.graph.series(k).y(i)),
-                zrv::formatGeneral(a.graph.series(k).y(i)));
+      EXPECT_EQ(b.graph.points(k).x(i), a.graph.points(k).x(i));
+      EXPECT_EQ(zrv::formatGeneral(b.graph.points(k).y(i)),
+                zrv::formatGeneral(a.graph.points(k).y(i)));
     }
   }
   EXPECT_EQ(b.engine.data.SampleTime.toText(), a.engine.data.SampleTime.toText());
@@ -251,7 +251,7 @@ TEST(DataFile, ReaderEdgeCases) {
        LoadResult::Status::ReadError, "Input past end of file",
        [](EngineParts& p, const LoadResult& r) {
          EXPECT_EQ(r.rows, 2) << "every complete row is loaded";
-         EXPECT_EQ(p.graph.series(4).size(), 2u);
+         EXPECT_EQ(p.graph.points(4).size(), 2u);
          EXPECT_EQ(p.engine.document().sampleCount(), 2u);
          EXPECT_TRUE(r.error.contains(QStringLiteral("sample row 3"))) << r.error.toStdString();
        }},
@@ -381,8 +381,12 @@ TEST(SampleRows, PointsAHostAddsToTheGraphDoNotShiftTheRows) {
   QBuffer before;
   before.open(QIODevice::WriteOnly);
   ASSERT_TRUE(writeCsv(before, p.engine.document()).ok);
-  p.graph.addPoint(9, 9, 0);  // element 0 has a point more: the rows come from the store
-  p.graph.resetElements();    // and none at all: still the same rows
+  // Element 0 shows channel 1 as recorded and takes no point of a host's; a host's own
+  // element does, and a reset drops every element: the rows come from the store all along.
+  EXPECT_THROW(p.graph.addPoint(9, 9, 0), zrv::AutomationError);
+  p.graph.newElement();
+  p.graph.addPoint(9, 9, p.graph.elementCount() - 1);
+  p.graph.resetElements();
   QBuffer after;
   after.open(QIODevice::WriteOnly);
   const SaveResult r = writeCsv(after, p.engine.document());

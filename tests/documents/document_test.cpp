@@ -56,7 +56,7 @@ LoadResult loadInto(Document& d, const QByteArray& bytes) {
 void expectGraphFollowsStore(const Document& d) {
   const SampleStore& s = d.store();
   for (int c = 0; c < kChannels; ++c) {
-    const Series& series = d.graph().series(c);
+    const Points& series = d.graph().points(c);
     ASSERT_EQ(series.size(), s.rows()) << "channel " << c;
     for (std::size_t row = 0; row < s.rows(); row += 997) {
       EXPECT_EQ(series.x(row), s.key(row));
@@ -210,6 +210,69 @@ TEST(Document, SavingReadsTheGraphWithoutMovingItsSelection) {
   EXPECT_EQ(g.currentElement(), 3);
   EXPECT_EQ(g.currentAnnotation(), 0);
   EXPECT_EQ(g.currentCursor(), 0);
+}
+
+// The channel elements show the store where a host's element shows points of its own: both
+// must answer the view and the model alike, through runs, clears and gaps.
+TEST(Document, ChannelElementsAnswerAsAHostsElementWithTheSamePointsWould) {
+  struct Case {
+    const char* name;
+    std::vector<std::vector<double>> runs;  // each run starts after a clear, at key 0
+  };
+  const Case cases[] = {
+      {"empty", {{}}},
+      {"one sample", {{2.5}}},
+      {"rises then falls", {{1, 3, 9, 4, -2, -2, 7}}},
+      // The second run starts at the same key with lower values: nothing of the first may
+      // stay in the extremes.
+      {"a shorter run after a longer one", {{50, 60, 70, 80, 90}, {1, 2, 3}}},
+      {"a longer run after a shorter one", {{50, 60, 70}, {1, 2, 3, 4, 5}}},
+      {"many rows over summary blocks", {std::vector<double>(5000, 1.0)}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Document d;
+    d.applyStartUpDefaults();
+    for (const std::vector<double>& run : c.runs) {
+      if (&run == &c.runs.front()) {
+        d.clearForRun();
+      } else {  // emptied under the elements' feet, as a loader empties it
+        d.store().clear();
+        d.data.reset();
+      }
+      Series own;
+      std::vector<double> values = run;
+      if (values.size() == 5000) values[3210] = -4;  // one low value deep in a block
+      for (std::size_t i = 0; i < values.size(); ++i) {
+        const std::array<double, kChannels> v{values[i], 0, 0, 0, 0};
+        own.append(d.data.SampleTime.toDouble(), values[i]);
+        d.appendSample(Variant::date(45356.5), Variant(int32_t{0}), v, 5);
+        // The first run is asked at every tick, as autorange does; a later one only at its end.
+        if (&run == &c.runs.front()) (void)d.graph().points(0).extents();
+      }
+      const Points& shown = d.graph().points(0);
+      ASSERT_EQ(shown.size(), own.size());
+      EXPECT_TRUE(d.graph().showsSamples(0));
+      const Extents a = shown.extents(), b = own.extents();
+      EXPECT_EQ(a.empty(), b.empty());
+      if (!b.empty()) {
+        EXPECT_EQ((std::array{a.minX, a.maxX, a.minY, a.maxY}),
+                  (std::array{b.minX, b.maxX, b.minY, b.maxY}));
+      }
+      const std::size_t n = own.size();
+      for (const double x : {-1.0, 0.0, 0.004, 0.005, 0.0125, 1e9}) {
+        EXPECT_EQ(shown.lowerBound(x, 0, n), own.lowerBound(x, 0, n)) << x;
+        EXPECT_EQ(shown.upperBound(x, 0, n), own.upperBound(x, 0, n)) << x;
+      }
+      for (std::size_t first = 0; first < n; first += std::max<std::size_t>(1, n / 7)) {
+        double lo1 = 1e300, hi1 = -1e300, lo2 = 1e300, hi2 = -1e300;
+        shown.foldExtremes(first, n, lo1, hi1);
+        own.foldExtremes(first, n, lo2, hi2);
+        EXPECT_EQ(lo1, lo2) << first;
+        EXPECT_EQ(hi1, hi2) << first;
+      }
+    }
+  }
 }
 
 }  // namespace

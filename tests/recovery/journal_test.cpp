@@ -104,7 +104,7 @@ TEST_F(JournalTest, ARowCutOffByTheCrashIsLeftOut) {
   file.close();
   recoveredBytes(6);
   EXPECT_EQ(recovered.engine.document().sampleCount(), 6u);
-  EXPECT_EQ(recovered.graph.series(0).size(), 6u);
+  EXPECT_EQ(recovered.graph.points(0).size(), 6u);
 }
 
 TEST_F(JournalTest, RowsReachTheFileWithinTheFlushTimeWithoutAnyCall) {

@@ -1,6 +1,9 @@
-// A channel drawn from the sample store: zoomed out, every sample lies on the span drawn for
-// its pixel column; zoomed in, the samples themselves are joined, and NaN leaves a gap.
-#include "app/graphview/storeplottable.h"
+// A channel element drawn from the sample store: zoomed out, every sample lies on the column
+// drawn for its pixels; zoomed in, the samples themselves are joined, and a sample without a
+// value is left out (no column where a whole stretch has none).
+#include "app/documents/channelpoints.h"
+#include "app/graph/graphmodel.h"
+#include "app/graphview/elementplottable.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +21,7 @@ double valueAt(std::size_t row) {
   return std::sin(double(row) * 1e-3) + double((row * 2654435761u >> 9) % 100) / 500.0;
 }
 
-TEST(StorePlottable, DrawsEverySampleOnItsColumnOrAsAPoint) {
+TEST(ChannelElement, DrawsEverySampleOnItsColumnOrAsAPoint) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
   constexpr std::size_t kRows = 200000;
@@ -31,46 +34,50 @@ TEST(StorePlottable, DrawsEverySampleOnItsColumnOrAsAPoint) {
 
   QCustomPlot plot;
   plot.resize(640, 400);
-  auto* channel = new StorePlottable(*store, 0, plot.xAxis, plot.yAxis);
+  GraphModel model;
+  model.showSamples(0, std::make_unique<ChannelPoints>(*store, 0));
+  auto* channel = new ElementPlottable(model, 0, plot.xAxis, plot.yAxis);
   plot.yAxis->setRange(-2, 2);
   plot.replot();  // lays the plot out
 
   struct Case {
     const char* what;
     double lower, upper;
-    bool reversed, dense;
+    bool dense;
   };
   const Case cases[] = {
-      {"whole range", 0, 2000, false, true},
-      {"whole range, reversed axis", 0, 2000, true, true},
-      {"1% with the NaN stretch", 45, 75, false, true},
-      {"a few samples", 1000, 1001.5, false, false},
-      {"a few samples with NaN", 19.9, 20.05, false, false},
+      {"whole range", 0, 2000, true},
+      {"1% with the NaN stretch", 45, 75, true},
+      {"a few samples", 1000, 1001.5, false},
+      {"a few samples with NaN", 19.9, 20.05, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     plot.xAxis->setRange(c.lower, c.upper);
-    plot.xAxis->setRangeReversed(c.reversed);
-    const StorePlottable::Shape shape = channel->shape();
+    const ElementPlottable::Shape shape = channel->shape();
     EXPECT_EQ(shape.dense, c.dense);
     const std::size_t first = store->lowerBound(c.lower);
-    const std::size_t end = store->lowerBound(c.upper);
+    const std::size_t end = store->lowerBound(std::nextafter(c.upper, 1e300));
     if (c.dense) {
-      EXPECT_LE(shape.spans.size(), 640);
+      EXPECT_LE(shape.columns.size(), 640);
       for (std::size_t row = first; row < end; row += 7) {
         const double x = plot.xAxis->coordToPixel(store->key(row));
         const double y = plot.yAxis->coordToPixel(store->value(0, row));
         // A column's border moves by less than a column: the sample may be one pixel over.
-        const bool covered = std::any_of(shape.spans.begin(), shape.spans.end(), [&](QLineF s) {
-          return std::abs(s.x1() - x) <= 1.5 && y >= s.y1() - 0.01 && y <= s.y2() + 0.01;
-        });
+        const auto near = [&](const ElementPlottable::Column& col, double pixels) {
+          return std::abs(col.px + 0.5 - x) <= pixels;
+        };
+        const bool covered =
+            std::any_of(shape.columns.begin(), shape.columns.end(), [&](const auto& col) {
+              return near(col, 1.5) && y >= col.lo - 0.01 && y <= col.hi + 0.01;
+            });
         if (std::isnan(valueAt(row))) {
           // Well inside the stretch: no sample with a value within two columns.
           const double margin = 2.0 * double(end - first) / 640.0 + 64;
           const bool inStretch = double(row) > 5000 + margin && double(row) < 7000 - margin;
           if (inStretch) {
-            EXPECT_FALSE(std::any_of(shape.spans.begin(), shape.spans.end(),
-                                     [&](QLineF s) { return std::abs(s.x1() - x) < 0.5; }))
+            EXPECT_FALSE(std::any_of(shape.columns.begin(), shape.columns.end(),
+                                     [&](const auto& col) { return near(col, 0.5); }))
                 << "row " << row;
           }
         } else {
@@ -78,18 +85,14 @@ TEST(StorePlottable, DrawsEverySampleOnItsColumnOrAsAPoint) {
         }
       }
     } else {
-      // The samples, one neighbour outside on each side, split where a value is NaN.
-      std::vector<QPolygonF> expected(1);
+      // The samples with a value, and one neighbour outside on each side.
+      QVector<QPointF> expected;
       for (std::size_t row = first - 1; row <= end; ++row) {
-        if (std::isnan(valueAt(row))) {
-          if (!expected.back().isEmpty()) expected.emplace_back();
-          continue;
-        }
-        expected.back().append(QPointF(plot.xAxis->coordToPixel(store->key(row)),
-                                       plot.yAxis->coordToPixel(valueAt(row))));
+        if (!std::isnan(valueAt(row)))
+          expected.append(QPointF(plot.xAxis->coordToPixel(store->key(row)),
+                                  plot.yAxis->coordToPixel(valueAt(row))));
       }
-      if (expected.back().isEmpty()) expected.pop_back();
-      EXPECT_EQ(shape.lines, expected);
+      EXPECT_EQ(shape.points, expected);
     }
   }
 }
