@@ -10,6 +10,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include "app/about/programicon.h"
 #include "app/appinfo/appinfo.h"
 #include "app/dialogs/dialogs.h"
+#include "app/documents/document.h"
 #include "app/headless/cli.h"
 #include "app/headless/commandline.h"
 #include "app/mainwindow/frmmain.h"
@@ -117,6 +119,11 @@ std::optional<int> beforeTheWindow(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Samples live on the disk beside the recovery journal, and not in a temporary folder
+  // that may be kept in memory.
+  zrvlog::Document::setSampleFolder(
+      QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+      QStringLiteral("/ZRVLOG/samples"));
   // Without the window no display may be needed, so this comes before any QApplication.
   if (zrvlog::isCommandLineMode(argc, argv)) return zrvlog::runCommandLine(argc, argv);
   // A file-size limit (ulimit -f) must not kill the window with its data set: the sample

@@ -66,7 +66,17 @@ void removeStoresOfEndedPrograms(const QString& parent) {
   }
 }
 
+// Never destroyed: a document destroyed by the exit handlers may still be made after it.
+QString& sampleFolderSetting() {
+  static auto* folder = new QString(QDir::tempPath());
+  return *folder;
+}
+
 }  // namespace
+
+void Document::setSampleFolder(const QString& parent) {
+  sampleFolderSetting() = parent;
+}
 
 Document::Document() : m_ownGraph(std::make_unique<GraphModel>()), m_graph(m_ownGraph.get()) {
   makeStore();
@@ -85,23 +95,34 @@ void Document::makeStore() {
   // Nothing is lost with this store that the journal or a save does not keep: no syncing.
   SampleStore::Options options;
   options.syncInterval = std::chrono::milliseconds::zero();
-  try {
-    // A folder of its own for each document, gone with it.
-    removeStoresOfEndedPrograms(QDir::tempPath());
-    QTemporaryDir folder(QDir::tempPath() + QLatin1Char('/') + kStorePrefix +
-                         QString::number(getpid()) + QStringLiteral("-XXXXXX"));
-    if (!folder.isValid())
-      throw zrv::AutomationError(zrv::err::kPathFileAccessError,
-                                 QStringLiteral("Cannot create a folder in %1: %2")
-                                     .arg(QDir::tempPath(), folder.errorString()));
-    m_storeFolder = folder.path();
-    m_store = SampleStore::create(m_storeFolder, kChannels, options);
-    folder.setAutoRemove(false);
-  } catch (const zrv::AutomationError& e) {
+  QStringList refusals;
+  for (const QString& parent : {sampleFolderSetting(), QDir::tempPath()}) {
+    try {
+      // A folder of its own for each document, gone with it.
+      if (!QDir().mkpath(parent))
+        throw zrv::AutomationError(zrv::err::kPathFileAccessError,
+                                   QStringLiteral("Cannot create %1").arg(parent));
+      removeStoresOfEndedPrograms(parent);
+      QTemporaryDir folder(parent + QLatin1Char('/') + kStorePrefix + QString::number(getpid()) +
+                           QStringLiteral("-XXXXXX"));
+      if (!folder.isValid())
+        throw zrv::AutomationError(
+            zrv::err::kPathFileAccessError,
+            QStringLiteral("Cannot create a folder in %1: %2").arg(parent, folder.errorString()));
+      m_storeFolder = folder.path();
+      m_store = SampleStore::create(m_storeFolder, kChannels, options);
+      folder.setAutoRemove(false);
+      break;
+    } catch (const zrv::AutomationError& e) {
+      refusals << (e.detail().isEmpty() ? e.message() : e.detail());
+      m_storeFolder.clear();
+    }
+    if (parent == QDir::tempPath()) break;  // tried already when it is the setting
+  }
+  if (!m_store) {
     // A disk that refuses the store (full, or a file-size limit) still lets a data set be
     // recorded, loaded and written, as long as memory lasts.
-    qCWarning(lcDocument) << "keeping the samples in memory:" << e.detail();
-    m_storeFolder.clear();
+    qCWarning(lcDocument) << "keeping the samples in memory:" << refusals.join(QLatin1String("; "));
     options.inMemory = true;
     m_store = SampleStore::create(QStringLiteral("(memory)"), kChannels, options);
   }

@@ -37,6 +37,11 @@ class Document : public QObject {
   explicit Document(GraphModel& graph);
   ~Document() override;
 
+  /// Where documents made from now on keep their samples: a private folder each, inside
+  /// parent (made when missing). The system's temporary folder until set, and when parent
+  /// refuses; memory when both do.
+  static void setSampleFolder(const QString& parent);
+
   GraphModel& graph() { return *m_graph; }
   const GraphModel& graph() const { return *m_graph; }
   /// Every sample of the document, in recording order.

@@ -10,9 +10,11 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <array>
 #include <csignal>
+#include <optional>
 
 #include "app/documents/datafile.h"
 #include "app/graph/graphmodel.h"
@@ -132,21 +134,50 @@ TEST(Document, AStoreThatCannotGrowEndsTheLoadWithTheRowsBeforeIt) {
   EXPECT_EQ(again.sampleCount(), d.sampleCount());
 }
 
-TEST(Document, ADiskThatRefusesTheStoreLeavesTheSamplesInMemory) {
+// The samples go to the folder the program names, to the temporary folder when that one
+// refuses, and stay in memory when the disk refuses both; the document works the same.
+TEST(Document, TheSamplesGoWhereTheDiskTakesThem) {
   const QByteArray bytes = saved(*recorded(5000));
-  std::unique_ptr<Document> d;
-  {
-    FileSizeLimit limit(1024);  // not even the store's header fits
-    d = std::make_unique<Document>();
-    const LoadResult r = loadInto(*d, bytes);
-    ASSERT_TRUE(r.ok()) << r.error.toStdString();
+  QTemporaryDir tmp;
+  ASSERT_TRUE(tmp.isValid());
+  QFile inTheWay(tmp.filePath(QStringLiteral("file")));
+  ASSERT_TRUE(inTheWay.open(QIODevice::WriteOnly));
+  struct Case {
+    const char* name;
+    QString setting;
+    bool diskRefuses;
+    QString parent;  // where the store lands; empty: in memory
+  };
+  const Case cases[] = {
+      {"the folder named", tmp.filePath(QStringLiteral("data/samples")), false,
+       tmp.filePath(QStringLiteral("data/samples"))},
+      {"a file where the folder should be", tmp.filePath(QStringLiteral("file/samples")), false,
+       QDir::tempPath()},
+      // Not even the store's header fits.
+      {"a disk that refuses", tmp.filePath(QStringLiteral("data/samples")), true, QString()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Document::setSampleFolder(c.setting);
+    std::unique_ptr<Document> d;
+    {
+      std::optional<FileSizeLimit> limit;
+      if (c.diskRefuses) limit.emplace(1024);
+      d = std::make_unique<Document>();
+      const LoadResult r = loadInto(*d, bytes);
+      ASSERT_TRUE(r.ok()) << r.error.toStdString();
+    }
+    Document::setSampleFolder(QDir::tempPath());
+    if (c.parent.isEmpty())
+      EXPECT_EQ(d->store().diskBytes(), 0u);
+    else
+      EXPECT_EQ(QFileInfo(d->store().folder()).dir().absolutePath(), QDir(c.parent).absolutePath());
+    EXPECT_EQ(d->sampleCount(), 5000u);
+    expectGraphFollowsStore(*d);
+    EXPECT_EQ(saved(*d), bytes);
+    d->clearAll();
+    EXPECT_EQ(d->sampleCount(), 0u);
   }
-  EXPECT_EQ(d->sampleCount(), 5000u);
-  EXPECT_EQ(d->store().diskBytes(), 0u);
-  expectGraphFollowsStore(*d);
-  EXPECT_EQ(saved(*d), bytes);
-  d->clearAll();
-  EXPECT_EQ(d->sampleCount(), 0u);
 }
 
 // A program killed with its store open leaves the folder behind; the next document removes
