@@ -7,7 +7,11 @@
 #include <QScopeGuard>
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <cmath>
+#include <optional>
 
+#include "app/documents/analysiscsv.h"
 #include "app/documents/document.h"
 #include "app/documents/fieldio.h"
 #include "app/documents/numbertext.h"
@@ -16,6 +20,7 @@
 #include "app/graph/graphmodel.h"
 #include "app/safewrite/safewrite.h"
 #include "app/store/samplestore.h"
+#include "common/automationdate.h"
 #include "common/automationerror.h"
 
 namespace zrvlog {
@@ -466,6 +471,87 @@ bool startsWithVersion(std::string_view bytes) {
   }
 }
 
+// A row's time stamp and jitter go into the store's date and whole-number columns when the
+// writer would give back exactly the text the file holds; any other text is kept as it is.
+// Recorded stamps advance by the interval or a second, so a guess from the last one, checked
+// by formatting it, reads most without parsing; the locale's parser is tried for the rest
+// until it has failed often enough to show that the file's stamps are text of another kind.
+class RowTexts {
+ public:
+  explicit RowTexts(int32_t intervalMs)
+      : m_stepSeconds(std::max<int64_t>(1, std::llround(double(intervalMs) / 1000.0))) {}
+
+  Variant stamp(const Field& field) {
+    const std::string_view t = field.text;
+    if (field.kind == Field::Kind::Empty || !ascii(t)) return textOf(field);
+    if (m_last && t == m_lastText) return Variant::date(days(*m_last));
+    if (m_last) {
+      for (const int64_t step : {m_stepSeconds, int64_t{1}}) {
+        if (formatsAs(*m_last + step, t)) return remember(*m_last + step, t);
+      }
+    }
+    if (m_parseFailures < kParseFailuresToGiveUp) {
+      const Variant text = textOf(field);
+      if (const auto moment = timeStampMoment(text)) {
+        const double d = zrv::toAutomationDate(*moment);
+        const int64_t seconds = std::llround(d * 86400.0);
+        if (d >= 0 && formatsAs(seconds, t)) return remember(seconds, t);
+      }
+      ++m_parseFailures;
+      return text;
+    }
+    return textOf(field);
+  }
+
+  Variant jitter(const Field& field) {
+    const std::string_view t = field.text;
+    int32_t value = 0;
+    if (isWholeNumberText(t) && ascii(t)) {
+      const auto [end, error] =
+          std::from_chars(t.data() + (t.front() == '+'), t.data() + t.size(), value);
+      if (error == std::errc() && end == t.data() + t.size()) {
+        m_buffer.clear();
+        m_text.appendVariant(m_buffer, Variant(value));
+        if (m_buffer == t) return Variant(value);
+      }
+    }
+    return textOf(field);
+  }
+
+ private:
+  static constexpr int kParseFailuresToGiveUp = 64;
+
+  static bool ascii(std::string_view t) {
+    return std::all_of(t.begin(), t.end(), [](char ch) { return (ch & 0x80) == 0; });
+  }
+  static Variant textOf(const Field& field) {
+    const std::string_view t = field.text;
+    if (ascii(t)) return Variant(QString::fromLatin1(t.data(), qsizetype(t.size())));
+    return Variant(FieldReader::toText(field));
+  }
+  // The automation date of a whole second, as the date of a parsed time stamp has it.
+  static double days(int64_t seconds) {
+    return double(seconds / 86400) + double(seconds % 86400) / 86400.0;
+  }
+  bool formatsAs(int64_t seconds, std::string_view text) {
+    m_buffer.clear();
+    m_text.appendDate(m_buffer, days(seconds));
+    return m_buffer == text;
+  }
+  Variant remember(int64_t seconds, std::string_view text) {
+    m_last = seconds;
+    m_lastText.assign(text);
+    return Variant::date(days(seconds));
+  }
+
+  GeneralText m_text;
+  std::string m_buffer;
+  int64_t m_stepSeconds;
+  std::optional<int64_t> m_last;
+  std::string m_lastText;
+  int m_parseFailures = 0;
+};
+
 const char* const kRowFieldNames[] = {"time stamp", "jitter",    "channel 0", "channel 1",
                                       "channel 2",  "channel 3", "channel 4"};
 
@@ -620,13 +706,7 @@ void Loader::readRows(LoadResult& result) {
   // Rows go into the store in batches: one announcement (and one catch-up of the graph) per
   // batch instead of per row.
   constexpr std::size_t kRowsPerCommit = 4096;
-  // A time stamp or jitter is kept as the text the file holds.
-  const auto textOf = [](const Field& field) {
-    const std::string_view t = field.text;
-    if (std::all_of(t.begin(), t.end(), [](char ch) { return (ch & 0x80) == 0; }))
-      return Variant(QString::fromLatin1(t.data(), qsizetype(t.size())));
-    return Variant(FieldReader::toText(field));
-  };
+  RowTexts texts(interval);
   try {
     while (!m_fields.atEnd()) {
       m_line = m_fields.line();
@@ -640,7 +720,7 @@ void Loader::readRows(LoadResult& result) {
         y[std::size_t(channel)] = m_fields.toDouble(f[2 + std::size_t(channel)]);
       channel = -1;
       // The key of a recorded sample: its nominal time, advanced by the interval.
-      store.stage(data.SampleTime.toDouble(), textOf(f[0]), textOf(f[1]), y);
+      store.stage(data.SampleTime.toDouble(), texts.stamp(f[0]), texts.jitter(f[1]), y);
       data.advanceSampleTime(interval);
       result.rows = row;
       if (store.stagedRows() >= kRowsPerCommit) store.commit();

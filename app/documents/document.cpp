@@ -95,6 +95,7 @@ void Document::makeStore() {
   // Nothing is lost with this store that the journal or a save does not keep: no syncing.
   SampleStore::Options options;
   options.syncInterval = std::chrono::milliseconds::zero();
+  options.syncOnClose = false;
   QStringList refusals;
   for (const QString& parent : {sampleFolderSetting(), QDir::tempPath()}) {
     try {

@@ -222,6 +222,7 @@ SampleStore::~SampleStore() {
   m_syncer.reset();
   // A store that failed to open touches nothing: its header may be another process's.
   if (!m_opened) return;
+  if (!m_options.syncOnClose) return;  // removed right after: nothing to keep
   syncLocked();
   // The room kept ahead for appends goes back to the disk; open() grows the files again.
   try {

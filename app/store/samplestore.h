@@ -86,6 +86,9 @@ class SampleStore : public QObject {
     /// Keeps the columns in memory instead of files of the folder (which is then only a
     /// name): for a disk that refuses them. Nothing survives the process.
     bool inMemory = false;
+    /// Syncs (and trims the files) when the store is closed; off for a store removed right
+    /// after (a document's), whose writing to the disk would be wasted.
+    bool syncOnClose = true;
   };
 
   /// Makes a new, empty store in folder (created, private, when missing; it must not hold
