@@ -153,6 +153,8 @@ SaveResult writeAnalysisCsv(QIODevice& out, const Document& document, int channe
       }
       b.push_back('\n');
       bytes.flushIfFull();
+      // The rows written need not stay in memory: a long run would bring it all in.
+      if ((i + 1) % SampleStore::kDropEveryRows == 0) store.dropResident();
     }
     bytes.flush();
     result.rows = int64_t(complete);

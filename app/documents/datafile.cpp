@@ -1,6 +1,7 @@
 #include "datafile.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 #include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
@@ -394,6 +395,8 @@ SaveResult WriteSampleRows(ByteWriter& out, const SampleStore& store, bool withH
   for (std::size_t i = 0; i < rows; i += kRowsPerFlush) {
     appendSampleRows(b, text, store, i, std::min(rows, i + kRowsPerFlush), texts);
     out.flushIfFull();
+    // The rows written need not stay in memory: a long run would bring it all in.
+    if ((i + kRowsPerFlush) % SampleStore::kDropEveryRows == 0) store.dropResident();
   }
   result.rows = int64_t(rows);
   result.ok = true;
@@ -476,9 +479,9 @@ bool startsWithVersion(std::string_view bytes) {
 // Recorded stamps advance by the interval or a second, so a guess from the last one, checked
 // by formatting it, reads most without parsing; the locale's parser is tried for the rest
 // until it has failed often enough to show that the file's stamps are text of another kind.
-class RowTexts {
+class StampReader {
  public:
-  explicit RowTexts(int32_t intervalMs)
+  explicit StampReader(int32_t intervalMs)
       : m_stepSeconds(std::max<int64_t>(1, std::llround(double(intervalMs) / 1000.0))) {}
 
   Variant stamp(const Field& field) {
@@ -557,8 +560,13 @@ const char* const kRowFieldNames[] = {"time stamp", "jitter",    "channel 0", "c
 
 class Loader {
  public:
-  Loader(std::string_view bytes, Document& document)
-      : m_fields(bytes), m_document(document), m_graph(document.graph()) {}
+  /// mapped: bytes are a read-only mapping of the file, whose pages read may be given back.
+  Loader(std::string_view bytes, Document& document, bool mapped)
+      : m_bytes(bytes),
+        m_mapped(mapped),
+        m_fields(bytes),
+        m_document(document),
+        m_graph(document.graph()) {}
 
   void run(LoadResult& result);
 
@@ -575,6 +583,8 @@ class Loader {
   void readRecord(const std::array<Cell, N>& cells, const QString& record);
   void readRows(LoadResult& result);
 
+  std::string_view m_bytes;
+  bool m_mapped;
   FieldReader m_fields;
   Document& m_document;
   GraphModel& m_graph;
@@ -706,7 +716,7 @@ void Loader::readRows(LoadResult& result) {
   // Rows go into the store in batches: one announcement (and one catch-up of the graph) per
   // batch instead of per row.
   constexpr std::size_t kRowsPerCommit = 4096;
-  RowTexts texts(interval);
+  StampReader texts(interval);
   try {
     while (!m_fields.atEnd()) {
       m_line = m_fields.line();
@@ -724,6 +734,12 @@ void Loader::readRows(LoadResult& result) {
       data.advanceSampleTime(interval);
       result.rows = row;
       if (store.stagedRows() >= kRowsPerCommit) store.commit();
+      // The rows read need not stay in memory: they are in the store now.
+      if (m_mapped && row % int64_t(SampleStore::kDropEveryRows) == 0) {
+        const std::size_t read = m_bytes.size() - m_fields.bytesLeft();
+        const std::size_t page = std::size_t(sysconf(_SC_PAGESIZE));
+        ::madvise(const_cast<char*>(m_bytes.data()), read / page * page, MADV_DONTNEED);
+      }
     }
     store.commit();
   } catch (const AutomationError& e) {
@@ -748,9 +764,11 @@ void Loader::readRows(LoadResult& result) {
 
 }  // namespace
 
-LoadResult readDataFile(std::string_view bytes, Document& document) {
+namespace {
+
+LoadResult readBytes(std::string_view bytes, Document& document, bool mapped) {
   LoadResult result;
-  Loader loader(bytes, document);
+  Loader loader(bytes, document, mapped);
   try {
     loader.run(result);
   } catch (const AutomationError& e) {
@@ -766,6 +784,12 @@ LoadResult readDataFile(std::string_view bytes, Document& document) {
   if (result.status == LoadResult::Status::IncorrectFormat)
     result.error = QString::fromLatin1(kIncorrectFileFormat);
   return result;
+}
+
+}  // namespace
+
+LoadResult readDataFile(std::string_view bytes, Document& document) {
+  return readBytes(bytes, document, false);
 }
 
 namespace {
@@ -835,7 +859,7 @@ LoadResult loadDataFile(const QString& path, Document& document) {
     if (file.error() != QFileDevice::NoError) return cannotRead();
     bytes = std::string_view(copy.constData(), std::size_t(copy.size()));
   }
-  result = readDataFile(bytes, document);
+  result = readBytes(bytes, document, mapped != MAP_FAILED);
   if (result.status == LoadResult::Status::ReadError)
     result.error = QStringLiteral("Error in %1: %2").arg(path, result.error);
   return result;

@@ -587,6 +587,12 @@ void SampleStore::commit() {
   m_committedExceptions = m_exceptions;
   m_committedExceptionBytes = m_exceptionBytes;
   publishCounts();
+  // A store nobody syncs (or one filled faster than it syncs) still keeps only the recent
+  // rows resident: the older pages live in the files.
+  if (m_rows - m_droppedAt >= kDropEveryRows) {
+    dropResident();
+    m_droppedAt = m_rows;
+  }
   emit appended(qint64(first), qint64(m_rows));
 }
 
@@ -596,6 +602,7 @@ void SampleStore::clear() {
     m_rows = m_staged = m_exceptions = m_exceptionBytes = 0;
     m_committedExceptions = m_committedExceptionBytes = 0;
     m_lastKey = -std::numeric_limits<double>::infinity();
+    m_droppedAt = 0;
     ++m_generation;
     Header* h = header();
     shared(h->durableRows).store(0);
@@ -630,14 +637,25 @@ bool SampleStore::syncLocked() {
   shared(h->durableRows).store(rows);
   if (!m_header.sync()) return false;
   // What is on the disk need not stay resident: a week-long run would otherwise keep it all.
-  // The summaries stay, a plot reads them on every redraw.
+  dropResident(rows, exceptions, bytes);
+  return true;
+}
+
+void SampleStore::dropResident() const {
+  dropResident(m_rows, m_committedExceptions, m_committedExceptionBytes);
+}
+
+void SampleStore::dropResident(std::size_t rows, std::size_t exceptions,
+                               std::size_t exceptionBytes) const {
+  // The summaries stay: a plot reads them on every redraw.
   m_key.dropResident(rows * sizeof(double));
   m_stamp.dropResident(rows * sizeof(double));
   m_jitter.dropResident(rows * sizeof(int32_t));
   m_check.dropResident(rows * sizeof(uint32_t));
   for (auto& column : m_values)
     column->dropResident(rows * sizeof(double));
-  return true;
+  m_exceptionIndex.dropResident(exceptions * sizeof(ExceptionEntry));
+  m_exceptionData.dropResident(exceptionBytes);
 }
 
 void SampleStore::checkRow(std::size_t row) const {

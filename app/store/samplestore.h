@@ -138,6 +138,11 @@ class SampleStore : public QObject {
   void clear();
   /// Makes every committed row durable now; false when the disk refused.
   bool sync();
+  /// Gives back the memory the committed rows' pages take: they stay in the files, and a
+  /// read faults them in again. For a reader that went through many rows (a writer saving a
+  /// long run); commit() does it every kDropEveryRows rows.
+  void dropResident() const;
+  static constexpr std::size_t kDropEveryRows = 262144;
 
   // Reading committed rows. The spans stay valid while the store lives and is not cleared.
   double key(std::size_t row) const;
@@ -196,6 +201,7 @@ class SampleStore : public QObject {
   void writeSummary(std::size_t level, std::size_t block);
   void publishCounts();
   bool syncLocked();
+  void dropResident(std::size_t rows, std::size_t exceptions, std::size_t exceptionBytes) const;
   void checkRow(std::size_t row) const;
   void checkChannel(int channel) const;
   void addException(std::size_t row, Column column, const zrv::Variant& value);
@@ -233,6 +239,7 @@ class SampleStore : public QObject {
   std::unique_ptr<Syncer> m_syncer;
   bool m_opened = false;  // created or opened whole
   std::uint64_t m_generation = 0;
+  std::size_t m_droppedAt = 0;  // rows when commit() last dropped the resident pages
 };
 
 }  // namespace zrvlog
