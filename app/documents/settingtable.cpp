@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "app/documents/document.h"
+#include "common/automationerror.h"
 #include "common/numberformat.h"
 
 namespace zrvlog {
@@ -42,7 +43,8 @@ constexpr SettingDescriptor kTable[] = {
      "stop",
      "SECONDS",
      "stop time (without it the run goes on until Ctrl+C)",
-     {}},
+     {},
+     "StopTime"},
     {SettingId::TimerFrequency,
      "timer frequency",
      SettingType::Int32,
@@ -61,7 +63,8 @@ constexpr SettingDescriptor kTable[] = {
      nullptr,
      nullptr,
      nullptr,
-     {}},
+     {},
+     "TimerFreq"},
     {SettingId::Tolerance,
      "Tol",
      SettingType::Text,
@@ -80,7 +83,8 @@ constexpr SettingDescriptor kTable[] = {
      nullptr,
      nullptr,
      nullptr,
-     {}},
+     {},
+     "Tolerance"},
     {SettingId::Interval,
      "sample interval",
      SettingType::Int32,
@@ -99,7 +103,8 @@ constexpr SettingDescriptor kTable[] = {
      "interval",
      "SECONDS",
      "sample interval",
-     {}},
+     {},
+     "Interval"},
     {SettingId::Average,
      "AvgCt",
      SettingType::Int16,
@@ -118,7 +123,8 @@ constexpr SettingDescriptor kTable[] = {
      "average",
      "N",
      "conversions averaged per channel and sample",
-     {}},
+     {},
+     "Average"},
     {SettingId::Channels,
      "ChanLimit",
      SettingType::Int16,
@@ -137,7 +143,8 @@ constexpr SettingDescriptor kTable[] = {
      "channels",
      "N",
      "channels 0 to N-1 are read",
-     {}},
+     {},
+     "Channels"},
     {SettingId::Reconnect,
      "reconnect wait",
      SettingType::Int32,
@@ -157,10 +164,28 @@ constexpr SettingDescriptor kTable[] = {
      "SECONDS",
      "when the port fails (a USB adapter unplugged), wait this long for it to come back, trying "
      "once a second, before the run ends; 0 ends it at once",
-     {}},
-    {SettingId::Reference, "RefSel", SettingType::Choice, 0, 0, false, false, 1, "0", "RefSel",
-     "Reference:", "", "vdd (Vdd, Vss), ch3 (Ch3, Vss) or ch3-ch2 (Ch3, Ch2)", nullptr, 0,
-     "reference", "REF", "A/D reference", kReferences},
+     {},
+     "Reconnect"},
+    {SettingId::Reference,
+     "RefSel",
+     SettingType::Choice,
+     0,
+     0,
+     false,
+     false,
+     1,
+     "0",
+     "RefSel",
+     "Reference:",
+     "",
+     "vdd (Vdd, Vss), ch3 (Ch3, Vss) or ch3-ch2 (Ch3, Ch2)",
+     nullptr,
+     0,
+     "reference",
+     "REF",
+     "A/D reference",
+     kReferences,
+     "RefSel"},
 };
 
 static_assert(kChannels == 5, "the channel count's texts above say 5");
@@ -315,6 +340,24 @@ QString settingText(const SettingDescriptor& d, const Variant& v) {
 Variant settingDefault(const SettingDescriptor& d) {
   if (!d.defaultText) return {};
   return checkSetting(d, QString::fromLatin1(d.defaultText)).value;
+}
+
+std::optional<Variant> storedSetting(const SettingDescriptor& d, const QString& text) {
+  // The held value back as typed, judged as a typed one: a value damaged in the file, or
+  // one a former version took that this one refuses, is not used.
+  Variant held(text);
+  if (d.type != SettingType::Text) {
+    const std::optional<double> n = zrv::parseNumber(text);
+    if (!n || !(std::abs(*n) <= kMaxInt32)) return std::nullopt;
+    held = Variant(*n);
+  }
+  try {
+    const SettingCheck c = checkSetting(d, settingText(d, held));
+    if (c.ok()) return c.value;
+  } catch (const zrv::AutomationError&) {
+    // beyond what the setting's type holds
+  }
+  return std::nullopt;
 }
 
 bool changesBetweenRunsOnly(const SettingDescriptor& d) {

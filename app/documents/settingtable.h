@@ -1,9 +1,10 @@
 #pragma once
 // Every run setting a user can type, declared once. A row says what the setting is called,
 // how it is held, which values it takes, its default, unit, label, the data-file line it is
-// kept on and the command-line option that sets it; the options dialog, the data file, the
-// headless recorder and its --help all read these rows, and checkSetting() is the one
-// judge of a typed value, so the dialog and the command line accept the same values.
+// kept on, the command-line option that sets it and the key of the user's defaults; the
+// options dialog, the data file, the headless recorder and its --help, and the user's
+// defaults all read these rows, and checkSetting() is the one judge of a typed value, so the
+// dialog, the command line and the stored defaults accept the same values.
 //
 // Adding a setting: a member in AcquisitionSettings (runsettings.h), an id below and a row
 // in settingtable.cpp. The dialog shows the field where its page lays it out.
@@ -77,6 +78,8 @@ struct SettingDescriptor {
   const char* valueName;
   const char* help;
   std::span<const SettingChoice> choices;
+  /// The key of the user's defaults that keeps the value as held (nullptr: not kept).
+  const char* storedKey;
 };
 
 /// Every setting, in SettingId order.
@@ -113,6 +116,9 @@ zrv::Variant settingValue(const Document& document, const SettingDescriptor& d);
 void setSetting(Document& document, const SettingDescriptor& d, const zrv::Variant& value);
 /// A value as held, written as the user types it (seconds for the interval).
 QString settingText(const SettingDescriptor& d, const zrv::Variant& value);
+/// A value of the user's defaults (the held value as text) as the setting holds it, judged
+/// as a typed one; nothing when it is refused.
+std::optional<zrv::Variant> storedSetting(const SettingDescriptor& d, const QString& text);
 /// The default as held.
 zrv::Variant settingDefault(const SettingDescriptor& d);
 /// Whether the setting can change only between runs (the interval: a data file holds one).

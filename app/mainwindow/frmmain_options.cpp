@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "app/dialogs/dialogs.h"
+#include "app/documents/settingtable.h"
 #include "app/graph/graphmodel.h"
 #include "app/mainwindow/frmmain.h"
 #include "app/options/frmoptions.h"
@@ -28,13 +29,8 @@ QString coefKey(int order, int channel) {
 QMap<QString, QString> frmMain::userDefaults() const {
   const AcquisitionSettings& s = m_engine->settings;
   QMap<QString, QString> v;
-  v[QStringLiteral("Interval")] = QString::number(m_engine->GetTimerInt());
-  v[QStringLiteral("TimerFreq")] = QString::number(m_engine->GetTimerFreq());
-  v[QStringLiteral("StopTime")] = s.stopsec.toText();
-  v[QStringLiteral("Tolerance")] = s.Tol.toText();
-  v[QStringLiteral("Average")] = QString::number(s.AvgCt);
-  v[QStringLiteral("Channels")] = QString::number(s.ChanLimit);
-  v[QStringLiteral("RefSel")] = QString::number(s.RefSel);
+  for (const SettingDescriptor& d : settingTable())
+    if (d.storedKey) v[QLatin1String(d.storedKey)] = settingValue(*m_engine, d).toText();
   v[QStringLiteral("ClkX2")] = s.ClkX2 ? QStringLiteral("1") : QStringLiteral("0");
   // The unit of the values goes with the calibration.
   v[QStringLiteral("ValueFormat")] = m_graph->property(GraphMember::LabelFormatY).toText();
@@ -59,15 +55,13 @@ void frmMain::applyUserDefaults() {
     return long(*n);
   };
   try {
-    if (const auto ms = whole("Interval", 1, INT32_MAX)) m_engine->SetTimerInt(int32_t(*ms));
-    if (const auto hz = whole("TimerFreq", 1, INT32_MAX)) m_engine->SetTimerFreq(int32_t(*hz));
-    if (const auto n = whole("Average", 1, INT16_MAX)) s.AvgCt = int16_t(*n);
-    if (const auto n = whole("Channels", 1, kChannels)) s.ChanLimit = int16_t(*n);
-    if (const auto n = whole("RefSel", 0, INT16_MAX)) s.RefSel = int16_t(*n);
+    // Each setting is judged as a typed one would be.
+    for (const SettingDescriptor& d : settingTable()) {
+      const QString key = d.storedKey ? QString::fromLatin1(d.storedKey) : QString();
+      if (!v.contains(key)) continue;
+      if (const auto held = storedSetting(d, v.value(key))) setSetting(*m_engine, d, *held);
+    }
     if (const auto n = whole("ClkX2", 0, 1)) s.ClkX2 = *n == 1;
-    if (v.contains(QStringLiteral("StopTime"))) s.stopsec = v.value(QStringLiteral("StopTime"));
-    if (zrv::parseNumber(v.value(QStringLiteral("Tolerance"))))
-      s.Tol = v.value(QStringLiteral("Tolerance"));
     if (v.contains(QStringLiteral("ValueFormat")))
       m_graph->setProperty(GraphMember::LabelFormatY,
                            Variant(v.value(QStringLiteral("ValueFormat"))));
@@ -85,14 +79,9 @@ void frmMain::applyUserDefaults() {
 }
 
 void frmMain::applyFactoryDefaults() {
-  AcquisitionSettings& s = m_engine->settings;
-  m_engine->SetTimerInt(1000);
-  s.stopsec = QString();
-  s.Tol = int16_t{25};
-  s.AvgCt = 1;
-  s.ChanLimit = 5;
-  s.ClkX2 = true;
-  s.RefSel = 0;
+  for (const SettingDescriptor& d : settingTable())
+    if (const Variant value = settingDefault(d); !value.isEmpty()) setSetting(*m_engine, d, value);
+  m_engine->settings.ClkX2 = true;
   m_engine->quickset(Quickset::Volts0To5);
   m_engine->readPlanChanged();
   showRecordedChannels();

@@ -10,6 +10,7 @@
 #include <QCommandLineParser>
 #include <QLineEdit>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "app/acquisition/engine.h"
@@ -248,6 +249,38 @@ TEST_F(SettingTableTest, EverySettingRoundTripsThroughDialogDataFileAndCommandLi
     }
   }
   EXPECT_TRUE(dialogs.messages().empty());
+}
+
+// The user's defaults keep values as held and are judged as typed ones on the way back: a
+// damaged value, or one this version refuses, is not used.
+TEST(SettingTable, StoredDefaultsComeBackThroughTheSameJudge) {
+  struct Case {
+    SettingId id;
+    const char* stored;
+    std::optional<Variant> held;
+  };
+  const Case cases[] = {
+      {SettingId::Interval, "250", Variant(int32_t{250})},
+      {SettingId::Interval, "0", std::nullopt},
+      {SettingId::Interval, "1e12", std::nullopt},
+      {SettingId::Average, "300", Variant(int16_t{300})},
+      {SettingId::Average, "40000", std::nullopt},
+      {SettingId::Channels, "6", std::nullopt},
+      {SettingId::Reference, "8", Variant(int16_t{8})},
+      {SettingId::Reference, "5", std::nullopt},  // no reference has that code
+      {SettingId::Reference, "70000", std::nullopt},
+      {SettingId::StopTime, "", Variant(QString())},
+      {SettingId::StopTime, "-3", std::nullopt},
+      {SettingId::Tolerance, "abc", std::nullopt},
+      {SettingId::Reconnect, "0", Variant(int32_t{0})},
+      {SettingId::TimerFrequency, "1000", Variant(int32_t{1000})},
+  };
+  for (const Case& c : cases) {
+    const SettingDescriptor& d = setting(c.id);
+    SCOPED_TRACE(testing::Message() << d.name << " stored as \"" << c.stored << '"');
+    ASSERT_NE(d.storedKey, nullptr);
+    EXPECT_EQ(storedSetting(d, QString::fromLatin1(c.stored)), c.held);
+  }
 }
 
 }  // namespace
