@@ -17,11 +17,6 @@ class Variant;
 
 namespace zrvlog {
 
-/// The moment a sample's time stamp stands for: a date as recorded, or a loaded file's text
-/// (the general date it was saved as, in the user's locale or the C locale, or ISO-8601). Nothing
-/// for a text that is not a date. Two-digit years fall in 1930-2029.
-std::optional<QDateTime> timeStampMoment(const zrv::Variant& stamp);
-
 /// "2024-03-05T14:03:07.250+01:00": the local time with its offset from UTC.
 QString isoWithOffset(const QDateTime& local);
 

@@ -12,7 +12,6 @@
 #include <cmath>
 #include <optional>
 
-#include "app/documents/analysiscsv.h"
 #include "app/documents/document.h"
 #include "app/documents/fieldio.h"
 #include "app/documents/numbertext.h"

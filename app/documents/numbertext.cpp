@@ -388,4 +388,48 @@ void GeneralText::appendVariant(std::string& out, const zrv::Variant& v) {
   }
 }
 
+namespace {
+
+// The formats a general date is written in (see zrv::formatGeneralDate), in this locale: date
+// and time, the date alone at midnight, the time alone on day 0.
+QStringList generalDateFormats(const QLocale& locale) {
+  QString time = locale.timeFormat(QLocale::LongFormat);
+  time.remove(QRegularExpression(QStringLiteral("\\s*t+\\s*")));
+  time = time.trimmed();
+  const QString date = locale.dateFormat(QLocale::ShortFormat);
+  return {date + QLatin1Char(' ') + time, date, time};
+}
+
+}  // namespace
+
+std::optional<QDateTime> timeStampMoment(const zrv::Variant& stamp) {
+  if (stamp.type() == zrv::VarType::Date) return zrv::fromAutomationDate(stamp.dateValue());
+  if (!stamp.isText()) return std::nullopt;
+  const QString text = stamp.textValue().trimmed();
+  if (text.isEmpty()) return std::nullopt;
+  // The file was written in its user's locale: this one, or none set (the C locale, as a
+  // recorder started from a service writes it).
+  for (const QLocale& locale : {QLocale(), QLocale::c()})
+    for (const QString& format : generalDateFormats(locale)) {
+      if (!format.contains(QLatin1Char('y'))) {
+        // The time alone stands for day 0 of the automation dates.
+        const QTime time = locale.toTime(text, format);
+        if (!time.isValid()) continue;
+        QDateTime moment = zrv::fromAutomationDate(0);
+        moment.setTime(time);
+        return moment;
+      }
+      const QDateTime moment = locale.toDateTime(text, format);
+      if (!moment.isValid()) continue;
+      // Qt reads a two-digit year in the 1900s; a general date's is 1930-2029.
+      if (!format.contains(QLatin1String("yyyy")) && moment.date().year() < 1930)
+        return QDateTime(moment.date().addYears(100), moment.time());
+      return moment;
+    }
+  // A text that says its own offset (an ISO-8601 time stamp) is this machine's local time.
+  const QDateTime iso = QDateTime::fromString(text, Qt::ISODateWithMs);
+  if (iso.isValid()) return iso.toLocalTime();
+  return std::nullopt;
+}
+
 }  // namespace zrvlog

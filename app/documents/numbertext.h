@@ -5,6 +5,7 @@
 // reference conversion (tests compare the two over many values and several locales).
 
 #include <QDate>
+#include <QDateTime>
 #include <QString>
 #include <array>
 #include <cstddef>
@@ -83,5 +84,10 @@ class GeneralText {
   uint64_t m_cachedDateBits = ~uint64_t{0};
   std::string m_cachedDateText;
 };
+
+/// The moment a sample's time stamp stands for: a date as recorded, or a loaded file's text
+/// (the general date it was saved as, in the user's locale or the C locale, or ISO-8601). Nothing
+/// for a text that is not a date. Two-digit years fall in 1930-2029.
+std::optional<QDateTime> timeStampMoment(const zrv::Variant& stamp);
 
 }  // namespace zrvlog

@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <functional>
 
+#include "app/documents/numbertext.h"
 #include "common/automationdate.h"
 #include "tests/documents/documentfixture.h"
 
