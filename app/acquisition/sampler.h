@@ -130,9 +130,12 @@ class Sampler : public QObject {
   /// would be a tenth of a fast tick, and a sample a tick late is not seen.
   static constexpr std::chrono::milliseconds kNextTickProvesUpTo{20};
   /// A run that is behind starts a tick before the line's quiet after the last one has passed;
-  /// that tick's proof then speaks for both. Readings wait for it at most this long, so that
-  /// they reach the engine in time.
-  static constexpr std::chrono::milliseconds kMaxHeldFor{100};
+  /// that tick's proof then speaks for both. Readings wait for it at most this long, then a
+  /// tick waits for the quiet before it reads. Where the reads fill the interval (5 channels at
+  /// 3 ms) that quiet never comes by itself, and each wait (three byte times) puts the run
+  /// behind: at 100 ms the waits came with about as many dropped ticks. Half a second keeps
+  /// them rare, and the readings still reach the engine within it.
+  static constexpr std::chrono::milliseconds kMaxHeldFor{500};
   /// How often a port that failed is tried again while the run waits for it.
   static constexpr std::chrono::milliseconds kReconnectEvery{1000};
   /// Readings are announced to the engine's thread at most this often.
