@@ -205,7 +205,7 @@ void AcquisitionEngine::takeSamples() {
 void AcquisitionEngine::stopRun() {
   // Readings of ticks before the stop still count, those the sampler holds for their proof
   // too: it stops ticking and proves them (a sub-millisecond wait) before the stop takes
-  // effect. A tick still reading a slow board is not waited for: its readings are lost.
+  // effect. A tick still reading a slow board is not waited for: it counts as missed.
   const auto stoppedAt = std::chrono::steady_clock::now();
   struct Done {
     std::mutex mutex;
@@ -215,6 +215,7 @@ void AcquisitionEngine::stopRun() {
   const auto settled = std::make_shared<Done>();
   // Ticks the stop's proof doubts are counted below, once, whichever thread settles them.
   m_stopping = true;
+  m_sampler->stopAt(stoppedAt);
   m_timer.runOnTickThread([this, settled] {
     m_sampler->end();
     std::lock_guard lock(settled->mutex);
@@ -227,13 +228,17 @@ void AcquisitionEngine::stopRun() {
     done = settled->cv.wait_for(lock, kStopSettleWait, [&] { return settled->done; });
   }
   m_stopping = false;
-  for (const RawTick& tick : m_sampler->takeSamples())
+  // The run's final count, whether or not the tick thread got to end() in time: held readings
+  // the stop's proof doubted, a tick still reading and the deadlines it kept waiting are
+  // missed ticks too, as far as they came before the stop.
+  Sampler::StopCount count = m_sampler->countAtStop(stoppedAt);
+  for (const RawTick& tick : count.samples)
     if (tick.started <= stoppedAt) record(tick);
-  // The run's final count: held readings the stop's proof doubted are missed ticks too.
-  if (const Sampler::EndCount end = m_sampler->endCount();
-      done && m_running && end.run == m_run && end.missed > m_missedTicks) {
-    m_missedTicks = end.missed;
-    Q_EMIT tickMissed(end.missed, end.why);
+  if (m_running && count.run == m_run && count.missed > m_missedTicks) {
+    m_missedTicks = count.missed;
+    Q_EMIT tickMissed(
+        count.missed,
+        done ? count.why : QStringLiteral("the run stopped while a tick was reading"));
   }
   endRun(RunEnd::Stopped);
 }

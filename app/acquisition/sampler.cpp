@@ -40,8 +40,15 @@ void Sampler::begin(uint64_t run, ReadPlan plan, RunLink link) {
   m_setUpDue = false;
   m_elapsedMs = -1;
   m_portLost = false;
+  m_readingSince.reset();
+  m_held.clear();
+  m_stopAt.store(-1, std::memory_order_release);
   m_timer.setEnabled(true);
   m_dropped = m_timer.droppedTicks();
+  // The grid's origin, one interval before its first deadline.
+  m_lastDeadline = m_timer.nextDeadline().value_or(std::chrono::steady_clock::now()) -
+                   std::chrono::milliseconds(m_timer.interval());
+  syncLedger();
 }
 
 void Sampler::end() {
@@ -53,10 +60,8 @@ void Sampler::end() {
     settleHeld(true);
   else
     dropHeld(QStringLiteral("the run stopped before the readings were proven"));
-  if (m_run != 0) {
-    std::lock_guard lock(m_outMutex);
-    m_endCount = {m_run, m_missed, m_lastMissedWhy};
-  }
+  m_readingSince.reset();
+  syncLedger();
   if (!m_baton.withSampler()) return;
   try {
     if (m_board.portopen()) m_board.setPortopen(false);
@@ -67,14 +72,18 @@ void Sampler::end() {
   m_baton.release();
 }
 
-void Sampler::hand(const RawTick& tick) {
+void Sampler::hand(std::vector<RawTick> ticks) {
+  if (ticks.empty()) return;
   // Waking the engine's thread for every reading of a fast run costs the reading thread and
   // the drawing more than it gives: readings are announced at most every kAnnounceGap, and
   // the next tick announces what is left (the engine also takes them before a stop).
   bool announce = false;
   {
     std::lock_guard lock(m_outMutex);
-    m_out.push_back(tick);
+    m_out.insert(m_out.end(), ticks.begin(), ticks.end());
+    // Handed over and no longer held, in one step for a stop that counts them.
+    syncLedgerLocked();
+    const RawTick& tick = ticks.back();
     // On the caller's thread (tests) every reading is announced at once.
     const bool due = !m_timer.ownTickThread() || tick.started - m_lastAnnounced >= kAnnounceGap;
     if (!m_outAnnounced && due) {
@@ -86,9 +95,40 @@ void Sampler::hand(const RawTick& tick) {
   if (announce) Q_EMIT samplesWaiting();
 }
 
-Sampler::EndCount Sampler::endCount() const {
+void Sampler::syncLedger() {
   std::lock_guard lock(m_outMutex);
-  return m_endCount;
+  syncLedgerLocked();
+}
+
+void Sampler::syncLedgerLocked() {
+  m_ledger.run = m_run;
+  m_ledger.missed = m_missed;
+  m_ledger.why = m_lastMissedWhy;
+  m_ledger.held.clear();
+  for (const RawTick& held : m_held)
+    m_ledger.held.push_back(held.started);
+  m_ledger.reading = m_readingSince;
+  m_ledger.deadline = m_lastDeadline;
+  m_ledger.onClock = m_timer.ownTickThread();
+  m_ledger.interval = std::chrono::milliseconds(std::max(m_timer.interval(), 1));
+}
+
+Sampler::StopCount Sampler::countAtStop(std::chrono::steady_clock::time_point stoppedAt) {
+  std::lock_guard lock(m_outMutex);
+  m_outAnnounced = false;
+  StopCount count{std::exchange(m_out, {}), m_ledger.run, m_ledger.missed, m_ledger.why};
+  count.missed += std::count_if(m_ledger.held.begin(), m_ledger.held.end(),
+                                [&](auto started) { return started <= stoppedAt; });
+  if (m_ledger.reading && *m_ledger.reading <= stoppedAt) ++count.missed;
+  // Deadlines the timer could not serve yet: the tick thread was still busy with the latest.
+  // Only a timer of its own keeps to the clock's grid (a manual one fires when told).
+  if (m_ledger.onClock && stoppedAt > m_ledger.deadline)
+    count.missed += (stoppedAt - m_ledger.deadline) / m_ledger.interval;
+  return count;
+}
+
+void Sampler::stopAt(std::chrono::steady_clock::time_point at) {
+  m_stopAt.store(at.time_since_epoch().count(), std::memory_order_release);
 }
 
 std::deque<RawTick> Sampler::takeSamples() {
@@ -116,6 +156,10 @@ void Sampler::stampTick(RawTick& tick) {
 
 void Sampler::Timer1_Timer(int32_t Milliseconds) {
   if (!m_active || m_inTick) return;
+  // A tick after the stop belongs to no run; end() comes next.
+  if (const auto stop = m_stopAt.load(std::memory_order_acquire);
+      stop >= 0 && m_timer.lastTick().started.time_since_epoch().count() > stop)
+    return;
   m_inTick = true;
   settleHeld(!m_held.empty() &&
              std::chrono::steady_clock::now() - m_held.front().started >= kMaxHeldFor);
@@ -132,6 +176,9 @@ void Sampler::Timer1_Timer(int32_t Milliseconds) {
   tick.plan = m_plan;
   tick.elapsedMs = m_elapsedMs;
   stampTick(tick);
+  m_readingSince = tick.started;
+  m_lastDeadline = m_timer.lastTick().deadline;
+  syncLedger();
   QString why;
   Outcome outcome;
   try {
@@ -141,6 +188,7 @@ void Sampler::Timer1_Timer(int32_t Milliseconds) {
     why = e.message();
   }
   m_inTick = false;
+  m_readingSince.reset();
   tick.reading = std::chrono::steady_clock::now() - tick.started;
   // The held readings' proof was this tick's: a tick that could not read takes them with it.
   if (outcome != Outcome::Read && outcome != Outcome::Abandoned && !m_held.empty()) dropHeld(why);
@@ -153,21 +201,23 @@ void Sampler::Timer1_Timer(int32_t Milliseconds) {
       m_failing = false;
       m_held.push_back(tick);
       // Proven in this tick: so are the readings held for its proof.
-      if (!std::exchange(m_proofDeferred, false)) {
-        for (const RawTick& held : std::exchange(m_held, {}))
-          hand(held);
-      }
+      if (!std::exchange(m_proofDeferred, false))
+        hand(std::exchange(m_held, {}));
+      else
+        syncLedger();
       return;
     case Outcome::PortLost:
       // Waiting for the port: the board cannot be silent meanwhile.
       ++m_missed;
       m_msSinceSample += Milliseconds;
       m_failing = false;
+      syncLedger();
       Q_EMIT tickMissed(tick.run, m_missed, why, m_elapsedMs);
       Q_EMIT waitingForPort(tick.run, why);
       return;
     case Outcome::Missed:
       ++m_missed;
+      syncLedger();
       m_msSinceSample += Milliseconds;
       // A run of failed reads may be a board that reset: when it answers again, it is set
       // up first.
@@ -188,8 +238,10 @@ void Sampler::Timer1_Timer(int32_t Milliseconds) {
     case Outcome::Fatal:
       break;
     case Outcome::Abandoned:
+      syncLedger();
       return;
   }
+  syncLedger();
   m_active = false;
   m_timer.setEnabled(false);
   Q_EMIT failed(tick.run, why);
@@ -211,8 +263,7 @@ void Sampler::settleHeld(bool wait) {
       return;  // this tick's proof decides
     case ReplyProof::Proven:
       // Taken out first: handing over may end the run, and end() looks at them.
-      for (const RawTick& held : std::exchange(m_held, {}))
-        hand(held);
+      hand(std::exchange(m_held, {}));
       return;
     case ReplyProof::Doubted:
       dropHeld(m_board.lastReadError());
@@ -229,6 +280,7 @@ void Sampler::dropHeld(const QString& why) {
     m_msSinceSample += held.milliseconds;
     Q_EMIT tickMissed(held.run, m_missed, why, held.elapsedMs);
   }
+  syncLedger();
 }
 
 Sampler::Outcome Sampler::readTick(uint64_t run, RawTick& tick, QString& why) {

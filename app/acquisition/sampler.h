@@ -130,9 +130,12 @@ class Sampler : public QObject {
   /// would be a tenth of a fast tick, and a sample a tick late is not seen.
   static constexpr std::chrono::milliseconds kNextTickProvesUpTo{20};
   /// A run that is behind starts a tick before the line's quiet after the last one has passed;
-  /// that tick's proof then speaks for both. Readings wait for it at most this long, so that
-  /// they reach the engine in time.
-  static constexpr std::chrono::milliseconds kMaxHeldFor{100};
+  /// that tick's proof then speaks for both. Readings wait for it at most this long, then a
+  /// tick waits for the quiet before it reads. Where the reads fill the interval (5 channels at
+  /// 3 ms) that quiet never comes by itself, and each wait (three byte times) puts the run
+  /// behind: at 100 ms the waits came with about as many dropped ticks. Half a second keeps
+  /// them rare, and the readings still reach the engine within it.
+  static constexpr std::chrono::milliseconds kMaxHeldFor{500};
   /// How often a port that failed is tried again while the run waits for it.
   static constexpr std::chrono::milliseconds kReconnectEvery{1000};
   /// Readings are announced to the engine's thread at most this often.
@@ -156,14 +159,20 @@ class Sampler : public QObject {
 
   /// The readings taken since the last call, oldest first (any thread).
   std::deque<RawTick> takeSamples();
-  /// What end() left: the run's missed ticks once the held readings were settled, and why
-  /// the last of them was missed (any thread; run 0 until an end() after a begin()).
-  struct EndCount {
+  /// A stop at `at` (any thread): a tick that begins later reads nothing.
+  void stopAt(std::chrono::steady_clock::time_point at);
+  /// The run's final count as of the stop (any thread), after end() or while a tick is still
+  /// reading a slow board: the readings handed over so far, and the missed ticks counting
+  /// every tick begun by the stop whose readings were neither handed over nor counted (the
+  /// tick still reading, readings held for their proof) and the deadlines after the latest
+  /// tick up to the stop. Both come from one moment, so no tick is counted twice.
+  struct StopCount {
+    std::deque<RawTick> samples;
     uint64_t run = 0;
     int64_t missed = 0;
-    QString why;
+    QString why;  ///< why the last missed tick was missed
   };
-  EndCount endCount() const;
+  StopCount countAtStop(std::chrono::steady_clock::time_point stoppedAt);
 
  Q_SIGNALS:
   /// Readings are waiting for takeSamples(). Sent once until they are taken and at most
@@ -192,7 +201,9 @@ class Sampler : public QObject {
   Outcome awaitPort(uint64_t run, QString& why);
   void stampTick(RawTick& tick);
   bool abandoned(uint64_t run) const { return !m_active || m_run != run; }
-  void hand(const RawTick& tick);
+  void hand(std::vector<RawTick> ticks);
+  void syncLedger();
+  void syncLedgerLocked();
   double localNow();
 
   BoardControl& m_board;
@@ -201,7 +212,21 @@ class Sampler : public QObject {
   mutable std::mutex m_outMutex;
   std::deque<RawTick> m_out;
   bool m_outAnnounced = false;
-  EndCount m_endCount;  // guarded by m_outMutex
+  // The tick thread's count as a stop sees it, guarded by m_outMutex (see countAtStop).
+  struct Ledger {
+    uint64_t run = 0;
+    int64_t missed = 0;
+    QString why;
+    std::vector<std::chrono::steady_clock::time_point> held;       // when each held tick began
+    std::optional<std::chrono::steady_clock::time_point> reading;  // when the tick reading began
+    std::chrono::steady_clock::time_point deadline{};  // of the latest tick, on the timer's grid
+    std::chrono::milliseconds interval{1};
+    bool onClock = false;  // the deadlines follow the clock
+  } m_ledger;
+  std::optional<std::chrono::steady_clock::time_point> m_readingSince;
+  std::chrono::steady_clock::time_point
+      m_lastDeadline{};  // of the latest tick, or the grid's origin
+  std::atomic<std::chrono::steady_clock::rep> m_stopAt{std::chrono::steady_clock::rep{-1}};
   QString m_lastMissedWhy;
   std::chrono::steady_clock::time_point m_lastAnnounced{};
   LinkBaton& m_baton;

@@ -68,6 +68,7 @@ struct Outcome {
   std::vector<double> readingUs;    // how long reading the channels took
   std::vector<double> replotUs;     // what each replot cost (the program only)
   bool realTime = false;
+  int64_t missed = -1;  // ticks without a sample, as the program counted them
 };
 
 // An overrun as the program counts it: the period in whole milliseconds off by more than
@@ -169,6 +170,7 @@ Outcome runProgram(int intervalMs, int seconds, int channels, bool autorange) {
   }
   outcome.realTime = engine.realTimePriority();
   outcome.samples = engine.document().sampleCount();
+  outcome.missed = engine.missedTicks();
   for (double p : periods)
     outcome.deviationUs.push_back(std::fabs(p - intervalMs * 1000.0));
   return outcome;
@@ -236,6 +238,9 @@ void printLine(const char* who, int intervalMs, const Outcome& o) {
       zrvbench::percentile(d, 99), zrvbench::percentile(d, 99.9), zrvbench::percentile(d, 100),
       zrvbench::percentile(o.readingUs, 50), zrvbench::percentile(o.readingUs, 99),
       o.realTime ? "  (real-time)" : "");
+  // A tick without a sample makes the next period twice the interval: an overrun.
+  if (o.missed >= 0)
+    std::printf("  %-9s        %lld missed ticks\n", "", static_cast<long long>(o.missed));
   if (!o.replotUs.empty())
     std::printf("  %-9s        %zu replots, us: median %.0f, p99 %.0f\n", "", o.replotUs.size(),
                 zrvbench::percentile(o.replotUs, 50), zrvbench::percentile(o.replotUs, 99));

@@ -85,36 +85,66 @@ TEST_F(EngineThreadTest, ARunRecordsOnTheEnginesThreadAndNothingAfterStop) {
   EXPECT_TRUE(failures.isEmpty()) << failures.join(u';').toStdString();
 }
 
-TEST_F(EngineThreadTest, TicksTheStopsProofDoubtsAreInTheRunsFinalMissedCount) {
-  // Every read outlasts the period, so each tick's readings wait for the next tick's proof
-  // and the last ones for the stop's, which finds a byte after them: that tick is missed.
+TEST_F(EngineThreadTest, EveryDeadlineBeforeTheStopIsASampleOrAMissedTick) {
+  using Clock = SamplingTimer::Clock;
+  struct Case {
+    const char* name;
+    int a2dMs;      // how long each read takes from the start
+    int slowA2dMs;  // how long once the run has samples, while the stop comes
+    bool doubt;     // the stop's proof finds a byte after the last readings
+    int maxStopMs;  // how long the stop may take
+  } cases[] = {
+      // Every read outlasts the period, so each tick's readings wait for the next tick's
+      // proof and the last ones for the stop's.
+      {"the stop's proof doubts the held readings", 4, 4, true, 50 + 25},
+      // 5 channels of 30 ms: the stop does not wait for that tick, nor loses count of it.
+      {"a tick still reading 50 ms after the stop", 0, 30, false, 50 + 25},
+  };
   engine.SetTimerInt(20);
-  board.a2dMilliseconds = 4;
-  std::atomic<int64_t> ticks{0};
+  std::atomic<Clock::rep> firstDeadline{-1};
   QObject::connect(
-      &timer, &SamplingTimer::tick, &timer, [&](int32_t) { ++ticks; }, Qt::DirectConnection);
-  for (int stop = 0; stop < 3; ++stop) {
-    SCOPED_TRACE(stop);
-    std::vector<SampleReport> reports;
-    const auto connection = QObject::connect(&engine, &AcquisitionEngine::sampleRecorded,
-                                             [&](const SampleReport& r) { reports.push_back(r); });
-    const int64_t droppedBefore = timer.droppedTicks();
-    ticks = 0;
-    engine.startRun();
-    ASSERT_TRUE(processUntil([&] { return engine.document().sampleCount() >= 5; }));
-    processFor(std::chrono::milliseconds(7 * stop));  // the stop anywhere in a tick
-    board.doubtSettles = true;
-    engine.stopRun();
-    engine.reclaimLink();
-    board.doubtSettles = false;
-    QObject::disconnect(connection);
-    // Every tick of the run is a sample or a missed tick, the timer's dropped ones included.
-    const int64_t dropped = timer.droppedTicks() - droppedBefore;
-    EXPECT_EQ(int64_t(engine.document().sampleCount()) + engine.missedTicks(), ticks + dropped);
-    ASSERT_FALSE(reports.empty());
-    EXPECT_GT(engine.missedTicks(), reports.back().missedTicks) << "the stop's doubt is counted";
+      &timer, &SamplingTimer::tick, &timer,
+      [&](int32_t) {
+        Clock::rep unset = -1;
+        firstDeadline.compare_exchange_strong(unset,
+                                              timer.lastTick().deadline.time_since_epoch().count());
+      },
+      Qt::DirectConnection);
+  // The grid's deadlines from the run's first up to t.
+  const auto deadlinesUpTo = [&](Clock::time_point t) {
+    return (t.time_since_epoch().count() - firstDeadline.load()) /
+               std::chrono::duration_cast<Clock::duration>(20ms).count() +
+           1;
+  };
+  for (const Case& tc : cases) {
+    for (int stop = 0; stop < 3; ++stop) {
+      SCOPED_TRACE(testing::Message() << tc.name << ", stop " << stop);
+      std::vector<SampleReport> reports;
+      const auto connection =
+          QObject::connect(&engine, &AcquisitionEngine::sampleRecorded,
+                           [&](const SampleReport& r) { reports.push_back(r); });
+      firstDeadline = -1;
+      board.a2dMilliseconds = tc.a2dMs;
+      engine.startRun();
+      ASSERT_TRUE(processUntil([&] { return engine.document().sampleCount() >= 5; }));
+      board.a2dMilliseconds = tc.slowA2dMs;
+      processFor(std::chrono::milliseconds(7 * stop + (tc.slowA2dMs > tc.a2dMs ? 30 : 0)));
+      board.doubtSettles = tc.doubt;
+      const auto stoppedAt = Clock::now();
+      engine.stopRun();
+      const auto stopTook = Clock::now() - stoppedAt;
+      engine.reclaimLink();
+      board.doubtSettles = false;
+      board.a2dMilliseconds = 0;
+      QObject::disconnect(connection);
+      EXPECT_LT(stopTook, std::chrono::milliseconds(tc.maxStopMs));
+      const int64_t accounted = int64_t(engine.document().sampleCount()) + engine.missedTicks();
+      EXPECT_GE(accounted, deadlinesUpTo(stoppedAt));
+      EXPECT_LE(accounted, deadlinesUpTo(stoppedAt + 1ms));
+      ASSERT_FALSE(reports.empty());
+      EXPECT_GT(engine.missedTicks(), reports.back().missedTicks) << "the stop's tick is counted";
+    }
   }
-  board.a2dMilliseconds = 0;
 }
 
 TEST_F(EngineThreadTest, StartStopAndClearAtAnyMomentKeepTheDataSetInStep) {
