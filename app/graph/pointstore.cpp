@@ -101,16 +101,15 @@ void ChunkedColumn::foldExtremes(size_t begin, size_t end, double& lo, double& h
   values(i, end);
 }
 
-size_t ChunkedColumn::lowerBound(double x, size_t n) const {
-  size_t lo = 0, hi = n;
-  while (lo < hi) {
-    const size_t mid = lo + (hi - lo) / 2;
-    if ((*this)[mid] < x)
-      lo = mid + 1;
+size_t ChunkedColumn::bound(double x, size_t from, size_t to, bool past) const {
+  while (from < to) {
+    const size_t mid = from + (to - from) / 2;
+    if ((*this)[mid] < x || (past && (*this)[mid] == x))
+      from = mid + 1;
     else
-      hi = mid;
+      to = mid;
   }
-  return lo;
+  return from;
 }
 
 void Extents::add(double x, double y) {
@@ -140,25 +139,11 @@ void Points::partExtremes(std::vector<size_t>& borders, std::vector<double>& lo,
 Series::Series(std::shared_ptr<ChunkedColumn> column) : m_x(std::move(column)) {}
 
 size_t Series::lowerBound(double x, size_t from, size_t to) const {
-  while (from < to) {
-    const size_t mid = from + (to - from) / 2;
-    if ((*m_x)[mid] < x)
-      from = mid + 1;
-    else
-      to = mid;
-  }
-  return from;
+  return m_x->bound(x, from, to, false);
 }
 
 size_t Series::upperBound(double x, size_t from, size_t to) const {
-  while (from < to) {
-    const size_t mid = from + (to - from) / 2;
-    if ((*m_x)[mid] <= x)
-      from = mid + 1;
-    else
-      to = mid;
-  }
-  return from;
+  return m_x->bound(x, from, to, true);
 }
 
 void Series::append(double x, double y) {

@@ -40,9 +40,9 @@ class ChunkedColumn {
   ChunkedColumn prefix(size_t n) const;
   /// The longest prefix whose values never decrease (what a binary search may rely on).
   size_t sortedPrefix() const { return m_sortedPrefix; }
-  /// The first index in [0, n) whose value is not less than x (n when none); the first n
-  /// values must be sorted.
-  size_t lowerBound(double x, size_t n) const;
+  /// The first index in [from, to) whose value is not less than x, or with past greater
+  /// than x (to when none); the values there must be sorted.
+  size_t bound(double x, size_t from, size_t to, bool past) const;
 
   /// Folds the lowest and the highest of the values in [begin, end) into lo and hi, leaving
   /// NaN out. Reads whole blocks and chunks from their extremes: a range of n values costs
