@@ -480,19 +480,24 @@ bool startsWithVersion(std::string_view bytes) {
 // until it has failed often enough to show that the file's stamps are text of another kind.
 class StampReader {
  public:
+  // A stamp shows whole seconds: an interval of 2.5 s moves it by 2 or 3.
   explicit StampReader(int32_t intervalMs)
-      : m_stepSeconds(std::max<int64_t>(1, std::llround(double(intervalMs) / 1000.0))) {}
+      : m_steps{std::max<int64_t>(1, intervalMs / 1000), (int64_t{intervalMs} + 999) / 1000, 1} {}
 
   Variant stamp(const Field& field) {
     const std::string_view t = field.text;
     if (field.kind == Field::Kind::Empty || !ascii(t)) return textOf(field);
     if (m_last && t == m_lastText) return Variant::date(days(*m_last));
+    ++m_stamps;
     if (m_last) {
-      for (const int64_t step : {m_stepSeconds, int64_t{1}}) {
+      for (const int64_t step : m_steps) {
         if (formatsAs(*m_last + step, t)) return remember(*m_last + step, t);
       }
     }
-    if (m_parseFailures < kParseFailuresToGiveUp) {
+    // Parsing costs tens of microseconds: it is for the first stamp and the gaps, and stops
+    // when a file's stamps need it often (they then stay text, which is never wrong).
+    if (m_parseFailures < kParseFailuresToGiveUp && m_parses < 64 + m_stamps / 16) {
+      ++m_parses;
       const Variant text = textOf(field);
       if (const auto moment = timeStampMoment(text)) {
         const double d = zrv::toAutomationDate(*moment);
@@ -548,7 +553,9 @@ class StampReader {
 
   GeneralText m_text;
   std::string m_buffer;
-  int64_t m_stepSeconds;
+  std::array<int64_t, 3> m_steps;
+  std::size_t m_stamps = 0;  // not the same as the last one
+  std::size_t m_parses = 0;
   std::optional<int64_t> m_last;
   std::string m_lastText;
   int m_parseFailures = 0;
