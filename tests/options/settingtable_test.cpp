@@ -251,8 +251,9 @@ TEST_F(SettingTableTest, EverySettingRoundTripsThroughDialogDataFileAndCommandLi
   EXPECT_TRUE(dialogs.messages().empty());
 }
 
-// The user's defaults keep values as held and are judged as typed ones on the way back: a
-// damaged value, or one this version refuses, is not used.
+// The user's defaults keep values as held (ms, reference codes) and go back through the
+// typed judge above; what that judge refuses is in the rows above, so these rows are about
+// the way from held to typed: units, codes, and numbers beyond the held type.
 TEST(SettingTable, StoredDefaultsComeBackThroughTheSameJudge) {
   struct Case {
     SettingId id;
@@ -264,14 +265,10 @@ TEST(SettingTable, StoredDefaultsComeBackThroughTheSameJudge) {
       {SettingId::Interval, "0", std::nullopt},
       {SettingId::Interval, "1e12", std::nullopt},
       {SettingId::Average, "300", Variant(int16_t{300})},
-      {SettingId::Average, "40000", std::nullopt},
-      {SettingId::Channels, "6", std::nullopt},
       {SettingId::Reference, "8", Variant(int16_t{8})},
       {SettingId::Reference, "5", std::nullopt},  // no reference has that code
       {SettingId::Reference, "70000", std::nullopt},
       {SettingId::StopTime, "", Variant(QString())},
-      {SettingId::StopTime, "-3", std::nullopt},
-      {SettingId::Tolerance, "abc", std::nullopt},
       {SettingId::Reconnect, "0", Variant(int32_t{0})},
       {SettingId::TimerFrequency, "1000", Variant(int32_t{1000})},
   };
