@@ -120,7 +120,8 @@ std::optional<int> beforeTheWindow(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   // Samples live on the disk beside the recovery journal, and not in a temporary folder
-  // that may be kept in memory.
+  // that may be kept in memory: a run's journal takes its store over by renaming it, which
+  // needs the same file system.
   zrvlog::Document::setSampleFolder(
       QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
       QStringLiteral("/ZRVLOG/samples"));

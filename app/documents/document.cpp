@@ -88,8 +88,29 @@ Document::Document(GraphModel& graph) : m_graph(&graph) {
 
 Document::~Document() {
   m_store.reset();
-  if (!m_storeFolder.isEmpty()) SampleStore::remove(m_storeFolder);
+  if (m_ownsStoreFolder && !m_storeFolder.isEmpty()) SampleStore::remove(m_storeFolder);
 }
+
+namespace {
+
+// A new private folder for a document's samples in parent (made when missing), named after
+// this process; raises error 75 when the disk refuses it.
+QString newStoreFolder(const QString& parent) {
+  if (!QDir().mkpath(parent))
+    throw zrv::AutomationError(zrv::err::kPathFileAccessError,
+                               QStringLiteral("Cannot create %1").arg(parent));
+  removeStoresOfEndedPrograms(parent);
+  QTemporaryDir folder(parent + QLatin1Char('/') + kStorePrefix + QString::number(getpid()) +
+                       QStringLiteral("-XXXXXX"));
+  if (!folder.isValid())
+    throw zrv::AutomationError(
+        zrv::err::kPathFileAccessError,
+        QStringLiteral("Cannot create a folder in %1: %2").arg(parent, folder.errorString()));
+  folder.setAutoRemove(false);
+  return folder.path();
+}
+
+}  // namespace
 
 void Document::makeStore() {
   // Nothing is lost with this store that the journal or a save does not keep: no syncing.
@@ -97,39 +118,79 @@ void Document::makeStore() {
   options.syncInterval = std::chrono::milliseconds::zero();
   options.syncOnClose = false;
   QStringList refusals;
+  std::unique_ptr<SampleStore> store;
+  QString storeFolder;
   for (const QString& parent : {sampleFolderSetting(), QDir::tempPath()}) {
     try {
-      // A folder of its own for each document, gone with it.
-      if (!QDir().mkpath(parent))
-        throw zrv::AutomationError(zrv::err::kPathFileAccessError,
-                                   QStringLiteral("Cannot create %1").arg(parent));
-      removeStoresOfEndedPrograms(parent);
-      QTemporaryDir folder(parent + QLatin1Char('/') + kStorePrefix + QString::number(getpid()) +
-                           QStringLiteral("-XXXXXX"));
-      if (!folder.isValid())
-        throw zrv::AutomationError(
-            zrv::err::kPathFileAccessError,
-            QStringLiteral("Cannot create a folder in %1: %2").arg(parent, folder.errorString()));
-      m_storeFolder = folder.path();
-      m_store = SampleStore::create(m_storeFolder, kChannels, options);
-      folder.setAutoRemove(false);
+      storeFolder = newStoreFolder(parent);
+      store = SampleStore::create(storeFolder, kChannels, options);
       break;
     } catch (const zrv::AutomationError& e) {
       refusals << (e.detail().isEmpty() ? e.message() : e.detail());
-      m_storeFolder.clear();
+      if (!storeFolder.isEmpty()) QDir().rmdir(storeFolder);
+      storeFolder.clear();
     }
     if (parent == QDir::tempPath()) break;  // tried already when it is the setting
   }
-  if (!m_store) {
+  if (!store) {
     // A disk that refuses the store (full, or a file-size limit) still lets a data set be
     // recorded, loaded and written, as long as memory lasts.
     qCWarning(lcDocument) << "keeping the samples in memory:" << refusals.join(QLatin1String("; "));
     options.inMemory = true;
-    m_store = SampleStore::create(QStringLiteral("(memory)"), kChannels, options);
+    store = SampleStore::create(QStringLiteral("(memory)"), kChannels, options);
   }
+  m_storeFolder = storeFolder;
+  m_ownsStoreFolder = true;
+  useStore(std::move(store));
+}
+
+void Document::useStore(std::unique_ptr<SampleStore> store) {
+  const std::unique_ptr<SampleStore> old = std::exchange(m_store, std::move(store));
   // The channel elements read the store itself: they only need to hear that it changed.
   connect(m_store.get(), &SampleStore::appended, m_graph, &GraphModel::samplesChanged);
   connect(m_store.get(), &SampleStore::cleared, m_graph, &GraphModel::samplesChanged);
+  connect(m_store.get(), &SampleStore::appended, this, &Document::samplesAppended);
+  // Elements that showed the old store show this one before the old one goes.
+  if (old) {
+    for (int c = 0; c < std::min(m_graph->elementCount(), kChannels); ++c)
+      if (m_graph->showsSamples(c))
+        m_graph->showSamples(c, std::make_unique<ChannelPoints>(*m_store, c));
+    m_graph->samplesChanged();
+  }
+}
+
+void Document::moveSamplesTo(const QString& folder, std::chrono::milliseconds syncEvery) {
+  m_store->moveTo(folder);
+  m_storeFolder = folder;
+  m_ownsStoreFolder = false;
+  m_store->setSyncInterval(syncEvery);
+}
+
+void Document::takeSamplesBack() {
+  if (m_ownsStoreFolder || m_storeFolder.isEmpty()) return;
+  try {
+    // A free name of its own: made, then let go for the rename to take.
+    const QString folder = newStoreFolder(sampleFolderSetting());
+    QDir().rmdir(folder);
+    m_store->moveTo(folder);
+    m_storeFolder = folder;
+  } catch (const zrv::AutomationError& e) {
+    // Removed with their journal, the files still serve this document until it goes.
+    qCWarning(lcDocument) << "the samples stay in" << m_storeFolder << ":" << e.detail();
+  }
+  m_ownsStoreFolder = true;
+  m_store->setSyncInterval(std::chrono::milliseconds::zero());
+}
+
+void Document::adoptSamples(std::unique_ptr<SampleStore> store) {
+  m_storeFolder = store->folder();
+  m_ownsStoreFolder = false;
+  useStore(std::move(store));
+  data.SampleTime = int16_t{0};
+  if (const std::size_t rows = m_store->rows()) {
+    data.SampleTime = m_store->key(rows - 1);
+    data.advanceSampleTime(m_intervalMs);
+  }
 }
 
 std::size_t Document::sampleCount() const {
@@ -167,7 +228,11 @@ void Document::showChannels() {
 
 void Document::clearSamples() {
   data.reset();
-  m_store->clear();
+  // Files left for a journal stay whole for it: these samples start a new store.
+  if (m_ownsStoreFolder)
+    m_store->clear();
+  else
+    makeStore();
   Q_EMIT samplesCleared();
 }
 

@@ -11,6 +11,7 @@
 
 #include <QObject>
 #include <QString>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -44,6 +45,26 @@ class Document : public QObject {
 
   GraphModel& graph() { return *m_graph; }
   const GraphModel& graph() const { return *m_graph; }
+  // --- Where the samples' files are ------------------------------------------------------
+  // A document's samples live in a private folder of its own, removed with the document and
+  // emptied in place. A run's journal moves them into its own folder for as long as they
+  // are not saved (app/recovery/runjournal.h): they are then left where they are when the
+  // document goes, and a document emptied for other samples starts a new store.
+
+  /// The folder of the samples' files; empty while they are kept in memory.
+  QString sampleFolder() const { return m_storeFolder; }
+  /// Moves the samples' files to folder (a free name on the same file system), where they
+  /// are synced every syncEvery and left when the document goes. Raises error 75 when they
+  /// cannot be moved, and nothing changes.
+  void moveSamplesTo(const QString& folder, std::chrono::milliseconds syncEvery);
+  /// Takes the samples back into a private folder of its own, unsynced (their journal is
+  /// done with them). Where that cannot be done they stay, and go with the document.
+  void takeSamplesBack();
+  /// Takes store as its samples, in place, such as a journal's store left by a run that
+  /// ended without saving; it is left where it is when the document goes. Sets the next
+  /// sample's time after the last one.
+  void adoptSamples(std::unique_ptr<SampleStore> store);
+
   /// Every sample of the document, in recording order.
   SampleStore& store() { return *m_store; }
   const SampleStore& store() const { return *m_store; }
@@ -87,12 +108,15 @@ class Document : public QObject {
   void setGraphRanges();
 
  Q_SIGNALS:
+  /// Samples first to end (exclusive) were added, whichever store holds them now.
+  void samplesAppended(qint64 first, qint64 end);
   /// The samples were emptied: what was recorded is gone.
   void samplesCleared();
   void autorangeChanged(bool on);
 
  private:
   void makeStore();
+  void useStore(std::unique_ptr<SampleStore> store);
   void clearSamples();
   void buildChannelElements();
   /// Lets the channel elements show the store's channels.
@@ -101,6 +125,7 @@ class Document : public QObject {
   std::unique_ptr<GraphModel> m_ownGraph;
   GraphModel* m_graph;
   QString m_storeFolder;
+  bool m_ownsStoreFolder = true;  // removed with the document, emptied in place
   std::unique_ptr<SampleStore> m_store;
   int32_t m_intervalMs = 1000;
   bool m_autorange = false;

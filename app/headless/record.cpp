@@ -85,13 +85,13 @@ QString signalName(int signal) {
 // out when the stream can take more.
 class LiveCsv : public QObject {
  public:
-  LiveCsv(const SampleStore& store, int fd)
-      : m_store(store), m_fd(fd), m_ready(fd, QSocketNotifier::Write) {
+  LiveCsv(const Document& document, int fd)
+      : m_document(document), m_fd(fd), m_ready(fd, QSocketNotifier::Write) {
     m_pending = kCsvHeader;
     m_pending += "\r\n";
     m_ready.setEnabled(false);
     connect(&m_ready, &QSocketNotifier::activated, this, [this] { writeOut(); });
-    connect(&store, &SampleStore::appended, this, &LiveCsv::takeRows);
+    connect(&document, &Document::samplesAppended, this, &LiveCsv::takeRows);
     writeOut();
   }
   std::function<void()> onReaderGone;
@@ -101,9 +101,10 @@ class LiveCsv : public QObject {
   QString failure() const { return m_failure; }
 
   void takeRows() {
-    const std::size_t rows = m_store.rows();
+    const SampleStore& store = m_document.store();
+    const std::size_t rows = store.rows();
     if (rows > m_rows) {
-      appendSampleRows(m_pending, m_text, m_store, m_rows, rows, RowTexts::Spreadsheet);
+      appendSampleRows(m_pending, m_text, store, m_rows, rows, RowTexts::Spreadsheet);
       m_rows = rows;
     }
     writeOut();
@@ -160,7 +161,7 @@ class LiveCsv : public QObject {
     if (onReaderGone) onReaderGone();
   }
 
-  const SampleStore& m_store;
+  const Document& m_document;
   int m_fd;
   QSocketNotifier m_ready;
   QString m_failure;
@@ -249,7 +250,7 @@ int recordRun(RecordOptions& o) {
       say(QStringLiteral("cannot write %1: %2").arg(outputName(liveOutput->path), why));
       return kExitFailed;
     }
-    live = std::make_unique<LiveCsv>(engine.document().store(), fd);
+    live = std::make_unique<LiveCsv>(engine.document(), fd);
     live->onReaderGone = [&] {
       if (engine.running()) engine.stopRun();
       loop.quit();
@@ -387,7 +388,8 @@ int recordRun(RecordOptions& o) {
   if (written) {
     journal.discard();
   } else {
-    const bool journalled = journal.active() || !journal.lastError().isEmpty();
+    // Only a journal that holds samples is worth pointing to: one that never started has none.
+    const bool journalled = journal.holdsSamples();
     journal.keep();
     if (journalled)
       say(QStringLiteral("the samples stay in the recovery journal: zrvlog --recover --zrv FILE"));

@@ -1,5 +1,7 @@
 // Recovering the recording of a process that ended without saving, from its journal.
 #include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
 
 #include "app/headless/cli.h"
 #include "app/recovery/journalrecovery.h"
@@ -55,11 +57,13 @@ int recover(const QStringList& args) {
     report(QStringLiteral("removed %1").arg(journalLine(newest)));
     return kExitOk;
   }
-  const QString rows = journalfile::rows(newest.base), head = journalfile::header(newest.base);
-  if (const auto problem = clobberedFile(
-          {{QStringLiteral("the journal"), rows}, {QStringLiteral("the journal"), head}},
-          o.named()))
-    return usageError(*problem);
+  QList<NamedFile> journalFiles = {
+      {QStringLiteral("the journal"), journalfile::rows(newest.base)},
+      {QStringLiteral("the journal"), journalfile::header(newest.base)}};
+  for (const QFileInfo& file :
+       QDir(journalfile::samples(newest.base)).entryInfoList(QDir::Files | QDir::System))
+    journalFiles << NamedFile{QStringLiteral("the journal"), file.absoluteFilePath()};
+  if (const auto problem = clobberedFile(journalFiles, o.named())) return usageError(*problem);
 
   FileDocument file;
   Document& document = file.document;

@@ -14,12 +14,14 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "app/documents/document.h"
 #include "app/documents/fieldio.h"
 #include "app/recovery/privatefiles.h"
+#include "app/store/samplestore.h"
 #include "common/automationdate.h"
 #include "common/automationerror.h"
 #include "common/counted.h"
@@ -29,6 +31,9 @@ Q_DECLARE_LOGGING_CATEGORY(lcJournal)
 namespace zrvlog {
 
 namespace journalfile {
+QString samples(const QString& base) {
+  return base + QStringLiteral(".samples");
+}
 QString rows(const QString& base) {
   return base + QStringLiteral(".rows");
 }
@@ -301,12 +306,52 @@ QList<JournalInfo> abandonedJournals(const QString& folder, QStringList* leftAlo
     info.written = rows.lastModified();
     found << info;
   }
-  // A header or a mark whose rows file is gone belongs to no journal.
+  for (const QFileInfo& samples : dir.entryInfoList(
+           {QStringLiteral("*.samples")}, QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
+    const QString path = samples.absoluteFilePath();
+    const QString base = samples.absolutePath() + QLatin1Char('/') + samples.completeBaseName();
+    if (SampleStore::inUse(path)) continue;
+    const FileBytes header = readFile(journalfile::header(base));
+    if (!header.error.isEmpty()) {
+      skip(QStringLiteral("%1 cannot be read (%2); the journal is left as it is")
+               .arg(journalfile::header(base), header.error));
+      continue;
+    }
+    JournalInfo info;
+    try {
+      // Opening recovers the store: rows a power cut damaged are counted and left out.
+      SampleStore::Options options;
+      options.syncInterval = std::chrono::milliseconds::zero();
+      const auto store = SampleStore::open(path, options);
+      info.samples = int64_t(store->rows());
+      info.lostRows = int64_t(store->lostRows());
+      if (info.samples > 0) info.startTime = store->stamp(0).toText();
+    } catch (const zrv::AutomationError& e) {
+      if (SampleStore::inUse(path)) continue;  // its owner opened it meanwhile
+      skip(QStringLiteral("%1 cannot be read (%2); it is left as it is")
+               .arg(path, e.detail().isEmpty() ? e.message() : e.detail()));
+      continue;
+    }
+    if (info.samples == 0 && info.lostRows == 0) {
+      if (ownedByMe(path)) removeJournal(base);
+      continue;
+    }
+    info.base = base;
+    info.withoutHeader = header.bytes.isEmpty();
+    if (!info.withoutHeader) info.startTime = startTimeOf(header.bytes);
+    info.kept = QFileInfo::exists(journalfile::kept(base));
+    info.stoppedEarly = QFileInfo::exists(journalfile::stopped(base));
+    for (const QFileInfo& file : QDir(path).entryInfoList(QDir::Files))
+      info.written = std::max(info.written, file.lastModified());
+    found << info;
+  }
+  // A header or a mark whose samples are gone belongs to no journal.
   for (const QFileInfo& part : dir.entryInfoList(
            {QStringLiteral("*.head"), QStringLiteral("*.kept"), QStringLiteral("*.stopped")},
            QDir::Files | QDir::System)) {
     const QString base = part.absolutePath() + QLatin1Char('/') + part.completeBaseName();
-    if (!QFileInfo::exists(journalfile::rows(base)) && ownedByMe(part.absoluteFilePath()))
+    if (!QFileInfo::exists(journalfile::rows(base)) &&
+        !QFileInfo::exists(journalfile::samples(base)) && ownedByMe(part.absoluteFilePath()))
       QFile::remove(part.absoluteFilePath());
   }
   std::sort(found.begin(), found.end(),
@@ -314,7 +359,74 @@ QList<JournalInfo> abandonedJournals(const QString& folder, QStringList* leftAlo
   return found;
 }
 
+namespace {
+
+// What a journal's stopped mark says, and what the document holds afterwards.
+void finishRecovery(const JournalInfo& journal, int64_t intact, int64_t lost,
+                    RecoveryResult& result, Document& document) {
+  result.stoppedEarly = QFileInfo::exists(journalfile::stopped(journal.base));
+  if (result.stoppedEarly) {
+    const int64_t had = samplesWhenStopped(journal.base);
+    result.missingAfterStop = had >= 0 ? std::max<int64_t>(0, had - intact - lost) : -1;
+  }
+  // What was recovered is saved nowhere yet.
+  document.data.DataChanged = document.sampleCount() > 0;
+  document.data.CurrentFile.clear();
+}
+
+// A journal whose samples are a store: the header read into the document, which then takes
+// the store as it is.
+RecoveryResult recoverStore(const JournalInfo& journal, Document& document) {
+  RecoveryResult result;
+  const QString samples = journalfile::samples(journal.base);
+  const FileBytes header = readFile(journalfile::header(journal.base));
+  if (!header.error.isEmpty()) {
+    result.status = LoadResult::Status::CannotOpen;
+    result.error =
+        QStringLiteral("Cannot read %1: %2").arg(journalfile::header(journal.base), header.error);
+    return result;
+  }
+  result.withoutHeader = header.bytes.isEmpty();
+  if (!result.withoutHeader) {
+    const QByteArray defaults = dataFileHeader(document);
+    const LoadResult h = readDataFile(
+        std::string_view(header.bytes.constData(), std::size_t(header.bytes.size())), document);
+    if (h.rowsReached) {
+      result.startTimeRead = h.startTimeRead;
+    } else {
+      // The settings read before the damage go: the defaults stand in for all of them.
+      result.headerDamaged = true;
+      result.headerError = h.error;
+      document.initGraph();
+      readDataFile(std::string_view(defaults.constData(), std::size_t(defaults.size())), document);
+    }
+  }
+  std::unique_ptr<SampleStore> store;
+  try {
+    store = SampleStore::open(samples);
+  } catch (const zrv::AutomationError& e) {
+    result.status = LoadResult::Status::CannotOpen;
+    result.error = QStringLiteral("Cannot read %1: %2")
+                       .arg(samples, e.detail().isEmpty() ? e.message() : e.detail());
+    return result;
+  }
+  result.lostRows = int64_t(store->lostRows());
+  result.lostAtEnd = true;
+  result.rows = int64_t(store->rows());
+  // Without the settings the samples' own times still tell the interval they were taken at.
+  if ((result.withoutHeader || result.headerDamaged) && store->rows() >= 2) {
+    const double ms = std::round((store->key(1) - store->key(0)) * 1000);
+    if (ms >= 1 && ms <= std::numeric_limits<int32_t>::max()) document.setInterval(int32_t(ms));
+  }
+  document.adoptSamples(std::move(store));
+  finishRecovery(journal, result.rows, result.lostRows, result, document);
+  return result;
+}
+
+}  // namespace
+
 RecoveryResult recoverJournal(const JournalInfo& journal, Document& document) {
+  if (QFileInfo(journalfile::samples(journal.base)).isDir()) return recoverStore(journal, document);
   RecoveryResult result;
   const auto cannotRead = [&](const QString& path, const QString& why) {
     result.status = LoadResult::Status::CannotOpen;
@@ -360,14 +472,7 @@ RecoveryResult recoverJournal(const JournalInfo& journal, Document& document) {
   static_cast<LoadResult&>(result) = readDataFile(std::string_view(bytes), document);
   result.headerDamaged = headerDamaged;
   result.headerError = headerError;
-  result.stoppedEarly = QFileInfo::exists(journalfile::stopped(journal.base));
-  if (result.stoppedEarly) {
-    const int64_t had = samplesWhenStopped(journal.base);
-    result.missingAfterStop = had >= 0 ? std::max<int64_t>(0, had - scan.rows - scan.lost) : -1;
-  }
-  // What was recovered is saved nowhere yet.
-  document.data.DataChanged = document.sampleCount() > 0;
-  document.data.CurrentFile.clear();
+  finishRecovery(journal, scan.rows, scan.lost, result, document);
   return result;
 }
 
@@ -376,9 +481,12 @@ QString RecoveryResult::shortfall() const {
   if (lostRows > 0)
     missing << (lostRows == 1 ? QStringLiteral("About 1 sample was")
                               : QStringLiteral("About %1 samples were").arg(lostRows)) +
-                   QStringLiteral(
-                       " in a damaged part of the journal and could not be read; the "
-                       "samples after it were recovered and follow on without a gap.");
+                   (lostAtEnd ? QStringLiteral(" at the end of the journal, in a part the disk had "
+                                               "not written whole, and could not be read.")
+                              : QStringLiteral(
+                                    " in a damaged part of the journal and could not be read; "
+                                    "the samples after it were recovered and follow on without "
+                                    "a gap."));
   if (stoppedEarly)
     missing << (missingAfterStop > 0
                     ? QStringLiteral("The journal stopped before the run ended (its disk was "
@@ -403,6 +511,7 @@ QString RecoveryResult::shortfall() const {
 }
 
 void removeJournal(const QString& base) {
+  SampleStore::remove(journalfile::samples(base));
   QFile::remove(journalfile::rows(base));
   QFile::remove(journalfile::header(base));
   QFile::remove(journalfile::kept(base));

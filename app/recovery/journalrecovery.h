@@ -17,9 +17,11 @@
 
 namespace zrvlog {
 
-/// The files of a journal, named after its base path: the sample rows, the settings and
-/// graph header, the mark of a journal kept on purpose and that of one that stopped early.
+/// The files of a journal, named after its base path: the sample store (a folder), the
+/// settings and graph header, the mark of a journal kept on purpose and that of one that
+/// stopped early; and the sample rows as text, of journals that earlier versions wrote.
 namespace journalfile {
+QString samples(const QString& base);
 QString rows(const QString& base);
 QString header(const QString& base);
 QString kept(const QString& base);
@@ -29,9 +31,9 @@ QString stopped(const QString& base);
 class Document;
 
 struct JournalInfo {
-  QString base;                ///< NAME of NAME.head and NAME.rows
+  QString base;                ///< NAME of NAME.head and NAME.samples (or NAME.rows)
   int64_t samples = 0;         ///< intact sample rows: what a recovery gives back
-  int64_t lostRows = 0;        ///< rows in damaged parts, estimated from the bytes they took
+  int64_t lostRows = 0;        ///< samples in damaged parts (of text rows: estimated)
   QString startTime;           ///< when the run's first sample was taken, in the user's format
   QDateTime written;           ///< when the journal was last written to
   bool withoutHeader = false;  ///< NAME.head is gone: the settings are the defaults
@@ -48,6 +50,7 @@ QList<JournalInfo> abandonedJournals(const QString& folder, QStringList* leftAlo
 /// What a recovery gave back, and what it could not.
 struct RecoveryResult : LoadResult {
   int64_t lostRows = 0;           ///< as in JournalInfo
+  bool lostAtEnd = false;         ///< they were the last ones (a store torn by a power cut)
   bool withoutHeader = false;     ///< as in JournalInfo
   bool headerDamaged = false;     ///< NAME.head could not be read: the settings are the defaults
   QString headerError;            ///< why not
@@ -63,12 +66,14 @@ struct RecoveryResult : LoadResult {
 
 /// Loads a journal into the document, which the caller has emptied (initGraph), as saving the
 /// data set and loading the file would have: the same values, time stamps, jitters, settings
-/// and coefficients. A row cut off at the end is left out, and so are damaged rows. Without
-/// a header the document's own settings stand in for the lost ones. The data set is untitled
-/// and unsaved afterwards.
+/// and coefficients. The document takes the journal's sample store as it is (it stays in the
+/// journal's folder: see Document::adoptSamples); rows of text are read into its own. A row
+/// cut off at the end is left out, and so are damaged rows. Without a header the document's
+/// own settings stand in for the lost ones, but for the interval, which the samples' times
+/// tell. The data set is untitled and unsaved afterwards.
 RecoveryResult recoverJournal(const JournalInfo& journal, Document& document);
 
-/// Removes a journal's files.
+/// Removes a journal's files (a document that holds its store keeps using it until it goes).
 void removeJournal(const QString& base);
 
 /// "a recording of 1234 samples from 08/12/2026 01:02:03" (for the recovery prompt and the

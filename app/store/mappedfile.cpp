@@ -49,6 +49,13 @@ void MappedFile::open(const QString& path, std::size_t maxBytes, bool create) {
     close();
     fail(QStringLiteral("Cannot open"), error);
   }
+  if (!S_ISREG(st.st_mode)) {
+    // A FIFO or a device under a column's name is no column, whatever it would map to.
+    close();
+    throw zrv::AutomationError(
+        zrv::err::kPathFileAccessError,
+        QStringLiteral("Cannot open %1: it is not a regular file").arg(path));
+  }
   reserveAddressSpace(std::max(maxBytes, std::size_t(st.st_size)));
   // A file left with a partial last page gets it filled with zeros, so that every mapped
   // byte lies inside the file.

@@ -44,6 +44,8 @@ class MappedFile {
   /// Empties the file and gives its blocks back to the disk; pointers into it are void.
   void truncate();
   int fd() const { return m_fd; }
+  /// The file was given a new name (its folder moved): messages use it from now on.
+  void rename(const QString& path) { m_path = path; }
   const QString& path() const { return m_path; }
 
  private:

@@ -1,10 +1,13 @@
 #include "samplestore.h"
 
+#include <fcntl.h>
+#include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 #include <atomic>
 #include <bit>
@@ -35,6 +38,7 @@ struct SampleStore::Header {
   uint64_t durableRows;
   uint64_t durableExceptions;
   uint64_t durableExceptionBytes;
+  uint64_t lostRows;  // committed rows that reopening after a power cut found torn
 };
 
 // A time stamp or jitter that its column cannot hold: where its value's bytes are in the
@@ -276,6 +280,41 @@ std::unique_ptr<SampleStore> SampleStore::open(const QString& folder, Options op
   return store;
 }
 
+bool SampleStore::inUse(const QString& folder) {
+  const int fd = ::open(QFile::encodeName(fileName(folder, QStringLiteral("header"))).constData(),
+                        O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  // The owner holds this lock as long as the store is open (see openFiles).
+  const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);
+  return held;
+}
+
+void SampleStore::moveTo(const QString& folder) {
+  if (m_options.inMemory)
+    throw AutomationError(
+        err::kPathFileAccessError,
+        QStringLiteral("The samples are kept in memory and cannot be moved to %1").arg(folder));
+  // Never onto a folder that is there: its files would be another store's.
+  if (::renameat2(AT_FDCWD, QFile::encodeName(m_folder).constData(), AT_FDCWD,
+                  QFile::encodeName(folder).constData(), RENAME_NOREPLACE) != 0)
+    throw AutomationError(err::kPathFileAccessError,
+                          QStringLiteral("Cannot move %1 to %2: %3")
+                              .arg(m_folder, folder, QString::fromLocal8Bit(std::strerror(errno))));
+  // The files keep their descriptors and mappings; only the names in messages change.
+  m_header.rename(fileName(folder, QFileInfo(m_header.path()).fileName()));
+  for (MappedFile* file : dataFiles())
+    file->rename(fileName(folder, QFileInfo(file->path()).fileName()));
+  m_folder = folder;
+}
+
+void SampleStore::setSyncInterval(std::chrono::milliseconds interval) {
+  m_syncer.reset();
+  m_options.syncInterval = interval;
+  m_options.syncOnClose = interval.count() > 0;
+  m_syncer = std::make_unique<Syncer>(*this, interval);
+}
+
 bool SampleStore::remove(const QString& folder) {
   QDir dir(folder);
   bool ok = true;
@@ -403,6 +442,8 @@ void SampleStore::recover() {
     --m_exceptions;
   m_exceptionBytes =
       m_exceptions == 0 ? 0 : index[m_exceptions - 1].offset + index[m_exceptions - 1].length;
+  // Kept with the store: whoever opens it next still learns what the power cut cost.
+  if (std::size_t(h->rows) > rows) shared(h->lostRows).fetch_add(h->rows - rows);
   m_rows = m_staged = rows;
   durable = std::min(durable, rows);
   m_lastKey = rows == 0 ? -std::numeric_limits<double>::infinity() : keyColumn()[rows - 1];
@@ -417,6 +458,10 @@ void SampleStore::recover() {
 
 std::size_t SampleStore::durableRows() const {
   return std::size_t(shared(header()->durableRows).load(std::memory_order_acquire));
+}
+
+std::size_t SampleStore::lostRows() const {
+  return std::size_t(shared(header()->lostRows).load(std::memory_order_relaxed));
 }
 
 std::size_t SampleStore::diskBytes() const {
@@ -608,6 +653,7 @@ void SampleStore::clear() {
     shared(h->durableRows).store(0);
     shared(h->durableExceptions).store(0);
     shared(h->durableExceptionBytes).store(0);
+    shared(h->lostRows).store(0);
     publishCounts();
     m_header.sync();
     for (MappedFile* file : dataFiles())
@@ -629,13 +675,21 @@ bool SampleStore::syncLocked() {
   if (rows == shared(h->durableRows).load() && exceptions == shared(h->durableExceptions).load())
     return true;
   bool ok = true;
-  for (MappedFile* file : dataFiles())
-    ok = file->sync() && ok;
+  for (MappedFile* file : dataFiles()) {
+    if (file->sync()) continue;
+    ok = false;
+    int expected = 0;
+    m_syncError.compare_exchange_strong(expected, errno != 0 ? errno : EIO);
+  }
   if (!ok) return false;
   shared(h->durableExceptionBytes).store(bytes);
   shared(h->durableExceptions).store(exceptions);
   shared(h->durableRows).store(rows);
-  if (!m_header.sync()) return false;
+  if (!m_header.sync()) {
+    int expected = 0;
+    m_syncError.compare_exchange_strong(expected, errno != 0 ? errno : EIO);
+    return false;
+  }
   // What is on the disk need not stay resident: a week-long run would otherwise keep it all.
   dropResident(rows, exceptions, bytes);
   return true;

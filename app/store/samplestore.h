@@ -28,6 +28,7 @@
 
 #include <QObject>
 #include <QString>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <limits>
@@ -106,6 +107,8 @@ class SampleStore : public QObject {
   }
   /// Removes the store's files from folder, and the folder when that leaves it empty.
   static bool remove(const QString& folder);
+  /// Whether a process (this one included) holds the store in folder open.
+  static bool inUse(const QString& folder);
 
   ~SampleStore() override;
 
@@ -117,6 +120,19 @@ class SampleStore : public QObject {
   std::size_t durableRows() const;
   /// Bytes the store takes on the disk.
   std::size_t diskBytes() const;
+  /// Committed rows that opening the store after a power cut found torn past the durable
+  /// ones, and left out (with every row after them); kept in the store until it is cleared.
+  std::size_t lostRows() const;
+  /// The system's error number of the first sync that failed, 0 while none did: the rows
+  /// committed since are not known to be on the disk.
+  int syncError() const { return m_syncError.load(std::memory_order_relaxed); }
+
+  /// Gives the folder (with every file in it) a new name, which must not be taken, on the
+  /// same file system; spans and rows stay valid. Raises error 75 when it cannot (a store
+  /// kept in memory has no folder to move).
+  void moveTo(const QString& folder);
+  /// Syncs every interval from now on, and when the store is closed; zero: neither.
+  void setSyncInterval(std::chrono::milliseconds interval);
 
   // Appending. append() stages and commits one row; a loader stages many and commits once.
   // Keys never decrease (error 5 otherwise). values holds one double per channel.
@@ -240,6 +256,7 @@ class SampleStore : public QObject {
   bool m_opened = false;  // created or opened whole
   std::uint64_t m_generation = 0;
   std::size_t m_droppedAt = 0;  // rows when commit() last dropped the resident pages
+  std::atomic<int> m_syncError{0};
 };
 
 }  // namespace zrvlog

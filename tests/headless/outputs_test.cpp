@@ -45,7 +45,7 @@ TEST_F(OutputsTest, TheLiveCsvArrivesRowByRowWhileTheRunGoesOnAsTheCsvFileHasIt)
   }
   ASSERT_GE(live.count('\n'), 3) << live.toStdString();
   EXPECT_EQ(p.state(), QProcess::Running) << "the header and two rows came before the run ended";
-  EXPECT_EQ(QDir(journalFolder()).entryList({QStringLiteral("*.rows")}).size(), 1)
+  EXPECT_EQ(QDir(journalFolder()).entryList({QStringLiteral("*.samples")}, QDir::Dirs).size(), 1)
       << "the journal keeps the run as well";
   Outcome o = finish(p, 30000);
   live += o.out.toLocal8Bit();
@@ -116,7 +116,8 @@ TEST_F(OutputsTest, SignalsAndClosedPipesEndTheRunWithEveryFileWritten) {
     } else {
       EXPECT_EQ(fileBytes(path("run.csv")).count('\n'), r.rows + 1) << "the CSV file is whole";
     }
-    EXPECT_TRUE(QDir(journalFolder()).entryList({QStringLiteral("*.rows")}).isEmpty())
+    EXPECT_TRUE(
+        QDir(journalFolder()).entryList({QStringLiteral("*.samples")}, QDir::Dirs).isEmpty())
         << "all written: the journal has gone";
   }
 }
@@ -151,7 +152,7 @@ TEST_F(OutputsTest, AFailedSaveKeepsAPrivateCopyInTheUsersFolderAndFollowsNoLink
   EXPECT_EQ(modeOf(copy), mode_t(S_IFREG | 0600));
   EXPECT_EQ(modeOf(folder), mode_t(S_IFDIR | 0700));
   EXPECT_EQ(load(copy).rows, 11);
-  EXPECT_EQ(QDir(journalFolder()).entryList({QStringLiteral("*.rows")}).size(), 1)
+  EXPECT_EQ(QDir(journalFolder()).entryList({QStringLiteral("*.samples")}, QDir::Dirs).size(), 1)
       << "and the journal stays";
 }
 

@@ -7,6 +7,7 @@
 
 #include "app/recovery/runjournal.h"
 #include "tests/headless/headlessfixture.h"
+#include "tests/support/powercut.h"
 
 namespace zrvlog {
 namespace {
@@ -26,8 +27,10 @@ class RecoverTest : public HeadlessTest {
     }
     return base;
   }
+  // The journals' files and their samples' folders.
   QStringList journalFiles() const {
-    return QDir(journalFolder()).entryList(QDir::Files | QDir::System, QDir::Name);
+    return QDir(journalFolder())
+        .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
   }
   std::vector<std::unique_ptr<zrvtest::EngineParts>> running;
 };
@@ -40,19 +43,9 @@ TEST_F(RecoverTest, ARecoveryThatCannotGiveBackEverythingSaysWhatIsMissingAndKee
     const char* listed;
     int64_t rows;
   } cases[] = {
-      {"a block of zeros in the middle",
-       [](const QString& base) {
-         QFile rows(base + QStringLiteral(".rows"));
-         ASSERT_TRUE(rows.open(QIODevice::ReadWrite));
-         const QByteArray bytes = rows.readAll();
-         const qsizetype from = bytes.indexOf('\n', bytes.size() / 3) + 1;
-         qsizetype to = from;
-         for (int row = 0; row < 3; ++row)
-           to = bytes.indexOf('\n', to) + 1;
-         rows.seek(from);
-         rows.write(QByteArray(to - from, '\0'));  // three whole rows
-       },
-       "About 3 samples were in a damaged part", "about 3 more in a damaged part", 47},
+      {"a power cut that tore row 47",
+       [](const QString& base) { zrvtest::cutPower(base + QStringLiteral(".samples"), 47); },
+       "About 3 samples were at the end", "about 3 more in a damaged part", 47},
       {"the header gone",
        [](const QString& base) { ASSERT_TRUE(QFile::remove(base + QStringLiteral(".head"))); },
        "default settings", "its settings are missing", 50},
@@ -83,10 +76,7 @@ TEST_F(RecoverTest, ARecoveryThatCannotGiveBackEverythingSaysWhatIsMissingAndKee
 
 TEST_F(RecoverTest, AJournalWithoutOneReadableSampleSaysSoWritesNothingAndStays) {
   const QString base = makeJournal(5);
-  QFile rows(base + QStringLiteral(".rows"));
-  ASSERT_TRUE(rows.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  rows.write("not a sample row\r\nnor this\r\n");
-  rows.close();
+  zrvtest::cutPower(base + QStringLiteral(".samples"), 0);
   const QStringList files = journalFiles();
   const Outcome o = run({"--recover", "--zrv", path("back.zrv")});
   EXPECT_EQ(o.status, 1);

@@ -1,5 +1,5 @@
-// The run journal: what it writes as a run goes on, what a recovery gives back, and when
-// its files go.
+// The run journal: what it keeps as a run goes on, what a recovery gives back, and when its
+// files go.
 #include "app/recovery/runjournal.h"
 
 #include <gtest/gtest.h>
@@ -11,9 +11,13 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
+#include <optional>
 
+#include "app/documents/numbertext.h"
 #include "app/recovery/journalrecovery.h"
+#include "app/store/samplestore.h"
 #include "tests/documents/documentfixture.h"
+#include "tests/support/powercut.h"
 #include "tests/support/variantprinter.h"
 
 namespace zrvlog {
@@ -39,8 +43,10 @@ class JournalTest : public ::testing::Test {
       parts.timer.fire(parts.engine.GetTimerInt() + (i % 3) - 1);
     }
   }
+  // The journal's files and folders.
   QStringList files() const {
-    return QDir(folder()).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+    return QDir(folder()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot,
+                                    QDir::Name);
   }
   // The data set recovered from the one abandoned journal, saved into bytes.
   QByteArray recoveredBytes(int64_t expectedSamples) {
@@ -56,16 +62,37 @@ class JournalTest : public ::testing::Test {
     return recovered.save();
   }
 
-  // A journal of samples whose process ended without saving; its rows as written.
-  QByteArray crashedJournal(zrvtest::EngineParts& parts, const QString& in, int samples,
-                            QString& base) {
-    RunJournal journal(parts.engine, in);
+  // A run of samples whose process ended without saving: its journal stays, and so do the
+  // samples it holds. What a save would have written, and the journal's name.
+  QByteArray crashedRun(int samples, QString& base, int intervalMs = 1000) {
+    zrvtest::EngineParts parts;
+    parts.engine.SetTimerInt(intervalMs);
+    RunJournal journal(parts.engine, folder());
     tick(parts, samples);
     parts.engine.stopRun();
     journal.flush();
     base = journal.base();
-    QFile rows(base + QStringLiteral(".rows"));
-    return rows.open(QIODevice::ReadOnly) ? rows.readAll() : QByteArray();
+    return parts.save();
+  }
+  // A journal as earlier versions wrote it: the header and the rows as text.
+  QByteArray legacyJournal(int samples, QString& base) {
+    zrvtest::EngineParts parts;
+    tick(parts, samples);
+    parts.engine.stopRun();
+    EXPECT_TRUE(QDir().mkpath(folder()));
+    base = folder() + QStringLiteral("/run-20261208-010203-4242");
+    std::string rows;
+    GeneralText text;
+    appendSampleRows(rows, text, parts.engine.document().store(), 0,
+                     parts.engine.document().sampleCount());
+    for (const auto& [name, bytes] :
+         {std::pair(journalfile::header(base), dataFileHeader(parts.engine.document())),
+          std::pair(journalfile::rows(base), QByteArray::fromStdString(rows))}) {
+      QFile f(name);
+      EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+      f.write(bytes);
+    }
+    return QByteArray::fromStdString(rows);
   }
 
   QTemporaryDir dir;
@@ -73,90 +100,122 @@ class JournalTest : public ::testing::Test {
 };
 
 TEST_F(JournalTest, ACrashedRunComesBackAsASaveAndReloadWouldGiveIt) {
-  zrvtest::EngineParts parts;
-  parts.engine.SetTimerInt(250);
-  parts.engine.data.SetCoef(2, 1, Variant("1e-6"));
-  auto journal = makeJournal(parts);
-  tick(parts, 17);
-  journal->flush();
-  EXPECT_TRUE(abandonedJournals(folder()).isEmpty()) << "a journal this process writes is in use";
-  journal.reset();  // the process ends without saving: the files stay
+  QByteArray saved;
+  {
+    zrvtest::EngineParts parts;
+    parts.engine.SetTimerInt(250);
+    parts.engine.data.SetCoef(2, 1, Variant("1e-6"));
+    auto journal = makeJournal(parts);
+    tick(parts, 17);
+    journal->flush();
+    EXPECT_TRUE(abandonedJournals(folder()).isEmpty()) << "a journal this process writes is in use";
+    EXPECT_TRUE(parts.engine.document().sampleFolder().startsWith(folder()))
+        << "the run's samples are its journal";
+    saved = parts.save();
+  }  // the process ends without saving: the files stay
 
   // What the user would have had after saving and opening the file again.
   zrvtest::EngineParts reloaded;
-  ASSERT_TRUE(reloaded.load(parts.save()).ok());
+  ASSERT_TRUE(reloaded.load(saved).ok());
   EXPECT_EQ(recoveredBytes(17), reloaded.save());
   EXPECT_EQ(recovered.engine.data.GetCoef(2, 1), Variant("1e-6"));
   EXPECT_EQ(recovered.engine.GetTimerInt(), 250);
   EXPECT_EQ(recovered.engine.document().keyText(16), QStringLiteral("T4"));
+  EXPECT_EQ(recovered.engine.data.SampleTime, reloaded.engine.data.SampleTime)
+      << "the next sample's time follows on";
 }
 
-TEST_F(JournalTest, ARowCutOffByTheCrashIsLeftOut) {
-  zrvtest::EngineParts parts;
-  auto journal = makeJournal(parts);
-  tick(parts, 6);
-  journal->flush();
-  const QString rows = journal->base() + QStringLiteral(".rows");
-  journal.reset();
-  QFile file(rows);
-  ASSERT_TRUE(file.open(QIODevice::Append));
-  file.write("\"08/12/2026 01:02:03\",\"0\",\"1.5\",\"2.");  // half a seventh sample
-  file.close();
-  recoveredBytes(6);
-  EXPECT_EQ(recovered.engine.document().sampleCount(), 6u);
-  EXPECT_EQ(recovered.graph.points(0).size(), 6u);
+TEST_F(JournalTest, SamplesDamagedByAPowerCutAreLeftOutAndCounted) {
+  const struct {
+    const char* name;
+    std::optional<qint64> tornRow;
+    int64_t intact, lost;
+  } cases[] = {
+      {"a power cut before the last sync, every row written whole", std::nullopt, 50, 0},
+      {"a power cut that left row 20 half written", 20, 20, 30},
+  };
+  for (const auto& tc : cases) {
+    SCOPED_TRACE(tc.name);
+    QDir(folder()).removeRecursively();
+    QString base;
+    const QByteArray saved = crashedRun(50, base);
+    zrvtest::cutPower(journalfile::samples(base), tc.tornRow);
+
+    const QList<JournalInfo> journals = abandonedJournals(folder());
+    ASSERT_EQ(journals.size(), 1);
+    EXPECT_EQ(journals[0].samples, tc.intact);
+    EXPECT_EQ(journals[0].lostRows, tc.lost);
+    zrvtest::EngineParts back;
+    back.engine.InitGraph();
+    const RecoveryResult r = recoverJournal(journals[0], back.engine.document());
+    EXPECT_TRUE(r.ok()) << r.error.toStdString();
+    EXPECT_EQ(r.complete(), tc.lost == 0);
+    EXPECT_EQ(r.lostRows, tc.lost);
+    EXPECT_EQ(int64_t(back.engine.document().sampleCount()), tc.intact);
+    if (tc.lost == 0) {
+      EXPECT_EQ(back.save(), saved);
+    }
+  }
 }
 
-TEST_F(JournalTest, RowsReachTheFileWithinTheFlushTimeWithoutAnyCall) {
+TEST_F(JournalTest, SamplesReachTheDiskWithinTheSyncTimeWithoutAnyCall) {
   zrvtest::EngineParts parts;
   auto journal =
       makeJournal(parts, {std::chrono::milliseconds(50), std::chrono::milliseconds(100)});
   tick(parts, 3);
-  parts.engine.stopRun();  // no more ticks: only the journal's own timer can write now
-  QFile rows(journal->base() + QStringLiteral(".rows"));
+  parts.engine.stopRun();  // no more ticks: only the store's own thread can sync now
+  const SampleStore& store = parts.engine.document().store();
   QElapsedTimer waited;
   waited.start();
-  while (QFileInfo(rows.fileName()).size() == 0 && waited.elapsed() < 5000) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  while (store.durableRows() < 3 && waited.elapsed() < 5000)
     QThread::msleep(10);
-  }
-  ASSERT_TRUE(rows.open(QIODevice::ReadOnly));
-  EXPECT_EQ(rows.readAll().count('\n'), 3);
+  EXPECT_EQ(store.durableRows(), 3u);
+  EXPECT_TRUE(QFile::exists(journalfile::header(journal->base())));
 }
 
 TEST_F(JournalTest, TheHeaderFollowsSettingsChangedAfterTheSamples) {
-  zrvtest::EngineParts parts;
-  auto journal = makeJournal(parts);
-  tick(parts, 4);
-  parts.engine.stopRun();
-  parts.engine.data.SetCoef(0, 4, Variant(2.5));  // e.g. the options dialog after the run
-  parts.engine.settings.stopsec = Variant("30");
-  journal->flush();
-  journal.reset();
+  {
+    zrvtest::EngineParts parts;
+    auto journal = makeJournal(parts);
+    tick(parts, 4);
+    parts.engine.stopRun();
+    parts.engine.data.SetCoef(0, 4, Variant(2.5));  // e.g. the options dialog after the run
+    parts.engine.settings.stopsec = Variant("30");
+    journal->flush();
+  }
   recoveredBytes(4);
   EXPECT_EQ(recovered.engine.data.GetCoef(0, 4), Variant(2.5));
   EXPECT_EQ(recovered.engine.settings.stopsec, Variant("30"));
 }
 
-TEST_F(JournalTest, TheFilesGoWhenTheDataSetIsResetOrDiscarded) {
+TEST_F(JournalTest, TheFilesGoWhenTheDataSetIsResetOrDiscardedAndSavedSamplesStay) {
   struct Case {
     const char* name;
     std::function<void(zrvtest::EngineParts&, RunJournal&)> action;
+    std::size_t samplesAfter;
   } cases[] = {
-      {"Clear", [](zrvtest::EngineParts& p, RunJournal&) { p.engine.ClearAll(); }},
-      {"New", [](zrvtest::EngineParts& p, RunJournal&) { p.engine.InitGraph(); }},
-      {"a new run", [](zrvtest::EngineParts& p, RunJournal&) { p.engine.startRun(); }},
-      {"saved", [](zrvtest::EngineParts&, RunJournal& j) { j.discard(); }},
+      {"Clear", [](zrvtest::EngineParts& p, RunJournal&) { p.engine.ClearAll(); }, 0},
+      {"New", [](zrvtest::EngineParts& p, RunJournal&) { p.engine.InitGraph(); }, 0},
+      {"a new run", [](zrvtest::EngineParts& p, RunJournal&) { p.engine.startRun(); }, 0},
+      {"saved", [](zrvtest::EngineParts&, RunJournal& j) { j.discard(); }, 3},
   };
   for (const auto& tc : cases) {
+    SCOPED_TRACE(tc.name);
     zrvtest::EngineParts parts;
     auto journal = makeJournal(parts);
     tick(parts, 3);
     parts.engine.stopRun();
     journal->flush();
-    ASSERT_EQ(files().size(), 2) << tc.name;
+    ASSERT_EQ(files().size(), 2);
+    const double last = parts.engine.document().store().value(3, 2);
     tc.action(parts, *journal);
-    EXPECT_TRUE(files().isEmpty()) << tc.name << ": " << files().join(' ').toStdString();
+    EXPECT_TRUE(files().isEmpty()) << files().join(' ').toStdString();
+    const Document& document = parts.engine.document();
+    ASSERT_EQ(document.sampleCount(), tc.samplesAfter);
+    EXPECT_FALSE(document.sampleFolder().startsWith(folder()));
+    if (tc.samplesAfter > 0) {
+      EXPECT_EQ(document.store().value(3, 2), last);
+    }
     if (parts.engine.running()) parts.engine.stopRun();
   }
 }
@@ -168,39 +227,44 @@ TEST_F(JournalTest, KeptFilesSurviveTheDataSetAndANewRunStartsAFreshJournal) {
   parts.engine.stopRun();
   journal->keep();  // e.g. the save before New failed
   parts.engine.InitGraph();
-  EXPECT_EQ(files().size(), 3) << "the kept journal (rows, header, mark) is not thrown away "
+  EXPECT_EQ(files().size(), 3) << "the kept journal (samples, header, mark) is not thrown away "
                                   "with the data set";
   tick(parts, 2);
   journal->flush();
   EXPECT_EQ(files().size(), 5);
-  EXPECT_EQ(abandonedJournals(folder()).size(), 1) << "only the kept one is abandoned";
+  const QList<JournalInfo> abandoned = abandonedJournals(folder());
+  ASSERT_EQ(abandoned.size(), 1) << "only the kept one is abandoned";
+  EXPECT_EQ(abandoned[0].samples, 5);
   parts.engine.stopRun();
 }
 
 TEST_F(JournalTest, ARecoveredJournalIsAdoptedUntilItsDataAreSafe) {
-  {
+  const struct {
+    const char* name;
+    bool legacy;
+  } cases[] = {{"a journal of samples", false}, {"a journal of text rows", true}};
+  for (const auto& tc : cases) {
+    SCOPED_TRACE(tc.name);
+    QDir(folder()).removeRecursively();
+    QString base;
+    if (tc.legacy)
+      legacyJournal(4, base);
+    else
+      crashedRun(4, base);
+    const QList<JournalInfo> journals = abandonedJournals(folder());
+    ASSERT_EQ(journals.size(), 1);
     zrvtest::EngineParts parts;
-    auto journal = makeJournal(parts);
-    tick(parts, 4);
-    journal->flush();
-    QFile rows(journal->base() + QStringLiteral(".rows"));
-    journal.reset();
-    ASSERT_TRUE(rows.open(QIODevice::Append));
-    rows.write("\"cut");
+    parts.engine.InitGraph();
+    ASSERT_TRUE(recoverJournal(journals[0], parts.engine.document()).ok());
+    RunJournal journal(parts.engine, folder());
+    ASSERT_TRUE(journal.adopt(journals[0])) << journal.lastError().toStdString();
+    EXPECT_TRUE(abandonedJournals(folder()).isEmpty()) << "adopted: in use again";
+    EXPECT_EQ(files().size(), 2) << files().join(' ').toStdString();
+    EXPECT_FALSE(QFile::exists(journalfile::rows(base))) << "its samples are kept once";
+    journal.discard();
+    EXPECT_TRUE(files().isEmpty());
+    EXPECT_EQ(parts.engine.document().sampleCount(), 4u) << "the data set keeps its samples";
   }
-  const QList<JournalInfo> journals = abandonedJournals(folder());
-  ASSERT_EQ(journals.size(), 1);
-  zrvtest::EngineParts parts;
-  parts.engine.InitGraph();
-  ASSERT_TRUE(recoverJournal(journals[0], parts.engine.document()).ok());
-  RunJournal journal(parts.engine, folder());
-  ASSERT_TRUE(journal.adopt(journals[0])) << journal.lastError().toStdString();
-  EXPECT_TRUE(abandonedJournals(folder()).isEmpty()) << "adopted: in use again";
-  QFile rows(journals[0].base + QStringLiteral(".rows"));
-  ASSERT_TRUE(rows.open(QIODevice::ReadOnly));
-  EXPECT_TRUE(rows.readAll().endsWith("\r\n")) << "the cut row is gone from the file";
-  journal.discard();
-  EXPECT_TRUE(files().isEmpty());
 }
 
 TEST_F(JournalTest, AJournalThatCannotBeWrittenSaysSoOnceAndTheRunGoesOn) {
@@ -228,12 +292,14 @@ TEST_F(JournalTest, EmptyAndHeadlessLeftoversAreClearedAway) {
   };
   touch("run-a.rows", "");  // a run that never got a complete sample
   touch("run-a.head", "\"1.0\"\r\n");
-  touch("run-b.head", "\"1.0\"\r\n");  // a header without rows
+  touch("run-b.head", "\"1.0\"\r\n");  // a header without samples
+  touch("run-c.head", "\"1.0\"\r\n");
+  SampleStore::create(folder() + QStringLiteral("/run-c.samples"), 5);  // no sample in it
   EXPECT_TRUE(abandonedJournals(folder()).isEmpty());
   EXPECT_TRUE(files().isEmpty()) << files().join(' ').toStdString();
 }
 
-TEST_F(JournalTest, DamagedRowsAreSkippedCountedAndEveryRowAfterThemRecovered) {
+TEST_F(JournalTest, DamagedTextRowsAreSkippedCountedAndEveryRowAfterThemRecovered) {
   // Where row i starts in the rows file.
   const auto rowStart = [](const QByteArray& rows, int i) {
     qsizetype pos = 0;
@@ -265,16 +331,17 @@ TEST_F(JournalTest, DamagedRowsAreSkippedCountedAndEveryRowAfterThemRecovered) {
          b[at - 1] = 'x';
        },
        49, 1, true},
+      {"half a row after the last (the crash cut it off)",
+       [](QByteArray& b) { b += "\"08/12/2026 01:02:03\",\"0\",\"1.5\",\"2."; }, 50, 0, true},
   };
   for (const auto& tc : cases) {
     SCOPED_TRACE(tc.name);
     QDir(folder()).removeRecursively();
-    zrvtest::EngineParts parts;
     QString base;
-    QByteArray rows = crashedJournal(parts, folder(), 50, base);
+    QByteArray rows = legacyJournal(50, base);
     const QByteArray lastRow = rows.mid(rowStart(rows, 49));
     tc.damage(rows);
-    QFile file(base + QStringLiteral(".rows"));
+    QFile file(journalfile::rows(base));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(rows);
     file.close();
@@ -287,10 +354,12 @@ TEST_F(JournalTest, DamagedRowsAreSkippedCountedAndEveryRowAfterThemRecovered) {
     back.engine.InitGraph();
     const RecoveryResult r = recoverJournal(journals[0], back.engine.document());
     EXPECT_TRUE(r.ok()) << r.error.toStdString();
-    EXPECT_FALSE(r.complete());
+    EXPECT_EQ(r.complete(), tc.lost == 0);
     EXPECT_EQ(r.lostRows, tc.lost);
-    EXPECT_TRUE(r.shortfall().contains(QStringLiteral("About %1 sample").arg(tc.lost)))
-        << r.shortfall().toStdString();
+    if (tc.lost > 0) {
+      EXPECT_TRUE(r.shortfall().contains(QStringLiteral("About %1 sample").arg(tc.lost)))
+          << r.shortfall().toStdString();
+    }
     EXPECT_EQ(int64_t(back.engine.document().sampleCount()), tc.intact);
     if (tc.lastRowIntact) {
       EXPECT_TRUE(back.save().endsWith(lastRow)) << "the rows after the damage";
@@ -299,30 +368,38 @@ TEST_F(JournalTest, DamagedRowsAreSkippedCountedAndEveryRowAfterThemRecovered) {
   }
 }
 
-TEST_F(JournalTest, RowsWhoseHeaderIsGoneComeBackWithTheDefaultSettings) {
-  zrvtest::EngineParts parts;
-  parts.engine.SetTimerInt(250);
-  QString base;
-  crashedJournal(parts, folder(), 58, base);
-  ASSERT_TRUE(QFile::remove(base + QStringLiteral(".head")));
+TEST_F(JournalTest, SamplesWhoseHeaderIsGoneComeBackWithTheDefaultSettings) {
+  const struct {
+    const char* name;
+    bool legacy;
+    int32_t interval;  // what the recovered data set has
+  } cases[] = {
+      {"a journal of samples: their times tell the interval", false, 250},
+      {"a journal of text rows", true, 1000},
+  };
+  for (const auto& tc : cases) {
+    SCOPED_TRACE(tc.name);
+    QDir(folder()).removeRecursively();
+    QString base;
+    const QByteArray saved = tc.legacy ? legacyJournal(58, base) : crashedRun(58, base, 250);
+    ASSERT_TRUE(QFile::remove(journalfile::header(base)));
 
-  const QList<JournalInfo> journals = abandonedJournals(folder());
-  ASSERT_EQ(journals.size(), 1) << "rows without their header are still a recording";
-  EXPECT_EQ(journals[0].samples, 58);
-  EXPECT_TRUE(journals[0].withoutHeader);
-  EXPECT_EQ(journals[0].startTime, parts.engine.document().store().stamp(0).toText())
-      << "the first sample's time stamp tells when it started";
-  zrvtest::EngineParts back;
-  back.engine.InitGraph();
-  const RecoveryResult r = recoverJournal(journals[0], back.engine.document());
-  EXPECT_TRUE(r.ok()) << r.error.toStdString();
-  EXPECT_TRUE(r.withoutHeader);
-  EXPECT_TRUE(r.shortfall().contains(QStringLiteral("default settings")));
-  EXPECT_EQ(back.engine.document().sampleCount(), 58u);
-  EXPECT_EQ(back.engine.GetTimerInt(), 1000) << "the default interval stands in";
-  EXPECT_EQ(back.engine.document().store().stamp(57).toText(),
-            parts.engine.document().store().stamp(57).toText());
-  EXPECT_EQ(files(), QStringList{QFileInfo(base).fileName() + QStringLiteral(".rows")});
+    const QList<JournalInfo> journals = abandonedJournals(folder());
+    ASSERT_EQ(journals.size(), 1) << "samples without their header are still a recording";
+    EXPECT_EQ(journals[0].samples, 58);
+    EXPECT_TRUE(journals[0].withoutHeader);
+    EXPECT_FALSE(journals[0].startTime.isEmpty())
+        << "the first sample's time stamp tells when it started";
+    zrvtest::EngineParts back;
+    back.engine.InitGraph();
+    const RecoveryResult r = recoverJournal(journals[0], back.engine.document());
+    EXPECT_TRUE(r.ok()) << r.error.toStdString();
+    EXPECT_TRUE(r.withoutHeader);
+    EXPECT_TRUE(r.shortfall().contains(QStringLiteral("default settings")));
+    EXPECT_EQ(back.engine.document().sampleCount(), 58u);
+    EXPECT_EQ(back.engine.GetTimerInt(), tc.interval);
+    EXPECT_EQ(journals[0].startTime, back.engine.document().store().stamp(0).toText());
+  }
 }
 
 TEST_F(JournalTest, TheJournalIsPrivateAndSaysWhenItWasKeptOnPurpose) {
@@ -330,9 +407,8 @@ TEST_F(JournalTest, TheJournalIsPrivateAndSaysWhenItWasKeptOnPurpose) {
   ASSERT_TRUE(QFile::setPermissions(folder(), QFile::ReadOwner | QFile::WriteOwner |
                                                   QFile::ExeOwner | QFile::ReadOther |
                                                   QFile::ExeOther));  // as older versions made it
-  zrvtest::EngineParts parts;
   QString base;
-  crashedJournal(parts, folder(), 3, base);
+  crashedRun(3, base);
   ASSERT_EQ(abandonedJournals(folder()).size(), 1);
   EXPECT_FALSE(abandonedJournals(folder())[0].kept) << "its process ended without a word";
   {
@@ -348,8 +424,16 @@ TEST_F(JournalTest, TheJournalIsPrivateAndSaysWhenItWasKeptOnPurpose) {
   };
   EXPECT_EQ(mode(folder()), 0700u);
   ASSERT_EQ(files().size(), 5);
-  for (const QString& name : files())
-    EXPECT_EQ(mode(folder() + QLatin1Char('/') + name), 0600u) << name.toStdString();
+  for (const QString& name : files()) {
+    const QString path = folder() + QLatin1Char('/') + name;
+    if (!QFileInfo(path).isDir()) {
+      EXPECT_EQ(mode(path), 0600u) << name.toStdString();
+      continue;
+    }
+    EXPECT_EQ(mode(path), 0700u) << name.toStdString();
+    for (const QString& inner : QDir(path).entryList(QDir::Files))
+      EXPECT_EQ(mode(path + QLatin1Char('/') + inner), 0600u) << inner.toStdString();
+  }
   const QList<JournalInfo> journals = abandonedJournals(folder());
   ASSERT_EQ(journals.size(), 2);
   EXPECT_EQ(std::count_if(journals.begin(), journals.end(), [](auto& j) { return j.kept; }), 1);
