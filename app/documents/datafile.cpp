@@ -40,10 +40,7 @@ enum class Source : uint8_t {
   StartTime,
   Setting,  // a run setting of the setting table, by the line it is kept on
   Autorange,
-  MINX,
-  MINY,
-  MAXX,
-  MAXY,
+  Range,  // a range of the graph, a setting of the setting table by its id
   Graph,
   EndOfLine
 };
@@ -55,6 +52,7 @@ struct Cell {
   Column column = Column::Variant;
   M member = M::Caption;
   int line = 0;  // for a setting: the line the setting table keeps it on
+  SettingId range = SettingId::MinX;
 };
 
 constexpr Cell kEol{Source::EndOfLine};
@@ -65,14 +63,24 @@ constexpr Cell settingOn(int line) {
   return {Source::Setting, Column::Variant, M::Caption, line};
 }
 
+// Line 7 keeps the ranges, in this order. They reach the settings and the graph together,
+// once all four are read and each is a number the graph takes.
+constexpr SettingId kRanges[] = {SettingId::MinX, SettingId::MinY, SettingId::MaxX,
+                                 SettingId::MaxY};
+constexpr M kRangeMembers[] = {M::RangeXMin, M::RangeYMin, M::RangeXMax, M::RangeYMax};
+constexpr Cell rangeCell(int i) {
+  return {Source::Range, Column::Variant, M::Caption, 0, kRanges[i]};
+}
+
 // The setting a cell stands for, and the type the file writes it as.
 const SettingDescriptor& settingOf(const Cell& cell) {
+  if (cell.source == Source::Range) return setting(cell.range);
   const SettingDescriptor* d = settingOnFileLine(cell.line);
   Q_ASSERT(d);
   return *d;
 }
 Column columnOf(const Cell& cell) {
-  if (cell.source != Source::Setting) return cell.column;
+  if (cell.source != Source::Setting && cell.source != Source::Range) return cell.column;
   switch (settingOf(cell).type) {
     case SettingType::Int16:
     case SettingType::Choice:
@@ -98,10 +106,10 @@ constexpr Cell kHeader[] = {
     kEol,  // 5
     graph(M::LegendOn, Column::Boolean),
     kEol,  // 6
-    {Source::MINX},
-    {Source::MINY},
-    {Source::MAXX},
-    {Source::MAXY},
+    rangeCell(0),
+    rangeCell(1),
+    rangeCell(2),
+    rangeCell(3),
     kEol,  // 7
     graph(M::GridCountX, Column::Integer),
     graph(M::GridCountY, Column::Integer),
@@ -181,17 +189,10 @@ QString cellName(const Cell& cell) {
     case Source::StartTime:
       return QStringLiteral("StartTime");
     case Source::Setting:
+    case Source::Range:
       return QString::fromLatin1(settingOf(cell).name);
     case Source::Autorange:
       return QStringLiteral("Autorange");
-    case Source::MINX:
-      return QStringLiteral("MINX");
-    case Source::MINY:
-      return QStringLiteral("MINY");
-    case Source::MAXX:
-      return QStringLiteral("MAXX");
-    case Source::MAXY:
-      return QStringLiteral("MAXY");
     case Source::Graph:
       return QStringLiteral("graph %1, %2")
           .arg(static_cast<int>(cell.member))
@@ -205,24 +206,16 @@ QString cellName(const Cell& cell) {
 // ---- Writing ------------------------------------------------------------------------------
 
 Variant valueOf(const Cell& cell, const Document& document) {
-  const AcquisitionSettings& s = document.settings;
   switch (cell.source) {
     case Source::Version:
       return Variant(kDataFileVersion);
     case Source::StartTime:
       return document.data.StartTime;
     case Source::Setting:
+    case Source::Range:
       return settingValue(document, settingOf(cell));
     case Source::Autorange:
       return Variant(document.autorange());
-    case Source::MINX:
-      return s.MINX;
-    case Source::MINY:
-      return s.MINY;
-    case Source::MAXX:
-      return s.MAXX;
-    case Source::MAXY:
-      return s.MAXY;
     case Source::Graph:
       return document.graph().property(cell.member);
     case Source::EndOfLine:
@@ -594,7 +587,7 @@ class Loader {
   FieldReader m_fields;
   Document& m_document;
   GraphModel& m_graph;
-  std::array<Variant, 4> m_range;  // MINX, MINY, MAXX, MAXY as read
+  std::array<Variant, std::size(kRanges)> m_range;  // as read
 
  public:
   QString m_what;
@@ -616,24 +609,19 @@ void Loader::applyCell(const Cell& cell, const Variant& v, LoadResult& result) {
     case Source::Autorange:
       m_document.setAutorange(v.toBool());
       return;
-    case Source::MINX:
-    case Source::MINY:
-    case Source::MAXX:
-      m_range[static_cast<int>(cell.source) - static_cast<int>(Source::MINX)] = v;
-      return;
-    case Source::MAXY: {
-      m_range[3] = v;
+    case Source::Range: {
+      const auto i =
+          std::find(std::begin(kRanges), std::end(kRanges), cell.range) - std::begin(kRanges);
+      m_range[i] = v;
+      if (i + 1 < std::ssize(kRanges)) return;
       // The four become settings only when the graph can take them: a range that is not a
       // number would make every later reset of the graph fail.
-      const M members[] = {M::RangeXMin, M::RangeYMin, M::RangeXMax, M::RangeYMax};
-      for (int i = 0; i < 4; ++i) {
-        m_what = cellName(Cell{static_cast<Source>(int(Source::MINX) + i)});
-        convertForMember(memberInfo(members[i]), m_range[i]);
+      for (int k = 0; k < std::ssize(kRanges); ++k) {
+        m_what = cellName(rangeCell(k));
+        convertForMember(memberInfo(kRangeMembers[k]), m_range[k]);
       }
-      s.MINX = m_range[0];
-      s.MINY = m_range[1];
-      s.MAXX = m_range[2];
-      s.MAXY = m_range[3];
+      for (int k = 0; k < std::ssize(kRanges); ++k)
+        setSetting(m_document, setting(kRanges[k]), m_range[k]);
       m_graph.setProperty(M::RangeXMin, s.MINX);
       m_graph.setProperty(M::RangeXMax, s.MAXX);
       m_graph.setProperty(M::RangeYMin, s.MINY);

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "app/documents/document.h"
+#include "app/graph/graphmodel.h"
 #include "common/automationerror.h"
 #include "common/numberformat.h"
 
@@ -17,6 +18,7 @@ namespace {
 
 constexpr double kMaxInt16 = std::numeric_limits<int16_t>::max();
 constexpr double kMaxInt32 = std::numeric_limits<int32_t>::max();
+constexpr double kMaxDouble = std::numeric_limits<double>::max();
 
 constexpr SettingChoice kReferences[] = {
     {"Vdd, Vss", "vdd", 0}, {"Ch3, Vss", "ch3", 1}, {"Ch3, Ch2", "ch3-ch2", 8}};
@@ -186,10 +188,137 @@ constexpr SettingDescriptor kTable[] = {
      "A/D reference",
      kReferences,
      "RefSel"},
+    // The graph page. A range takes any number, kept as typed; its unit is the axis's (the
+    // Y axis's is the calibrated one, which only the user knows).
+    {SettingId::MinX,
+     "MINX",
+     SettingType::Text,
+     -kMaxDouble,
+     kMaxDouble,
+     false,
+     false,
+     1,
+     "0",
+     "MINX",
+     "Minimum X",
+     "seconds",
+     "a number of seconds",
+     nullptr,
+     7,
+     nullptr,
+     nullptr,
+     nullptr,
+     {},
+     nullptr},
+    {SettingId::MaxX,
+     "MAXX",
+     SettingType::Text,
+     -kMaxDouble,
+     kMaxDouble,
+     false,
+     false,
+     1,
+     "100",
+     "MAXX",
+     "Maximum X",
+     "seconds",
+     "a number of seconds",
+     nullptr,
+     7,
+     nullptr,
+     nullptr,
+     nullptr,
+     {},
+     nullptr},
+    {SettingId::MinY,
+     "MINY",
+     SettingType::Text,
+     -kMaxDouble,
+     kMaxDouble,
+     false,
+     false,
+     1,
+     "0",
+     "MINY",
+     "Minimum Y",
+     "",
+     "a number",
+     nullptr,
+     7,
+     nullptr,
+     nullptr,
+     nullptr,
+     {},
+     nullptr},
+    {SettingId::MaxY,
+     "MAXY",
+     SettingType::Text,
+     -kMaxDouble,
+     kMaxDouble,
+     false,
+     false,
+     1,
+     "5",
+     "MAXY",
+     "Maximum Y",
+     "",
+     "a number",
+     nullptr,
+     7,
+     nullptr,
+     nullptr,
+     nullptr,
+     {},
+     nullptr},
+    {SettingId::XSteps,
+     "XSTEP",
+     SettingType::Int16,
+     0,
+     kMaxInt16,
+     true,
+     false,
+     1,
+     "20",
+     "XSTEP",
+     "X Steps",
+     "divisions",
+     "a whole number from 1 to 32767",
+     nullptr,
+     8,
+     nullptr,
+     nullptr,
+     nullptr,
+     {},
+     nullptr},
+    {SettingId::YSteps,
+     "YSTEP",
+     SettingType::Int16,
+     0,
+     kMaxInt16,
+     true,
+     false,
+     1,
+     "10",
+     "YSTEP",
+     "Y Steps",
+     "divisions",
+     "a whole number from 1 to 32767",
+     nullptr,
+     8,
+     nullptr,
+     nullptr,
+     nullptr,
+     {},
+     nullptr},
+};
+
+constexpr SettingPair kPairs[] = {
+    {SettingId::MinX, SettingId::MaxX, "Maximum X must be larger than minimum X"},
+    {SettingId::MinY, SettingId::MaxY, "Maximum Y must be larger than minimum Y"},
 };
 
 static_assert(kChannels == 5, "the channel count's texts above say 5");
-static_assert(std::size(kTable) == std::size_t(SettingId::Reference) + 1);
+static_assert(std::size(kTable) == std::size_t(SettingId::YSteps) + 1);
 
 constexpr bool inIdOrder() {
   for (std::size_t i = 0; i < std::size(kTable); ++i)
@@ -220,6 +349,20 @@ const SettingDescriptor* settingOnFileLine(int line) {
   for (const SettingDescriptor& d : kTable)
     if (d.fileLine == line) return &d;
   return nullptr;
+}
+
+std::span<const SettingPair> settingPairs() {
+  return kPairs;
+}
+
+bool pairHolds(const Variant& minimum, const Variant& maximum) {
+  const auto number = [](const Variant& v) -> std::optional<double> {
+    if (v.isText()) return zrv::parseNumber(v.textValue());
+    if (v.isNumeric()) return v.toDouble();
+    return std::nullopt;
+  };
+  const std::optional<double> low = number(minimum), high = number(maximum);
+  return low && high && *high > *low;
 }
 
 SettingCheck checkSetting(const SettingDescriptor& d, QStringView text) {
@@ -288,6 +431,18 @@ Variant settingValue(const Document& document, const SettingDescriptor& d) {
       return Variant(s.ChanLimit);
     case SettingId::Reference:
       return Variant(s.RefSel);
+    case SettingId::MinX:
+      return s.MINX;
+    case SettingId::MaxX:
+      return s.MAXX;
+    case SettingId::MinY:
+      return s.MINY;
+    case SettingId::MaxY:
+      return s.MAXY;
+    case SettingId::XSteps:
+      return document.graph().property(GraphMember::GridCountX);
+    case SettingId::YSteps:
+      return document.graph().property(GraphMember::GridCountY);
     case SettingId::TimerFrequency:
     case SettingId::Reconnect:
       break;
@@ -315,6 +470,26 @@ void setSetting(Document& document, const SettingDescriptor& d, const Variant& v
       return;
     case SettingId::Reference:
       s.RefSel = value.toInteger();
+      return;
+    // The ranges reach the graph together once the caller has set all four
+    // (Document::setGraphRanges); the data file reader checks all four before it sets any.
+    case SettingId::MinX:
+      s.MINX = value;
+      return;
+    case SettingId::MaxX:
+      s.MAXX = value;
+      return;
+    case SettingId::MinY:
+      s.MINY = value;
+      return;
+    case SettingId::MaxY:
+      s.MAXY = value;
+      return;
+    case SettingId::XSteps:
+      document.graph().setProperty(GraphMember::GridCountX, value);
+      return;
+    case SettingId::YSteps:
+      document.graph().setProperty(GraphMember::GridCountY, value);
       return;
     case SettingId::TimerFrequency:
     case SettingId::Reconnect:

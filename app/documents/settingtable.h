@@ -1,5 +1,5 @@
 #pragma once
-// Every run setting a user can type, declared once. A row says what the setting is called,
+// Every setting a user types in a box, declared once. A row says what the setting is called,
 // how it is held, which values it takes, its default, unit, label, the data-file line it is
 // kept on, the command-line option that sets it and the key of the user's defaults; the
 // options dialog, the data file, the headless recorder and its --help, and the user's
@@ -8,6 +8,9 @@
 //
 // Adding a setting: a member in AcquisitionSettings (runsettings.h), an id below and a row
 // in settingtable.cpp. The dialog shows the field where its page lays it out.
+//
+// Two settings that bound a range (the graph's minimum and maximum X) are also a pair of
+// settingPairs(): a range is taken only when its maximum is above its minimum.
 
 #include <QString>
 #include <QStringView>
@@ -21,7 +24,7 @@ namespace zrvlog {
 
 class Document;
 
-/// The settings of the table, in the order the dialog checks and the help lists them.
+/// The settings of the table, in the order the help lists them.
 enum class SettingId : uint8_t {
   StopTime,
   TimerFrequency,
@@ -31,6 +34,14 @@ enum class SettingId : uint8_t {
   Channels,
   Reconnect,
   Reference,
+  // The graph page: the ranges a document keeps, and the grid's divisions, which are the
+  // graph's own (the file keeps them on line 8 with the graph's other members).
+  MinX,
+  MaxX,
+  MinY,
+  MaxY,
+  XSteps,
+  YSteps,
 };
 
 /// How a setting is held, and so how the data file writes it.
@@ -85,8 +96,21 @@ struct SettingDescriptor {
 /// Every setting, in SettingId order.
 std::span<const SettingDescriptor> settingTable();
 const SettingDescriptor& setting(SettingId id);
-/// The setting kept on a line of the data file, if any.
+/// The (first) setting kept on a line of the data file, if any.
 const SettingDescriptor* settingOnFileLine(int line);
+
+/// Two settings that bound a range, and what the user is told when the maximum is not
+/// above the minimum.
+struct SettingPair {
+  SettingId minimum;
+  SettingId maximum;
+  const char* message;
+};
+/// Every pair, in the order they are judged.
+std::span<const SettingPair> settingPairs();
+/// Whether the maximum is above the minimum, for values as held (text is read as the
+/// number it is; a value that is no number bounds nothing).
+bool pairHolds(const zrv::Variant& minimum, const zrv::Variant& maximum);
 
 /// Why a typed value was refused.
 enum class SettingProblem : uint8_t {

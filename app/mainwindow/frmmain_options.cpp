@@ -79,8 +79,11 @@ void frmMain::applyUserDefaults() {
 }
 
 void frmMain::applyFactoryDefaults() {
+  // What the user's defaults can keep goes back; the graph's ranges and grid are the
+  // document's look, which the quick range below sets as a start does.
   for (const SettingDescriptor& d : settingTable())
-    if (const Variant value = settingDefault(d); !value.isEmpty()) setSetting(*m_engine, d, value);
+    if (const Variant value = settingDefault(d); d.storedKey && !value.isEmpty())
+      setSetting(*m_engine, d, value);
   m_engine->settings.ClkX2 = true;
   m_engine->quickset(Quickset::Volts0To5);
   m_engine->readPlanChanged();

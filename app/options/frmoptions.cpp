@@ -18,7 +18,6 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 #include <cmath>
-#include <limits>
 #include <optional>
 
 #include "app/acquisition/boardcontrol.h"
@@ -45,11 +44,6 @@ using zrv::Variant;
 using M = GraphMember;
 
 constexpr int kPortCount = 9;  // COM1 to COM9
-constexpr double kMaxInt16 = std::numeric_limits<int16_t>::max();
-
-std::optional<double> numberIn(const QLineEdit* field) {
-  return zrv::parseNumber(field->text());
-}
 
 // Numbers go in boxes of about this many characters.
 QLineEdit* numberBox(const char* name, QWidget* parent) {
@@ -182,14 +176,6 @@ frmOptions::frmOptions(OptionsHost host, QWidget* owner) : QDialog(owner), m_hos
   if (m_host.morePages) m_more = m_host.morePages();
   for (OptionsPage* page : m_more)
     tabs->addTab(page, page->title());
-  m_takes = {
-      {MINX, QStringLiteral("a number of seconds")},
-      {MAXX, QStringLiteral("a number of seconds")},
-      {MINY, QStringLiteral("a number")},
-      {MAXY, QStringLiteral("a number")},
-      {XSTEP, QStringLiteral("a whole number from 1 to 32767")},
-      {YSTEP, QStringLiteral("a whole number from 1 to 32767")},
-  };
   for (const auto& [d, box] : m_settingBoxes)
     m_takes.insert(box, QString::fromLatin1(d->takes));
 
@@ -259,12 +245,16 @@ QWidget* frmOptions::buildGraphPage() {
   Legend->setObjectName(QStringLiteral("Legend"));
   connect(autor, &QCheckBox::toggled, this, [this] { autor_Click(); });
 
-  MINX = numberBox("MINX", frame);
-  MAXX = numberBox("MAXX", frame);
-  XSTEP = numberBox("XSTEP", frame);
-  MINY = numberBox("MINY", frame);
-  MAXY = numberBox("MAXY", frame);
-  YSTEP = numberBox("YSTEP", frame);
+  // Made in the order they are checked; the tab order below goes down each column.
+  MINX = settingBox(SettingId::MinX, frame);
+  MAXX = settingBox(SettingId::MaxX, frame);
+  MINY = settingBox(SettingId::MinY, frame);
+  MAXY = settingBox(SettingId::MaxY, frame);
+  XSTEP = settingBox(SettingId::XSteps, frame);
+  YSTEP = settingBox(SettingId::YSteps, frame);
+  QWidget* const tabOrder[] = {MINX, MAXX, XSTEP, MINY, MAXY, YSTEP};
+  for (std::size_t i = 1; i < std::size(tabOrder); ++i)
+    QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
   Gset = new QPushButton(QStringLiteral("Graph Setup"), frame);
   Gset->setObjectName(QStringLiteral("Gset"));
   Gset->setAutoDefault(false);
@@ -280,24 +270,17 @@ QWidget* frmOptions::buildGraphPage() {
   grid->addWidget(autor, 0, 0, 1, 3);
   grid->addWidget(Legend, 0, 4, 1, 3);
   grid->setRowMinimumHeight(1, 8);
-  const struct {
-    const char* x;
-    QLineEdit* xBox;
-    const char* xUnit;
-    const char* y;
-    QLineEdit* yBox;
-    const char* yUnit;
-  } rows[] = {{"Minimum X", MINX, "seconds", "Minimum Y", MINY, ""},
-              {"Maximum X", MAXX, "seconds", "Maximum Y", MAXY, ""},
-              {"X Steps", XSTEP, "divisions", "Y Steps", YSTEP, "divisions"}};
+  const std::pair<QLineEdit*, QLineEdit*> rows[] = {{MINX, MINY}, {MAXX, MAXY}, {XSTEP, YSTEP}};
   int r = 2;
-  for (const auto& row : rows) {
-    grid->addWidget(labelFor(QString::fromLatin1(row.x), row.xBox, frame), r, 0);
-    grid->addWidget(row.xBox, r, 1);
-    grid->addWidget(unitLabel(row.xUnit, frame), r, 2);
-    grid->addWidget(labelFor(QString::fromLatin1(row.y), row.yBox, frame), r, 4);
-    grid->addWidget(row.yBox, r, 5);
-    grid->addWidget(unitLabel(row.yUnit, frame), r, 6);
+  for (const auto& [x, y] : rows) {
+    int column = 0;
+    for (QLineEdit* box : {x, y}) {
+      grid->addWidget(settingLabel(box, frame), r, column);
+      grid->addWidget(box, r, column + 1);
+      grid->addWidget(unitLabel(box->property("unit").toByteArray().constData(), frame), r,
+                      column + 2);
+      column = 4;
+    }
     ++r;
   }
 
@@ -506,16 +489,6 @@ void frmOptions::Form_Load() {
 
   autor->setChecked(m_host.autorange && m_host.autorange());
   autor_Click();
-  // Zooming and autoranging leave doubles with 15 digits: the boxes show as many as the range
-  // needs, and what they show is what Apply sets.
-  const auto [minX, maxX] = rangeTexts(s.MINX, s.MAXX);
-  const auto [minY, maxY] = rangeTexts(s.MINY, s.MAXY);
-  MAXX->setText(maxX);
-  MINX->setText(minX);
-  MAXY->setText(maxY);
-  MINY->setText(minY);
-  XSTEP->setText(QString::number(graph.property(M::GridCountX).toInteger()));
-  YSTEP->setText(QString::number(graph.property(M::GridCountY).toInteger()));
 
   // A reference code the list does not offer shows the board's default and says so; Apply
   // then sets that default, rather than hand the board a code it may not know.
@@ -534,6 +507,14 @@ void frmOptions::Form_Load() {
 
   for (const auto& [d, box] : m_settingBoxes)
     box->setText(settingText(engine, *d));
+  // Zooming and autoranging leave doubles with 15 digits: the boxes show as many as the range
+  // needs, and what they show is what Apply sets.
+  for (const SettingPair& pair : settingPairs()) {
+    const auto [low, high] = rangeTexts(settingValue(engine, setting(pair.minimum)),
+                                        settingValue(engine, setting(pair.maximum)));
+    field(setting(pair.minimum).field)->setText(low);
+    field(setting(pair.maximum).field)->setText(high);
+  }
   // A data file holds one interval for all its samples: one changed mid-run would put the
   // later samples at the wrong times when the file is read back.
   SampRate->setReadOnly(engine.running());
@@ -739,55 +720,41 @@ void frmOptions::refuse(QLineEdit* field, const QString& why) {
          explain(field, why));
 }
 
-bool frmOptions::CheckEntry(QLineEdit* field, bool allowNegative, bool allowZero) {
-  const std::optional<double> v = numberIn(field);
-  const bool bad = !v || (!allowNegative && *v < 0) || (!allowZero && *v == 0);
-  if (!bad) return true;
-  refuse(field, notAllowed(field->text()));
-  return false;
-}
-
-bool frmOptions::checkWhole(QLineEdit* field, double scale, double highest,
-                            const QString& whyTooLow) {
-  const double r = std::nearbyint(numberIn(field).value_or(0) * scale);
-  if (r >= 1 && r <= highest) return true;
-  refuse(field, r < 1 && !whyTooLow.isEmpty() ? whyTooLow : notAllowed(field->text()));
-  return false;
-}
-
 bool frmOptions::ValidateEntries() {
-  // The three fixed messages get the values they compare, or the range, below them.
-  const auto compare = [this](QLineEdit* low, QLineEdit* high, const char* message) {
-    if (*numberIn(high) > *numberIn(low)) return true;
-    selectTab(GraphPage + 1);
-    report(QString::fromLatin1(message) + QStringLiteral("\n\n%1 is '%2' and %3 is '%4'.")
-                                              .arg(low->property("label").toString(), low->text(),
-                                                   high->property("label").toString(),
-                                                   high->text()));
-    focus(low);
-    return false;
-  };
-  // The numbers a field must round to where it becomes a whole number; the checks above
-  // them let through 0.4 channels or 40000 samples, which no run could use.
-  const auto whole = [this](QLineEdit* box, double highest) {
-    return checkWhole(box, 1.0, highest);
-  };
-
-  if (!CheckEntry(MINX, true, true)) return false;
-  if (!CheckEntry(MAXX, true, true)) return false;
-  if (!CheckEntry(MINY, true, true)) return false;
-  if (!CheckEntry(MAXY, true, true)) return false;
-  if (!compare(MINX, MAXX, "Maximum X must be larger than minimum X")) return false;
-  if (!compare(MINY, MAXY, "Maximum Y must be larger than minimum Y")) return false;
-  if (!CheckEntry(XSTEP, false, false) || !whole(XSTEP, kMaxInt16)) return false;
-  if (!CheckEntry(YSTEP, false, false) || !whole(YSTEP, kMaxInt16)) return false;
-  // The run settings, each judged as the command line judges it.
-  for (const auto& [d, box] : m_settingBoxes)
-    if (!checkSettingBox(box, *d)) return false;
+  // The ranges are compared once every box of a pair holds a number: after the last of them.
+  qsizetype pairsAfter = -1;
+  for (qsizetype i = 0; i < m_settingBoxes.size(); ++i)
+    for (const SettingPair& pair : settingPairs())
+      if (m_settingBoxes[i].first->id == pair.minimum ||
+          m_settingBoxes[i].first->id == pair.maximum)
+        pairsAfter = i;
+  for (qsizetype i = 0; i < m_settingBoxes.size(); ++i) {
+    const auto& [d, box] = m_settingBoxes[i];
+    if (!CheckEntry(box, *d)) return false;
+    if (i == pairsAfter)
+      for (const SettingPair& pair : settingPairs())
+        if (!checkPair(pair)) return false;
+  }
   return true;
 }
 
-bool frmOptions::checkSettingBox(QLineEdit* box, const SettingDescriptor& d) {
+bool frmOptions::checkPair(const SettingPair& pair) {
+  QLineEdit* low = field(setting(pair.minimum).field);
+  QLineEdit* high = field(setting(pair.maximum).field);
+  if (pairHolds(checkSetting(setting(pair.minimum), low->text()).value,
+                checkSetting(setting(pair.maximum), high->text()).value))
+    return true;
+  // The fixed message gets the values it compares below it.
+  showPageOf(low);
+  report(QString::fromLatin1(pair.message) +
+         QStringLiteral("\n\n%1 is '%2' and %3 is '%4'.")
+             .arg(low->property("label").toString(), low->text(),
+                  high->property("label").toString(), high->text()));
+  focus(low);
+  return false;
+}
+
+bool frmOptions::CheckEntry(QLineEdit* box, const SettingDescriptor& d) {
   const SettingCheck check = checkSetting(d, box->text());
   switch (check.problem) {
     case SettingProblem::None:
@@ -824,27 +791,16 @@ bool frmOptions::cmdApply_Click() {
     m_tabs->setCurrentIndex(shown);
   }
   AcquisitionEngine& engine = *m_host.engine;
-  AcquisitionSettings& s = engine.settings;
   GraphModel& graph = engine.graph();
   BoardControl& board = engine.board();
-  const auto whole16 = [](QLineEdit* box) { return zrv::roundToInt16(*numberIn(box)); };
   QStringList portMapFailures;
   try {
     if (m_host.setAutorange) m_host.setAutorange(autor->isChecked());
-    s.MAXX = MAXX->text();
-    s.MINX = MINX->text();
-    s.MAXY = MAXY->text();
-    s.MINY = MINY->text();
-    graph.setProperty(M::RangeXMax, s.MAXX);
-    graph.setProperty(M::RangeYMax, s.MAXY);
-    graph.setProperty(M::RangeXMin, s.MINX);
-    graph.setProperty(M::RangeYMin, s.MINY);
-    graph.setProperty(M::GridCountX, Variant(whole16(XSTEP)));
-    graph.setProperty(M::GridCountY, Variant(whole16(YSTEP)));
-    graph.setProperty(M::LegendOn, Variant(Legend->isChecked()));
-    // The run settings in the table's order; the interval waits for the end of a run.
+    // The settings in the pages' order; the interval waits for the end of a run.
     for (const auto& [d, box] : m_settingBoxes)
       if (!changesBetweenRunsOnly(*d)) setSetting(engine, *d, checkSetting(*d, box->text()).value);
+    engine.document().setGraphRanges();
+    graph.setProperty(M::LegendOn, Variant(Legend->isChecked()));
     engine.readPlanChanged();
     setSetting(engine, setting(SettingId::Reference),
                Variant(int16_t(RefSel->currentData().toInt())));

@@ -40,6 +40,7 @@ namespace zrvlog {
 class AcquisitionEngine;
 class Dialogs;
 struct SettingDescriptor;
+struct SettingPair;
 enum class SettingId : uint8_t;
 class OptionsPage;
 class PolyGrid;
@@ -96,8 +97,9 @@ class frmOptions : public QDialog {
   void tbsOptions_Click();
   /// Enables the four range boxes when "Autoranging" is unchecked, disables them otherwise.
   void autor_Click();
-  /// Checks one field; on a bad entry brings its page to the front, focuses it and says so.
-  bool CheckEntry(QLineEdit* field, bool allowNegative, bool allowZero);
+  /// Checks one field with the setting table's judge; on a bad entry brings its page to the
+  /// front, focuses it and says so.
+  bool CheckEntry(QLineEdit* field, const SettingDescriptor& d);
   /// Every check in the fixed order; false at the first failure (already reported).
   bool ValidateEntries();
   /// Validates, then applies every field. False when validation failed (nothing applied) or
@@ -158,11 +160,8 @@ class frmOptions : public QDialog {
   // The box of a setting of the setting table, named and labelled as its row says.
   QLineEdit* settingBox(SettingId id, QWidget* parent);
   QLabel* settingLabel(QLineEdit* box, QWidget* parent);
-  // Checks a setting's box with the setting table's judge; reports a refusal.
-  bool checkSettingBox(QLineEdit* box, const SettingDescriptor& d);
-  // The field times scale must round to a whole number from 1 to highest; whyTooLow, when
-  // given, says why a number that rounds below 1 is refused.
-  bool checkWhole(QLineEdit* field, double scale, double highest, const QString& whyTooLow = {});
+  // Checks that a pair's maximum box is above its minimum box; reports a refusal.
+  bool checkPair(const SettingPair& pair);
   // Gives every page the size of the largest.
   void keepOneSize();
 
@@ -185,7 +184,7 @@ class frmOptions : public QDialog {
   QMap<int16_t, QString> m_loadedDevices;    // COM number -> device, as loaded
   QMap<int16_t, QString> m_changedDevices;   // COM number -> device chosen here
   QHash<const QLineEdit*, QString> m_takes;  // what each checked box takes, for messages
-  QList<std::pair<const SettingDescriptor*, QLineEdit*>> m_settingBoxes;  // in table order
+  QList<std::pair<const SettingDescriptor*, QLineEdit*>> m_settingBoxes;  // as made
   bool m_linkOpen = false;  // a run was going on when the dialog was loaded
   bool m_loaded = false;
 };

@@ -1,6 +1,6 @@
 // Every row of the setting table, walked through the three places that read it: the options
-// dialog, the data file and the headless recorder's options. Each must take the same values
-// and hold them alike.
+// dialog, the data file and, for the rows that have one, the headless recorder's option. Each
+// must take the same values and hold them alike.
 #include "app/documents/settingtable.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QCommandLineParser>
 #include <QLineEdit>
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <set>
@@ -105,6 +106,35 @@ const std::vector<Row>& rows() {
        "ch3-ch2",
        Variant(int16_t{8}),
        {{"vdd", true}, {"CH3", true}, {"8", true}, {"2", false}, {"ch9", false}, {"", false}}},
+      // A range takes any finite number, kept as typed. The edges are typed one box at a
+      // time, in this order, so each stays clear of the pair rule (its own table below).
+      {SettingId::MinX,
+       "-12.5",
+       Variant("-12.5"),
+       {{"-1e300", true}, {"1e999", false}, {"", false}, {"abc", false}, {"99.5", true}}},
+      {SettingId::MaxX,
+       "250",
+       Variant("250"),
+       {{"1e300", true}, {"inf", false}, {"1,5", false}, {"100", true}}},
+      {SettingId::MinY,
+       "-2.5",
+       Variant("-2.5"),
+       {{"-1e300", true}, {"nan", false}, {" ", false}, {"4.99", true}}},
+      {SettingId::MaxY, "12.5", Variant("12.5"), {{"5", true}, {"-inf", false}, {"5 V", false}}},
+      {SettingId::XSteps,
+       "7",
+       Variant(int16_t{7}),
+       {{"1", true},
+        {"0", false},
+        {"0.5", false},
+        {"0.6", true},
+        {"32767", true},
+        {"32768", false},
+        {"-3", false}}},
+      {SettingId::YSteps,
+       "4",
+       Variant(int16_t{4}),
+       {{"1", true}, {"0.4", false}, {"32767", true}, {"1e5", false}, {"four", false}}},
   };
   return table;
 }
@@ -137,6 +167,11 @@ class SettingTableTest : public OptionsFixture {
 };
 
 TEST_F(SettingTableTest, EverySettingHasARowHereAndFieldsOfItsOwn) {
+  GraphModel graph;
+  zrvtest::FakeBoardControl board;
+  ManualTimer timer;
+  AcquisitionEngine fresh(graph, board, timer);
+  fresh.applyStartUpDefaults();
   std::set<SettingId> covered;
   for (const Row& r : rows())
     covered.insert(r.id);
@@ -149,11 +184,14 @@ TEST_F(SettingTableTest, EverySettingHasARowHereAndFieldsOfItsOwn) {
       EXPECT_TRUE(options.insert(QLatin1String(d.option)).second) << d.option;
     }
     if (d.fileLine) {
-      EXPECT_EQ(settingOnFileLine(d.fileLine), &d) << d.name;
+      ASSERT_NE(settingOnFileLine(d.fileLine), nullptr) << d.name;
+      EXPECT_EQ(settingOnFileLine(d.fileLine)->fileLine, d.fileLine) << d.name;
     }
-    // The default is a value the setting takes.
+    // The default is a value the setting takes, and the one a new document starts with.
     if (d.defaultText) {
       EXPECT_TRUE(checkSetting(d, QString::fromLatin1(d.defaultText)).ok()) << d.name;
+      EXPECT_EQ(settingText(d, settingValue(fresh, d)), settingText(d, settingDefault(d)))
+          << d.name;
     }
   }
   // The help lists each option with what it takes.
@@ -249,6 +287,71 @@ TEST_F(SettingTableTest, EverySettingRoundTripsThroughDialogDataFileAndCommandLi
     }
   }
   EXPECT_TRUE(dialogs.messages().empty());
+}
+
+// A range is taken only when its maximum is above its minimum: the dialog refuses the pair
+// with its own message, while a data file keeps what it holds (files written with such a
+// range load as they always did).
+TEST_F(SettingTableTest, ARangeNeedsItsMaximumAboveItsMinimumInTheDialogOnly) {
+  struct Case {
+    SettingId pair;  // by its minimum
+    const char* minimum;
+    const char* maximum;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {SettingId::MinX, "3", "3", false},    {SettingId::MinX, "3", "3.0000001", true},
+      {SettingId::MinX, "-1e1", "-5", true}, {SettingId::MinX, " 1 ", "2", true},
+      {SettingId::MinX, "10", "-10", false}, {SettingId::MinY, "2", "1.5", false},
+      {SettingId::MinY, "-0", "0", false},   {SettingId::MinY, "-0.0889541", "5", true},
+  };
+  open();
+  ASSERT_EQ(settingPairs().size(), 2u);
+  for (const Case& c : cases) {
+    const SettingPair& pair =
+        *std::find_if(settingPairs().begin(), settingPairs().end(),
+                      [&](const SettingPair& p) { return p.minimum == c.pair; });
+    const SettingDescriptor& low = setting(pair.minimum);
+    const SettingDescriptor& high = setting(pair.maximum);
+    SCOPED_TRACE(testing::Message() << low.name << " = '" << c.minimum << "', " << high.name
+                                    << " = '" << c.maximum << "'");
+    const SettingCheck a = checkSetting(low, QString::fromLatin1(c.minimum));
+    const SettingCheck b = checkSetting(high, QString::fromLatin1(c.maximum));
+    ASSERT_TRUE(a.ok() && b.ok());
+    EXPECT_EQ(pairHolds(a.value, b.value), c.accepted);
+
+    const std::size_t before = dialogs.messages().size();
+    scriptOptions([&](frmOptions& f) {
+      type(f, low.field, QString::fromLatin1(c.minimum));
+      type(f, high.field, QString::fromLatin1(c.maximum));
+      click(f.cmdApply);
+    });
+    if (!c.accepted) dialogs.answerMessage(Answer::Ok);
+    showOptions();
+    ASSERT_EQ(dialogs.messages().size() - before, c.accepted ? 0u : 1u);
+    AcquisitionEngine& engine = window->engine();
+    if (!c.accepted) {
+      EXPECT_TRUE(dialogs.messages().back().startsWith(QString::fromLatin1(pair.message)));
+      continue;
+    }
+    EXPECT_EQ(settingValue(engine, low), a.value);
+    EXPECT_EQ(settingValue(engine, high), b.value);
+  }
+
+  // A file whose X range is empty loads with that range, as typed.
+  AcquisitionEngine& engine = window->engine();
+  setSetting(engine, setting(SettingId::MinX), Variant("3"));
+  setSetting(engine, setting(SettingId::MaxX), Variant("3"));
+  QBuffer file;
+  file.open(QIODevice::WriteOnly);
+  ASSERT_TRUE(writeDataFile(file, engine.document()).ok);
+  cli::FileDocument other;
+  ASSERT_TRUE(
+      readDataFile(std::string_view(file.data().constData(), file.data().size()), other.document)
+          .ok());
+  EXPECT_EQ(settingValue(other.document, setting(SettingId::MinX)), Variant("3"));
+  EXPECT_EQ(settingValue(other.document, setting(SettingId::MaxX)), Variant("3"));
+  EXPECT_EQ(other.document.graph().property(GraphMember::RangeXMax), Variant(3.0));
 }
 
 // The user's defaults keep values as held (ms, reference codes) and go back through the
