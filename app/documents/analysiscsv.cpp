@@ -97,7 +97,9 @@ SaveResult writeAnalysisCsv(QIODevice& out, const Document& document, int channe
     const std::size_t complete = store.rows();
     std::optional<QDateTime> first;
     std::size_t notDates = 0, firstNotDate = 0;
+    constexpr std::size_t kPrefetchRows = 4096;
     for (std::size_t i = 0; i < complete; ++i) {
+      if (i % kPrefetchRows == 0) store.prefetch(i, i + kPrefetchRows);
       const zrv::Variant stamp = store.stamp(i);
       if (const auto moment = timeStampMoment(stamp)) {
         if (!first) first = moment;

@@ -133,6 +133,13 @@ void MappedFile::grow(std::size_t bytes) {
   m_size = size;
 }
 
+void MappedFile::prefetch(std::size_t from, std::size_t end) const {
+  const std::size_t first = from / pageSize() * pageSize();
+  if (m_memory || end <= first) return;
+  // Only a hint (older systems do without, and read page by page).
+  [[maybe_unused]] const int hinted = ::madvise(m_base + first, end - first, MADV_POPULATE_READ);
+}
+
 void MappedFile::shrink(std::size_t bytes) {
   const std::size_t size = roundUpToPage(bytes);
   if (size >= m_size) return;

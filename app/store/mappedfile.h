@@ -39,6 +39,9 @@ class MappedFile {
   /// Lets go of the resident pages below bytes, which must be mapped (they stay in the file
   /// and come back when read), so that a long run does not keep the whole file resident.
   void dropResident(std::size_t bytes) const;
+  /// Maps the pages of bytes from to end (which must be mapped) in one step, ahead of a reader
+  /// that will read them all: a fault per page, where they were given back, costs much more.
+  void prefetch(std::size_t from, std::size_t end) const;
   /// Gives back what the file holds past bytes (rounded up to a page); pointers there are void.
   void shrink(std::size_t bytes);
   /// Empties the file and gives its blocks back to the disk; pointers into it are void.

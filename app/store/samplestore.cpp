@@ -712,6 +712,16 @@ void SampleStore::dropResident(std::size_t rows, std::size_t exceptions,
   m_exceptionData.dropResident(exceptionBytes);
 }
 
+void SampleStore::prefetch(std::size_t first, std::size_t end) const {
+  end = std::min(end, m_rows);
+  if (first >= end) return;
+  m_key.prefetch(first * sizeof(double), end * sizeof(double));
+  m_stamp.prefetch(first * sizeof(double), end * sizeof(double));
+  m_jitter.prefetch(first * sizeof(int32_t), end * sizeof(int32_t));
+  for (auto& column : m_values)
+    column->prefetch(first * sizeof(double), end * sizeof(double));
+}
+
 void SampleStore::checkRow(std::size_t row) const {
   if (row >= m_rows)
     throw AutomationError(err::kSubscriptOutOfRange,

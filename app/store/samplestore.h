@@ -159,6 +159,9 @@ class SampleStore : public QObject {
   /// long run); commit() does it every kDropEveryRows rows.
   void dropResident() const;
   static constexpr std::size_t kDropEveryRows = 262144;
+  /// Brings the committed rows first to end back in one step, for a reader about to go
+  /// through them all (after dropResident() they are otherwise faulted in a page at a time).
+  void prefetch(std::size_t first, std::size_t end) const;
 
   // Reading committed rows. The spans stay valid while the store lives and is not cleared.
   double key(std::size_t row) const;
