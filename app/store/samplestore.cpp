@@ -296,8 +296,17 @@ void SampleStore::moveTo(const QString& folder) {
         err::kPathFileAccessError,
         QStringLiteral("The samples are kept in memory and cannot be moved to %1").arg(folder));
   // Never onto a folder that is there: its files would be another store's.
-  if (::renameat2(AT_FDCWD, QFile::encodeName(m_folder).constData(), AT_FDCWD,
-                  QFile::encodeName(folder).constData(), RENAME_NOREPLACE) != 0)
+  const QByteArray from = QFile::encodeName(m_folder), to = QFile::encodeName(folder);
+  int moved = ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
+  if (moved != 0 && errno == EINVAL) {
+    // A file system without that flag: the name is checked first instead.
+    struct stat st {};
+    if (::lstat(to.constData(), &st) == 0)
+      errno = EEXIST;
+    else
+      moved = ::rename(from.constData(), to.constData());
+  }
+  if (moved != 0)
     throw AutomationError(err::kPathFileAccessError,
                           QStringLiteral("Cannot move %1 to %2: %3")
                               .arg(m_folder, folder, QString::fromLocal8Bit(std::strerror(errno))));

@@ -10,7 +10,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <bit>
 #include <cmath>
@@ -300,6 +302,8 @@ TEST_F(StoreTest, ReopenAfterPowerCutKeepsWholeRows) {
     store->append(1e9, Variant::date(1), Variant(1), std::vector<double>{1, 2, 3});
     EXPECT_EQ(store->rows(), c.expectedRows + 1);
     store.reset();
+    // What the power cut cost is still known to whoever opens the store next.
+    EXPECT_EQ(SampleStore::open(folder(), kNoSyncThread)->lostRows(), kRows - c.expectedRows);
     SampleStore::remove(folder());
   }
 }
@@ -411,6 +415,12 @@ TEST_F(StoreTest, RefusalsNameTheProblemAndChangeNothing) {
   EXPECT_EQ(number([&] { SampleStore::create(folder(), 2); }), zrv::err::kPathFileAccessError);
   EXPECT_EQ(number([&] { SampleStore::open(dir.filePath(QStringLiteral("none"))); }),
             zrv::err::kPathFileAccessError);
+  EXPECT_TRUE(SampleStore::inUse(folder()));
+  // A move onto a folder that is there, even an empty one, would take another's name.
+  const QString taken = dir.filePath(QStringLiteral("taken"));
+  ASSERT_TRUE(QDir().mkpath(taken));
+  EXPECT_EQ(number([&] { store->moveTo(taken); }), zrv::err::kPathFileAccessError);
+  EXPECT_EQ(store->folder(), folder());
   EXPECT_EQ(store->rows(), 1u);
   // The open that found the store in use left its header alone: nothing claims a sync.
   EXPECT_EQ(store->durableRows(), 0u);
@@ -422,6 +432,14 @@ TEST_F(StoreTest, RefusalsNameTheProblemAndChangeNothing) {
   EXPECT_EQ(store->rows(), 0u);
   store->append(0, Variant::date(0), Variant(0), two);
   EXPECT_EQ(store->value(1, 0), 2);
+  // Moved, it goes on where it is now, and opens from there.
+  const QString moved = dir.filePath(QStringLiteral("moved"));
+  store->moveTo(moved);
+  store->append(1, Variant::date(0), Variant(0), two);
+  store.reset();
+  EXPECT_FALSE(QFileInfo::exists(folder()));
+  EXPECT_FALSE(SampleStore::inUse(moved));
+  EXPECT_EQ(SampleStore::open(moved)->rows(), 2u);
 }
 
 }  // namespace
