@@ -10,6 +10,7 @@
 #include <array>
 #include <cerrno>
 #include <cmath>
+#include <vector>
 
 #include "app/documents/channelpoints.h"
 #include "app/graph/graphmodel.h"
@@ -160,10 +161,42 @@ void Document::useStore(std::unique_ptr<SampleStore> store) {
 }
 
 void Document::moveSamplesTo(const QString& folder, std::chrono::milliseconds syncEvery) {
-  m_store->moveTo(folder);
+  try {
+    m_store->moveTo(folder);
+  } catch (const zrv::AutomationError&) {
+    if (QFileInfo::exists(folder)) throw;  // a name that is taken: the caller picks another
+    // Samples on another file system, or kept in memory: copied into a store there (a run's
+    // journal starts at its first sample, so there is little to copy).
+    copySamplesTo(folder);
+  }
   m_storeFolder = folder;
   m_ownsStoreFolder = false;
   m_store->setSyncInterval(syncEvery);
+}
+
+void Document::copySamplesTo(const QString& folder) {
+  SampleStore::Options options;
+  options.syncInterval = std::chrono::milliseconds::zero();
+  std::unique_ptr<SampleStore> copy;
+  try {
+    copy = SampleStore::create(folder, m_store->channels(), options);
+    constexpr std::size_t kRowsPerStep = 65536;
+    std::vector<StoredSample> rows;
+    for (std::size_t first = 0; first < m_store->rows(); first += kRowsPerStep) {
+      rows.clear();
+      m_store->readRows(first, std::min(m_store->rows(), first + kRowsPerStep), rows);
+      for (const StoredSample& row : rows)
+        copy->stage(row.key, row.stamp, row.jitter, row.values);
+      copy->commit();
+    }
+  } catch (const zrv::AutomationError&) {
+    copy.reset();
+    SampleStore::remove(folder);
+    throw;
+  }
+  const QString before = m_ownsStoreFolder ? m_storeFolder : QString();
+  useStore(std::move(copy));
+  if (!before.isEmpty()) SampleStore::remove(before);
 }
 
 void Document::takeSamplesBack() {

@@ -53,9 +53,9 @@ class Document : public QObject {
 
   /// The folder of the samples' files; empty while they are kept in memory.
   QString sampleFolder() const { return m_storeFolder; }
-  /// Moves the samples' files to folder (a free name on the same file system), where they
-  /// are synced every syncEvery and left when the document goes. Raises error 75 when they
-  /// cannot be moved, and nothing changes.
+  /// Moves the samples' files to folder (a free name), where they are synced every syncEvery
+  /// and left when the document goes. On another file system, or from memory, they are
+  /// copied there. Raises error 75 when neither can be done, and nothing changes.
   void moveSamplesTo(const QString& folder, std::chrono::milliseconds syncEvery);
   /// Takes the samples back into a private folder of its own, unsynced (their journal is
   /// done with them). Where that cannot be done they stay, and go with the document.
@@ -117,6 +117,7 @@ class Document : public QObject {
  private:
   void makeStore();
   void useStore(std::unique_ptr<SampleStore> store);
+  void copySamplesTo(const QString& folder);
   void clearSamples();
   void buildChannelElements();
   /// Lets the channel elements show the store's channels.
