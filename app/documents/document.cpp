@@ -140,13 +140,15 @@ void Document::makeStore() {
     options.inMemory = true;
     store = SampleStore::create(QStringLiteral("(memory)"), kChannels, options);
   }
-  m_storeFolder = storeFolder;
-  m_ownsStoreFolder = true;
-  useStore(std::move(store));
+  useStore(std::move(store), storeFolder, true);
 }
 
-void Document::useStore(std::unique_ptr<SampleStore> store) {
-  const std::unique_ptr<SampleStore> old = std::exchange(m_store, std::move(store));
+void Document::useStore(std::unique_ptr<SampleStore> store, const QString& folder, bool owns) {
+  // The files of a store that was this document's own go with it; a journal's stay.
+  const QString ownFolder = m_ownsStoreFolder ? m_storeFolder : QString();
+  m_storeFolder = folder;
+  m_ownsStoreFolder = owns;
+  std::unique_ptr<SampleStore> old = std::exchange(m_store, std::move(store));
   // The channel elements read the store itself: they only need to hear that it changed.
   connect(m_store.get(), &SampleStore::appended, m_graph, &GraphModel::samplesChanged);
   connect(m_store.get(), &SampleStore::cleared, m_graph, &GraphModel::samplesChanged);
@@ -158,6 +160,8 @@ void Document::useStore(std::unique_ptr<SampleStore> store) {
         m_graph->showSamples(c, std::make_unique<ChannelPoints>(*m_store, c));
     m_graph->samplesChanged();
   }
+  old.reset();
+  if (!ownFolder.isEmpty() && ownFolder != folder) SampleStore::remove(ownFolder);
 }
 
 void Document::moveSamplesTo(const QString& folder, std::chrono::milliseconds syncEvery) {
@@ -194,9 +198,7 @@ void Document::copySamplesTo(const QString& folder) {
     SampleStore::remove(folder);
     throw;
   }
-  const QString before = m_ownsStoreFolder ? m_storeFolder : QString();
-  useStore(std::move(copy));
-  if (!before.isEmpty()) SampleStore::remove(before);
+  useStore(std::move(copy), folder, false);
 }
 
 void Document::takeSamplesBack() {
@@ -216,9 +218,8 @@ void Document::takeSamplesBack() {
 }
 
 void Document::adoptSamples(std::unique_ptr<SampleStore> store) {
-  m_storeFolder = store->folder();
-  m_ownsStoreFolder = false;
-  useStore(std::move(store));
+  const QString folder = store->folder();
+  useStore(std::move(store), folder, false);
   data.SampleTime = int16_t{0};
   if (const std::size_t rows = m_store->rows()) {
     data.SampleTime = m_store->key(rows - 1);

@@ -116,7 +116,8 @@ class Document : public QObject {
 
  private:
   void makeStore();
-  void useStore(std::unique_ptr<SampleStore> store);
+  /// Takes store, kept in folder (removed with the document when owns), as the samples.
+  void useStore(std::unique_ptr<SampleStore> store, const QString& folder, bool owns);
   void copySamplesTo(const QString& folder);
   void clearSamples();
   void buildChannelElements();

@@ -58,8 +58,10 @@ class JournalTest : public ::testing::Test {
     if (journals.isEmpty()) return {};
     EXPECT_EQ(journals[0].samples, expectedSamples);
     recovered.engine.InitGraph();
+    const QString ownSamples = recovered.engine.document().sampleFolder();
     const LoadResult r = recoverJournal(journals[0], recovered.engine.document());
     EXPECT_TRUE(r.ok()) << r.error.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(ownSamples)) << "the samples it held before go with them";
     EXPECT_TRUE(recovered.engine.data.DataChanged) << "recovered data are not saved anywhere yet";
     EXPECT_TRUE(recovered.engine.data.CurrentFile.isEmpty());
     return recovered.save();
