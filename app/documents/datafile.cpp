@@ -578,8 +578,7 @@ class Loader {
   Field take(QString what) {
     m_what = std::move(what);
     m_line = m_fields.line();
-    m_field = m_fields.next();
-    return m_field;
+    return m_fields.next();
   }
   Variant takeVariant(QString what) { return m_fields.toVariant(take(std::move(what))); }
   void applyCell(const Cell& cell, const Variant& v, LoadResult& result);
@@ -597,7 +596,6 @@ class Loader {
  public:
   QString m_what;
   int m_line = 1;
-  Field m_field;  // the last field of lines 1 to 23 and the blocks
 };
 
 void Loader::applyCell(const Cell& cell, const Variant& v, LoadResult& result) {
@@ -773,12 +771,10 @@ LoadResult readBytes(std::string_view bytes, Document& document, bool mapped) {
   } catch (const AutomationError& e) {
     result.status = LoadResult::Status::ReadError;
     // A conversion names the whole value it could not take; a long one is quoted by its start.
-    QString message = e.message();
-    if (const QString value = FieldReader::toText(loader.m_field);
-        value.size() > kExcerptCharacters)
-      message.replace(value, excerpt(QStringView(value)));
-    result.error =
-        QStringLiteral("%1 (line %2, %3)").arg(message).arg(loader.m_line).arg(loader.m_what);
+    result.error = QStringLiteral("%1 (line %2, %3)")
+                       .arg(excerptQuoted(e.message()))
+                       .arg(loader.m_line)
+                       .arg(loader.m_what);
   }
   if (result.status == LoadResult::Status::IncorrectFormat)
     result.error = QString::fromLatin1(kIncorrectFileFormat);

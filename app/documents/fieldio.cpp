@@ -197,6 +197,24 @@ QString excerpt(QStringView text) {
   return out;
 }
 
+QString excerptQuoted(const QString& message) {
+  QString out;
+  qsizetype from = 0;
+  for (;;) {
+    const qsizetype open = message.indexOf(QLatin1Char('"'), from);
+    if (open < 0) break;
+    qsizetype close = message.indexOf(QLatin1Char('"'), open + 1);
+    if (close < 0) close = message.size();  // a quote left open quotes the rest
+    out += QStringView(message).mid(from, open + 1 - from);
+    out += excerpt(QStringView(message).mid(open + 1, close - open - 1));
+    if (close == message.size()) return out;
+    out += QLatin1Char('"');
+    from = close + 1;
+  }
+  out += QStringView(message).mid(from);
+  return out;
+}
+
 QString excerpt(std::string_view bytes) {
   // Bytes enough for one character more than is quoted, which shows that there is more.
   constexpr std::size_t kBytes = 4 * (std::size_t(kExcerptCharacters) + 1);

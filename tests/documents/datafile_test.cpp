@@ -320,6 +320,17 @@ TEST(DataFile, ReaderEdgeCases) {
          p.engine.InitGraph();  // and the graph can be reset afterwards
          EXPECT_EQ(p.graph.property(M::RangeXMax), Variant(100.0));
        }},
+      // Found by fuzzing: the ranges are judged after the fourth is read, so the message had
+      // quoted a long one whole.
+      {"a long axis range that is not a number",
+       [&](QByteArray f) {
+         return replaceLine(f, 7, "0,-.5,\"" + QByteArray(300, '2') + "x\",5.25");
+       },
+       LoadResult::Status::ReadError, "MAXX",
+       [](EngineParts&, const LoadResult& r) {
+         EXPECT_LT(r.error.size(), 120) << "quoted by its start";
+         EXPECT_TRUE(r.error.contains(QChar(0x2026)));
+       }},
       {"a date StartTime as text", [&](QByteArray f) { return replaceLine(f, 2, "\"\""); },
        LoadResult::Status::Loaded, "",
        [](EngineParts& p, const LoadResult&) {
