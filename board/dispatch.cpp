@@ -146,9 +146,9 @@ Variant convert(const Variant& value, Type type, const Member& member, const QSt
         break;
     }
   } catch (const AutomationError& e) {
-    throw AutomationError(
-        e.number(), QStringLiteral("%1: %2 (%3) cannot be %4")
-                        .arg(QLatin1String(member.name), what, describe(value), typeName(type)));
+    throw AutomationError(e.number(), QStringLiteral("%1: %2 (%3) cannot be %4")
+                                          .arg(QLatin1String(member.name), what,
+                                               describeBriefly(value), typeName(type)));
   }
   return value;
 }

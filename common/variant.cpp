@@ -1,5 +1,6 @@
 #include "variant.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -34,8 +35,9 @@ QString typeName(VarType type) {
 namespace {
 
 [[noreturn]] void mismatch(const Variant& v, const char* wanted) {
-  throw AutomationError(err::kTypeMismatch,
-                        QStringLiteral("%1 is not %2").arg(describe(v), QLatin1String(wanted)));
+  throw AutomationError(
+      err::kTypeMismatch,
+      QStringLiteral("%1 is not %2").arg(describeBriefly(v), QLatin1String(wanted)));
 }
 
 // Arithmetic operands: the value as a double plus the rank that decides the result's type.
@@ -226,6 +228,24 @@ QString describe(const Variant& v) {
     default:
       return typeName(v.type()) + QLatin1Char(' ') + v.toText();
   }
+}
+
+QString describeBriefly(const Variant& v) {
+  // A field of a file may hold 64 KB: its start names it well enough.
+  constexpr qsizetype kQuoted = 40;
+  if (v.type() == VarType::String && v.textValue().size() > kQuoted)
+    return QStringLiteral("String \"%1\"").arg(excerpt(v.textValue(), kQuoted));
+  return describe(v);
+}
+
+QString excerpt(QStringView text, qsizetype characters) {
+  qsizetype length = std::min(text.size(), characters);
+  if (length > 0 && length < text.size() && text[length - 1].isHighSurrogate()) --length;
+  QString out = text.left(length).toString();
+  for (QChar& c : out)
+    if (c.unicode() < 0x20 || c.unicode() == 0x7F) c = QChar::ReplacementCharacter;
+  if (length < text.size()) out += QChar(0x2026);
+  return out;
 }
 
 }  // namespace zrv

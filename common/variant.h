@@ -92,5 +92,11 @@ class Variant {
 
 /// A readable rendering for logs and test failures: "Integer 5", "String \"abc\"".
 QString describe(const Variant& v);
+/// The same for error messages, where a long text is named by its start (see excerpt).
+QString describeBriefly(const Variant& v);
+
+/// The start of a text for a message: at most characters characters, then "…" when there is
+/// more; control characters show as U+FFFD.
+QString excerpt(QStringView text, qsizetype characters);
 
 }  // namespace zrv

@@ -770,9 +770,11 @@ LoadResult readBytes(std::string_view bytes, Document& document, bool mapped) {
     loader.run(result);
   } catch (const AutomationError& e) {
     result.status = LoadResult::Status::ReadError;
-    // A conversion names the whole value it could not take; a long one is quoted by its start.
+    // Conversions quote a long value by its start; whatever else a message quotes, it stays
+    // a message (a field may hold 64 KB).
+    constexpr qsizetype kMessageCharacters = 300;
     result.error = QStringLiteral("%1 (line %2, %3)")
-                       .arg(excerptQuoted(e.message()))
+                       .arg(zrv::excerpt(e.message(), kMessageCharacters))
                        .arg(loader.m_line)
                        .arg(loader.m_what);
   }

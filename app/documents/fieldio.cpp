@@ -188,31 +188,7 @@ std::optional<double> parseFileDate(std::string_view t) {
 // ---- Reading ----------------------------------------------------------------------------
 
 QString excerpt(QStringView text) {
-  qsizetype length = std::min(text.size(), kExcerptCharacters);
-  if (length < text.size() && text[length - 1].isHighSurrogate()) --length;
-  QString out = text.left(length).toString();
-  for (QChar& c : out)
-    if (c.unicode() < 0x20 || c.unicode() == 0x7F) c = QChar::ReplacementCharacter;
-  if (length < text.size()) out += QChar(0x2026);
-  return out;
-}
-
-QString excerptQuoted(const QString& message) {
-  QString out;
-  qsizetype from = 0;
-  for (;;) {
-    const qsizetype open = message.indexOf(QLatin1Char('"'), from);
-    if (open < 0) break;
-    qsizetype close = message.indexOf(QLatin1Char('"'), open + 1);
-    if (close < 0) close = message.size();  // a quote left open quotes the rest
-    out += QStringView(message).mid(from, open + 1 - from);
-    out += excerpt(QStringView(message).mid(open + 1, close - open - 1));
-    if (close == message.size()) return out;
-    out += QLatin1Char('"');
-    from = close + 1;
-  }
-  out += QStringView(message).mid(from);
-  return out;
+  return zrv::excerpt(text, kExcerptCharacters);
 }
 
 QString excerpt(std::string_view bytes) {

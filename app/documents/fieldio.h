@@ -36,9 +36,6 @@ inline constexpr qsizetype kExcerptCharacters = 40;
 QString excerpt(QStringView text);
 /// The same for the bytes of a field, decoded as the file's text is.
 QString excerpt(std::string_view bytes);
-/// message with every quoted text longer than an excerpt cut to its excerpt: a conversion
-/// names the whole value it could not take, which may be any field read before it.
-QString excerptQuoted(const QString& message);
 
 /// Buffered output to a device. A failed write raises zrv::AutomationError 75 with the
 /// device's reason; nothing is written after that.

@@ -321,7 +321,7 @@ TEST(DataFile, ReaderEdgeCases) {
          EXPECT_EQ(p.graph.property(M::RangeXMax), Variant(100.0));
        }},
       // Found by fuzzing: the ranges are judged after the fourth is read, so the message had
-      // quoted a long one whole.
+      // quoted a long one whole, quotes inside a bare field and all.
       {"a long axis range that is not a number",
        [&](QByteArray f) {
          return replaceLine(f, 7, "0,-.5,\"" + QByteArray(300, '2') + "x\",5.25");
@@ -330,6 +330,14 @@ TEST(DataFile, ReaderEdgeCases) {
        [](EngineParts&, const LoadResult& r) {
          EXPECT_LT(r.error.size(), 120) << "quoted by its start";
          EXPECT_TRUE(r.error.contains(QChar(0x2026)));
+       }},
+      {"a long bare axis range holding quotes",
+       [&](QByteArray f) {
+         return replaceLine(f, 7, "0,-.5," + QByteArray("a\"-1\"b").repeated(60) + ",5");
+       },
+       LoadResult::Status::ReadError, "MAXX",
+       [](EngineParts&, const LoadResult& r) {
+         EXPECT_LT(r.error.size(), 120) << "quoted by its start";
        }},
       {"a date StartTime as text", [&](QByteArray f) { return replaceLine(f, 2, "\"\""); },
        LoadResult::Status::Loaded, "",
