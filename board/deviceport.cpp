@@ -231,10 +231,13 @@ void DevicePort::discardInput() {
 }
 
 bool DevicePort::discardWaiting() {
+  // Called before every command: one look at the driver's queue answers both what was
+  // waiting and whether anything needs throwing away (see discardInput).
   int waiting = 0;
-  const bool any =
-      m_bufferPos < m_bufferLen ||
-      (isOpen() && !m_removed && ::ioctl(m_fd, FIONREAD, &waiting) == 0 && waiting > 0);
+  const bool buffered = m_bufferPos < m_bufferLen;
+  const bool looked = isOpen() && !m_removed && ::ioctl(m_fd, FIONREAD, &waiting) == 0;
+  const bool any = buffered || (looked && waiting > 0);
+  if (looked && !any && !m_lateReplyPossible) return false;
   discardInput();
   return any;
 }
