@@ -265,8 +265,12 @@ struct Pool {
   double share() const { return periods == 0 ? 0 : 100.0 * double(flagged) / double(periods); }
 };
 
+double limitFor(double bare) {
+  return std::max(1.5 * bare, bare + 0.5);
+}
+
 void printVerdict(int intervalMs, const char* what, double program, double bare) {
-  const double limit = std::max(1.5 * bare, bare + 0.5);
+  const double limit = limitFor(bare);
   std::printf(
       "  %2d ms: %sprogram %.2f%% against a limit of %.2f%% (1.5 x reference, or +0.5 "
       "points): %s\n",
@@ -441,6 +445,9 @@ int main(int argc, char** argv) {
               g_publishUrl.isEmpty() ? "" : ", publishing to ", qPrintable(g_publishUrl));
   for (int ms : intervals) {
     Pool programPool, barePool;
+    // The noise the verdict stands on: each reference run judged against the one before.
+    std::vector<double> bareShares;
+    int programOver = 0;
     for (int round = 0; round < (reference ? rounds : 1); ++round) {
       // Whichever runs first after a pause meets a colder machine: the pairs take turns.
       const bool bareFirst = reference && round % 2 == 1;
@@ -453,6 +460,8 @@ int main(int argc, char** argv) {
       printLine("reference", ms, bare);
       programPool.add(program);
       barePool.add(bare);
+      bareShares.push_back(share(bare));
+      programOver += share(program) > limitFor(share(bare)) ? 1 : 0;
       // The program proves each tick's replies (the line stays quiet a few byte times after
       // the last); the bare sampler takes them as they come.
       std::printf(
@@ -461,9 +470,17 @@ int main(int argc, char** argv) {
           zrvbench::percentile(program.readingUs, 50) - zrvbench::percentile(bare.readingUs, 50));
       printVerdict(ms, "", share(program), share(bare));
     }
-    if (rounds > 1 && reference)
+    if (rounds > 1 && reference) {
       printVerdict(ms, QStringLiteral("pooled over %1 rounds: ").arg(rounds).toUtf8().constData(),
                    programPool.share(), barePool.share());
+      int over = 0;
+      for (std::size_t i = 1; i < bareShares.size(); ++i)
+        over += bareShares[i] > limitFor(bareShares[i - 1]) ? 1 : 0;
+      std::printf(
+          "  %2d ms: rounds OVER: the program in %d of %d; the reference against its own run "
+          "before in %d of %zu\n",
+          ms, programOver, rounds, over, bareShares.size() - 1);
+    }
   }
   stopSims(programSim);
   stopSims(referenceSim);
